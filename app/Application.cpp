@@ -1,0 +1,58 @@
+#include "app/Application.h"
+
+#include "device/Seams.h"
+#include "serial/CommInt.h"
+
+#include <QKeyEvent>
+#include <QMenu>
+
+TApplication::TApplication(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+}
+
+TApplication::~TApplication()
+{
+    delete viewer_;
+}
+
+void TApplication::setHelpFile(const QString& name)
+{
+    help_.load(findHelpFile(name));
+}
+
+void TApplication::showHelp(int context)
+{
+    if (!viewer_)
+        viewer_ = new HelpViewer(help_);
+    viewer_->showTopic(context);
+    viewer_->show();
+    viewer_->raise();
+    viewer_->activateWindow();
+}
+
+void TApplication::reportSerialError(const QString& message)
+{
+    const QString text = QStringLiteral("Serial error: ") + message;
+    if (dialogs_)
+        dialogs_->information(activeWindow(), text);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
+        const QObject* subject = receiver;
+        if (auto* menu = qobject_cast<QMenu*>(receiver); menu && menu->activeAction())
+            subject = menu->activeAction();
+        showHelp(helpContextFor(subject));
+        return true;
+    }
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const ECommError& e) {
+        reportSerialError(e.Message());
+    } catch (...) {
+        // Any other failure ends only the handler that raised it.
+    }
+    return false;
+}

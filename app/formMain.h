@@ -1,0 +1,154 @@
+#pragma once
+
+#include "device/Codec.h"
+#include "device/ReceiveBuffer.h"
+#include "device/Seams.h"
+#include "device/TableGrid.h"
+#include "serial/CommInt.h"
+
+#include <QWidget>
+
+#include <cstdint>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class TableGridView;
+class TALed;
+class TForm2;
+
+// The program's working surface: the port, the LED, the device grid, the
+// header fields and the association editor. Handlers keep the names the
+// operator's documentation uses; their logic lives with its subject
+// (device/ for the line, editor/ for the field rules and files).
+class TfrmMain : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmMain(const Seams& seams, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // The one way a model is chosen: popup caption, window caption, cell
+    // (1, 1) and the seven controls only the larger model uses.
+    void selectModel(codec::Model model);
+
+    // The address book window is handed what it needs of this one once it exists.
+    void setAddressBook(TForm2* form) { Form2 = form; }
+
+    TableGrid& grid() { return grid_; }
+    TComm& comm() { return Comm1; }
+    const Seams& seams() const { return seams_; }
+
+    // Controls, named as the operator's documentation names them.
+    QLabel* LabelDevName = nullptr;
+    QLineEdit* EditDevName = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* ButtonReset = nullptr;
+    QPushButton* ButtonTransmit = nullptr;
+    TALed* ALed1 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QPushButton* Button5 = nullptr;
+    QPushButton* Button6 = nullptr;
+    QPushButton* Button10 = nullptr;
+    TableGridView* StringGrid1 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QLabel* Label11 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLineEdit* Edit7 = nullptr;
+    QListWidget* CheckListBox1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* Edit5 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLineEdit* Edit6 = nullptr;
+    QPushButton* Button8 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLineEdit* Edit8 = nullptr;
+    QPushButton* Button7 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLineEdit* Edit9 = nullptr;
+    QLabel* Label5 = nullptr;
+    QSpinBox* SpinEdit1 = nullptr;
+    QPushButton* Button9 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* Setup1 = nullptr;
+    QAction* Model1 = nullptr;
+
+    // Shared with the address book window.
+    bool SummaryEditing = false;
+
+    // --- start-up and model (formMain.cpp)
+    void FormCreate();
+    void Model1Click();
+
+    // --- link control and reading (formMainLink.cpp)
+    void ButtonTransmitClick();
+    void Comm1RxChar(TCustomComm& sender, int count);
+    void Button1Click();
+    void ButtonResetClick();
+    void Button10Click();
+
+    // --- association editor, field rules and table files (formMainEditor.cpp)
+    void SpinEdit1Change();
+    void StringGrid1Click(int column, int row);
+    void Button9Click();
+    void Edit1Change();
+    void Edit4KeyUp();
+    void CheckListBox1Click();
+    void Edit2KeyUp();
+    void Edit3KeyUp();
+    void Edit5KeyUp();
+    void Edit6KeyUp();
+    void Edit8Change();
+    void Edit9Change();
+    void Button2Click();
+    void Button3Click();
+    void Button7Click();
+    void Button8Click();
+    void Button5Click();
+    void Button6Click();
+
+    // Receive buffer and position, touched only by the UI thread.
+    const ReceiveBuffer& receiveBuffer() const { return receive_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void setTabOrder();
+    void connectControls();
+    // Wiring of the editor boxes: key filters, key-release rules, change rules.
+    void connectEditor();
+    // Key filter of an editor box; returns true when the key is consumed.
+    bool filterEditorKey(QObject* watched, QKeyEvent* event);
+    // Key-release rule of an editor box.
+    void editorKeyReleased(QObject* watched);
+
+    void completeTable(codec::Model model, const std::uint8_t* image);
+    void handleReplyFrame(std::uint8_t code);
+    void setLinkColour(bool busy);
+
+    Seams seams_;
+    TableGrid grid_;
+    TComm Comm1;
+    TForm2* Form2 = nullptr;
+
+    ReceiveBuffer receive_;
+};

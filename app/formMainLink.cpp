@@ -1,0 +1,161 @@
+// The main window around the serial link: reading a box, the receive
+// handler, "Stop", "Cancella" and the address book button.
+
+#include "app/formMain.h"
+
+#include "book/Unit2.h"
+#include "device/TableGridView.h"
+#include "widgets/ALed.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QSpinBox>
+
+#include <vector>
+
+namespace {
+
+const std::uint8_t ReadRequest[] = { 0x02, 0x01, 0x01 };
+constexpr std::uint8_t ReplyReceived = 7;
+constexpr std::uint8_t ReplyError = 8;
+
+} // namespace
+
+// The LED's off-colour tells the operator whether an exchange is under way.
+void TfrmMain::setLinkColour(bool busy)
+{
+    ALed1->setFalseColor(busy ? clRed : clGreen);
+}
+
+void TfrmMain::ButtonTransmitClick()
+{
+    ProgressBar1->setValue(0);
+    Label11->clear();
+    setLinkColour(true);
+    Comm1.setDeviceName(EditDevName->text());
+    Comm1.Open();
+    Comm1.SetRTS(true);
+    Comm1.SetDTR(true);
+    receive_.restart();
+    // A lost request shows as a box that never answers: the operator stops the wait.
+    Comm1.Write(ReadRequest, int(sizeof ReadRequest));
+}
+
+void TfrmMain::Comm1RxChar(TCustomComm& sender, int count)
+{
+    Edit1->clear();
+    Edit2->clear();
+    Edit3->clear();
+    Edit4->clear();
+    SpinEdit1->setValue(0);
+    StringGrid1->setCurrentRow(1);
+    StringGrid1->setCurrentColumn(1);
+
+    std::vector<std::uint8_t> scratch(static_cast<size_t>(std::max(sender.ReadBufSize(), 0)), 0);
+    const int wanted = std::min(count, int(scratch.size()));
+    const int got = sender.Read(scratch.data(), wanted);
+    if (got < 0)
+        return;
+
+    ReceiveBuffer::Events events;
+    events.tableByte = [this] { ProgressBar1->setValue(ProgressBar1->value() + 1); };
+    events.tableComplete = [this](codec::Model model, const std::uint8_t* image) { completeTable(model, image); };
+    receive_.store(scratch.data(), std::min(got, wanted), events);
+
+    if (const auto code = receive_.replyFrameCode())
+        handleReplyFrame(*code);
+
+    SpinEdit1->setValue(1);
+    if (Form2 && Form2->isVisible())
+        Form2->mirrorSummary(grid_);
+    QCoreApplication::processEvents();
+}
+
+void TfrmMain::completeTable(codec::Model model, const std::uint8_t* image)
+{
+    const bool large = model == codec::Model::Kolvar22;
+    selectModel(model);
+    grid_.fillData(QString());
+    codec::writeColumnLabels(grid_, model);
+    const codec::HeaderChecks checks = codec::decodeHeader(image, model, grid_);
+    if (large) {
+        CheckListBox1->item(0)->setCheckState(checks.beep ? Qt::Checked : Qt::Unchecked);
+        CheckListBox1->item(1)->setCheckState(checks.flash ? Qt::Checked : Qt::Unchecked);
+    }
+
+    // The rows come in at a pace the operator can follow, the selector counting along.
+    for (int r = 2; r < TableGrid::RowCount; ++r) {
+        seams_.pacer->sleep(20);
+        SpinEdit1->setValue(r);
+        SpinEdit1->repaint();
+        codec::decodeRecord(image + codec::RecordSize * (r - 1), model, grid_, r);
+    }
+
+    Edit7->setText(large ? codec::clockText(image + codec::ClockOffset) : QString());
+    Label11->setText(codec::deviceText(image + codec::DeviceTextOffset));
+    if (grid_.cell(3, 1) == QLatin1String("M"))
+        Edit1->setText(QStringLiteral("Manuale"));
+    else if (grid_.cell(3, 1) == QLatin1String("A"))
+        Edit1->setText(QStringLiteral("Automatica"));
+    QString localPrefix;
+    for (int c = 5; c <= 15 && grid_.cell(c, 1) != QLatin1String("#"); ++c)
+        localPrefix += grid_.cell(c, 1);
+    Edit4->setText(localPrefix);
+
+    setLinkColour(false);
+    receive_.clear();
+    Comm1.Close();
+    ProgressBar1->setValue(0);
+}
+
+void TfrmMain::handleReplyFrame(std::uint8_t code)
+{
+    if (Form2 && (code == ReplyReceived || code == ReplyError)) {
+        Form2->Label9->setText(code == ReplyReceived ? QStringLiteral("Dati inviati") : QStringLiteral("ERRORE!!"));
+        Form2->Label9->repaint();
+    }
+    setLinkColour(false);
+    receive_.clear();
+    Comm1.Close();
+}
+
+void TfrmMain::Button1Click()
+{
+    receive_.restart();
+    Comm1.Close();
+    setLinkColour(false);
+}
+
+void TfrmMain::ButtonResetClick()
+{
+    setFocus();
+    receive_.restart();
+    for (QLineEdit* box : { Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9 })
+        box->clear();
+    CheckListBox1->item(0)->setCheckState(Qt::Unchecked);
+    CheckListBox1->item(1)->setCheckState(Qt::Unchecked);
+    ProgressBar1->setValue(0);
+    SpinEdit1->setValue(0);
+    StringGrid1->setCurrentRow(1);
+    StringGrid1->setCurrentColumn(1);
+    // After the boxes: whatever their rules wrote while being emptied is overwritten.
+    grid_.fillData(QStringLiteral("-"));
+    Comm1.Close();
+    setLinkColour(false);
+    StringGrid1->viewport()->repaint();
+}
+
+void TfrmMain::Button10Click()
+{
+    if (!Form2)
+        return;
+    if (SummaryEditing)
+        Form2->mirrorSummary(grid_);
+    Form2->show();
+    Form2->raise();
+    Form2->activateWindow();
+    Form2->Label9->clear();
+}

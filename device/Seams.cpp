@@ -1,0 +1,91 @@
+#include "device/Seams.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include <thread>
+
+namespace {
+
+// "Dat Files|*.dat|All Files|*.*" becomes Qt's "Dat Files (*.dat);;All Files (*.*)".
+QString qtFilter(const QString& filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        entries << QStringLiteral("%1 (%2)").arg(parts[i], parts[i + 1]);
+    return entries.join(QStringLiteral(";;"));
+}
+
+QString runFileDialog(QWidget* parent, const QString& filter, const QString& suffix, QFileDialog::AcceptMode mode)
+{
+    // A fresh dialog each time: no file name is remembered between uses, and
+    // the program's current folder is never changed by browsing.
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(QFileDialog::AnyFile); // the chosen file need not exist yet
+    dialog.setNameFilter(qtFilter(filter));
+    dialog.setDefaultSuffix(suffix);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.selectFile(QString());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
+
+void RealDialogs::information(QWidget* parent, const QString& text)
+{
+    QMessageBox::information(parent, QApplication::applicationDisplayName(), text);
+}
+
+bool RealDialogs::question(QWidget* parent, const QString& text)
+{
+    return QMessageBox::question(parent, QApplication::applicationDisplayName(), text,
+                                 QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+void RealDialogs::error(QWidget* parent, const QString& text)
+{
+    QMessageBox::critical(parent, QApplication::applicationDisplayName(), text);
+}
+
+QString RealDialogs::openFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix)
+{
+    return runFileDialog(parent, filter, defaultSuffix, QFileDialog::AcceptOpen);
+}
+
+QString RealDialogs::saveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix)
+{
+    return runFileDialog(parent, filter, defaultSuffix, QFileDialog::AcceptSave);
+}
+
+void RealPacer::sleep(int ms)
+{
+    if (ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void RealBeeper::beep()
+{
+    QApplication::beep();
+}
+
+ClockReading RealClock::now() const
+{
+    const QDateTime t = QDateTime::currentDateTime();
+    return { t.time().hour(), t.time().minute(), t.date().dayOfWeek() };
+}
+
+Seams realSeams()
+{
+    static RealDialogs dialogs;
+    static RealPacer pacer;
+    static RealBeeper beeper;
+    static RealClock clock;
+    return { &dialogs, &pacer, &beeper, &clock };
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The few places where the program meets the operator's desktop or the
+// passage of time. Each has a real implementation; tests put in their own to
+// script answers, count beeps and record pauses instead of sleeping.
+
+class Dialogs
+{
+public:
+    virtual ~Dialogs() = default;
+    virtual void information(QWidget* parent, const QString& text) = 0;
+    virtual bool question(QWidget* parent, const QString& text) = 0; // true for Yes
+    virtual void error(QWidget* parent, const QString& text) = 0;
+    // An empty result means the operator cancelled.
+    virtual QString openFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix) = 0;
+    virtual QString saveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix) = 0;
+};
+
+class Pacer
+{
+public:
+    virtual ~Pacer() = default;
+    // A blocking wait of a transfer; the event loop is not serviced.
+    virtual void sleep(int ms) = 0;
+};
+
+class Beeper
+{
+public:
+    virtual ~Beeper() = default;
+    virtual void beep() = 0;
+};
+
+struct ClockReading
+{
+    int hours = 0;   // 0..23
+    int minutes = 0; // 0..59
+    int weekday = 1; // 1 = Monday .. 7 = Sunday
+};
+
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual ClockReading now() const = 0;
+};
+
+class RealDialogs : public Dialogs
+{
+public:
+    void information(QWidget* parent, const QString& text) override;
+    bool question(QWidget* parent, const QString& text) override;
+    void error(QWidget* parent, const QString& text) override;
+    QString openFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
+    QString saveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
+};
+
+class RealPacer : public Pacer
+{
+public:
+    void sleep(int ms) override;
+};
+
+class RealBeeper : public Beeper
+{
+public:
+    void beep() override;
+};
+
+class RealClock : public Clock
+{
+public:
+    ClockReading now() const override;
+};
+
+// What a window is handed: one of each.
+struct Seams
+{
+    Dialogs* dialogs = nullptr;
+    Pacer* pacer = nullptr;
+    Beeper* beeper = nullptr;
+    Clock* clock = nullptr;
+};
+
+// The real implementations, alive for the whole program.
+Seams realSeams();

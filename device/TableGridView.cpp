@@ -1,0 +1,163 @@
+#include "device/TableGridView.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+namespace {
+
+constexpr int CellSize = 20;
+const QColor GridYellow(255, 255, 0);
+
+} // namespace
+
+TableGridModel::TableGridModel(TableGrid& grid, QObject* parent)
+    : QAbstractTableModel(parent)
+    , grid_(grid)
+{
+    grid_.setChangeListener([this](int c0, int r0, int c1, int r1) { gridChanged(c0, r0, c1, r1); });
+}
+
+int TableGridModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : TableGrid::RowCount - 1;
+}
+
+int TableGridModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : TableGrid::ColumnCount - 1;
+}
+
+QString TableGridModel::displayText(const QString& cell)
+{
+    QString shown = cell;
+    shown.remove(QChar(0));
+    return shown;
+}
+
+QVariant TableGridModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    const int c = index.column() + 1;
+    const int r = index.row() + 1;
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+        return displayText(grid_.cell(c, r));
+    case Qt::BackgroundRole:
+        return GridYellow;
+    case Qt::TextAlignmentRole:
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+    default:
+        return {};
+    }
+}
+
+QVariant TableGridModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
+        return {};
+    if (orientation == Qt::Horizontal)
+        return displayText(grid_.cell(section + 1, 0));
+    return displayText(grid_.cell(0, section + 1));
+}
+
+Qt::ItemFlags TableGridModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+void TableGridModel::gridChanged(int c0, int r0, int c1, int r1)
+{
+    if (r0 == 0)
+        emit headerDataChanged(Qt::Horizontal, std::max(c0 - 1, 0), std::max(c1 - 1, 0));
+    if (c0 == 0)
+        emit headerDataChanged(Qt::Vertical, std::max(r0 - 1, 0), std::max(r1 - 1, 0));
+    const int top = std::max(r0, 1) - 1;
+    const int left = std::max(c0, 1) - 1;
+    if (r1 >= 1 && c1 >= 1)
+        emit dataChanged(index(top, left), index(r1 - 1, c1 - 1), { Qt::DisplayRole });
+}
+
+TableGridView::TableGridView(TableGrid& grid, QWidget* parent)
+    : QTableView(parent)
+    , grid_(grid)
+    , model_(new TableGridModel(grid, this))
+{
+    setModel(model_);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTabKeyNavigation(false);
+    setShowGrid(true);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerItem);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, GridYellow);
+    setPalette(pal);
+
+    for (QHeaderView* header : { horizontalHeader(), verticalHeader() }) {
+        header->setSectionResizeMode(QHeaderView::Fixed);
+        header->setMinimumSectionSize(CellSize);
+        header->setDefaultSectionSize(CellSize);
+        header->setSectionsClickable(false);
+        header->setHighlightSections(false);
+        header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    horizontalHeader()->setFixedHeight(CellSize);
+    setFixedColumnWidth(CellSize);
+}
+
+void TableGridView::setFixedColumnWidth(int pixels)
+{
+    verticalHeader()->setFixedWidth(pixels);
+}
+
+int TableGridView::currentColumn() const
+{
+    const QModelIndex i = currentIndex();
+    return i.isValid() ? i.column() + 1 : 1;
+}
+
+int TableGridView::currentRow() const
+{
+    const QModelIndex i = currentIndex();
+    return i.isValid() ? i.row() + 1 : 1;
+}
+
+void TableGridView::setCurrentRow(int row)
+{
+    if (row < 1 || row >= TableGrid::RowCount)
+        return;
+    setCurrentIndex(model_->index(row - 1, currentColumn() - 1));
+}
+
+void TableGridView::setCurrentColumn(int column)
+{
+    if (column < 1 || column >= TableGrid::ColumnCount)
+        return;
+    setCurrentIndex(model_->index(currentRow() - 1, column - 1));
+}
+
+void TableGridView::mouseReleaseEvent(QMouseEvent* event)
+{
+    QTableView::mouseReleaseEvent(event);
+    const QModelIndex i = indexAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && i.isValid() && i == currentIndex())
+        emit cellSelected(i.column() + 1, i.row() + 1);
+}
+
+void TableGridView::keyPressEvent(QKeyEvent* event)
+{
+    const QModelIndex before = currentIndex();
+    QTableView::keyPressEvent(event);
+    const QModelIndex after = currentIndex();
+    if (after.isValid() && after != before)
+        emit cellSelected(after.column() + 1, after.row() + 1);
+}
