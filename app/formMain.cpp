@@ -86,6 +86,9 @@ TfrmMain::~TfrmMain()
 {
     Comm1.OnRxChar = nullptr;
     Comm1.Close();
+    // The grid view reads grid_, which goes before the child widgets would.
+    delete StringGrid1;
+    StringGrid1 = nullptr;
 }
 
 void TfrmMain::buildControls()
@@ -173,7 +176,6 @@ void TfrmMain::buildControls()
     buddy(Label3, Edit1, QStringLiteral("Automatica/Manuale"), 2);
     Label4 = label("Label4", QStringLiteral("Prefisso Locale"), 146, 338, 100, 14);
     Edit4 = edit("Edit4", 146, 355, 92, 28, strip16);
-    Edit4->setMaxLength(7);
     buddy(Label4, Edit4, QString(), 3);
     Label8 = label("Label8", QStringLiteral("Orario/Giorno"), 244, 338, 120, 14);
     Edit7 = edit("Edit7", 244, 355, 124, 28, strip16);
@@ -207,19 +209,15 @@ void TfrmMain::buildControls()
     framedPanel(this, 4, 398, 693, 60);
     Label1 = label("Label1", QStringLiteral("Prefisso"), 10, 401, 84, 14);
     Edit2 = edit("Edit2", 10, 417, 84, 36, strip24);
-    Edit2->setMaxLength(5);
     buddy(Label1, Edit2, QStringLiteral("Prefisso telefonico"), 6);
     Label2 = label("Label2", QStringLiteral("Gestore"), 98, 401, 98, 14);
     Edit3 = edit("Edit3", 98, 417, 98, 36, strip24);
-    Edit3->setMaxLength(6);
     buddy(Label2, Edit3, QStringLiteral("Codice gestore"), 7);
     Label6 = label("Label6", QStringLiteral("Dalle"), 200, 401, 68, 14);
     Edit5 = edit("Edit5", 200, 417, 68, 36, strip24);
-    Edit5->setMaxLength(4);
     buddy(Label6, Edit5, QStringLiteral("Orario di inizio"), 8);
     Label7 = label("Label7", QStringLiteral("Alle"), 272, 401, 68, 14);
     Edit6 = edit("Edit6", 272, 417, 68, 36, strip24);
-    Edit6->setMaxLength(4);
     buddy(Label7, Edit6, QStringLiteral("Orario di fine"), 9);
     Button8 = button("Button8", QStringLiteral("X"), 344, 417, 26, 36);
     Button8->setFont(strip24);

@@ -18,6 +18,11 @@ TableGridModel::TableGridModel(TableGrid& grid, QObject* parent)
     grid_.setChangeListener([this](int c0, int r0, int c1, int r1) { gridChanged(c0, r0, c1, r1); });
 }
 
+TableGridModel::~TableGridModel()
+{
+    grid_.setChangeListener(nullptr);
+}
+
 int TableGridModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : TableGrid::RowCount - 1;

@@ -15,6 +15,7 @@ class TableGridModel : public QAbstractTableModel
 
 public:
     explicit TableGridModel(TableGrid& grid, QObject* parent = nullptr);
+    ~TableGridModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;

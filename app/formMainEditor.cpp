@@ -1,0 +1,323 @@
+// The main window's editor strips: selecting an association, the entry rules
+// of every box, the "X" buttons and the table files. The rules themselves live
+// in editor/; here they are handed the window's boxes and the grid.
+
+#include "app/formMain.h"
+
+#include "device/TableGridView.h"
+#include "editor/AssociationEditor.h"
+#include "editor/FieldRules.h"
+#include "editor/TableFile.h"
+
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+
+namespace {
+
+// The selected association's grid row, or 0 when the selector selects none.
+int selectedRow(const QSpinBox* selector)
+{
+    return editor::associationRow(editor::selectorValue(selector->text()));
+}
+
+// The character a key press types, if it types one. Tab moves the focus and
+// Delete edits without typing, so neither goes through a key filter; a paste
+// shortcut counts as the control character it types, so pasted text cannot
+// slip past a filter that would refuse its characters.
+bool typedCharacter(const QKeyEvent* event, QChar* typed)
+{
+    if (event->matches(QKeySequence::Paste)) {
+        *typed = QChar(0x16);
+        return true;
+    }
+    switch (event->key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Delete:
+        return false;
+    default:
+        break;
+    }
+    const QString text = event->text();
+    if (text.isEmpty())
+        return false;
+    *typed = text.at(0);
+    return true;
+}
+
+} // namespace
+
+void TfrmMain::connectEditor()
+{
+    // The typed limits are kept by the key filter instead of QLineEdit's
+    // maxLength, which would also cut what the program puts into a box: an
+    // empty association shows six "-" in the prefix box and eight in the code
+    // box, and the write of a table reads them back from there.
+    for (QLineEdit* box : { Edit2, Edit3, Edit4, Edit5, Edit6 })
+        box->setMaxLength(32767);
+
+    for (QObject* watched : std::initializer_list<QObject*> { Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit9,
+                                                              CheckListBox1 })
+        watched->installEventFilter(this);
+
+    // Change rules run for every change of the text, the program's own included.
+    connect(Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
+    connect(Edit8, &QLineEdit::textChanged, this, [this] { Edit8Change(); });
+    connect(Edit9, &QLineEdit::textChanged, this, [this] { Edit9Change(); });
+    // The selector's text, not its value. The spin box reports a new value
+    // (set by the program, the arrows or typing) with its own textChanged; its
+    // line edit reports what the operator types that is no value yet (0, an
+    // erased number), which must still refill the boxes. A typed value comes
+    // through both, and filling the boxes twice from one row changes nothing.
+    connect(SpinEdit1, &QSpinBox::textChanged, this, [this] { SpinEdit1Change(); });
+    if (auto* selectorText = SpinEdit1->findChild<QLineEdit*>())
+        connect(selectorText, &QLineEdit::textChanged, this, [this] { SpinEdit1Change(); });
+
+    connect(StringGrid1, &TableGridView::cellSelected, this,
+            [this](int column, int row) { StringGrid1Click(column, row); });
+    // clicked() comes after the item view has toggled a check box under the mouse.
+    connect(CheckListBox1, &QAbstractItemView::clicked, this, [this] { CheckListBox1Click(); });
+
+    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
+    connect(Button6, &QPushButton::clicked, this, [this] { Button6Click(); });
+    connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(); });
+    connect(Button8, &QPushButton::clicked, this, [this] { Button8Click(); });
+    connect(Button9, &QPushButton::clicked, this, [this] { Button9Click(); });
+}
+
+bool TfrmMain::filterEditorKey(QObject* watched, QKeyEvent* event)
+{
+    if (watched == CheckListBox1) {
+        // The space bar toggles the current item and, like a mouse click,
+        // writes beep and flash into the header: the grid never disagrees
+        // with the check marks the operator has set.
+        if (event->key() != Qt::Key_Space || event->modifiers() != Qt::NoModifier)
+            return false;
+        if (QListWidgetItem* item = CheckListBox1->currentItem()) {
+            item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+            CheckListBox1Click();
+        }
+        return true;
+    }
+
+    editor::KeyFilter filter = editor::KeyFilter::Any;
+    int limit = 0;
+    if (watched == Edit2) {
+        filter = editor::KeyFilter::Digits;
+        limit = editor::PrefixLimit;
+    } else if (watched == Edit3) {
+        filter = editor::KeyFilter::Digits;
+        limit = editor::CodeLimit;
+    } else if (watched == Edit5 || watched == Edit6) {
+        filter = editor::KeyFilter::Digits;
+        limit = editor::TimeLimit;
+    } else if (watched == Edit4) {
+        filter = editor::KeyFilter::LocalPrefix;
+        limit = editor::LocalPrefixLimit;
+    } else if (watched == Edit7) {
+        filter = editor::KeyFilter::Refuse;
+    } else if (watched == Edit9) {
+        filter = editor::KeyFilter::Line;
+    } else {
+        return false;
+    }
+    auto* box = static_cast<QLineEdit*>(watched);
+
+    QChar typed;
+    if (!typedCharacter(event, &typed))
+        return false;
+    switch (editor::filterKey(filter, typed)) {
+    case editor::KeyVerdict::Drop:
+        seams_.beeper->beep();
+        return true;
+    case editor::KeyVerdict::TypeZero:
+        seams_.beeper->beep();
+        box->insert(QStringLiteral("0"));
+        return true;
+    case editor::KeyVerdict::Accept:
+        break;
+    }
+    // A full box takes no more characters; Backspace and Enter still work.
+    const bool adds = typed.unicode() >= 0x20;
+    return adds && limit > 0 && box->text().size() - box->selectedText().size() >= limit;
+}
+
+void TfrmMain::editorKeyReleased(QObject* watched)
+{
+    if (watched == Edit2)
+        Edit2KeyUp();
+    else if (watched == Edit3)
+        Edit3KeyUp();
+    else if (watched == Edit4)
+        Edit4KeyUp();
+    else if (watched == Edit5)
+        Edit5KeyUp();
+    else if (watched == Edit6)
+        Edit6KeyUp();
+}
+
+void TfrmMain::SpinEdit1Change()
+{
+    const editor::BoxFill fill
+        = editor::boxesForAssociation(grid_, editor::selectorValue(SpinEdit1->text()), codec::modelOf(grid_));
+    Edit2->setText(fill.prefix);
+    Edit3->setText(fill.code);
+    if (fill.startTime)
+        Edit5->setText(*fill.startTime);
+    if (fill.endTime)
+        Edit6->setText(*fill.endTime);
+    // Their change rules write the day type and line back with "*" and "#".
+    if (fill.dayType)
+        Edit8->setText(*fill.dayType);
+    if (fill.line)
+        Edit9->setText(*fill.line);
+}
+
+void TfrmMain::StringGrid1Click(int column, int row)
+{
+    editor::rewriteRowNumbers(grid_);
+    if (row >= 2 && row <= TableGrid::LastDataRow)
+        SpinEdit1->setValue(row - 1);
+    if (column == 1 && row == 1) {
+        selectModel(editor::modelAfterMarkerClick(grid_));
+        grid_.setCell(2, 1, '#');
+    }
+}
+
+void TfrmMain::Button9Click()
+{
+    for (QLineEdit* box : { Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9 })
+        box->clear();
+    editor::clearAssociation(grid_, selectedRow(SpinEdit1));
+}
+
+void TfrmMain::Edit1Change()
+{
+    editor::managementChanged(grid_, Edit1->text());
+}
+
+void TfrmMain::Edit4KeyUp()
+{
+    editor::localPrefixReleased(grid_, Edit4->text());
+}
+
+void TfrmMain::CheckListBox1Click()
+{
+    editor::beepFlashClicked(grid_, CheckListBox1->item(0)->checkState() == Qt::Checked,
+                             CheckListBox1->item(1)->checkState() == Qt::Checked);
+}
+
+void TfrmMain::Edit2KeyUp()
+{
+    editor::prefixReleased(grid_, selectedRow(SpinEdit1), Edit2->text(), codec::modelOf(grid_));
+}
+
+void TfrmMain::Edit3KeyUp()
+{
+    const editor::CodeResult result = editor::codeReleased(grid_, selectedRow(SpinEdit1), Edit3->text(),
+                                                           Edit2->text(), codec::modelOf(grid_));
+    if (result.defaults) {
+        Edit5->setText(QStringLiteral("0000"));
+        Edit6->setText(QStringLiteral("2400"));
+    }
+}
+
+void TfrmMain::Edit5KeyUp()
+{
+    const editor::TimeResult result
+        = editor::timeReleased(grid_, selectedRow(SpinEdit1), Edit5->text(), editor::StartTimeColumn);
+    if (result.clearBox)
+        Edit5->clear();
+    if (result.beep)
+        seams_.beeper->beep();
+}
+
+void TfrmMain::Edit6KeyUp()
+{
+    const editor::TimeResult result
+        = editor::timeReleased(grid_, selectedRow(SpinEdit1), Edit6->text(), editor::EndTimeColumn);
+    if (result.clearBox)
+        Edit6->clear();
+    if (result.beep)
+        seams_.beeper->beep();
+}
+
+void TfrmMain::Edit8Change()
+{
+    editor::dayTypeChanged(grid_, selectedRow(SpinEdit1), Edit8->text());
+}
+
+void TfrmMain::Edit9Change()
+{
+    editor::lineChanged(grid_, selectedRow(SpinEdit1), Edit9->text());
+}
+
+void TfrmMain::Button2Click()
+{
+    Edit1->setText(editor::nextManagement(Edit1->text()));
+}
+
+void TfrmMain::Button3Click()
+{
+    // Any name the operator typed is kept as it stands until the button is pressed.
+    EditDevName->setText(editor::nextPort(EditDevName->text()));
+}
+
+void TfrmMain::Button7Click()
+{
+    if (!Edit2->text().isEmpty()) {
+        Edit9->setText(editor::nextLine(Edit9->text()));
+        return;
+    }
+    // A line for an association without a prefix: the association goes.
+    seams_.beeper->beep();
+    for (QLineEdit* box : { Edit5, Edit6, Edit8, Edit9 })
+        box->clear();
+    editor::clearAssociation(grid_, selectedRow(SpinEdit1));
+}
+
+void TfrmMain::Button8Click()
+{
+    Edit8->setText(editor::nextDayType(Edit8->text()));
+}
+
+void TfrmMain::Button5Click()
+{
+    const QString path = seams_.dialogs->saveFileName(this, editor::TableFileFilter, editor::TableFileSuffix);
+    if (path.isEmpty())
+        return;
+    const editor::SaveResult result = editor::saveTableFile(grid_, path);
+    if (!result.saved()) {
+        seams_.dialogs->error(this, editor::saveFailedMessage(path, result));
+        return;
+    }
+    if (!result.replacedRows.empty())
+        seams_.dialogs->information(this, editor::replacedCellsMessage(result.replacedRows));
+}
+
+void TfrmMain::Button6Click()
+{
+    const QString path = seams_.dialogs->openFileName(this, editor::TableFileFilter, editor::TableFileSuffix);
+    if (path.isEmpty())
+        return;
+    activateWindow();
+    setFocus();
+    // The boxes, the selector and the check marks keep what they show until
+    // the operator selects an association.
+    const editor::LoadResult result = editor::loadTableFile(grid_, path);
+    if (result.status == editor::LoadResult::Status::OpenFailed) {
+        seams_.dialogs->error(this, editor::loadFailedMessage(path, result));
+        return;
+    }
+    const codec::Model model = codec::modelOf(grid_);
+    if (model != codec::Model::None)
+        selectModel(model);
+    if (!result.loaded())
+        seams_.dialogs->error(this, editor::loadFailedMessage(path, result));
+}

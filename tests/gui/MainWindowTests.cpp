@@ -1,0 +1,287 @@
+// The main window as the operator finds it: start-up state, layout, the
+// model switch, help, and the link commands that need no box.
+
+#include "tests/gui/FakeSeams.h"
+
+#include "device/TableGridView.h"
+#include "widgets/ALed.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTextBrowser>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+template <typename T = QWidget>
+T* child(QWidget& w, const char* name)
+{
+    return w.findChild<T*>(QLatin1String(name));
+}
+
+QList<QWidget*> modelControls(TfrmMain& w)
+{
+    return { w.Edit5, w.Edit6, w.Edit7, w.Edit8, w.Edit9, w.Button7, w.Button8 };
+}
+
+} // namespace
+
+TEST(MainWindow, StartsWithAnEmptyTableAndNoModel)
+{
+    Fixture f;
+    const TableGrid& g = f.window.grid();
+    for (int r = 1; r <= 128; ++r)
+        for (int c = 1; c <= 26; ++c)
+            ASSERT_EQ(g.cell(c, r), QStringLiteral("-")) << c << "," << r;
+    EXPECT_EQ(g.cell(0, 0), QString());
+    EXPECT_EQ(g.cell(0, 1), QString());
+    for (int r = 2; r <= 128; ++r)
+        ASSERT_EQ(g.cell(0, r), QString::number(r - 1));
+    const QString labels[27] = { "", "P", "R", "E", "F", ".", "", "G", "E", "S", "T", ".", "", "", "",
+                                 "D", "A", ":", "", "A", ":", "", "", "G", "", "L", "" };
+    for (int c = 0; c < 27; ++c)
+        EXPECT_EQ(g.cell(c, 0), labels[c]) << "label " << c;
+
+    EXPECT_EQ(f.window.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
+    EXPECT_EQ(f.window.Model1->text(), QStringLiteral("Model"));
+    EXPECT_EQ(f.window.EditDevName->text(), QStringLiteral("Com2"));
+    EXPECT_EQ(f.window.SpinEdit1->value(), 1);
+    EXPECT_EQ(f.window.ProgressBar1->maximum(), 2047);
+    EXPECT_EQ(f.window.ProgressBar1->value(), 0);
+    EXPECT_FALSE(f.window.SummaryEditing);
+    EXPECT_FALSE(f.form2.isVisible());
+    EXPECT_EQ(f.window.ALed1->FalseColor(), clGreen);
+    EXPECT_FALSE(f.window.comm().Enabled());
+    EXPECT_EQ(f.window.comm().ReadTimeout(), 4000);
+    EXPECT_EQ(f.window.comm().WriteTimeout(), 2000);
+    EXPECT_EQ(f.window.comm().WriteBufSize(), 4096);
+    EXPECT_EQ(f.window.comm().FlowControl(), fcNone);
+    EXPECT_EQ(f.window.comm().MonitorEvents(), (TCommEventTypes { evRxChar, evTxEmpty }));
+}
+
+TEST(MainWindow, ControlsSitWhereTheOperatorExpectsThem)
+{
+    Fixture f;
+    TfrmMain& w = f.window;
+    EXPECT_EQ(w.size(), QSize(701, 465));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize()); // fixed border
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_EQ(w.StringGrid1->geometry(), QRect(4, 8, 597, 321));
+    EXPECT_EQ(w.ProgressBar1->geometry(), QRect(448, 336, 249, 25));
+    EXPECT_EQ(w.ALed1->geometry(), QRect(644, 168, 16, 16));
+    EXPECT_EQ(w.StringGrid1->verticalHeader()->width(), 30);
+    EXPECT_EQ(w.StringGrid1->columnWidth(0), 20);
+    EXPECT_EQ(w.StringGrid1->rowHeight(0), 20);
+
+    // Right column top to bottom, header strip and association strip left to right.
+    const QList<QWidget*> column { w.EditDevName, w.Button1, w.ButtonReset, w.ButtonTransmit, w.ALed1,
+                                   w.Button4, w.Button5, w.Button6, w.Button10 };
+    for (int i = 0; i + 1 < column.size(); ++i)
+        EXPECT_LT(column[i]->geometry().bottom(), column[i + 1]->geometry().top()) << i;
+    const QList<QWidget*> strip { w.Edit2, w.Edit3, w.Edit5, w.Edit6, w.Button8, w.Edit8, w.Button7, w.Edit9,
+                                  w.SpinEdit1, w.Button9 };
+    for (int i = 0; i + 1 < strip.size(); ++i)
+        EXPECT_LT(strip[i]->geometry().right(), strip[i + 1]->geometry().left()) << i;
+    for (QWidget* c : strip)
+        EXPECT_TRUE(QRect(4, 398, 693, 60).contains(c->geometry())) << c->objectName().toStdString();
+    for (QWidget* c : { (QWidget*)w.Button2, (QWidget*)w.Edit1, (QWidget*)w.Edit4, (QWidget*)w.Edit7,
+                        (QWidget*)w.CheckListBox1 })
+        EXPECT_TRUE(QRect(4, 333, 437, 60).contains(c->geometry())) << c->objectName().toStdString();
+
+    EXPECT_EQ(w.Edit2->font().pixelSize(), 24);
+    EXPECT_EQ(w.Edit8->font().pixelSize(), 16);
+    EXPECT_EQ(w.Edit4->font().pixelSize(), 16);
+    EXPECT_TRUE(w.EditDevName->font().fixedPitch() || w.EditDevName->font().styleHint() == QFont::Monospace);
+    EXPECT_EQ(w.EditDevName->palette().color(QPalette::Text), QColor(Qt::red));
+    EXPECT_EQ(w.SpinEdit1->palette().color(QPalette::Base), QColor(0, 255, 255));
+    EXPECT_TRUE(w.Button9->font().underline());
+    EXPECT_EQ(w.SpinEdit1->minimum(), 1);
+    EXPECT_EQ(w.SpinEdit1->maximum(), 127);
+    EXPECT_EQ(w.CheckListBox1->count(), 2);
+    EXPECT_EQ(w.CheckListBox1->item(0)->text(), QStringLiteral("Beep"));
+    EXPECT_EQ(w.CheckListBox1->item(1)->text(), QStringLiteral("Flash"));
+}
+
+TEST(MainWindow, CaptionsHintsAndAccessibleNames)
+{
+    Fixture f;
+    TfrmMain& w = f.window;
+    const std::pair<const char*, const char*> captions[] = {
+        { "LabelDevName", "Porta:" },  { "Label3", "Gestione" },  { "Label4", "Prefisso Locale" },
+        { "Label8", "Orario/Giorno" }, { "Label1", "Prefisso" },  { "Label2", "Gestore" },
+        { "Label6", "Dalle" },         { "Label7", "Alle" },      { "Label9", "Giorno" },
+        { "Label10", "Linea" },        { "Label5", "Associazione:" },
+    };
+    for (const auto& [name, text] : captions)
+        EXPECT_EQ(child<QLabel>(w, name)->text(), QLatin1String(text)) << name;
+    const std::pair<const char*, const char*> buttons[] = {
+        { "Button3", "X" },           { "Button1", "Stop" },          { "ButtonReset", "Cancella" },
+        { "ButtonTransmit", "Leggi Eeprom" }, { "Button4", "Scrivi Eeprom" }, { "Button5", "Salva su File" },
+        { "Button6", "Copia da file" }, { "Button10", "Utente" },     { "Button2", "X" },
+        { "Button8", "X" },           { "Button7", "X" },             { "Button9", "Cancella" },
+    };
+    for (const auto& [name, text] : buttons) {
+        auto* b = child<QPushButton>(w, name);
+        ASSERT_NE(b, nullptr) << name;
+        EXPECT_EQ(b->text(), QLatin1String(text)) << name;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(b);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->text(QAccessible::Name), QLatin1String(text)) << name;
+    }
+    const std::pair<QWidget*, const char*> hints[] = {
+        { w.Edit1, "Automatica/Manuale" },      { w.Edit7, "Orario letto dal Kolvar22" },
+        { w.Edit2, "Prefisso telefonico" },     { w.Edit3, "Codice gestore" },
+        { w.Edit5, "Orario di inizio" },        { w.Edit6, "Orario di fine" },
+        { w.Edit8, "Festivo/Feriale" },         { w.Edit9, "Linea da utilizzare" },
+        { w.SpinEdit1, "Associazione da editare" }, { w.Button9, "Cancella l'associazione" },
+    };
+    for (const auto& [widget, hint] : hints)
+        EXPECT_EQ(widget->toolTip(), QLatin1String(hint)) << widget->objectName().toStdString();
+
+    // A screen reader finds each box by its label.
+    const std::pair<QWidget*, const char*> named[] = {
+        { w.EditDevName, "Porta:" }, { w.Edit1, "Gestione" }, { w.Edit4, "Prefisso Locale" },
+        { w.Edit7, "Orario/Giorno" }, { w.Edit2, "Prefisso" }, { w.Edit3, "Gestore" }, { w.Edit5, "Dalle" },
+        { w.Edit6, "Alle" }, { w.Edit8, "Giorno" }, { w.Edit9, "Linea" }, { w.SpinEdit1, "Associazione:" },
+    };
+    for (const auto& [widget, name] : named) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->text(QAccessible::Name), QLatin1String(name)) << widget->objectName().toStdString();
+    }
+}
+
+TEST(MainWindow, GridCellsAreReadableThroughAccessibility)
+{
+    Fixture f;
+    f.window.grid().setCell(3, 40, QStringLiteral("7"));
+    QAccessibleInterface* grid = QAccessible::queryAccessibleInterface(f.window.StringGrid1);
+    ASSERT_NE(grid, nullptr);
+    QAccessibleTableInterface* table = grid->tableInterface();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->rowCount(), 128);
+    EXPECT_EQ(table->columnCount(), 26);
+    QAccessibleInterface* cell = table->cellAt(39, 2);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->text(QAccessible::Name), QStringLiteral("7"));
+}
+
+TEST(MainWindow, TabOrderFollowsTheStrips)
+{
+    Fixture f;
+    TfrmMain& w = f.window;
+    const QList<QWidget*> order { w.Button2, w.Edit4, w.Edit7, w.Edit2, w.Edit3, w.Edit5, w.Edit6, w.Button8,
+                                  w.Button7, w.SpinEdit1, w.ButtonReset, w.ButtonTransmit, w.Button4, w.Button5,
+                                  w.Button6, w.Edit1, w.EditDevName, w.StringGrid1, w.Button3, w.Edit8, w.Edit9,
+                                  w.ProgressBar1, w.Button1, w.Button9, w.CheckListBox1, w.Button10 };
+    for (int i = 0; i + 1 < order.size(); ++i) {
+        QWidget* next = order[i]->nextInFocusChain();
+        // Spin boxes and lists carry their own parts inside the chain; labels
+        // sit in it without taking the focus.
+        while (next && next != order[0]
+               && (order[i]->isAncestorOf(next) || !(next->focusPolicy() & Qt::TabFocus)))
+            next = next->nextInFocusChain();
+        EXPECT_EQ(next, order[i + 1]) << order[i]->objectName().toStdString() << " -> "
+                                      << (next ? next->metaObject()->className() : "none") << " "
+                                      << (next ? next->objectName().toStdString() : "");
+    }
+}
+
+TEST(MainWindow, ModelEntrySwitchesCaptionsMarkerAndControlsOnly)
+{
+    Fixture f;
+    TfrmMain& w = f.window;
+    w.grid().setCell(5, 10, QStringLiteral("7"));
+    w.grid().setCell(2, 1, QStringLiteral("#"));
+
+    w.Model1->trigger(); // first use: Kolvar22
+    EXPECT_EQ(w.Model1->text(), QStringLiteral("Kolvar22"));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
+    EXPECT_EQ(w.grid().cell(1, 1), QStringLiteral("U"));
+    for (QWidget* c : modelControls(w))
+        EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
+
+    w.Model1->trigger();
+    EXPECT_EQ(w.Model1->text(), QStringLiteral("Kolvar1"));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar1 Programmer"));
+    EXPECT_EQ(w.grid().cell(1, 1), QStringLiteral("Y"));
+    for (QWidget* c : modelControls(w))
+        EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
+    EXPECT_TRUE(w.Edit2->isEnabled());
+    EXPECT_TRUE(w.Edit3->isEnabled());
+
+    w.Model1->trigger();
+    EXPECT_EQ(w.grid().cell(1, 1), QStringLiteral("U"));
+    // The table itself is untouched by the switch.
+    EXPECT_EQ(w.grid().cell(5, 10), QStringLiteral("7"));
+    EXPECT_EQ(w.grid().cell(2, 1), QStringLiteral("#"));
+    EXPECT_EQ(w.grid().cell(1, 2), QStringLiteral("-"));
+}
+
+TEST(MainWindow, EveryHelpContextHasATopic)
+{
+    auto* app = qobject_cast<TApplication*>(QCoreApplication::instance());
+    ASSERT_NE(app, nullptr);
+    ASSERT_FALSE(app->helpFile().path().isEmpty()) << "Pradix.hlp not found next to the tests";
+    QList<int> contexts;
+    for (int i = 1; i <= 24; ++i)
+        contexts << i;
+    contexts << 210 << 220 << 230;
+    for (int c : contexts) {
+        EXPECT_TRUE(app->helpFile().contains(c)) << c;
+        EXPECT_FALSE(app->helpFile().topic(c).text.isEmpty()) << c;
+    }
+}
+
+TEST(MainWindow, F1OpensTheFocusedControlsTopic)
+{
+    Fixture f;
+    auto* app = qobject_cast<TApplication*>(QCoreApplication::instance());
+    ASSERT_NE(app, nullptr);
+    f.window.show();
+    QApplication::setActiveWindow(&f.window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
+
+    const std::pair<QWidget*, int> topics[] = {
+        { f.window.EditDevName, 1 }, { f.window.Edit1, 2 }, { f.window.Edit4, 3 }, { f.window.Edit7, 4 },
+        { f.window.CheckListBox1, 5 }, { f.window.Edit2, 6 }, { f.window.Edit3, 7 }, { f.window.Edit5, 8 },
+        { f.window.Edit6, 9 }, { f.window.Edit8, 10 }, { f.window.Edit9, 11 }, { f.window.SpinEdit1, 12 },
+        { f.window.ProgressBar1, 13 }, { f.window.StringGrid1, 14 },
+    };
+    f.window.Model1->trigger(); // Kolvar22: every box enabled
+    for (const auto& [widget, topic] : topics) {
+        widget->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+        ASSERT_NE(app->helpViewer(), nullptr);
+        EXPECT_EQ(app->helpViewer()->currentContext(), topic) << widget->objectName().toStdString();
+        auto* text = app->helpViewer()->findChild<QTextBrowser*>(QStringLiteral("HelpText"));
+        ASSERT_NE(text, nullptr);
+        EXPECT_TRUE(text->toPlainText().startsWith(app->helpFile().topic(topic).title));
+    }
+    app->helpViewer()->close();
+}
+
+TEST(MainWindow, HelpFileParsingIsBounded)
+{
+    HelpFile help;
+    help.parse("# comment\n[7] Gestore\nriga uno\r\n\r\nriga due\n[x] not a topic\n[9999999] too long\n[8]\n");
+    EXPECT_TRUE(help.contains(7));
+    EXPECT_EQ(help.topic(7).title, QStringLiteral("Gestore"));
+    EXPECT_TRUE(help.topic(7).text.startsWith(QStringLiteral("riga uno")));
+    EXPECT_TRUE(help.topic(7).text.contains(QStringLiteral("[x] not a topic")));
+    EXPECT_FALSE(help.contains(9999999));
+    EXPECT_TRUE(help.contains(8));
+    EXPECT_FALSE(help.load(QStringLiteral("/nonexistent/Pradix.hlp")));
+}
