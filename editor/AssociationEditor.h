@@ -1,0 +1,50 @@
+#pragma once
+
+#include "device/Codec.h"
+#include "device/TableGrid.h"
+
+#include <QString>
+
+#include <optional>
+
+// Selecting one association of the table and showing it in the editor boxes.
+// The grid is the table: the boxes are only a view of one of its rows, filled
+// from the cells here and written back by the field rules.
+namespace editor {
+
+constexpr int FirstAssociation = 1;
+constexpr int LastAssociation = 127;
+
+// The selector's value as its text reads it: a text that is not a number
+// reads as 1. Numbers are returned as they stand (0, or above 127 while the
+// operator is typing); see associationRow.
+int selectorValue(const QString& text);
+
+// Grid row of association n (n + 1), or 0 when n selects no association (0,
+// or a number the table has no row for).
+int associationRow(int selector);
+
+// What the editor boxes are set to when an association is selected, in the
+// order the window applies them: prefix, code, start, end, day type, line.
+// A box without a value keeps what it shows.
+struct BoxFill
+{
+    QString prefix;                   // Edit2
+    QString code;                     // Edit3
+    std::optional<QString> startTime; // Edit5
+    std::optional<QString> endTime;   // Edit6
+    std::optional<QString> dayType;   // Edit8
+    std::optional<QString> line;      // Edit9
+};
+
+// The boxes for association `selector` under `model` (the marker of cell (1, 1)).
+BoxFill boxesForAssociation(const TableGrid& grid, int selector, codec::Model model);
+
+// Column 0 of rows 2..128 := "1".."127".
+void rewriteRowNumbers(TableGrid& grid);
+
+// A click on cell (1, 1) switches to the other model; with no model chosen it
+// chooses Kolvar22.
+codec::Model modelAfterMarkerClick(const TableGrid& grid);
+
+} // namespace editor

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "device/Codec.h"
+#include "device/TableGrid.h"
+
+#include <QChar>
+#include <QString>
+
+// What each box of the header and association strips does with a typed key,
+// what it writes into the grid when a key is released in it or its text
+// changes, and how the "X" buttons step their boxes. Every function works on
+// the grid and the texts it is handed; the window only wires them to its
+// widgets.
+//
+// Association rules take the grid row of the selected association (2..128);
+// any other row (the selector reads 0, or a number the grid has no row for)
+// makes them write no cell. No rule ever writes outside the columns of its
+// own field, nor outside rows 1..128 and columns 1..26, whatever the box holds.
+namespace editor {
+
+// ---- key filters
+
+enum class KeyFilter {
+    Digits,      // prefix, carrier code, start and end time: Backspace and 0..9
+    LocalPrefix, // Backspace, Enter and 0..9
+    Refuse,      // the box clock: nothing may be typed
+    Line,        // 0, 1, 2; anything else is typed as "0"
+    Any,         // management, day type, port name
+};
+
+enum class KeyVerdict {
+    Accept,
+    Drop,        // the key is lost and the operator hears a beep
+    TypeZero,    // a "0" is typed in its place, with a beep
+};
+
+// The verdict for one typed character (control characters included:
+// Backspace is 8, Enter 13).
+KeyVerdict filterKey(KeyFilter filter, QChar typed);
+
+// The longest text the operator can type into a box; 0 means no limit.
+// Boxes filled by the program may hold more.
+constexpr int PrefixLimit = 5;
+constexpr int CodeLimit = 6;
+constexpr int TimeLimit = 4;
+constexpr int LocalPrefixLimit = 7;
+
+// ---- header rules (row 1)
+
+// Edit1Change: cell (3, 1) "A" for exactly "Automatica", otherwise "M";
+// cells (2, 1) and (4, 1) "#".
+void managementChanged(TableGrid& grid, const QString& text);
+
+// Edit4KeyUp: the local prefix from cell (5, 1), "#" after it, "-" up to
+// column 26. Cells (15, 1) and (16, 1), beep and flash, are never written.
+void localPrefixReleased(TableGrid& grid, const QString& text);
+
+// CheckListBox1Click: cell (15, 1) "B" or "0", cell (16, 1) "F" or "0".
+void beepFlashClicked(TableGrid& grid, bool beep, bool flash);
+
+// ---- association rules (row of the selected association)
+
+// Edit2KeyUp.
+void prefixReleased(TableGrid& grid, int row, const QString& prefix, codec::Model model);
+
+// Edit3KeyUp. `prefix` is the text of the prefix box (the Kolvar1 code
+// follows it in the same row). The result tells the window whether the
+// new-association defaults were written, so that it shows them in the time
+// boxes.
+struct CodeResult
+{
+    bool defaults = false; // Edit5 := "0000", Edit6 := "2400"
+};
+CodeResult codeReleased(TableGrid& grid, int row, const QString& code, const QString& prefix, codec::Model model);
+
+// Edit5KeyUp (firstColumn 15) and Edit6KeyUp (firstColumn 19). A box whose
+// number is above 2400 is emptied with a beep; a box holding anything but
+// digits writes nothing.
+struct TimeResult
+{
+    bool clearBox = false;
+    bool beep = false;
+};
+constexpr int StartTimeColumn = 15;
+constexpr int EndTimeColumn = 19;
+TimeResult timeReleased(TableGrid& grid, int row, const QString& time, int firstColumn);
+
+// Edit8Change: "Sempre" "0", "Feriale" "1", "Festivo" "2" into cell 23; any
+// non-empty text puts "*" into cell 24.
+void dayTypeChanged(TableGrid& grid, int row, const QString& text);
+
+// Edit9Change: "0", "1" or "2" into cell 25; any non-empty text puts "#" into cell 26.
+void lineChanged(TableGrid& grid, int row, const QString& text);
+
+// Every cell of an association row := "-" (an empty association).
+void clearAssociation(TableGrid& grid, int row);
+
+// ---- the "X" buttons
+
+QString nextManagement(const QString& text); // Button2
+QString nextPort(const QString& text);       // Button3
+QString nextDayType(const QString& text);    // Button8
+QString nextLine(const QString& text);       // Button7, when the prefix box is not empty
+
+} // namespace editor

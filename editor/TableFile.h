@@ -1,0 +1,80 @@
+#pragma once
+
+#include "device/TableGrid.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+class QIODevice;
+
+// The ".dat" table file: grid rows 1..128, the 26 data cells of each row as
+// one byte per cell (Latin-1, unchanged), each row ended by CR LF. No header,
+// no count, no end mark. A saved file is 128 x 28 = 3584 bytes.
+namespace editor {
+
+// What the file dialogs offer.
+extern const QString TableFileFilter; // "Dat Files|*.dat|All Files|*.*"
+extern const QString TableFileSuffix; // "dat"
+
+constexpr int TableFileLines = 128;
+constexpr int TableFileLineLength = 26;
+
+struct SaveResult
+{
+    enum class Status {
+        Saved,
+        CreateFailed, // the file could not be created: nothing was written
+        WriteFailed,  // created, but not written whole: its content is not to be trusted
+    };
+    Status status = Status::Saved;
+    QString reason; // why it failed, for the operator (Italian)
+    // Grid rows (1 = header, n + 1 = association n) with a cell that did not
+    // hold exactly one character of one byte, and so was saved as one
+    // stand-in byte: code 0 for an empty cell, "?" for any other.
+    std::vector<int> replacedRows;
+
+    bool saved() const { return status == Status::Saved; }
+};
+
+struct LoadResult
+{
+    enum class Status {
+        Loaded,
+        OpenFailed, // the grid was not touched
+        ReadFailed, // the file broke off: the rows read so far are in the grid
+    };
+    Status status = Status::Loaded;
+    QString reason;
+    int linesRead = 0;
+
+    bool loaded() const { return status == Status::Loaded; }
+};
+
+// The bytes of a table file for the grid; rows whose cells needed a stand-in
+// byte are added to `replacedRows` (when given), each once, in order.
+QByteArray tableFileBytes(const TableGrid& grid, std::vector<int>* replacedRows = nullptr);
+
+// Reads lines into grid rows 1, 2, ... until the device ends, a line starts
+// with the byte 0x1A, or 128 lines are read; later lines are ignored. A line
+// of 26 bytes and CR LF is taken as it stands, whatever its bytes; any other
+// line runs to the next LF (a CR before it is the line end, not a cell), and
+// only its first 26 bytes count. Cells a line does not reach get the code 0.
+// Returns the number of lines read; `readError` tells whether the device
+// failed part-way.
+int readTableLines(QIODevice& device, TableGrid& grid, bool* readError = nullptr);
+
+// Creates (or replaces) `path` with the grid's table.
+SaveResult saveTableFile(const TableGrid& grid, const QString& path);
+
+// Opens `path` first: if it cannot be opened the grid is left as it was.
+// Otherwise every data cell is set to the code 0 and the lines are read in.
+LoadResult loadTableFile(TableGrid& grid, const QString& path);
+
+// Texts for the operator.
+QString saveFailedMessage(const QString& path, const SaveResult& result);
+QString replacedCellsMessage(const std::vector<int>& rows);
+QString loadFailedMessage(const QString& path, const LoadResult& result);
+
+} // namespace editor

@@ -1,0 +1,410 @@
+#include "sim/BoxServer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace boxsim {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+
+// 9600 baud with 8N1 framing carries 960 bytes a second: a byte every
+// 1.0417 ms. Counts are kept in nanoseconds, exact for whole multiples of 96.
+constexpr long long kBytesPer100ms = 96;
+constexpr long long kNsPer100ms = 100'000'000;
+
+// How often the box looks whether the program has opened the line again
+// (see run()).
+constexpr milliseconds kReopenCheck{10};
+// After the last byte of a hang-up fault, time for the other end to take it
+// before the line drops (a dropped pseudo-terminal discards unread bytes).
+constexpr milliseconds kHangUpGrace{200};
+// A frame or table left unfinished this long is dropped, so a write that the
+// program abandoned half-way does not swallow the next request.
+constexpr milliseconds kReceiveTimeout{2000};
+
+constexpr std::size_t kReadChunk = 4096;
+// Reads per wake-up, so a flood on the line cannot starve the answers.
+constexpr int kReadsPerWake = 16;
+
+const std::uint8_t kReplyDone[] = {0x02, 0x03, 0x07};
+const std::uint8_t kReplyError[] = {0x02, 0x03, 0x08};
+
+std::string dialledNumber(const std::vector<std::uint8_t>& frame)
+{
+    std::string number;
+    for (std::size_t i = 3; i < frame.size(); ++i)
+        number += (frame[i] >= '0' && frame[i] <= '9') ? static_cast<char>(frame[i]) : '?';
+    return number;
+}
+
+// Noise that never contains a byte the program could take for the start of
+// a table or a frame (0x02, 'U', 'Y'), so the result of a garbage fault does
+// not depend on chance.
+std::vector<std::uint8_t> garbage(std::size_t count)
+{
+    std::vector<std::uint8_t> bytes(count);
+    std::uint32_t x = 0x2545F491u;
+    for (std::uint8_t& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<std::uint8_t>(x);
+        if (b == 0x02 || b == 0x55 || b == 0x59)
+            b ^= 0x80;
+    }
+    return bytes;
+}
+
+} // namespace
+
+BoxServer::BoxServer(int masterFd, const std::string& slavePath, const Options& options, const Image& image,
+                     SimLog& log)
+    : master_(masterFd), slavePath_(slavePath), options_(options), image_(image), log_(log)
+{
+}
+
+int BoxServer::run(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask)
+{
+    // When the program closes its port, the master reports POLLHUP (and reads
+    // fail with EIO) until someone opens the slave again, and poll() keeps
+    // returning at once. Holding a slave descriptor of our own would hide that,
+    // but it would also hide the close itself, and bytes sent to a closed port
+    // would then wait in the line for the next opener instead of being lost as
+    // on a real serial port. So the box treats the hang-up as "port closed":
+    // it drops what it was sending, flushes the line, takes the master out of
+    // the poll set and looks every 10 ms whether the line is open again. That
+    // costs one cheap wake-up per tick while the port is closed and never
+    // spins; an answer waits at most one tick after the program reopens.
+    pollfd probe{master_, POLLIN, 0};
+    lineOpen_ = poll(&probe, 1, 0) >= 0 && !(probe.revents & (POLLHUP | POLLERR));
+
+    while (!stop) {
+        Clock::time_point now = Clock::now();
+        if (lineOpen_)
+            sendDue(now);
+        if (hangUpArmed_ && out_.empty() && !hangUpAt_)
+            hangUpAt_ = now + kHangUpGrace;
+        if (hangUpAt_ && now >= *hangUpAt_) {
+            log_.note("fault: hanging up the line");
+            close(master_);
+            master_ = -1;
+            return 0;
+        }
+        if (receiveDeadline_ && now >= *receiveDeadline_)
+            dropPartial("nothing more arrived for 2 s");
+
+        std::optional<Clock::time_point> wake;
+        auto consider = [&wake](std::optional<Clock::time_point> t) {
+            if (t && (!wake || *t < *wake))
+                wake = t;
+        };
+        if (lineOpen_ && !waitWritable_)
+            consider(nextSendTime());
+        consider(hangUpAt_);
+        consider(receiveDeadline_);
+        if (!lineOpen_)
+            consider(now + kReopenCheck);
+
+        timespec timeout{};
+        if (wake) {
+            const long long ns = std::max<long long>(0, std::chrono::duration_cast<nanoseconds>(*wake - now).count());
+            timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+        }
+        pollfd pfd{master_, static_cast<short>(POLLIN | (waitWritable_ ? POLLOUT : 0)), 0};
+        const int ready = ppoll(&pfd, lineOpen_ ? 1 : 0, wake ? &timeout : nullptr, &waitMask);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            std::fprintf(stderr, "pradix-boxsim: poll failed: %s\n", std::strerror(errno));
+            return 1;
+        }
+        if (lineOpen_) {
+            if (pfd.revents & POLLNVAL) {
+                std::fprintf(stderr, "pradix-boxsim: the pseudo-terminal is gone\n");
+                return 1;
+            }
+            if (pfd.revents & POLLOUT)
+                waitWritable_ = false;
+            if (pfd.revents & (POLLIN | POLLHUP | POLLERR)) {
+                const bool drained = readLine();
+                // A hang-up must never stay in the poll set, or poll() spins.
+                if (drained && lineOpen_ && (pfd.revents & (POLLHUP | POLLERR)))
+                    peerClosed();
+            }
+        } else {
+            probe = {master_, POLLIN, 0};
+            if (poll(&probe, 1, 0) >= 0 && !(probe.revents & (POLLHUP | POLLERR))) {
+                lineOpen_ = true;
+                log_.note("line opened by the other end");
+            }
+        }
+    }
+    log_.note("stopped");
+    return 0;
+}
+
+bool BoxServer::readLine()
+{
+    std::uint8_t buffer[kReadChunk];
+    std::vector<Frame> frames;
+    for (int i = 0; i < kReadsPerWake; ++i) {
+        const ssize_t n = read(master_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        if (n <= 0) {
+            // 0 or EIO: the last slave descriptor has been closed.
+            peerClosed();
+            return true;
+        }
+        log_.received(buffer, static_cast<std::size_t>(n));
+        frames.clear();
+        receiver_.feed(buffer, static_cast<std::size_t>(n), frames);
+        for (const Frame& frame : frames)
+            onFrame(frame);
+        if (receiver_.midFrame())
+            receiveDeadline_ = Clock::now() + kReceiveTimeout;
+        else
+            receiveDeadline_.reset();
+    }
+    return false;
+}
+
+void BoxServer::onFrame(const Frame& frame)
+{
+    const auto& bytes = frame.bytes;
+    switch (frame.kind) {
+    case FrameKind::Read:
+        answerRead("read", frame);
+        break;
+    case FrameKind::RemoteRead:
+        answerRead("remote-read", frame);
+        break;
+    case FrameKind::Write:
+        log_.frame("write", bytes.data(), bytes.size());
+        break;
+    case FrameKind::Table:
+        takeTable(bytes);
+        break;
+    case FrameKind::RemoteWrite:
+        log_.frame("remote-write", bytes.data(), bytes.size());
+        if (options_.fault == Fault::Silent)
+            log_.note("fault: not answered");
+        else if (lastTableWhole_)
+            queue(kReplyDone, sizeof kReplyDone);
+        else
+            queue(kReplyError, sizeof kReplyError);
+        break;
+    case FrameKind::Dial: {
+        const std::string number = dialledNumber(bytes);
+        log_.frame(number.empty() ? "dial" : "dial " + number, bytes.data(), bytes.size());
+        break;
+    }
+    case FrameKind::HangUp:
+        log_.frame("hangup", bytes.data(), bytes.size());
+        break;
+    case FrameKind::Unknown:
+        log_.frame("unknown", bytes.data(), bytes.size());
+        break;
+    case FrameKind::Skipped:
+        log_.note("skipped " + std::to_string(bytes.size()) + " bytes outside any frame");
+        break;
+    }
+}
+
+void BoxServer::answerRead(const char* name, const Frame& frame)
+{
+    log_.frame(name, frame.bytes.data(), frame.bytes.size());
+    if (!out_.empty()) {
+        // A box busy sending its table does not start another one.
+        log_.note("busy sending: request not answered");
+        return;
+    }
+    const std::size_t n = options_.faultCount;
+    switch (options_.fault) {
+    case Fault::None:
+        queue(image_.data(), image_.size());
+        break;
+    case Fault::Silent:
+        log_.note("fault: not answered");
+        break;
+    case Fault::Stop:
+        log_.note("fault: sending " + std::to_string(n) + " bytes of the image only");
+        queue(image_.data(), n);
+        break;
+    case Fault::Error:
+        log_.note("fault: answering with an error frame");
+        queue(kReplyError, sizeof kReplyError);
+        break;
+    case Fault::HangUp:
+        log_.note("fault: hanging up after " + std::to_string(n) + " bytes of the image");
+        queue(image_.data(), n);
+        hangUpArmed_ = true;
+        break;
+    case Fault::Garbage: {
+        log_.note("fault: " + std::to_string(n) + " garbage bytes before the image");
+        const std::vector<std::uint8_t> noise = garbage(n);
+        queue(noise.data(), noise.size());
+        queue(image_.data(), image_.size());
+        break;
+    }
+    }
+}
+
+void BoxServer::takeTable(const std::vector<std::uint8_t>& table)
+{
+    // The box keeps its own device text: a write carries everything else.
+    std::copy(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(kWrittenSize), image_.begin());
+    lastTableWhole_ = true;
+    log_.frame("table " + std::to_string(table.size()) + " bytes", nullptr, 0);
+    saveImage();
+}
+
+void BoxServer::saveImage()
+{
+    if (options_.saveFile.empty())
+        return;
+    // Written beside and renamed over, so a reader never sees half an image.
+    const std::string temporary = options_.saveFile + ".tmp";
+    std::FILE* f = std::fopen(temporary.c_str(), "wbe");
+    bool ok = f && std::fwrite(image_.data(), 1, image_.size(), f) == image_.size();
+    if (f)
+        ok = std::fclose(f) == 0 && ok;
+    if (ok)
+        ok = std::rename(temporary.c_str(), options_.saveFile.c_str()) == 0;
+    if (!ok) {
+        const std::string why = std::strerror(errno);
+        std::remove(temporary.c_str());
+        log_.note("cannot save the image to " + options_.saveFile + ": " + why);
+        std::fprintf(stderr, "pradix-boxsim: cannot save the image to %s: %s\n", options_.saveFile.c_str(), why.c_str());
+        return;
+    }
+    log_.note("image saved to " + options_.saveFile);
+}
+
+void BoxServer::queue(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return;
+    if (out_.empty()) {
+        sent_ = 0;
+        lineStart_ = Clock::now();
+    }
+    out_.insert(out_.end(), data, data + size);
+}
+
+std::size_t BoxServer::dueCount(Clock::time_point now) const
+{
+    if (options_.fast)
+        return out_.size();
+    const long long elapsed = std::chrono::duration_cast<nanoseconds>(now - lineStart_).count();
+    const long long due = elapsed <= 0 ? 0 : elapsed / kNsPer100ms * kBytesPer100ms + (elapsed % kNsPer100ms) * kBytesPer100ms / kNsPer100ms;
+    return static_cast<std::size_t>(std::min<long long>(due, static_cast<long long>(out_.size())));
+}
+
+std::optional<BoxServer::Clock::time_point> BoxServer::nextSendTime() const
+{
+    if (sent_ >= out_.size())
+        return std::nullopt;
+    if (options_.fast)
+        return Clock::now();
+    // A UART hands bytes over a few at a time; the deadlines count from the
+    // start of the answer, so late wake-ups never slow the line down.
+    const long long target = static_cast<long long>(std::min(out_.size(), sent_ + options_.burst));
+    const long long ns = target / kBytesPer100ms * kNsPer100ms
+        + ((target % kBytesPer100ms) * kNsPer100ms + kBytesPer100ms - 1) / kBytesPer100ms;
+    return lineStart_ + nanoseconds(ns);
+}
+
+void BoxServer::sendDue(Clock::time_point now)
+{
+    if (waitWritable_ || sent_ >= out_.size())
+        return;
+    const std::size_t due = dueCount(now);
+    const std::size_t target = std::min(out_.size(), sent_ + options_.burst);
+    if (due < target)
+        return;
+    while (sent_ < due) {
+        const ssize_t n = write(master_, out_.data() + sent_, due - sent_);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The other end is not reading: wait until the line takes more.
+            waitWritable_ = true;
+            return;
+        }
+        if (n < 0) {
+            peerClosed();
+            return;
+        }
+        sent_ += static_cast<std::size_t>(n);
+    }
+    if (sent_ >= out_.size()) {
+        log_.note("sent " + std::to_string(out_.size()) + " bytes");
+        out_.clear();
+        sent_ = 0;
+    }
+}
+
+void BoxServer::peerClosed()
+{
+    if (!lineOpen_)
+        return;
+    lineOpen_ = false;
+    waitWritable_ = false;
+    const std::size_t unsent = out_.size() - sent_;
+    out_.clear();
+    sent_ = 0;
+    hangUpArmed_ = false;
+    hangUpAt_.reset();
+    flushLine();
+    // Logged once the line is clean, so whoever waits for this line in the
+    // log can reopen the port and find nothing of the old exchange.
+    log_.note("line closed by the other end");
+    if (unsent)
+        log_.note("dropped " + std::to_string(unsent) + " bytes not sent yet");
+    dropPartial("the line was closed");
+}
+
+void BoxServer::flushLine()
+{
+    // Bytes handed over but not read would otherwise wait in the line for
+    // the next program that opens it; a closed serial port loses them. They
+    // sit in the slave's input queue, which only a flush on a slave
+    // descriptor empties (a flush on the master reaches the kernel's buffer in
+    // between, not what the slave has already taken in), so the box opens the
+    // slave for a moment. Closing it leaves the line closed as before.
+    const int fd = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        log_.note(std::string("cannot flush the line: ") + std::strerror(errno));
+        return;
+    }
+    tcflush(fd, TCIFLUSH);
+    close(fd);
+}
+
+void BoxServer::dropPartial(const char* why)
+{
+    const FrameReceiver::Dropped dropped = receiver_.reset();
+    receiveDeadline_.reset();
+    if (dropped.table) {
+        lastTableWhole_ = false;
+        log_.note("table dropped after " + std::to_string(dropped.bytes) + " of " + std::to_string(kWrittenSize)
+                  + " bytes: " + why);
+    } else if (dropped.bytes) {
+        log_.note("partial frame of " + std::to_string(dropped.bytes) + " bytes dropped: " + why);
+    }
+}
+
+} // namespace boxsim

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "sim/FrameReceiver.h"
+#include "sim/Image.h"
+#include "sim/Options.h"
+#include "sim/SimLog.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace boxsim {
+
+// The box on the master side of the pseudo-terminal: it answers requests,
+// keeps written tables and feeds its answers to the line at the pace of a
+// 9600-baud UART. Everything waits in one ppoll(), so it never spins.
+class BoxServer {
+public:
+    BoxServer(int masterFd, const std::string& slavePath, const Options& options, const Image& image, SimLog& log);
+
+    // Serves until stop is set (by a signal handler; signals are delivered
+    // only during the wait, with waitMask in force) or until a hang-up fault
+    // has closed the line. Returns the exit status.
+    int run(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // Reads what the line holds; false when it stopped with more waiting.
+    bool readLine();
+    void onFrame(const Frame& frame);
+    void answerRead(const char* name, const Frame& frame);
+    void takeTable(const std::vector<std::uint8_t>& table);
+    void saveImage();
+    void queue(const std::uint8_t* data, std::size_t size);
+    void sendDue(Clock::time_point now);
+    void peerClosed();
+    void flushLine();
+    void dropPartial(const char* why);
+    std::optional<Clock::time_point> nextSendTime() const;
+    std::size_t dueCount(Clock::time_point now) const;
+
+    int master_;
+    std::string slavePath_;
+    const Options& options_;
+    Image image_;
+    SimLog& log_;
+    FrameReceiver receiver_;
+    bool lastTableWhole_ = false;
+
+    // Whether the program holds the other side open. The master reports a
+    // hang-up once the last slave descriptor is closed.
+    bool lineOpen_ = true;
+
+    // Bytes on their way to the line; out_[0..sent_) have been handed over.
+    std::vector<std::uint8_t> out_;
+    std::size_t sent_ = 0;
+    Clock::time_point lineStart_{};
+    bool waitWritable_ = false;
+
+    bool hangUpArmed_ = false;
+    std::optional<Clock::time_point> hangUpAt_;
+    std::optional<Clock::time_point> receiveDeadline_;
+};
+
+} // namespace boxsim

@@ -1,0 +1,192 @@
+#include "sim/Options.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace boxsim {
+namespace {
+
+bool parseCount(const std::string& text, std::size_t max, std::size_t& value)
+{
+    if (text.empty() || text.size() > 9)
+        return false;
+    std::size_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + static_cast<std::size_t>(c - '0');
+    }
+    if (v > max)
+        return false;
+    value = v;
+    return true;
+}
+
+bool parseFault(const std::string& text, Options& options)
+{
+    if (text == "silent") {
+        options.fault = Fault::Silent;
+        return true;
+    }
+    if (text == "error") {
+        options.fault = Fault::Error;
+        return true;
+    }
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string kind = text.substr(0, colon);
+    const std::string count = text.substr(colon + 1);
+    if (kind == "stop" && parseCount(count, kImageSize, options.faultCount)) {
+        options.fault = Fault::Stop;
+        return true;
+    }
+    if (kind == "hangup" && parseCount(count, kImageSize, options.faultCount)) {
+        options.fault = Fault::HangUp;
+        return true;
+    }
+    if (kind == "garbage" && parseCount(count, kMaxGarbage, options.faultCount)) {
+        options.fault = Fault::Garbage;
+        return true;
+    }
+    return false;
+}
+
+// The program finds the box through a link named comN: accept "comN" in any
+// case with a port number of 1 to 255, and nothing that could leave the folder.
+bool parseLink(const std::string& text, std::string& link)
+{
+    if (text.size() < 4 || text.size() > 6)
+        return false;
+    std::string lower;
+    for (char c : text)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.compare(0, 3, "com") != 0)
+        return false;
+    std::size_t number = 0;
+    if (!parseCount(lower.substr(3), 255, number) || number == 0 || lower[3] == '0')
+        return false;
+    link = lower;
+    return true;
+}
+
+} // namespace
+
+bool parseOptions(int argc, char** argv, Options& options, std::string& error)
+{
+    bool faultGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        const std::size_t eq = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        }
+        auto takeValue = [&]() -> bool {
+            if (hasValue)
+                return true;
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--fast") {
+            options.fast = true;
+        } else if (arg == "--model") {
+            if (!takeValue())
+                return false;
+            if (value == "22")
+                options.model = Model::Kolvar22;
+            else if (value == "1")
+                options.model = Model::Kolvar1;
+            else {
+                error = "--model takes 22 or 1, not '" + value + "'";
+                return false;
+            }
+            options.modelGiven = true;
+        } else if (arg == "--image" || arg == "--save" || arg == "--log") {
+            if (!takeValue())
+                return false;
+            if (value.empty()) {
+                error = arg + " needs a file name";
+                return false;
+            }
+            (arg == "--image" ? options.imageFile : arg == "--save" ? options.saveFile : options.logFile) = value;
+        } else if (arg == "--link") {
+            if (!takeValue())
+                return false;
+            if (!parseLink(value, options.link)) {
+                error = "--link takes a port name com1 to com255, not '" + value + "'";
+                return false;
+            }
+        } else if (arg == "--burst") {
+            if (!takeValue())
+                return false;
+            if (!parseCount(value, kMaxBurst, options.burst) || options.burst == 0) {
+                error = "--burst takes a byte count of 1 to 64, not '" + value + "'";
+                return false;
+            }
+        } else if (arg == "--fault") {
+            if (!takeValue())
+                return false;
+            if (faultGiven) {
+                error = "only one --fault at a time";
+                return false;
+            }
+            if (!parseFault(value, options)) {
+                error = "unknown fault '" + value + "'";
+                return false;
+            }
+            faultGiven = true;
+        } else {
+            error = "unknown argument '" + arg + "'";
+            return false;
+        }
+    }
+    if (options.modelGiven && !options.imageFile.empty()) {
+        error = "--model and --image exclude each other";
+        return false;
+    }
+    return true;
+}
+
+const char* usageText()
+{
+    return "Usage: pradix-boxsim [options]\n"
+           "A stand-in Kolvar box and dialling unit on a pseudo-terminal. The first\n"
+           "line on standard output is the device path to open.\n"
+           "\n"
+           "  --model 22|1      built-in sample table of a Kolvar22 (default) or a Kolvar1\n"
+           "  --image FILE      serve the 2067-byte image in FILE instead\n"
+           "  --link comN       make the port link comN in $XDG_CONFIG_HOME/pradix/ports/\n"
+           "                    (default ~/.config/pradix/ports/) while running\n"
+           "  --save FILE       write the whole image to FILE after every table received\n"
+           "  --log FILE        time-stamped log: RX lines (hex of each chunk received),\n"
+           "                    FRAME lines (each recognised frame), NOTE lines (events)\n"
+           "  --fast            send at once instead of at the pace of 9600 baud 8N1\n"
+           "  --burst N         bytes handed over at a time at line pace (1..64, default 4)\n"
+           "  --fault MODE      misbehave on every read request:\n"
+           "                      silent     never answer anything\n"
+           "                      stop:N     send only the first N bytes of the image\n"
+           "                      error      answer with the error frame 02 03 08\n"
+           "                      hangup:N   send N bytes, then hang up the line and end\n"
+           "                      garbage:N  send N garbage bytes before the image\n"
+           "  --help            show this text\n"
+           "\n"
+           "Requests: 02 01 01 and 02 01 05 read the image; 02 01 02 and 2051 bytes\n"
+           "write it (the device text stays); 02 01 06 is answered 02 03 07 when the\n"
+           "last table arrived whole, else 02 03 08; dial (02 L 03 digits) and hang-up\n"
+           "(02 03 03 02 02) frames are logged. A frame or table left unfinished for\n"
+           "2 s, or when the other end closes the device, is dropped.\n"
+           "SIGINT or SIGTERM end the simulator and remove its link.\n";
+}
+
+} // namespace boxsim

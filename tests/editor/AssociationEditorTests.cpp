@@ -1,0 +1,149 @@
+#include "editor/AssociationEditor.h"
+#include "tests/editor/GridText.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+using codec::Model;
+using editor::BoxFill;
+using editor::boxesForAssociation;
+
+namespace {
+
+TableGrid kolvar22Grid()
+{
+    TableGrid grid = freshGrid();
+    grid.setCell(1, 1, 'U');
+    return grid;
+}
+
+TableGrid kolvar1Grid()
+{
+    TableGrid grid = freshGrid();
+    grid.setCell(1, 1, 'Y');
+    return grid;
+}
+
+} // namespace
+
+TEST(SelectorValue, NumbersAsTypedAndEverythingElseAsOne)
+{
+    EXPECT_EQ(editor::selectorValue(QStringLiteral("39")), 39);
+    EXPECT_EQ(editor::selectorValue(QStringLiteral("007")), 7);
+    EXPECT_EQ(editor::selectorValue(QStringLiteral("0")), 0);
+    EXPECT_EQ(editor::selectorValue(QStringLiteral("128")), 128);
+    EXPECT_EQ(editor::selectorValue(QString()), 1);
+    EXPECT_EQ(editor::selectorValue(QStringLiteral("abc")), 1);
+    EXPECT_EQ(editor::selectorValue(QStringLiteral("1a")), 1);
+    // Too many digits for any integer: still a number, and beyond the table.
+    EXPECT_EQ(editor::selectorValue(QStringLiteral("99999999999999999999999")), INT_MAX);
+    EXPECT_EQ(editor::selectorValue(QStringLiteral("4294967297")), INT_MAX);
+}
+
+TEST(SelectorValue, OnlyAssociationsOneTo127HaveARow)
+{
+    EXPECT_EQ(editor::associationRow(1), 2);
+    EXPECT_EQ(editor::associationRow(127), 128);
+    for (int n : { 0, -1, 128, 200, INT_MAX, INT_MIN })
+        EXPECT_EQ(editor::associationRow(n), 0) << n;
+}
+
+TEST(FillBoxes, EmptyKolvar22AssociationShowsItsDashes)
+{
+    const TableGrid grid = kolvar22Grid();
+    const BoxFill fill = boxesForAssociation(grid, 5, Model::Kolvar22);
+    EXPECT_EQ(fill.prefix, QStringLiteral("------"));
+    EXPECT_EQ(fill.code, QStringLiteral("--------"));
+    EXPECT_EQ(fill.startTime, QStringLiteral("----"));
+    EXPECT_EQ(fill.endTime, QStringLiteral("----"));
+    EXPECT_EQ(fill.dayType, QString());
+    EXPECT_EQ(fill.line, QString());
+}
+
+TEST(FillBoxes, SixDigitKolvar22PrefixNeverTakesTheCode)
+{
+    TableGrid grid = kolvar22Grid();
+    setRowText(grid, 40, QStringLiteral("1234567"));
+    EXPECT_EQ(boxesForAssociation(grid, 39, Model::Kolvar22).prefix, QStringLiteral("123456"));
+}
+
+TEST(FillBoxes, Kolvar22DayAndLineCellsOutsideTheirValuesLeaveTheBoxes)
+{
+    TableGrid grid = kolvar22Grid();
+    setRowText(grid, 3, QStringLiteral("39****1055****000024005*7#"));
+    const BoxFill fill = boxesForAssociation(grid, 2, Model::Kolvar22);
+    EXPECT_FALSE(fill.dayType.has_value());
+    EXPECT_FALSE(fill.line.has_value());
+    // Time cells are copied whatever they hold, a two-digit cell included.
+    grid.setCell(16, 3, QStringLiteral("12"));
+    EXPECT_EQ(boxesForAssociation(grid, 2, Model::Kolvar22).startTime, QStringLiteral("01200"));
+}
+
+TEST(FillBoxes, Kolvar1CodeStartsAfterTheStar)
+{
+    TableGrid grid = kolvar1Grid();
+    setRowText(grid, 2, QStringLiteral("1234567*89#"));
+    const BoxFill fill = boxesForAssociation(grid, 1, Model::Kolvar1);
+    EXPECT_EQ(fill.prefix, QStringLiteral("1234567"));
+    EXPECT_EQ(fill.code, QStringLiteral("89"));
+    EXPECT_FALSE(fill.dayType.has_value());
+    EXPECT_FALSE(fill.line.has_value());
+}
+
+TEST(FillBoxes, NoModelEmptiesOnlyPrefixAndCode)
+{
+    TableGrid grid = freshGrid();
+    setRowText(grid, 2, sampleKolvar22);
+    const BoxFill fill = boxesForAssociation(grid, 1, Model::None);
+    EXPECT_TRUE(fill.prefix.isEmpty());
+    EXPECT_TRUE(fill.code.isEmpty());
+    EXPECT_FALSE(fill.startTime || fill.endTime || fill.dayType || fill.line);
+}
+
+TEST(FillBoxes, NoAssociationOrEmptyFirstCellEmptiesEveryBox)
+{
+    TableGrid grid = kolvar22Grid();
+    setRowText(grid, 2, sampleKolvar22);
+    for (int n : { 0, 128, INT_MAX, -5 }) {
+        const BoxFill fill = boxesForAssociation(grid, n, Model::Kolvar22);
+        EXPECT_TRUE(fill.prefix.isEmpty() && fill.code.isEmpty()) << n;
+        EXPECT_EQ(fill.startTime, QString()) << n;
+        EXPECT_EQ(fill.endTime, QString()) << n;
+        EXPECT_EQ(fill.dayType, QString()) << n;
+        EXPECT_EQ(fill.line, QString()) << n;
+    }
+    grid.setCell(1, 2, QString());
+    EXPECT_EQ(boxesForAssociation(grid, 1, Model::Kolvar22).startTime, QString());
+    EXPECT_EQ(boxesForAssociation(grid, 1, Model::Kolvar22).code, QString());
+}
+
+TEST(FillBoxes, CodeZeroCellsShowNothing)
+{
+    // Rows a short file did not reach hold the code 0 in every cell.
+    TableGrid grid;
+    grid.fillData(QString(QChar(0)));
+    grid.setCell(1, 1, 'U');
+    const BoxFill fill = boxesForAssociation(grid, 10, Model::Kolvar22);
+    EXPECT_EQ(fill.prefix, QString());
+    EXPECT_EQ(fill.code, QString());
+    EXPECT_EQ(fill.startTime, QString());
+    EXPECT_FALSE(fill.dayType.has_value());
+}
+
+TEST(GridClick, RowNumbersAndModelSwitch)
+{
+    TableGrid grid = freshGrid();
+    grid.setCell(0, 5, QStringLiteral("x"));
+    editor::rewriteRowNumbers(grid);
+    EXPECT_EQ(grid.cell(0, 2), QStringLiteral("1"));
+    EXPECT_EQ(grid.cell(0, 5), QStringLiteral("4"));
+    EXPECT_EQ(grid.cell(0, 128), QStringLiteral("127"));
+    EXPECT_TRUE(grid.cell(0, 1).isEmpty());
+
+    EXPECT_EQ(editor::modelAfterMarkerClick(grid), Model::Kolvar22); // "-"
+    grid.setCell(1, 1, 'U');
+    EXPECT_EQ(editor::modelAfterMarkerClick(grid), Model::Kolvar1);
+    grid.setCell(1, 1, 'Y');
+    EXPECT_EQ(editor::modelAfterMarkerClick(grid), Model::Kolvar22);
+}

@@ -1,0 +1,277 @@
+#include "editor/TableFile.h"
+#include "tests/editor/GridText.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using editor::LoadResult;
+using editor::SaveResult;
+
+namespace {
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+QByteArray line(const QByteArray& cells, const char* end = "\r\n")
+{
+    return cells + end;
+}
+
+bool rowHoldsCodeZero(const TableGrid& grid, int row, int first = 1)
+{
+    for (int c = first; c <= 26; ++c)
+        if (grid.cell(c, row) != QString(QChar(0)))
+            return false;
+    return true;
+}
+
+class TableFileTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
+
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(TableFileTest, FreshTableSavesAs128LinesOfDashes)
+{
+    const TableGrid grid = freshGrid();
+    const SaveResult result = editor::saveTableFile(grid, path("fresh.dat"));
+    ASSERT_TRUE(result.saved()) << result.reason.toStdString();
+    EXPECT_TRUE(result.replacedRows.empty());
+    QByteArray expected;
+    for (int i = 0; i < 128; ++i)
+        expected += line(QByteArray(26, '-'));
+    EXPECT_EQ(fileBytes(path("fresh.dat")), expected);
+    EXPECT_EQ(expected.size(), 3584);
+}
+
+TEST_F(TableFileTest, EveryByteRoundTrips)
+{
+    // Any byte in any cell, line ends and 0x1A inside lines included, except
+    // 0x1A as the first byte of a line, which ends a table file.
+    TableGrid grid;
+    QRandomGenerator random(4711);
+    for (int r = 1; r <= 128; ++r)
+        for (int c = 1; c <= 26; ++c) {
+            uchar b = uchar(random.bounded(256));
+            if (c == 1 && b == 0x1A)
+                b = 'U';
+            grid.setCell(c, r, QString(QChar(b)));
+        }
+    setRowText(grid, 7, QStringLiteral("\r\n\n\r\x1A\x00\xff"), 1);
+    grid.setCell(1, 8, QString(QChar(u'\n')));
+
+    ASSERT_TRUE(editor::saveTableFile(grid, path("any.dat")).saved());
+    const QByteArray saved = fileBytes(path("any.dat"));
+    ASSERT_EQ(saved.size(), 3584);
+
+    TableGrid loaded = freshGrid();
+    const LoadResult result = editor::loadTableFile(loaded, path("any.dat"));
+    ASSERT_TRUE(result.loaded());
+    EXPECT_EQ(result.linesRead, 128);
+    EXPECT_TRUE(loaded.dataEquals(grid));
+
+    ASSERT_TRUE(editor::saveTableFile(loaded, path("again.dat")).saved());
+    EXPECT_EQ(fileBytes(path("again.dat")), saved);
+}
+
+TEST_F(TableFileTest, TenLinesFillTenRowsAndTheRestHoldCodeZero)
+{
+    QByteArray bytes = line("U#A#0461#-----B0----------");
+    for (int i = 2; i <= 10; ++i)
+        bytes += line(sampleKolvar22.toLatin1());
+    writeFile(path("ten.dat"), bytes);
+
+    TableGrid grid = freshGrid();
+    grid.setCell(0, 5, QStringLiteral("4"));
+    const LoadResult result = editor::loadTableFile(grid, path("ten.dat"));
+    ASSERT_TRUE(result.loaded());
+    EXPECT_EQ(result.linesRead, 10);
+    EXPECT_EQ(rowText(grid, 1), QStringLiteral("U#A#0461#-----B0----------"));
+    EXPECT_EQ(rowText(grid, 10), sampleKolvar22);
+    for (int r = 11; r <= 128; ++r)
+        ASSERT_TRUE(rowHoldsCodeZero(grid, r)) << r;
+    EXPECT_EQ(grid.cell(0, 5), QStringLiteral("4")); // row numbers are not table data
+
+    // Saved again, the rows the file did not reach are zero bytes.
+    std::vector<int> replaced;
+    const QByteArray again = editor::tableFileBytes(grid, &replaced);
+    EXPECT_TRUE(replaced.empty());
+    EXPECT_EQ(again.left(bytes.size()), bytes);
+    EXPECT_EQ(again.mid(10 * 28, 28), QByteArray(26, '\0') + "\r\n");
+}
+
+TEST_F(TableFileTest, EmptyFileLeavesEveryCellAtCodeZero)
+{
+    writeFile(path("empty.dat"), QByteArray());
+    TableGrid grid = freshGrid();
+    const LoadResult result = editor::loadTableFile(grid, path("empty.dat"));
+    EXPECT_TRUE(result.loaded());
+    EXPECT_EQ(result.linesRead, 0);
+    for (int r = 1; r <= 128; ++r)
+        ASSERT_TRUE(rowHoldsCodeZero(grid, r)) << r;
+}
+
+TEST_F(TableFileTest, LinesEndedByLfOrShortAreTheirOwnLines)
+{
+    QByteArray bytes;
+    bytes += line("U#M#", "\r\n");                       // short, CR LF
+    bytes += line(sampleKolvar22.toLatin1(), "\n");      // full, lone LF
+    bytes += line("39*41#", "\n");                        // short, lone LF
+    bytes += line(QByteArray(30, '7'), "\r\n");           // too long: the first 26 count
+    bytes += "12";                                        // last line, no line end
+    TableGrid grid = freshGrid();
+    writeFile(path("lf.dat"), bytes);
+    const LoadResult result = editor::loadTableFile(grid, path("lf.dat"));
+    ASSERT_TRUE(result.loaded());
+    EXPECT_EQ(result.linesRead, 5);
+    EXPECT_EQ(rowText(grid, 1, 1, 4), QStringLiteral("U#M#"));
+    EXPECT_TRUE(rowHoldsCodeZero(grid, 1, 5));
+    EXPECT_EQ(rowText(grid, 2), sampleKolvar22);
+    EXPECT_EQ(rowText(grid, 3, 1, 6), QStringLiteral("39*41#"));
+    EXPECT_TRUE(rowHoldsCodeZero(grid, 3, 7));
+    EXPECT_EQ(rowText(grid, 4), QString(26, QLatin1Char('7')));
+    EXPECT_EQ(rowText(grid, 5, 1, 2), QStringLiteral("12"));
+    EXPECT_TRUE(rowHoldsCodeZero(grid, 5, 3));
+    EXPECT_TRUE(rowHoldsCodeZero(grid, 6));
+}
+
+TEST_F(TableFileTest, EndByteAndExtraLines)
+{
+    QByteArray bytes;
+    for (int i = 1; i <= 4; ++i)
+        bytes += line(QByteArray(25, char('A' + i)) + '\x1A'); // 0x1A inside a line is data
+    bytes += "\x1A" + line(QByteArray(25, 'Z'));
+    TableGrid grid = freshGrid();
+    writeFile(path("eof.dat"), bytes);
+    EXPECT_EQ(editor::loadTableFile(grid, path("eof.dat")).linesRead, 4);
+    EXPECT_EQ(grid.cell(26, 4), QString(QChar(0x1A)));
+    EXPECT_TRUE(rowHoldsCodeZero(grid, 5));
+
+    // Lines after the 128th have no row.
+    QByteArray many;
+    for (int i = 1; i <= 140; ++i)
+        many += line(QByteArray::number(i).rightJustified(26, '.'));
+    writeFile(path("many.dat"), many);
+    EXPECT_EQ(editor::loadTableFile(grid, path("many.dat")).linesRead, 128);
+    EXPECT_EQ(rowText(grid, 128).right(3), QStringLiteral("128"));
+}
+
+TEST_F(TableFileTest, UnopenableFileLeavesTheGridAsItWas)
+{
+    TableGrid grid = freshGrid();
+    setRowText(grid, 1, QStringLiteral("U#A#"));
+    setRowText(grid, 5, sampleKolvar22);
+    const TableGrid before = grid;
+
+    const QString missing = path("missing.dat");
+    LoadResult result = editor::loadTableFile(grid, missing);
+    EXPECT_EQ(result.status, LoadResult::Status::OpenFailed);
+    EXPECT_TRUE(grid.dataEquals(before));
+    const QString message = editor::loadFailedMessage(missing, result);
+    EXPECT_TRUE(message.contains(QDir::toNativeSeparators(missing))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("non esiste"))) << message.toStdString();
+
+    result = editor::loadTableFile(grid, dir.path());
+    EXPECT_EQ(result.status, LoadResult::Status::OpenFailed);
+    EXPECT_TRUE(result.reason.contains(QStringLiteral("cartella")));
+    EXPECT_TRUE(grid.dataEquals(before));
+
+    if (QFile::exists(QStringLiteral("/dev/null"))) {
+        result = editor::loadTableFile(grid, QStringLiteral("/dev/null"));
+        EXPECT_EQ(result.status, LoadResult::Status::OpenFailed);
+        EXPECT_TRUE(grid.dataEquals(before));
+    }
+}
+
+TEST_F(TableFileTest, ReadFailureKeepsWhatWasReadAndSaysSo)
+{
+    // Reading the start of a process's own memory fails at once.
+    if (!QFile::exists(QStringLiteral("/proc/self/mem")))
+        GTEST_SKIP() << "no /proc";
+    TableGrid grid = freshGrid();
+    const LoadResult result = editor::loadTableFile(grid, QStringLiteral("/proc/self/mem"));
+    ASSERT_EQ(result.status, LoadResult::Status::ReadFailed) << result.reason.toStdString();
+    EXPECT_EQ(result.linesRead, 0);
+    EXPECT_TRUE(rowHoldsCodeZero(grid, 1));
+    EXPECT_TRUE(editor::loadFailedMessage(QStringLiteral("/proc/self/mem"), result)
+                    .contains(QStringLiteral("interrotta")));
+}
+
+TEST_F(TableFileTest, SaveFailuresAreReported)
+{
+    const TableGrid grid = freshGrid();
+    const QString nowhere = dir.filePath(QStringLiteral("no/such/folder/t.dat"));
+    SaveResult result = editor::saveTableFile(grid, nowhere);
+    EXPECT_EQ(result.status, SaveResult::Status::CreateFailed);
+    EXPECT_FALSE(QFile::exists(nowhere));
+    EXPECT_TRUE(editor::saveFailedMessage(nowhere, result).contains(QStringLiteral("non è stata salvata")));
+
+    result = editor::saveTableFile(grid, dir.path());
+    EXPECT_EQ(result.status, SaveResult::Status::CreateFailed);
+
+    // A full disk: the file opens but the bytes do not go in.
+    if (QFile::exists(QStringLiteral("/dev/full"))) {
+        result = editor::saveTableFile(grid, QStringLiteral("/dev/full"));
+        EXPECT_EQ(result.status, SaveResult::Status::WriteFailed);
+        EXPECT_TRUE(editor::saveFailedMessage(QStringLiteral("/dev/full"), result)
+                        .contains(QStringLiteral("incompleto")));
+    }
+}
+
+TEST_F(TableFileTest, CellsNotOneByteAreReplacedAndNamed)
+{
+    TableGrid grid = freshGrid();
+    grid.setCell(2, 1, QString());               // a separator that was not 12
+    grid.setCell(1, 4, QStringLiteral("12"));     // a prefix byte 12
+    grid.setCell(3, 4, QStringLiteral("255"));
+    grid.setCell(5, 60, QString(QChar(0x20AC)));  // pasted into a box: no Latin-1 byte
+
+    const SaveResult result = editor::saveTableFile(grid, path("odd.dat"));
+    ASSERT_TRUE(result.saved());
+    EXPECT_EQ(result.replacedRows, (std::vector<int> { 1, 4, 60 }));
+    const QByteArray saved = fileBytes(path("odd.dat"));
+    ASSERT_EQ(saved.size(), 3584);
+    EXPECT_EQ(saved.mid(0, 3), QByteArray("-\0-", 3));
+    EXPECT_EQ(saved.mid(3 * 28, 4), QByteArray("?-?-"));
+    EXPECT_EQ(saved.at(59 * 28 + 4), '?');
+
+    const QString message = editor::replacedCellsMessage(result.replacedRows);
+    EXPECT_TRUE(message.contains(QStringLiteral("intestazione"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("associazioni 3, 59"))) << message.toStdString();
+    EXPECT_EQ(editor::replacedCellsMessage({ 9 }).contains(QStringLiteral("associazione 8")), true);
+}
+
+TEST(TableFileLines, ReadsFromAnyDevice)
+{
+    QByteArray bytes = line(QByteArray(26, 'x'));
+    QBuffer buffer(&bytes);
+    ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+    TableGrid grid = freshGrid();
+    bool failed = true;
+    EXPECT_EQ(editor::readTableLines(buffer, grid, &failed), 1);
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(rowText(grid, 1), QString(26, QLatin1Char('x')));
+    EXPECT_EQ(rowText(grid, 2), QString(26, QLatin1Char('-'))); // not reached, not touched
+}

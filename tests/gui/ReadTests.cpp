@@ -1,0 +1,392 @@
+// Reading a box into the main window, and the link commands around it: the
+// window talks to a far end on a real pseudo-terminal, either played by the
+// test byte by byte or by the box simulator.
+
+#include "tests/gui/FakeSeams.h"
+
+#include "BoxSim.h"
+#include "device/TableGridView.h"
+#include "tests/serial/PtyPair.h"
+#include "widgets/ALed.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+namespace {
+
+using Image = std::array<std::uint8_t, 2067>;
+
+// A Kolvar22 box with a few associations worth checking.
+Image kolvar22Image()
+{
+    Image b {};
+    const std::uint8_t header[16] = { 'U', 12, 1, 12, 10, 4, 6, 1, 12, 0, 0, 0, 0, 0, 1, 0 };
+    std::copy(std::begin(header), std::end(header), b.begin());
+    // 1: prefix 39, carrier 1055, 08:30 to 13:00, working days, line 1.
+    const std::uint8_t a1[16] = { 3, 9, 11, 11, 11, 11, 0x1A, 0x55, 0xBB, 0xBB, 17, 26, 1, 11, 1, 12 };
+    // 2: carrier 123 ended by the mark in a low nibble.
+    const std::uint8_t a2[16] = { 3, 9, 11, 11, 11, 11, 0x12, 0x3C, 0xBB, 0xBB, 0, 0, 0, 0, 0, 0 };
+    // 127: prefix 0 2, carrier 4, all day, every day, line 0.
+    const std::uint8_t a127[16] = { 10, 2, 11, 11, 11, 11, 0x4B, 0xBB, 0xBB, 0xBB, 0, 48, 10, 11, 10, 12 };
+    std::copy(std::begin(a1), std::end(a1), b.begin() + 16);
+    std::copy(std::begin(a2), std::end(a2), b.begin() + 32);
+    std::copy(std::begin(a127), std::end(a127), b.begin() + 16 * 127);
+    b[2048] = 0x05; // minutes
+    b[2049] = 0x09; // hours
+    b[2050] = 3;    // Wednesday
+    const char text[] = "TESTBOX 1.0     ";
+    std::copy(text, text + 16, b.begin() + 2051);
+    return b;
+}
+
+// A Kolvar1 box: 39*1055# as association 1.
+Image kolvar1Image()
+{
+    Image b {};
+    const std::uint8_t header[16] = { 'Y', 12, 0, 12, 10, 4, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0 };
+    std::copy(std::begin(header), std::end(header), b.begin());
+    const std::uint8_t a1[16] = { 3, 9, 11, 1, 10, 5, 5, 12 };
+    std::copy(std::begin(a1), std::end(a1), b.begin() + 16);
+    const char text[] = "KOLVAR1 BOX     ";
+    std::copy(text, text + 16, b.begin() + 2051);
+    return b;
+}
+
+QByteArray bytes(const Image& image)
+{
+    return QByteArray(reinterpret_cast<const char*>(image.data()), int(image.size()));
+}
+
+QStringList row(const TableGrid& g, int r)
+{
+    QStringList cells;
+    for (int c = 1; c <= 26; ++c)
+        cells << g.cell(c, r);
+    return cells;
+}
+
+QStringList cells(const char* text)
+{
+    QStringList out;
+    for (const char* p = text; *p; ++p)
+        out << QString(QLatin1Char(*p));
+    return out;
+}
+
+struct ReadFixture : Fixture
+{
+    ReadFixture()
+    {
+        EXPECT_TRUE(line.ok());
+        window.EditDevName->setText(line.path);
+    }
+
+    // "Leggi Eeprom" as the operator presses it (through the error hook).
+    void pressRead() { QTest::mouseClick(window.ButtonTransmit, Qt::LeftButton); }
+
+    bool idle() { return !window.comm().Enabled() && window.ALed1->FalseColor() == clGreen; }
+    bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
+    bool waitPosition(int position)
+    {
+        return QTest::qWaitFor([&] { return window.receiveBuffer().position() == position; }, 20000);
+    }
+
+    PtyPair line;
+};
+
+} // namespace
+
+TEST(Read, Kolvar22TableFillsGridHeaderClockAndDeviceText)
+{
+    ReadFixture f;
+    TfrmMain& w = f.window;
+    w.Label11->setText(QStringLiteral("old"));
+    f.pressRead();
+    ASSERT_TRUE(w.comm().Enabled());
+    EXPECT_EQ(w.ALed1->FalseColor(), clRed);
+    EXPECT_EQ(w.Label11->text(), QString());
+    EXPECT_EQ(f.line.receive(3), QByteArray("\x02\x01\x01", 3));
+
+    ASSERT_TRUE(f.line.send(bytes(kolvar22Image())));
+    ASSERT_TRUE(f.waitIdle());
+
+    const TableGrid& g = w.grid();
+    EXPECT_EQ(row(g, 1), cells("U#A#0461#-----B0----------"));
+    EXPECT_EQ(row(g, 2), cells("39****1055****08301300*1*1#").mid(0, 22) + cells("1*1#"));
+    EXPECT_EQ(row(g, 3), cells("39****123#****------------"));
+    EXPECT_EQ(row(g, 4), cells("--------------------------"));
+    EXPECT_EQ(row(g, 128), cells("02****4*******000024000*0#"));
+    EXPECT_EQ(g.cell(5, 0), QStringLiteral("."));
+    EXPECT_EQ(g.cell(15, 0), QStringLiteral("D"));
+
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
+    EXPECT_EQ(w.Model1->text(), QStringLiteral("Kolvar22"));
+    EXPECT_EQ(w.Edit1->text(), QStringLiteral("Automatica"));
+    EXPECT_EQ(w.Edit4->text(), QStringLiteral("0461"));
+    EXPECT_EQ(w.Edit7->text(), QStringLiteral("09:05  Mercoledi"));
+    EXPECT_EQ(w.Label11->text(), QStringLiteral("TESTBOX 1.0     "));
+    EXPECT_EQ(w.CheckListBox1->item(0)->checkState(), Qt::Checked);
+    EXPECT_EQ(w.CheckListBox1->item(1)->checkState(), Qt::Unchecked);
+    EXPECT_EQ(w.ProgressBar1->value(), 0);
+    EXPECT_EQ(w.receiveBuffer().position(), 0);
+
+    // The read ends on association 1, shown in the editor.
+    EXPECT_EQ(w.SpinEdit1->value(), 1);
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
+    EXPECT_EQ(w.Edit3->text(), QStringLiteral("1055"));
+    EXPECT_EQ(w.Edit5->text(), QStringLiteral("0830"));
+    EXPECT_EQ(w.Edit6->text(), QStringLiteral("1300"));
+    EXPECT_EQ(w.Edit8->text(), QStringLiteral("Feriale"));
+    EXPECT_EQ(w.Edit9->text(), QStringLiteral("1"));
+
+    // One 20 ms pause per decoded row.
+    EXPECT_EQ(f.pacer.waits, std::vector<int>(127, 20));
+    EXPECT_TRUE(f.dialogs.shown.isEmpty());
+}
+
+TEST(Read, ChunkSizeDoesNotChangeTheResult)
+{
+    ReadFixture whole;
+    whole.pressRead();
+    ASSERT_TRUE(whole.line.send(bytes(kolvar22Image())));
+    ASSERT_TRUE(whole.waitIdle());
+
+    ReadFixture single;
+    single.pressRead();
+    const QByteArray image = bytes(kolvar22Image());
+    for (int i = 0; i < image.size() - 1; ++i) {
+        ASSERT_TRUE(single.line.send(image.mid(i, 1)));
+        ASSERT_TRUE(single.waitPosition(i + 1)) << i;
+        // The progress bar counts every byte of the table.
+        ASSERT_EQ(single.window.ProgressBar1->value(), std::min(i + 1, 2047));
+    }
+    ASSERT_TRUE(single.line.send(image.right(1)));
+    ASSERT_TRUE(single.waitIdle());
+    EXPECT_TRUE(single.window.grid().dataEquals(whole.window.grid()));
+    EXPECT_EQ(single.window.Edit7->text(), whole.window.Edit7->text());
+    EXPECT_EQ(single.window.Label11->text(), whole.window.Label11->text());
+}
+
+TEST(Read, ByteAfterTheTableStartsANewAccumulation)
+{
+    ReadFixture f;
+    f.pressRead();
+    ASSERT_TRUE(f.line.send(bytes(kolvar22Image()) + QByteArray(1, 'Q')));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.window.comm().Enabled(); }, 30000));
+    // The chunk went on after the table: its last byte is the first of a new accumulation.
+    EXPECT_EQ(f.window.receiveBuffer().position(), 1);
+    EXPECT_EQ(f.window.receiveBuffer().data()[0], 'Q');
+    EXPECT_EQ(f.window.grid().cell(1, 1), QStringLiteral("U"));
+}
+
+TEST(Read, ModelsSwitchTheSevenControlsAndTheClock)
+{
+    ReadFixture f;
+    TfrmMain& w = f.window;
+    const QList<QWidget*> controls { w.Edit5, w.Edit6, w.Edit7, w.Edit8, w.Edit9, w.Button7, w.Button8 };
+
+    f.pressRead();
+    ASSERT_TRUE(f.line.send(bytes(kolvar1Image())));
+    ASSERT_TRUE(f.waitIdle());
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar1 Programmer"));
+    EXPECT_EQ(row(w.grid(), 1), cells("Y#M#04#-------------------"));
+    EXPECT_EQ(row(w.grid(), 2), cells("39*1055#------------------"));
+    EXPECT_EQ(w.grid().cell(5, 0), QStringLiteral("*"));
+    EXPECT_EQ(w.grid().cell(11, 0), QStringLiteral("#"));
+    EXPECT_EQ(w.grid().cell(15, 0), QString());
+    EXPECT_EQ(w.Edit7->text(), QString());
+    EXPECT_EQ(w.Edit1->text(), QStringLiteral("Manuale"));
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
+    EXPECT_EQ(w.Edit3->text(), QStringLiteral("1055"));
+    EXPECT_EQ(w.Label11->text(), QStringLiteral("KOLVAR1 BOX     "));
+    for (QWidget* c : controls)
+        EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
+
+    f.pressRead();
+    ASSERT_TRUE(f.line.send(bytes(kolvar22Image())));
+    ASSERT_TRUE(f.waitIdle());
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
+    EXPECT_EQ(w.Edit7->text(), QStringLiteral("09:05  Mercoledi"));
+    EXPECT_EQ(w.grid().cell(15, 0), QStringLiteral("D"));
+    for (QWidget* c : controls)
+        EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
+}
+
+TEST(Read, ReplyFramesEndTheWaitWhole)
+{
+    struct Case
+    {
+        QByteArray first, second;
+        QString status;
+    };
+    const Case cases[] = {
+        { QByteArray("\x02\x03\x07", 3), QByteArray(), QStringLiteral("Dati inviati") },
+        { QByteArray("\x02\x03\x08", 3), QByteArray(), QStringLiteral("ERRORE!!") },
+        { QByteArray("\x02\x03\x05", 3), QByteArray(), QStringLiteral("before") },
+        { QByteArray("\x02\x03", 2), QByteArray("\x07", 1), QStringLiteral("Dati inviati") },
+    };
+    for (const Case& c : cases) {
+        ReadFixture f;
+        f.form2.Label9->setText(QStringLiteral("before"));
+        f.pressRead();
+        ASSERT_TRUE(f.line.send(c.first));
+        if (!c.second.isEmpty()) {
+            ASSERT_TRUE(f.waitPosition(c.first.size()));
+            EXPECT_TRUE(f.window.comm().Enabled()) << "a frame is whole only at its length";
+            ASSERT_TRUE(f.line.send(c.second));
+        }
+        ASSERT_TRUE(f.waitIdle());
+        EXPECT_EQ(f.form2.Label9->text(), c.status);
+        EXPECT_EQ(f.window.receiveBuffer().position(), 0);
+    }
+}
+
+TEST(Read, StopKeepsTheGridAndANewReadStartsAtZero)
+{
+    ReadFixture f;
+    TfrmMain& w = f.window;
+    f.pressRead();
+    const QByteArray image = bytes(kolvar22Image());
+    ASSERT_TRUE(f.line.send(image.left(100)));
+    ASSERT_TRUE(f.waitPosition(100));
+    const int progress = w.ProgressBar1->value();
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    EXPECT_TRUE(f.idle());
+    EXPECT_EQ(w.receiveBuffer().position(), 0);
+    EXPECT_EQ(w.ProgressBar1->value(), progress);
+    EXPECT_EQ(w.grid().cell(1, 2), QStringLiteral("-"));
+
+    // Stop again with the port closed: nothing to complain about.
+    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    EXPECT_TRUE(f.dialogs.shown.isEmpty());
+
+    f.line.pending();
+    f.pressRead();
+    ASSERT_TRUE(f.line.send(image));
+    ASSERT_TRUE(f.waitIdle());
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
+}
+
+TEST(Read, SecondReadWhileWaitingIsASerialErrorAndTheWaitGoesOn)
+{
+    ReadFixture f;
+    f.pressRead();
+    f.pressRead();
+    ASSERT_EQ(f.dialogs.shown.size(), 1);
+    EXPECT_EQ(f.dialogs.shown[0], QStringLiteral("Serial error: Port already assigned (open) (Error: -1) "));
+    EXPECT_TRUE(f.window.comm().Enabled());
+    EXPECT_EQ(f.window.ALed1->FalseColor(), clRed);
+    ASSERT_TRUE(f.line.send(bytes(kolvar22Image())));
+    ASSERT_TRUE(f.waitIdle());
+    EXPECT_EQ(f.window.grid().cell(1, 1), QStringLiteral("U"));
+}
+
+TEST(Read, MissingDeviceIsReportedAndNothingIsLeftOpen)
+{
+    Fixture f;
+    f.window.EditDevName->setText(QStringLiteral("/dev/pradix-no-such-port"));
+    QTest::mouseClick(f.window.ButtonTransmit, Qt::LeftButton);
+    ASSERT_EQ(f.dialogs.shown.size(), 1);
+    EXPECT_EQ(f.dialogs.shown[0], QStringLiteral("Serial error: Error accessing specified device (Error: 2) "));
+    EXPECT_FALSE(f.window.comm().Enabled());
+    // The hook changes neither the port nor the LED; "Stop" brings the idle state back.
+    EXPECT_EQ(f.window.ALed1->FalseColor(), clRed);
+    QTest::mouseClick(f.window.Button1, Qt::LeftButton);
+    EXPECT_EQ(f.window.ALed1->FalseColor(), clGreen);
+}
+
+TEST(Read, CancellaClearsEverythingAndLeavesNoModel)
+{
+    ReadFixture f;
+    TfrmMain& w = f.window;
+    f.pressRead();
+    ASSERT_TRUE(f.line.send(bytes(kolvar22Image())));
+    ASSERT_TRUE(f.waitIdle());
+    w.SpinEdit1->setValue(5);
+    f.pressRead();
+    ASSERT_TRUE(f.line.send(QByteArray("U12345", 6)));
+    ASSERT_TRUE(f.waitPosition(6));
+
+    QTest::mouseClick(w.ButtonReset, Qt::LeftButton);
+    EXPECT_TRUE(f.idle());
+    EXPECT_EQ(w.receiveBuffer().position(), 0);
+    for (int r = 1; r <= 128; ++r)
+        ASSERT_EQ(row(w.grid(), r), cells("--------------------------")) << r;
+    for (QLineEdit* box : { w.Edit1, w.Edit2, w.Edit3, w.Edit4, w.Edit5, w.Edit6, w.Edit7, w.Edit8, w.Edit9 })
+        EXPECT_EQ(box->text(), QString()) << box->objectName().toStdString();
+    EXPECT_EQ(w.CheckListBox1->item(0)->checkState(), Qt::Unchecked);
+    EXPECT_EQ(w.ProgressBar1->value(), 0);
+    EXPECT_EQ(w.SpinEdit1->value(), 1);
+    EXPECT_EQ(w.StringGrid1->currentRow(), 1);
+    EXPECT_EQ(w.StringGrid1->currentColumn(), 1);
+    // Captions keep the last model, but the marker is gone.
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
+}
+
+TEST(Read, SummaryFollowsEveryReceiveEventWhileTheAddressBookIsVisible)
+{
+    ReadFixture f;
+    f.form2.show();
+    f.pressRead();
+    const QByteArray image = bytes(kolvar22Image());
+    ASSERT_TRUE(f.line.send(image.left(50)));
+    ASSERT_TRUE(f.waitPosition(50));
+    // Mid-table: the receive event emptied the management box, whose rule wrote row 1.
+    EXPECT_TRUE(f.form2.summary().dataEquals(f.window.grid()));
+    ASSERT_TRUE(f.line.send(image.mid(50)));
+    ASSERT_TRUE(f.waitIdle());
+    EXPECT_TRUE(f.form2.summary().dataEquals(f.window.grid()));
+    EXPECT_EQ(f.form2.summary().cell(1, 2), QStringLiteral("3"));
+}
+
+TEST(Read, ClosingTheWindowClosesThePort)
+{
+    ReadFixture f;
+    f.pressRead();
+    ASSERT_TRUE(f.window.comm().Enabled());
+    f.window.close();
+    EXPECT_FALSE(f.window.comm().Enabled());
+}
+
+TEST(Read, SimulatedBoxesOfBothModels)
+{
+    for (const char* model : { "22", "1" }) {
+        BoxSim sim;
+        ASSERT_TRUE(sim.start({ "--fast", "--model", model })) << sim.error();
+        Fixture f;
+        f.window.EditDevName->setText(QString::fromStdString(sim.devicePath()));
+        QTest::mouseClick(f.window.ButtonTransmit, Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !f.window.comm().Enabled(); }, 30000)) << model;
+        EXPECT_TRUE(f.dialogs.shown.isEmpty());
+        EXPECT_EQ(f.window.grid().cell(1, 1), QLatin1String(model[1] ? "U" : "Y"));
+        EXPECT_FALSE(f.window.Label11->text().isEmpty());
+        EXPECT_EQ(f.pacer.waits.size(), 127u);
+    }
+}
+
+TEST(Read, BoxHangingUpMidTableIsReportedOnce)
+{
+    BoxSim sim;
+    ASSERT_TRUE(sim.start({ "--fast", "--fault", "hangup:700" })) << sim.error();
+    Fixture f;
+    f.window.EditDevName->setText(QString::fromStdString(sim.devicePath()));
+    f.window.grid().setCell(4, 30, QStringLiteral("7"));
+    QTest::mouseClick(f.window.ButtonTransmit, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.window.comm().Enabled(); }, 30000));
+    // Let any late events arrive: they must not repeat the message.
+    QTest::qWait(200);
+    ASSERT_EQ(f.dialogs.shown.size(), 1);
+    EXPECT_TRUE(f.dialogs.shown[0].startsWith(QStringLiteral("Serial error: "))) << f.dialogs.shown[0].toStdString();
+    // The table in the grid is the operator's and stays.
+    EXPECT_EQ(f.window.grid().cell(4, 30), QStringLiteral("7"));
+}

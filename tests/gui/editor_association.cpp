@@ -1,0 +1,213 @@
+// Selecting an association: the selector, clicks on the grid, the model
+// switch on the first cell, and "Cancella" beside the selector.
+
+#include "tests/gui/editor_helpers.h"
+
+#include <QAction>
+
+using namespace editortest;
+
+namespace {
+
+QList<QWidget*> modelControls(TfrmMain& w)
+{
+    return { w.Edit5, w.Edit6, w.Edit7, w.Edit8, w.Edit9, w.Button7, w.Button8 };
+}
+
+} // namespace
+
+TEST(EditorSelection, SelectorFillsTheBoxesFromItsRow)
+{
+    Fixture f;
+    TfrmMain& w = f.window;
+    TableGrid& g = w.grid();
+    w.selectModel(codec::Model::Kolvar22);
+    setRowText(g, 40, sampleKolvar22);
+    setRowText(g, 41, QStringLiteral("39****123#****------------"));
+
+    w.SpinEdit1->setValue(39);
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
+    EXPECT_EQ(w.Edit3->text(), QStringLiteral("1055"));
+    EXPECT_EQ(w.Edit5->text(), QStringLiteral("0830"));
+    EXPECT_EQ(w.Edit6->text(), QStringLiteral("1300"));
+    EXPECT_EQ(w.Edit8->text(), QStringLiteral("Feriale"));
+    EXPECT_EQ(w.Edit9->text(), QStringLiteral("1"));
+
+    w.SpinEdit1->setValue(40); // carrier end mark
+    EXPECT_EQ(w.Edit3->text(), QStringLiteral("123#"));
+    EXPECT_EQ(w.Edit5->text(), QStringLiteral("----"));
+    EXPECT_EQ(w.Edit8->text(), QString());
+    EXPECT_EQ(w.Edit9->text(), QString());
+
+    // An empty association shows all its dashes: no box cuts them to its typing limit.
+    w.SpinEdit1->setValue(3);
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("------"));
+    EXPECT_EQ(w.Edit3->text(), QStringLiteral("--------"));
+    EXPECT_EQ(w.Edit5->text(), QStringLiteral("----"));
+    EXPECT_EQ(w.Edit6->text(), QStringLiteral("----"));
+    EXPECT_EQ(rowText(g, 4), QString(26, QLatin1Char('-')));
+}
+
+TEST(EditorSelection, FillingWritesDayTypeAndLineBackWithTheirMarks)
+{
+    Fixture f;
+    TfrmMain& w = f.window;
+    TableGrid& g = w.grid();
+    w.selectModel(codec::Model::Kolvar22);
+    setRowText(g, 6, QStringLiteral("39****1055****000024002-2-"));
+    w.SpinEdit1->setValue(5);
+    EXPECT_EQ(w.Edit8->text(), QStringLiteral("Festivo"));
+    EXPECT_EQ(w.Edit9->text(), QStringLiteral("2"));
+    EXPECT_EQ(rowText(g, 6, 23, 26), QStringLiteral("2*2#"));
+}
+
+TEST(EditorSelection, Kolvar1AndNoModel)
+{
+    Fixture f;
+    TfrmMain& w = f.window;
+    TableGrid& g = w.grid();
+    w.Edit5->setText(QStringLiteral("1111"));
+    w.Edit8->setText(QStringLiteral("Sempre"));
+
+    // No model: only prefix and code are emptied.
+    setRowText(g, 3, sampleKolvar22);
+    w.SpinEdit1->setValue(2);
+    EXPECT_EQ(w.Edit2->text(), QString());
+    EXPECT_EQ(w.Edit3->text(), QString());
+    EXPECT_EQ(w.Edit5->text(), QStringLiteral("1111"));
+    EXPECT_EQ(w.Edit8->text(), QStringLiteral("Sempre"));
+
+    w.selectModel(codec::Model::Kolvar1);
+    setRowText(g, 4, QStringLiteral("39*41#--------------------"));
+    w.SpinEdit1->setValue(3);
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
+    EXPECT_EQ(w.Edit3->text(), QStringLiteral("41"));
+    EXPECT_EQ(w.Edit5->text(), QString());
+    EXPECT_EQ(w.Edit6->text(), QString());
+    EXPECT_EQ(w.Edit8->text(), QStringLiteral("Sempre"));
+
+    w.SpinEdit1->setValue(4);
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("-------"));
+    EXPECT_EQ(w.Edit3->text(), QStringLiteral("-------"));
+}
+
+TEST(EditorSelection, TypedSelectorTextDecidesTheAssociation)
+{
+    Fixture f;
+    TfrmMain& w = f.window;
+    TableGrid& g = w.grid();
+    showActive(w);
+    w.selectModel(codec::Model::Kolvar22);
+    setRowText(g, 40, sampleKolvar22);
+
+    focus(w.SpinEdit1);
+    w.SpinEdit1->selectAll();
+    type(QStringLiteral("39"));
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
+    EXPECT_EQ(w.Edit9->text(), QStringLiteral("1"));
+
+    // 0 while typing selects nothing: every box is emptied, no cell written.
+    const TableGrid before = g;
+    w.SpinEdit1->selectAll();
+    type(QStringLiteral("0"));
+    EXPECT_EQ(w.SpinEdit1->text(), QStringLiteral("0"));
+    for (QLineEdit* box : { w.Edit2, w.Edit3, w.Edit5, w.Edit6, w.Edit8, w.Edit9 })
+        EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
+    EXPECT_TRUE(g.dataEquals(before));
+
+    // Whatever the selector's text reads beyond 127, no row outside the grid is touched.
+    auto* selectorText = w.SpinEdit1->findChild<QLineEdit*>();
+    ASSERT_NE(selectorText, nullptr);
+    for (const QString& text : { QStringLiteral("128"), QStringLiteral("999999999999"), QStringLiteral("-4") }) {
+        selectorText->setText(text);
+        EXPECT_TRUE(w.Edit2->text().isEmpty()) << text.toStdString();
+        w.Edit8->setText(QStringLiteral("Sempre"));
+        w.Edit9->setText(QStringLiteral("1"));
+        w.Button9->click();
+        EXPECT_TRUE(g.dataEquals(before)) << text.toStdString();
+    }
+    // A text that is no number reads as 1.
+    setRowText(g, 2, sampleKolvar22);
+    selectorText->setText(QStringLiteral("x"));
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
+}
+
+TEST(EditorSelection, GridClicksSelectTheRowAndSwitchTheModel)
+{
+    Fixture f;
+    TfrmMain& w = f.window;
+    TableGrid& g = w.grid();
+    showActive(w);
+    w.selectModel(codec::Model::Kolvar22);
+    setRowText(g, 40, sampleKolvar22);
+    g.setCell(0, 7, QStringLiteral("x"));
+
+    clickCell(w.StringGrid1, 5, 40);
+    EXPECT_EQ(w.SpinEdit1->value(), 39);
+    EXPECT_EQ(w.Edit3->text(), QStringLiteral("1055"));
+    EXPECT_EQ(g.cell(0, 7), QStringLiteral("6")); // row numbers rewritten
+
+    // The keyboard moves the selection, and the association with it.
+    focus(w.StringGrid1);
+    key(Qt::Key_Down);
+    EXPECT_EQ(w.SpinEdit1->value(), 40);
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("------"));
+
+    // Row 1 leaves the selector alone; its first cell switches the model.
+    clickCell(w.StringGrid1, 5, 1);
+    EXPECT_EQ(w.SpinEdit1->value(), 40);
+    EXPECT_EQ(g.cell(1, 1), QStringLiteral("U"));
+
+    g.setCell(2, 1, QStringLiteral("-"));
+    clickCell(w.StringGrid1, 1, 1);
+    EXPECT_EQ(g.cell(1, 1), QStringLiteral("Y"));
+    EXPECT_EQ(g.cell(2, 1), QStringLiteral("#"));
+    EXPECT_EQ(w.Model1->text(), QStringLiteral("Kolvar1"));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar1 Programmer"));
+    for (QWidget* c : modelControls(w))
+        EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
+    EXPECT_EQ(rowText(g, 40), sampleKolvar22); // association rows keep their cells
+
+    // Clicking the same cell again returns to the model before.
+    clickCell(w.StringGrid1, 1, 1);
+    EXPECT_EQ(g.cell(1, 1), QStringLiteral("U"));
+    EXPECT_EQ(w.Model1->text(), QStringLiteral("Kolvar22"));
+    for (QWidget* c : modelControls(w))
+        EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
+}
+
+TEST(EditorSelection, MarkerClickWithNoModelChoosesKolvar22)
+{
+    Fixture f;
+    TfrmMain& w = f.window;
+    showActive(w);
+    clickCell(w.StringGrid1, 1, 1);
+    EXPECT_EQ(w.grid().cell(1, 1), QStringLiteral("U"));
+    EXPECT_EQ(w.grid().cell(2, 1), QStringLiteral("#"));
+    EXPECT_EQ(w.Model1->text(), QStringLiteral("Kolvar22"));
+}
+
+TEST(EditorSelection, CancellaEmptiesTheAssociationAndTheBoxes)
+{
+    Fixture f;
+    TfrmMain& w = f.window;
+    TableGrid& g = w.grid();
+    w.selectModel(codec::Model::Kolvar22);
+    setRowText(g, 6, sampleKolvar22);
+    setRowText(g, 7, sampleKolvar22);
+    w.Button2->click();
+    ASSERT_EQ(w.Edit1->text(), QStringLiteral("Automatica"));
+    ASSERT_EQ(g.cell(3, 1), QStringLiteral("A"));
+    w.Edit4->setText(QStringLiteral("0461"));
+    w.Edit7->setText(QStringLiteral("09:05  Mercoledi"));
+    w.SpinEdit1->setValue(5);
+
+    w.Button9->click();
+    EXPECT_EQ(rowText(g, 6), QString(26, QLatin1Char('-')));
+    EXPECT_EQ(rowText(g, 7), sampleKolvar22);
+    for (QLineEdit* box : { w.Edit1, w.Edit2, w.Edit3, w.Edit4, w.Edit5, w.Edit6, w.Edit7, w.Edit8, w.Edit9 })
+        EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
+    EXPECT_EQ(rowText(g, 1, 1, 4), QStringLiteral("U#M#"));
+    EXPECT_EQ(w.SpinEdit1->value(), 5);
+    EXPECT_TRUE(f.dialogs.shown.isEmpty()); // no confirmation asked
+}

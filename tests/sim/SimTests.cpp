@@ -1,0 +1,452 @@
+// pradix-boxsim seen from the program's side of the line: every test starts
+// the real simulator and talks to it over its pseudo-terminal.
+
+#include "BoxSim.h"
+#include "RawPort.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::size_t kImage = 2067;
+constexpr std::size_t kWritten = 2051;
+const Bytes kRead{0x02, 0x01, 0x01};
+const Bytes kRemoteRead{0x02, 0x01, 0x05};
+const Bytes kWriteRequest{0x02, 0x01, 0x02};
+const Bytes kRemoteWrite{0x02, 0x01, 0x06};
+const Bytes kDone{0x02, 0x03, 0x07};
+const Bytes kError{0x02, 0x03, 0x08};
+
+// Generous bounds so a loaded machine never fails a test; nothing measures them.
+constexpr auto kLong = 10s;
+// How long a test listens to be sure that nothing more comes.
+constexpr auto kQuiet = 300ms;
+
+Bytes slice(const Bytes& bytes, std::size_t from, std::size_t count)
+{
+    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
+}
+
+std::string text(const Bytes& bytes, std::size_t from, std::size_t count)
+{
+    return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
+}
+
+// Waits until the simulator's log holds the text (the log is written as
+// things happen, so this orders a test after the box's reaction).
+bool waitForLog(const BoxSim& sim, const std::string& needle)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kLong;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (sim.readLog().find(needle) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(5ms);
+    }
+    return false;
+}
+
+Bytes request(RawPort& port, const Bytes& frame, std::size_t expect)
+{
+    EXPECT_TRUE(port.send(frame));
+    return port.receive(expect, kLong);
+}
+
+bool isKey(std::uint8_t b)
+{
+    return b >= 1 && b <= 12;
+}
+
+// A used Kolvar22 record as the box keeps it.
+void checkKolvar22Record(const Bytes& r, std::size_t n, int& highMarks, int& lowMarks)
+{
+    SCOPED_TRACE("record " + std::to_string(n));
+    // Prefix: digits, then fillers to the end.
+    bool filling = false;
+    for (std::size_t i = 0; i < 6; ++i) {
+        ASSERT_TRUE(isKey(r[i]) && r[i] != 12);
+        if (filling) {
+            ASSERT_EQ(r[i], 11);
+        }
+        filling = filling || r[i] == 11;
+    }
+    bool endMark = false;
+    for (std::size_t i = 6; i < 10 && !endMark; ++i) {
+        const std::uint8_t high = r[i] >> 4;
+        const std::uint8_t low = r[i] & 0x0F;
+        ASSERT_TRUE(isKey(high));
+        if (high == 12) {
+            endMark = true;
+            ++highMarks;
+            break;
+        }
+        ASSERT_TRUE(isKey(low));
+        if (low == 12) {
+            endMark = true;
+            ++lowMarks;
+        }
+    }
+    if (endMark) {
+        EXPECT_EQ(slice(r, 10, 6), Bytes(6, 0));
+        return;
+    }
+    EXPECT_LE(r[10], 48);
+    EXPECT_LE(r[11], 48);
+    EXPECT_TRUE(r[12] == 1 || r[12] == 2 || r[12] == 10);
+    EXPECT_EQ(r[13], 11);
+    EXPECT_TRUE(r[14] == 1 || r[14] == 2 || r[14] == 10);
+    EXPECT_EQ(r[15], 12);
+}
+
+// A used Kolvar1 record: prefix, star, carrier code, hash, zeros.
+void checkKolvar1Record(const Bytes& r, std::size_t n, bool& full)
+{
+    SCOPED_TRACE("record " + std::to_string(n));
+    const auto hash = std::find(r.begin(), r.end(), 12);
+    ASSERT_NE(hash, r.end());
+    const auto star = std::find(r.begin(), hash, 11);
+    ASSERT_NE(star, hash);
+    EXPECT_NE(star, r.begin());
+    EXPECT_NE(star + 1, hash);
+    for (auto it = r.begin(); it != hash; ++it)
+        EXPECT_TRUE((*it >= 1 && *it <= 10) || it == star);
+    for (auto it = hash + 1; it != r.end(); ++it)
+        EXPECT_EQ(*it, 0);
+    full = full || hash + 1 == r.end();
+}
+
+void checkClock(const Bytes& image)
+{
+    const std::uint8_t minutes = image[2048], hours = image[2049], weekday = image[2050];
+    EXPECT_TRUE((minutes >> 4) < 6 && (minutes & 0x0F) < 10);
+    EXPECT_TRUE(hours < 0x24 && (hours & 0x0F) < 10);
+    EXPECT_TRUE(weekday >= 1 && weekday <= 7);
+}
+
+class SimTest : public ::testing::Test {
+protected:
+    bool start(std::vector<std::string> args)
+    {
+        args.push_back("--log");
+        args.push_back(sim.file("box.log"));
+        if (!sim.start(args))
+            return false;
+        return port.open(sim.devicePath());
+    }
+
+    BoxSim sim;
+    RawPort port;
+};
+
+} // namespace
+
+// The sample tables are built from the byte layout by hand; the checks here
+// read that layout independently, so a slip in either shows.
+TEST_F(SimTest, Kolvar22SampleFollowsTheLayout)
+{
+    ASSERT_TRUE(start({"--fast"})) << sim.error();
+    const Bytes image = request(port, kRead, kImage);
+    ASSERT_EQ(image.size(), kImage);
+
+    EXPECT_EQ(image[0], 'U');
+    EXPECT_EQ(image[1], 12);
+    EXPECT_TRUE(image[2] == 0 || image[2] == 1);
+    EXPECT_EQ(image[3], 12);
+    const auto prefixEnd = std::find(image.begin() + 4, image.begin() + 13, 12);
+    ASSERT_NE(prefixEnd, image.begin() + 13) << "local prefix without its end mark";
+    for (auto it = image.begin() + 4; it != prefixEnd; ++it)
+        EXPECT_TRUE(*it >= 1 && *it <= 10);
+    EXPECT_EQ(image[13], 0);
+
+    // The worked example of a record, byte for byte.
+    EXPECT_EQ(slice(image, 16, 16), (Bytes{3, 9, 11, 11, 11, 11, 0x1A, 0x55, 0xBB, 0xBB, 17, 26, 1, 11, 1, 12}));
+
+    int used = 0, highMarks = 0, lowMarks = 0;
+    for (std::size_t n = 1; n <= 127; ++n) {
+        const Bytes r = slice(image, 16 * n, 16);
+        if (r[0] == 0 && r[1] == 0 && r[2] == 0) {
+            EXPECT_EQ(r, Bytes(16, 0)) << "record " << n;
+            continue;
+        }
+        ++used;
+        checkKolvar22Record(r, n, highMarks, lowMarks);
+    }
+    EXPECT_GE(used, 5);
+    EXPECT_LE(used, 20);
+    EXPECT_GE(highMarks, 1);
+    EXPECT_GE(lowMarks, 1);
+    EXPECT_NE(image[16 * 127], 0) << "the last record should be used, right before the clock";
+    checkClock(image);
+    EXPECT_EQ(text(image, 2051, 16), "KOLVAR22 V2.10  ");
+    EXPECT_FALSE(port.receive(1, kQuiet).size()) << "nothing follows the image";
+}
+
+TEST_F(SimTest, Kolvar1SampleFollowsTheLayout)
+{
+    ASSERT_TRUE(start({"--fast", "--model", "1"})) << sim.error();
+    const Bytes image = request(port, kRead, kImage);
+    ASSERT_EQ(image.size(), kImage);
+
+    EXPECT_EQ(image[0], 'Y');
+    EXPECT_EQ(image[1], 12);
+    EXPECT_EQ(image[3], 12);
+    EXPECT_EQ(slice(image, 12, 4), Bytes(4, 0)) << "no beep or flash on the small box";
+    EXPECT_EQ(slice(image, 16, 16), (Bytes{3, 9, 11, 1, 10, 5, 5, 12, 0, 0, 0, 0, 0, 0, 0, 0}));
+
+    int used = 0;
+    bool full = false;
+    for (std::size_t n = 1; n <= 127; ++n) {
+        const Bytes r = slice(image, 16 * n, 16);
+        if (r[0] == 0 && r[1] == 0 && r[2] == 0) {
+            EXPECT_EQ(r, Bytes(16, 0)) << "record " << n;
+            continue;
+        }
+        ++used;
+        checkKolvar1Record(r, n, full);
+    }
+    EXPECT_GE(used, 5);
+    EXPECT_TRUE(full) << "one record should use all sixteen positions";
+    checkClock(image);
+    EXPECT_EQ(text(image, 2051, 16), "KOLVAR1 V1.04   ");
+}
+
+TEST_F(SimTest, ReadRequestsAreFoundInSplitChunksAndNoise)
+{
+    ASSERT_TRUE(start({"--fast"})) << sim.error();
+    const Bytes first = request(port, kRead, kImage);
+    ASSERT_EQ(first.size(), kImage);
+
+    // Noise, then a remote read whose first byte arrives on its own.
+    ASSERT_TRUE(port.send({0xFF, 0x00, 0x02}));
+    ASSERT_TRUE(waitForLog(sim, "RX FF 00 02\n"));
+    EXPECT_EQ(request(port, {0x01, 0x05}, kImage), first);
+
+    const std::string log = sim.readLog();
+    EXPECT_NE(log.find("FRAME read 02 01 01\n"), std::string::npos);
+    EXPECT_NE(log.find("RX 01 05\n"), std::string::npos);
+    EXPECT_NE(log.find("FRAME remote-read 02 01 05\n"), std::string::npos);
+    EXPECT_NE(log.find("NOTE skipped 2 bytes outside any frame"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(log, std::regex(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} RX 02 01 01$)",
+                                                  std::regex::multiline)))
+        << log;
+}
+
+TEST_F(SimTest, WrittenTableIsKeptWithTheBoxsOwnText)
+{
+    ASSERT_TRUE(start({"--fast", "--save", sim.file("saved.bin")})) << sim.error();
+    const Bytes original = request(port, kRead, kImage);
+    ASSERT_EQ(original.size(), kImage);
+
+    EXPECT_EQ(request(port, kRemoteWrite, 3), kError) << "no table has arrived yet";
+
+    // A changed table, with bytes a cooked line would mangle, sent in the
+    // pieces the program uses.
+    Bytes table = slice(original, 0, kWritten);
+    const Bytes record{0x0D, 0x0A, 0x11, 0x13, 0x03, 11, 0x1A, 0x55, 0xBB, 0xBB, 0, 48, 10, 11, 10, 12};
+    std::copy(record.begin(), record.end(), table.begin() + 16 * 9);
+    table[2048] = 0x07;
+    table[2049] = 0x00;
+    table[2050] = 7;
+    ASSERT_TRUE(port.send(kWriteRequest));
+    ASSERT_TRUE(port.send(slice(table, 0, 16)));
+    for (std::size_t n = 1; n <= 127; ++n)
+        ASSERT_TRUE(port.send(slice(table, 16 * n, 16)));
+    for (std::size_t i = 2048; i < kWritten; ++i)
+        ASSERT_TRUE(port.send({table[i]}));
+
+    EXPECT_EQ(request(port, kRemoteWrite, 3), kDone);
+    const Bytes after = request(port, kRead, kImage);
+    ASSERT_EQ(after.size(), kImage);
+    EXPECT_EQ(slice(after, 0, kWritten), table);
+    EXPECT_EQ(text(after, 2051, 16), "KOLVAR22 V2.10  ");
+    EXPECT_EQ(sim.readSaved(), after);
+    EXPECT_NE(sim.readLog().find("FRAME table 2051 bytes"), std::string::npos);
+}
+
+TEST_F(SimTest, HalfWrittenTableIsDroppedWhenThePortCloses)
+{
+    ASSERT_TRUE(start({"--fast"})) << sim.error();
+    const Bytes original = request(port, kRead, kImage);
+    ASSERT_EQ(original.size(), kImage);
+
+    ASSERT_TRUE(port.send(kWriteRequest));
+    ASSERT_TRUE(port.send(Bytes(1000, 0x05)));
+    ASSERT_TRUE(waitForLog(sim, "FRAME write"));
+    port.close();
+    ASSERT_TRUE(waitForLog(sim, "NOTE table dropped after 1000 of 2051 bytes"));
+
+    // The next exchange is understood as requests again, not as table bytes.
+    ASSERT_TRUE(port.open(sim.devicePath()));
+    EXPECT_EQ(request(port, kRemoteWrite, 3), kError);
+    EXPECT_EQ(request(port, kRead, kImage), original);
+}
+
+TEST_F(SimTest, DialHangUpAndOtherFramesAreLogged)
+{
+    ASSERT_TRUE(start({"--fast"})) << sim.error();
+    ASSERT_TRUE(port.send({0x02, 0x0B, 0x03, 0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39}));
+    ASSERT_TRUE(port.send({0x02, 0x01, 0x03}));
+    ASSERT_TRUE(port.send({0x02, 0x03, 0x03, 0x02, 0x02}));
+    ASSERT_TRUE(port.send({0x02, 0x01, 0x09}));
+    ASSERT_TRUE(waitForLog(sim, "FRAME unknown 02 01 09\n"));
+    EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "the dialling unit does not answer these";
+
+    const std::string log = sim.readLog();
+    EXPECT_NE(log.find("FRAME dial 0123456789 02 0B 03 30 31 32 33 34 35 36 37 38 39\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("FRAME dial 02 01 03\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("FRAME hangup 02 03 03 02 02\n"), std::string::npos) << log;
+}
+
+TEST_F(SimTest, ImageFileIsServedByteForByte)
+{
+    Bytes image(kImage);
+    for (std::size_t i = 0; i < kImage; ++i)
+        image[i] = static_cast<std::uint8_t>(i * 7 + 1);   // every byte value, control codes included
+    image[0] = 'U';
+    std::ofstream(sim.file("image.bin"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+
+    ASSERT_TRUE(start({"--fast", "--image", sim.file("image.bin")})) << sim.error();
+    EXPECT_EQ(request(port, kRead, kImage), image);
+}
+
+TEST(SimCommandLine, WrongImagesAndArgumentsAreRefused)
+{
+    BoxSim sim;
+    for (std::size_t size : {std::size_t{2066}, std::size_t{2068}}) {
+        std::ofstream(sim.file("image.bin"), std::ios::binary | std::ios::trunc) << std::string(size, 'U');
+        EXPECT_FALSE(sim.start({"--image", sim.file("image.bin")})) << size;
+        EXPECT_EQ(sim.stop(), 1) << size;
+    }
+    EXPECT_FALSE(sim.start({"--image", sim.file("missing.bin")}));
+    EXPECT_EQ(sim.stop(), 1);
+
+    const std::vector<std::vector<std::string>> bad{
+        {"--model", "3"}, {"--fault", "stop:2068"}, {"--fault", "hangup:-1"}, {"--fault", "later"},
+        {"--fault", "silent", "--fault", "error"}, {"--link", "com0"}, {"--link", "../com1"},
+        {"--link"}, {"--burst", "0"}, {"--model", "1", "--image", "x"}, {"--bogus"}};
+    for (const auto& args : bad) {
+        EXPECT_FALSE(sim.start(args)) << args[0];
+        EXPECT_EQ(sim.stop(), 2) << args[0];
+    }
+
+    ASSERT_TRUE(sim.start({"--help"}));
+    EXPECT_EQ(sim.devicePath(), "Usage: pradix-boxsim [options]");
+    int status = -1;
+    EXPECT_TRUE(sim.waitForExit(kLong, &status));
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(SimTest, SilentBoxNeverAnswers)
+{
+    ASSERT_TRUE(start({"--fast", "--fault", "silent"})) << sim.error();
+    ASSERT_TRUE(port.send(kRead));
+    ASSERT_TRUE(port.send(kRemoteWrite));
+    ASSERT_TRUE(waitForLog(sim, "FRAME remote-write"));
+    EXPECT_TRUE(port.receive(1, kQuiet).empty());
+}
+
+TEST_F(SimTest, FaultsShapeTheAnswer)
+{
+    BoxSim reference;
+    ASSERT_TRUE(reference.start({"--fast"})) << reference.error();
+    RawPort refPort;
+    ASSERT_TRUE(refPort.open(reference.devicePath()));
+    const Bytes image = request(refPort, kRead, kImage);
+    ASSERT_EQ(image.size(), kImage);
+
+    ASSERT_TRUE(start({"--fast", "--fault", "stop:100"})) << sim.error();
+    EXPECT_EQ(request(port, kRead, 100), slice(image, 0, 100));
+    EXPECT_TRUE(port.receive(1, kQuiet).empty());
+    EXPECT_EQ(request(port, kRemoteRead, 100), slice(image, 0, 100)) << "every read stops the same way";
+    EXPECT_TRUE(port.receive(1, kQuiet).empty());
+
+    ASSERT_TRUE(start({"--fast", "--fault", "error"})) << sim.error();
+    EXPECT_EQ(request(port, kRead, 3), kError);
+    EXPECT_TRUE(port.receive(1, kQuiet).empty());
+
+    ASSERT_TRUE(start({"--fast", "--fault", "garbage:50"})) << sim.error();
+    const Bytes answer = request(port, kRead, 50 + kImage);
+    ASSERT_EQ(answer.size(), 50 + kImage);
+    for (std::size_t i = 0; i < 50; ++i)
+        EXPECT_TRUE(answer[i] != 0x02 && answer[i] != 'U' && answer[i] != 'Y') << i;
+    EXPECT_EQ(slice(answer, 50, kImage), image);
+}
+
+TEST_F(SimTest, HangUpFaultDropsTheLineAndEnds)
+{
+    const std::string config = sim.file("config");
+    sim.setEnvironment("XDG_CONFIG_HOME", config);
+    ASSERT_TRUE(start({"--fault", "hangup:300", "--link", "com3"})) << sim.error();
+    const Bytes got = request(port, kRead, kImage);
+    EXPECT_EQ(got.size(), 300u);
+    EXPECT_EQ(got[0], 'U');
+    EXPECT_TRUE(port.hungUp());
+    int status = -1;
+    ASSERT_TRUE(sim.waitForExit(kLong, &status));
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(std::filesystem::is_symlink(config + "/pradix/ports/com3"));
+    EXPECT_NE(sim.readLog().find("NOTE fault: hanging up the line"), std::string::npos);
+}
+
+// A program opens the port for every exchange. What the box sent into a
+// closed port is lost, as on a real line, and the next exchange starts clean.
+TEST_F(SimTest, PacedAnswerSurvivesThePortClosingMidway)
+{
+    ASSERT_TRUE(start({})) << sim.error();
+    EXPECT_EQ(request(port, kRead, 100).size(), 100u);
+    port.close();
+    ASSERT_TRUE(waitForLog(sim, "NOTE line closed by the other end"));
+
+    ASSERT_TRUE(port.open(sim.devicePath()));
+    const Bytes image = request(port, kRead, kImage);
+    ASSERT_EQ(image.size(), kImage);
+    EXPECT_EQ(image[0], 'U');
+    EXPECT_EQ(text(image, 2051, 16), "KOLVAR22 V2.10  ");
+    // At line pace the bytes come a few at a time, not in one piece.
+    EXPECT_GT(port.chunks(), 50u);
+    EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "nothing of the first answer is left over";
+
+    const std::string log = sim.readLog();
+    EXPECT_NE(log.find("bytes not sent yet"), std::string::npos) << log;
+}
+
+TEST(SimLifecycle, PortLinkFollowsTheSimulator)
+{
+    BoxSim sim;
+    const std::string config = sim.file("config");
+    const std::string link = config + "/pradix/ports/com7";
+    sim.setEnvironment("XDG_CONFIG_HOME", config);
+
+    // A link left by a simulator that did not end cleanly is taken over.
+    std::filesystem::create_directories(config + "/pradix/ports");
+    std::filesystem::create_symlink("/dev/pts/nothing", link);
+
+    for (int signal : {SIGTERM, SIGINT}) {
+        ASSERT_TRUE(sim.start({"--link", "Com7"})) << sim.error();
+        EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.devicePath());
+        kill(sim.pid(), signal);
+        int status = -1;
+        ASSERT_TRUE(sim.waitForExit(kLong, &status));
+        EXPECT_EQ(status, 0);
+        EXPECT_FALSE(std::filesystem::is_symlink(link)) << signal;
+    }
+
+    // Something that is not a link is never replaced.
+    std::ofstream(link) << "keep";
+    EXPECT_FALSE(sim.start({"--link", "com7"}));
+    EXPECT_EQ(BoxSim::readTextFile(link), "keep");
+}
