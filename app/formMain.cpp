@@ -4,6 +4,7 @@
 #include "book/Unit2.h"
 #include "device/TableGridView.h"
 #include "widgets/ALed.h"
+#include "widgets/Fonts.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -24,15 +25,6 @@ namespace {
 const QString CaptionKolvar22 = QStringLiteral("Varnholtica Kolvar22 Programmer");
 const QString CaptionKolvar1 = QStringLiteral("Varnholtica Kolvar1 Programmer");
 const QColor Aqua(0, 255, 255);
-
-QFont pixelFont(int pixels, bool fixedPitch = false)
-{
-    QFont font(fixedPitch ? QStringLiteral("DejaVu Sans Mono") : QStringLiteral("DejaVu Sans"));
-    if (fixedPitch)
-        font.setStyleHint(QFont::Monospace);
-    font.setPixelSize(pixels);
-    return font;
-}
 
 QFrame* framedPanel(QWidget* parent, int x, int y, int w, int h)
 {
@@ -172,13 +164,13 @@ void TfrmMain::buildControls()
     Button2->setFont(strip16);
     Button2->setAccessibleDescription(QStringLiteral("Automatica/Manuale"));
     Button2->setProperty(helpContextProperty, 2);
-    Edit1 = edit("Edit1", 36, 355, 104, 28, strip16);
+    Edit1 = edit("Edit1", 36, 355, 96, 28, strip16);
     buddy(Label3, Edit1, QStringLiteral("Automatica/Manuale"), 2);
-    Label4 = label("Label4", QStringLiteral("Prefisso Locale"), 146, 338, 100, 14);
-    Edit4 = edit("Edit4", 146, 355, 92, 28, strip16);
+    Label4 = label("Label4", QStringLiteral("Prefisso Locale"), 138, 338, 84, 14);
+    Edit4 = edit("Edit4", 138, 355, 80, 28, strip16);
     buddy(Label4, Edit4, QString(), 3);
-    Label8 = label("Label8", QStringLiteral("Orario/Giorno"), 244, 338, 120, 14);
-    Edit7 = edit("Edit7", 244, 355, 124, 28, strip16);
+    Label8 = label("Label8", QStringLiteral("Orario/Giorno"), 224, 338, 144, 14);
+    Edit7 = edit("Edit7", 224, 355, 144, 28, strip16);
     buddy(Label8, Edit7, QStringLiteral("Orario letto dal Kolvar22"), 4);
     CheckListBox1 = new QListWidget(this);
     CheckListBox1->setObjectName(QStringLiteral("CheckListBox1"));

@@ -2,6 +2,7 @@
 
 #include "device/TableGridView.h"
 #include "help/HelpContext.h"
+#include "widgets/Fonts.h"
 
 #include <QLabel>
 
@@ -14,8 +15,7 @@ TForm2::TForm2(TfrmMain& main, QWidget* parent)
     setWindowTitle(QStringLiteral("Rubrica"));
     setFixedSize(610, 380);
     setProperty(helpContextProperty, 230);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(15);
+    const QFont font = pixelFont(15);
     setFont(font);
 
     StringGrid2 = new TableGridView(summary_, this);

@@ -1,0 +1,73 @@
+// A whole read at the real pace of the line: "Leggi Eeprom" to the LED turning
+// green, against the box simulator sending at 9600 baud 8N1, with the real
+// 20 ms pause per decoded row. The floor is the line time of 2067 bytes of ten
+// bits each plus 127 pauses; the CPU time of the whole program (both threads)
+// during the read is reported as a share of the wall time.
+
+#include "app/Application.h"
+#include "app/formMain.h"
+#include "book/Unit2.h"
+#include "widgets/ALed.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TApplication app(argc, argv);
+    const Seams seams = realSeams();
+    app.setDialogs(seams.dialogs);
+
+    QProcess sim;
+    sim.start(QStringLiteral(PRADIX_BOXSIM_PATH), {});
+    QByteArray path;
+    while (!path.contains('\n') && sim.waitForReadyRead(10000))
+        path += sim.readAllStandardOutput();
+    if (!path.contains('\n')) {
+        std::fprintf(stderr, "read_bench: the box simulator did not start\n");
+        return 1;
+    }
+
+    TfrmMain frmMain(seams);
+    TForm2 form2(frmMain);
+    frmMain.setAddressBook(&form2);
+    frmMain.show();
+    frmMain.EditDevName->setText(QString::fromLocal8Bit(path.trimmed()));
+
+    constexpr double floorSeconds = 2067 * 10 / 9600.0 + 127 * 0.020;
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer timer;
+    timer.start();
+    frmMain.ButtonTransmitClick();
+    const bool done = QTest::qWaitFor([&] { return !frmMain.comm().Enabled(); }, 30000);
+    const double wall = timer.nsecsElapsed() / 1e9;
+    const double cpu = cpuSeconds() - cpuBefore;
+    sim.terminate();
+    sim.waitForFinished(5000);
+    if (!done || frmMain.ALed1->FalseColor() != clGreen || frmMain.grid().cell(1, 1) != QLatin1String("U")) {
+        std::fprintf(stderr, "read_bench: the table was not read\n");
+        return 1;
+    }
+    std::printf("BENCH read_s %.3f s target info\n", wall);
+    std::printf("BENCH read_vs_floor %.3f ratio target <= 1.03\n", wall / floorSeconds);
+    std::printf("BENCH read_cpu_pct %.1f %% target < 10\n", 100.0 * cpu / wall);
+    return 0;
+}
