@@ -49,10 +49,20 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
     }
     try {
         return QApplication::notify(receiver, event);
+    } catch (...) {
+        reportEscaped();
+    }
+    return false;
+}
+
+void TApplication::reportEscaped() noexcept
+{
+    try {
+        throw;
     } catch (const ECommError& e) {
-        reportSerialError(e.Message());
+        if (auto* app = qobject_cast<TApplication*>(QCoreApplication::instance()))
+            app->reportSerialError(e.Message());
     } catch (...) {
         // Any other failure ends only the handler that raised it.
     }
-    return false;
 }

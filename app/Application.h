@@ -31,6 +31,12 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 
+    // The error hook for the exception being handled; call it from a catch
+    // block. Handlers are wrapped in it where they are connected, so an
+    // exception never has to unwind through the toolkit's own frames; notify()
+    // is the last resort for anything that still gets that far.
+    static void reportEscaped() noexcept;
+
 private:
     void reportSerialError(const QString& message);
 

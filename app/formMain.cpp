@@ -275,11 +275,11 @@ void TfrmMain::connectControls()
 {
     connect(this, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { PopupMenu1->popup(mapToGlobal(pos)); });
-    connect(Model1, &QAction::triggered, this, [this] { Model1Click(); });
-    connect(ButtonTransmit, &QPushButton::clicked, this, [this] { ButtonTransmitClick(); });
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    connect(ButtonReset, &QPushButton::clicked, this, [this] { ButtonResetClick(); });
-    connect(Button10, &QPushButton::clicked, this, [this] { Button10Click(); });
+    connect(Model1, &QAction::triggered, this, guarded([this] { Model1Click(); }));
+    connect(ButtonTransmit, &QPushButton::clicked, this, guarded([this] { ButtonTransmitClick(); }));
+    connect(Button1, &QPushButton::clicked, this, guarded([this] { Button1Click(); }));
+    connect(ButtonReset, &QPushButton::clicked, this, guarded([this] { ButtonResetClick(); }));
+    connect(Button10, &QPushButton::clicked, this, guarded([this] { Button10Click(); }));
 }
 
 void TfrmMain::FormCreate()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Application.h"
 #include "device/Codec.h"
 #include "device/ReceiveBuffer.h"
 #include "device/Seams.h"
@@ -131,6 +132,20 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A handler as a slot: whatever it lets escape goes to the error hook here,
+    // before it could unwind through the toolkit.
+    template <typename Handler>
+    static auto guarded(Handler handler)
+    {
+        return [handler]() {
+            try {
+                handler();
+            } catch (...) {
+                TApplication::reportEscaped();
+            }
+        };
+    }
+
     void buildControls();
     void setTabOrder();
     void connectControls();

@@ -65,30 +65,30 @@ void TfrmMain::connectEditor()
         watched->installEventFilter(this);
 
     // Change rules run for every change of the text, the program's own included.
-    connect(Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
-    connect(Edit8, &QLineEdit::textChanged, this, [this] { Edit8Change(); });
-    connect(Edit9, &QLineEdit::textChanged, this, [this] { Edit9Change(); });
+    connect(Edit1, &QLineEdit::textChanged, this, guarded([this] { Edit1Change(); }));
+    connect(Edit8, &QLineEdit::textChanged, this, guarded([this] { Edit8Change(); }));
+    connect(Edit9, &QLineEdit::textChanged, this, guarded([this] { Edit9Change(); }));
     // The selector's text, not its value. The spin box reports a new value
     // (set by the program, the arrows or typing) with its own textChanged; its
     // line edit reports what the operator types that is no value yet (0, an
     // erased number), which must still refill the boxes. A typed value comes
     // through both, and filling the boxes twice from one row changes nothing.
-    connect(SpinEdit1, &QSpinBox::textChanged, this, [this] { SpinEdit1Change(); });
+    connect(SpinEdit1, &QSpinBox::textChanged, this, guarded([this] { SpinEdit1Change(); }));
     if (auto* selectorText = SpinEdit1->findChild<QLineEdit*>())
-        connect(selectorText, &QLineEdit::textChanged, this, [this] { SpinEdit1Change(); });
+        connect(selectorText, &QLineEdit::textChanged, this, guarded([this] { SpinEdit1Change(); }));
 
     connect(StringGrid1, &TableGridView::cellSelected, this,
             [this](int column, int row) { StringGrid1Click(column, row); });
     // clicked() comes after the item view has toggled a check box under the mouse.
-    connect(CheckListBox1, &QAbstractItemView::clicked, this, [this] { CheckListBox1Click(); });
+    connect(CheckListBox1, &QAbstractItemView::clicked, this, guarded([this] { CheckListBox1Click(); }));
 
-    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
-    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
-    connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
-    connect(Button6, &QPushButton::clicked, this, [this] { Button6Click(); });
-    connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(); });
-    connect(Button8, &QPushButton::clicked, this, [this] { Button8Click(); });
-    connect(Button9, &QPushButton::clicked, this, [this] { Button9Click(); });
+    connect(Button2, &QPushButton::clicked, this, guarded([this] { Button2Click(); }));
+    connect(Button3, &QPushButton::clicked, this, guarded([this] { Button3Click(); }));
+    connect(Button5, &QPushButton::clicked, this, guarded([this] { Button5Click(); }));
+    connect(Button6, &QPushButton::clicked, this, guarded([this] { Button6Click(); }));
+    connect(Button7, &QPushButton::clicked, this, guarded([this] { Button7Click(); }));
+    connect(Button8, &QPushButton::clicked, this, guarded([this] { Button8Click(); }));
+    connect(Button9, &QPushButton::clicked, this, guarded([this] { Button9Click(); }));
 }
 
 bool TfrmMain::filterEditorKey(QObject* watched, QKeyEvent* event)

@@ -386,7 +386,8 @@ TEST(Read, BoxHangingUpMidTableIsReportedOnce)
     // Let any late events arrive: they must not repeat the message.
     QTest::qWait(200);
     ASSERT_EQ(f.dialogs.shown.size(), 1);
-    EXPECT_TRUE(f.dialogs.shown[0].startsWith(QStringLiteral("Serial error: "))) << f.dialogs.shown[0].toStdString();
+    EXPECT_EQ(f.dialogs.shown[0], QStringLiteral("Serial error: Read error (Error: 5) "));
+    EXPECT_FALSE(f.window.comm().Enabled());
     // The table in the grid is the operator's and stays.
     EXPECT_EQ(f.window.grid().cell(4, 30), QStringLiteral("7"));
 }

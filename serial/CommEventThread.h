@@ -1,0 +1,82 @@
+#pragma once
+
+// The monitoring thread of an open port. It waits for line events on its own duplicate of the
+// device and hands each one to the user-interface thread, blocking until the handler there has
+// returned or the port has told it to stop. No data passes through it: bytes stay queued in the
+// driver until a handler reads them.
+
+#include <QObject>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class TCommEventThread : public std::enable_shared_from_this<TCommEventThread>
+{
+    struct Private
+    {
+    };
+
+public:
+    // Starts monitoring a duplicate of `device` for the events in `mask` (EV_* bits); hand-overs
+    // run on the thread of `target`. Returns null with errno set when the thread cannot be set
+    // up. The thread keeps itself alive until it ends; holding the pointer is optional.
+    static std::shared_ptr<TCommEventThread> create(int device, std::uint32_t mask, QObject* target);
+
+    TCommEventThread(Private, std::uint32_t mask, QObject* target);
+    ~TCommEventThread();
+    TCommEventThread(const TCommEventThread&) = delete;
+    TCommEventThread& operator=(const TCommEventThread&) = delete;
+
+    // Where each event is handed (user-interface thread only). Unbound: the event is dropped.
+    std::function<void(TCommEventThread& sender, std::uint32_t mask)> OnSignal;
+
+    // Wakes the thread and marks it terminated; returns at once. A hand-over that has not run
+    // yet will do nothing, and a thread blocked in a hand-over is released.
+    void Stop();
+    bool Terminated() const { return fTerminated.load(); }
+    // The EV_* bits the thread watches.
+    std::uint32_t EventMask() const { return fMask; }
+
+    // Called after a write: report evTxEmpty once the output queue has drained.
+    void armTxEmpty();
+    // True once the device hung up or vanished (reported once, then no longer watched).
+    bool hungUp() const { return fHungUp.load(); }
+    // Line error bits (CE_*) seen since the last call; clears them.
+    std::uint32_t takeErrors() { return fErrors.exchange(0); }
+
+    // How many events were handed over so far (for checks that the thread does not spin).
+    std::uint64_t handOvers() const { return fHandOvers.load(); }
+    // How many hand-overs have run (or been dropped) on the user-interface thread.
+    std::uint64_t handOversDone() const { return fHandOversDone.load(); }
+    // True once the thread body has ended and released its descriptors.
+    bool finished() const { return fFinished.load(); }
+
+private:
+    bool setUp(int device);
+    void run();
+    void handOver(std::uint32_t mask);
+    void deliver(std::uint32_t mask);
+    void wake();
+
+    const std::uint32_t fMask;
+    QObject* const fTarget; // the port; it stops the thread before it goes away
+    int fDevice = -1;
+    int fWakeFd = -1;
+    int fPollFd = -1;
+
+    std::atomic<bool> fTerminated{false};
+    std::atomic<bool> fTxArmed{false};
+    std::atomic<bool> fHungUp{false};
+    std::atomic<std::uint32_t> fErrors{0};
+    std::atomic<std::uint64_t> fHandOvers{0};
+    std::atomic<std::uint64_t> fHandOversDone{0};
+    std::atomic<bool> fFinished{false};
+
+    std::mutex fMutex;
+    std::condition_variable fDone;
+    bool fHandOverDone = true;
+};

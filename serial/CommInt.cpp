@@ -1,0 +1,782 @@
+#include "serial/CommInt.h"
+
+#include "serial/CommEventThread.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+// The kernel's settings record with free speeds (glibc's headers do not declare it; including
+// the kernel's own header would clash with <termios.h>).
+struct termios2
+{
+    tcflag_t c_iflag;
+    tcflag_t c_oflag;
+    tcflag_t c_cflag;
+    tcflag_t c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed;
+    speed_t c_ospeed;
+};
+
+namespace {
+
+#ifndef BOTHER
+constexpr tcflag_t BOTHER = 0010000;
+#endif
+#ifndef IBSHIFT
+constexpr int IBSHIFT = 16;
+#endif
+
+const char* const msgAlreadyOpen = "Port already assigned (open)";
+const char* const msgAccess = "Error accessing specified device";
+const char* const msgInvalidHandle = "Invalid device handle, access denied";
+const char* const msgBuffers = "Error initializing Read/Write Buffers";
+const char* const msgTimeouts = "Error updating CommTimeouts";
+const char* const msgDCB = "Error updating DataControlBlock";
+const char* const msgWrite = "Write error";
+const char* const msgRead = "Read error";
+const char* const msgEscape = "EscapeCommFunction failure";
+const char* const msgNotOpen = "Port not open, unable to complete operation";
+
+using Clock = std::chrono::steady_clock;
+
+int msLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+void sleepMs(int ms)
+{
+    if (ms > 0)
+        ::poll(nullptr, 0, ms);
+}
+
+speed_t standardSpeed(int rate)
+{
+    switch (rate) {
+    case 110: return B110;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;
+    }
+}
+
+// The settings that make the line carry every byte unchanged: any of these left on would
+// swallow 0x11/0x13, turn 0x0D into 0x0A, expand 0x0A or raise a signal on 0x03.
+void makeRaw(termios& t)
+{
+    cfmakeraw(&t);
+    t.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK | INPCK | IGNPAR);
+    t.c_oflag &= ~tcflag_t(OPOST);
+    t.c_lflag &= ~tcflag_t(ICANON | ECHO | ECHONL | ISIG | IEXTEN);
+    t.c_cflag &= ~tcflag_t(HUPCL);
+    t.c_cflag |= CLOCAL | CREAD;
+}
+
+constexpr tcflag_t checkedCflags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CLOCAL | CREAD;
+constexpr tcflag_t checkedIflags = IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK | INPCK;
+constexpr tcflag_t checkedLflags = ICANON | ECHO | ISIG | IEXTEN;
+
+bool sameSettings(const termios& want, const termios& got)
+{
+    return (want.c_cflag & checkedCflags) == (got.c_cflag & checkedCflags)
+        && (want.c_iflag & checkedIflags) == (got.c_iflag & checkedIflags)
+        && (want.c_lflag & checkedLflags) == (got.c_lflag & checkedLflags)
+        && (want.c_oflag & OPOST) == (got.c_oflag & OPOST)
+        && want.c_cc[VMIN] == got.c_cc[VMIN] && want.c_cc[VTIME] == got.c_cc[VTIME]
+        && want.c_cc[VSTART] == got.c_cc[VSTART] && want.c_cc[VSTOP] == got.c_cc[VSTOP];
+}
+
+// Writes the settings and reads them back: tcsetattr reports success as soon as any one
+// change was taken.
+int applySettings(int fd, const termios& want)
+{
+    if (tcsetattr(fd, TCSANOW, &want) != 0)
+        return errno;
+    termios got{};
+    if (tcgetattr(fd, &got) != 0)
+        return errno;
+    return sameSettings(want, got) ? 0 : EINVAL;
+}
+
+// Speeds outside the classic table go through the kernel's free-speed request.
+int applyFreeSpeed(int fd, int rate)
+{
+    termios2 t{};
+    if (ioctl(fd, TCGETS2, &t) != 0)
+        return errno;
+    t.c_cflag &= ~tcflag_t(CBAUD | (CBAUD << IBSHIFT));
+    t.c_cflag |= BOTHER; // input speed follows the output speed
+    t.c_ispeed = static_cast<speed_t>(rate);
+    t.c_ospeed = static_cast<speed_t>(rate);
+    if (ioctl(fd, TCSETS2, &t) != 0)
+        return errno;
+    termios2 got{};
+    if (ioctl(fd, TCGETS2, &got) != 0)
+        return errno;
+    // A UART gives the nearest speed its clock can divide down to.
+    const long diff = std::labs(static_cast<long>(got.c_ospeed) - rate);
+    return diff * 50 <= rate ? 0 : EINVAL;
+}
+
+// Whether a device node is a terminal, told before opening it: opening some devices has effects
+// of its own (a watchdog starts counting), so a typed name must not open just anything.
+bool isTerminalNode(dev_t rdev)
+{
+    const unsigned maj = major(rdev);
+    if (maj >= 136 && maj <= 143) // pseudo-terminal slaves, which sysfs does not list
+        return true;
+    char link[PATH_MAX];
+    const QByteArray entry = QByteArray("/sys/dev/char/") + QByteArray::number(maj) + ':'
+        + QByteArray::number(minor(rdev)) + "/subsystem";
+    const ssize_t n = ::readlink(entry.constData(), link, sizeof link - 1);
+    if (n < 0) // no sysfs to ask: the terminal check after opening has to do
+        return errno == ENOENT && ::access("/sys/dev/char", F_OK) != 0;
+    link[n] = '\0';
+    const char* slash = std::strrchr(link, '/');
+    return std::strcmp(slash ? slash + 1 : link, "tty") == 0;
+}
+
+} // namespace
+
+ECommError::ECommError(const QString& text, int code)
+    : std::runtime_error((text + QStringLiteral(" (Error: %1) ").arg(code)).toStdString()),
+      fErrorCode(code),
+      fMessage(text + QStringLiteral(" (Error: %1) ").arg(code))
+{
+}
+
+std::uint32_t eventMaskOf(TCommEventTypes events)
+{
+    static const std::uint32_t bits[9] = {EV_BREAK, EV_CTS, EV_DSR, EV_ERR, EV_RING,
+                                          EV_RLSD, EV_RXCHAR, EV_RXFLAG, EV_TXEMPTY};
+    std::uint32_t mask = 0;
+    for (int i = 0; i < 9; ++i)
+        if (events.contains(static_cast<TCommEventType>(i)))
+            mask |= bits[i];
+    return mask;
+}
+
+int baudRateValue(TBaudrate rate)
+{
+    static const int values[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400,
+                                 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    const int i = static_cast<int>(rate);
+    return i >= 0 && i < int(sizeof values / sizeof values[0]) ? values[i] : 0;
+}
+
+QString portLinkFolder()
+{
+    // Only an absolute XDG_CONFIG_HOME counts; a relative one is ignored as if unset.
+    QString base = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/pradix/ports");
+}
+
+QString resolvePortName(const QString& name)
+{
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty())
+        return QString();
+    if (trimmed.contains(QLatin1Char('/')))
+        return trimmed;
+    static const QRegularExpression comName(QStringLiteral("^[Cc][Oo][Mm]([1-9][0-9]{0,2})$"));
+    const QRegularExpressionMatch m = comName.match(trimmed);
+    if (m.hasMatch()) {
+        const int n = m.captured(1).toInt();
+        const QString link = portLinkFolder() + QStringLiteral("/com%1").arg(n);
+        // The link itself decides, even when it dangles: a stand-in that has gone away must give
+        // an error, not a silent switch to a real port.
+        struct stat st;
+        if (::lstat(QFile::encodeName(link).constData(), &st) == 0)
+            return link;
+        return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+    }
+    return QStringLiteral("/dev/") + trimmed;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TCommEventChars::TCommEventChars(TCustomComm* owner) : fOwner(owner) {}
+
+TCommEventChars& TCommEventChars::operator=(const TCommEventChars& source)
+{
+    if (this != &source) {
+        fXonChar = source.fXonChar;
+        fXoffChar = source.fXoffChar;
+        fErrorChar = source.fErrorChar;
+        fEofChar = source.fEofChar;
+        fEvtChar = source.fEvtChar;
+    }
+    return *this;
+}
+
+void TCommEventChars::Assign(const TCommEventChars* source)
+{
+    if (!source)
+        throw std::invalid_argument("Cannot assign nothing to a TCommEventChars");
+    *this = *source;
+}
+
+void TCommEventChars::changed()
+{
+    if (fOwner)
+        fOwner->UpdateDataControlBlock();
+}
+
+void TCommEventChars::setXonChar(char value)
+{
+    fXonChar = value;
+    changed();
+}
+
+void TCommEventChars::setXoffChar(char value)
+{
+    fXoffChar = value;
+    changed();
+}
+
+void TCommEventChars::setErrorChar(char value)
+{
+    fErrorChar = value;
+    changed();
+}
+
+void TCommEventChars::setEofChar(char value)
+{
+    fEofChar = value;
+    changed();
+}
+
+void TCommEventChars::setEvtChar(char value)
+{
+    fEvtChar = value;
+    changed();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TCustomComm::TCustomComm(QObject* owner)
+    : QObject(owner), fDeviceName(QStringLiteral("Com2")), fEventChars(this)
+{
+}
+
+TCustomComm::~TCustomComm()
+{
+    Close();
+}
+
+void TCustomComm::RaiseCommError(const QString& text, int code)
+{
+    throw ECommError(text, code);
+}
+
+void TCustomComm::RequireClosed() const
+{
+    if (fHandle >= 0)
+        RaiseCommError(QString::fromLatin1(msgAlreadyOpen), -1);
+}
+
+void TCustomComm::OpenDevice()
+{
+    const QString path = resolvePortName(fDeviceName);
+    const QByteArray local = QFile::encodeName(path);
+    if (local.isEmpty())
+        RaiseCommError(QString::fromLatin1(msgAccess), ENOENT);
+    if (local.contains('\0'))
+        RaiseCommError(QString::fromLatin1(msgAccess), EINVAL);
+
+    struct stat node;
+    if (::stat(local.constData(), &node) != 0)
+        RaiseCommError(QString::fromLatin1(msgAccess), errno);
+    if (!S_ISCHR(node.st_mode) || !isTerminalNode(node.st_rdev))
+        RaiseCommError(QString::fromLatin1(msgInvalidHandle), -1);
+
+    const int fd = ::open(local.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        RaiseCommError(QString::fromLatin1(msgAccess), errno);
+    fHandle = fd;
+    fDevicePath = path;
+
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != node.st_rdev || !isatty(fd)) {
+        CloseDevice();
+        RaiseCommError(QString::fromLatin1(msgInvalidHandle), -1);
+    }
+    // flock holds even against root, TIOCEXCL keeps out programs that do not lock.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int e = errno;
+        CloseDevice();
+        RaiseCommError(QString::fromLatin1(msgAccess), e);
+    }
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        const int e = errno;
+        CloseDevice();
+        RaiseCommError(QString::fromLatin1(msgAccess), e);
+    }
+    fExclusive = true;
+}
+
+void TCustomComm::CloseDevice()
+{
+    if (fHandle < 0)
+        return;
+    // A pseudo-terminal would stay exclusive after we let go.
+    if (fExclusive)
+        ioctl(fHandle, TIOCNXCL);
+    fExclusive = false;
+    // Explicit: the monitoring thread's duplicate would otherwise keep the lock a while.
+    flock(fHandle, LOCK_UN);
+    ::close(fHandle);
+    fHandle = -1;
+}
+
+void TCustomComm::Open()
+{
+    RequireClosed();
+    OpenDevice();
+    if (fHandle < 0)
+        return;
+
+    auto thread = TCommEventThread::create(fHandle, eventMaskOf(fMonitorEvents), this);
+    if (!thread) {
+        const int e = errno;
+        CloseDevice();
+        RaiseCommError(QString::fromLatin1(msgAccess), e);
+    }
+    fEventThread = thread;
+    // A handler that fails closes the port before the error goes on to the application's
+    // error hook: the hook's message box can then never re-enter a handler of this port, and a
+    // device that fails every call yields one message.
+    thread->OnSignal = [this](TCommEventThread& sender, std::uint32_t mask) {
+        try {
+            HandleEvents(sender, mask);
+        } catch (...) {
+            Close();
+            throw;
+        }
+    };
+
+    UpdateCommTimeouts();
+    UpdateDataControlBlock();
+    // The terminal driver's queues have fixed sizes; only nonsense sizes are refused.
+    if (fReadBufSize <= 0 || fWriteBufSize <= 0)
+        RaiseCommError(QString::fromLatin1(msgBuffers), EINVAL);
+}
+
+void TCustomComm::drainOutput()
+{
+    // What Write accepted still goes out (the box needs the last clock byte), but a line that
+    // does not move (handshake held, device gone) cannot keep the program waiting.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(fWriteTimeout > 0 ? fWriteTimeout : 0);
+    for (;;) {
+        int queued = 0;
+        if (ioctl(fHandle, TIOCOUTQ, &queued) != 0 || queued <= 0)
+            return;
+        const int left = msLeft(deadline);
+        if (left == 0) {
+            tcflush(fHandle, TCOFLUSH);
+            return;
+        }
+        sleepMs(left < 5 ? left : 5);
+    }
+}
+
+void TCustomComm::Close()
+{
+    if (fHandle < 0)
+        return;
+    // From here on no handler runs for this port; the thread ends on its own.
+    if (auto thread = std::move(fEventThread))
+        thread->Stop();
+    drainOutput();
+    // Unread input is dropped on the descriptor that was monitored, before it is released.
+    tcflush(fHandle, TCIFLUSH);
+    CloseDevice();
+}
+
+void TCustomComm::setDeviceName(const QString& value)
+{
+    if (value == fDeviceName)
+        return;
+    RequireClosed();
+    fDeviceName = value;
+}
+
+void TCustomComm::setReadBufSize(int value)
+{
+    if (value == fReadBufSize)
+        return;
+    RequireClosed();
+    fReadBufSize = value;
+}
+
+void TCustomComm::setWriteBufSize(int value)
+{
+    if (value == fWriteBufSize)
+        return;
+    RequireClosed();
+    fWriteBufSize = value;
+}
+
+void TCustomComm::setMonitorEvents(TCommEventTypes value)
+{
+    if (value == fMonitorEvents)
+        return;
+    RequireClosed();
+    fMonitorEvents = value;
+}
+
+void TCustomComm::setBaudRate(TBaudrate value)
+{
+    if (value == fBaudRate)
+        return;
+    fBaudRate = value;
+    UpdateDataControlBlock();
+}
+
+void TCustomComm::setParity(TParity value)
+{
+    if (value == fParity)
+        return;
+    fParity = value;
+    UpdateDataControlBlock();
+}
+
+void TCustomComm::setStopbits(TStopbits value)
+{
+    if (value == fStopbits)
+        return;
+    fStopbits = value;
+    UpdateDataControlBlock();
+}
+
+void TCustomComm::setDatabits(TDatabits value)
+{
+    if (value == fDatabits)
+        return;
+    fDatabits = value;
+    UpdateDataControlBlock();
+}
+
+void TCustomComm::setOptions(TCommOptions value)
+{
+    if (value == fOptions)
+        return;
+    fOptions = value;
+    UpdateDataControlBlock();
+}
+
+void TCustomComm::setFlowControl(TFlowControl value)
+{
+    if (value == fFlowControl)
+        return;
+    fFlowControl = value;
+    UpdateDataControlBlock();
+}
+
+void TCustomComm::UpdateCommTimeouts()
+{
+    if (fHandle < 0)
+        return;
+    // A read returns at once with what is queued (the descriptor is non-blocking; VMIN 1 makes
+    // a read of 0 mean a hung-up line). Writes have no driver time-out: Write bounds its own wait.
+    termios t{};
+    if (tcgetattr(fHandle, &t) != 0)
+        RaiseCommError(QString::fromLatin1(msgTimeouts), errno);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (tcsetattr(fHandle, TCSANOW, &t) != 0)
+        RaiseCommError(QString::fromLatin1(msgTimeouts), errno);
+}
+
+void TCustomComm::UpdateDataControlBlock()
+{
+    if (fHandle < 0)
+        return;
+    const QString msg = QString::fromLatin1(msgDCB);
+    termios t{};
+    if (tcgetattr(fHandle, &t) != 0)
+        RaiseCommError(msg, errno);
+    const bool hadHardwareHandshake = (t.c_cflag & CRTSCTS) != 0;
+
+    TDataControlBlock d;
+    d.BaudRate = baudRateValue(fBaudRate);
+    d.ByteSize = 4 + static_cast<int>(fDatabits);
+    d.Parity = static_cast<int>(fParity);
+    d.StopBits = static_cast<int>(fStopbits);
+    d.XonChar = fEventChars.XonChar();
+    d.XoffChar = fEventChars.XoffChar();
+    d.ErrorChar = fEventChars.ErrorChar();
+    d.EofChar = fEventChars.EofChar();
+    d.EvtChar = fEventChars.EvtChar();
+    d.XonLim = fReadBufSize / 4;
+    d.XoffLim = fReadBufSize / 4;
+
+    makeRaw(t);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+
+    t.c_cflag &= ~tcflag_t(CSIZE);
+    switch (fDatabits) {
+    case da5: t.c_cflag |= CS5; break;
+    case da6: t.c_cflag |= CS6; break;
+    case da7: t.c_cflag |= CS7; break;
+    case da8: t.c_cflag |= CS8; break;
+    default: RaiseCommError(msg, EINVAL); // no terminal driver sends 4-bit characters
+    }
+
+    t.c_cflag &= ~tcflag_t(CSTOPB);
+    if (fStopbits == sb20)
+        t.c_cflag |= CSTOPB;
+    else if (fStopbits == sb15) {
+        // A UART gives one and a half stop bits only as the "two" setting with 5-bit characters.
+        if (fDatabits != da5)
+            RaiseCommError(msg, EINVAL);
+        t.c_cflag |= CSTOPB;
+    } else if (fStopbits != sb10)
+        RaiseCommError(msg, EINVAL);
+
+    t.c_cflag &= ~tcflag_t(PARENB | PARODD | CMSPAR);
+    switch (fParity) {
+    case paNone: break;
+    case paOdd: t.c_cflag |= PARENB | PARODD; break;
+    case paEven: t.c_cflag |= PARENB; break;
+    case paMark: t.c_cflag |= PARENB | PARODD | CMSPAR; break;
+    case paSpace: t.c_cflag |= PARENB | CMSPAR; break;
+    default: RaiseCommError(msg, EINVAL);
+    }
+
+    t.c_cc[VSTART] = static_cast<cc_t>(d.XonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(d.XoffChar);
+
+    // Software handshake exists only when asked for: the cooked-mode IXON a terminal starts with
+    // would swallow 0x11 and 0x13, which are bytes of a table. The hardware handshake the driver
+    // holds is kept unless fcNone says otherwise.
+    t.c_cflag &= ~tcflag_t(CRTSCTS);
+    switch (fFlowControl) {
+    case fcNone: break;
+    case fcCTS: t.c_cflag |= CRTSCTS; break;
+    case fcDTR: RaiseCommError(msg, EINVAL); // the terminal driver has no DSR/DTR handshake
+    case fcSoftware:
+        if (hadHardwareHandshake)
+            t.c_cflag |= CRTSCTS;
+        t.c_iflag |= IXON | IXOFF;
+        break;
+    case fcDefault:
+        if (hadHardwareHandshake)
+            t.c_cflag |= CRTSCTS;
+        break;
+    default: RaiseCommError(msg, EINVAL);
+    }
+    d.fOutxCtsFlow = (t.c_cflag & CRTSCTS) != 0;
+    d.fOutX = d.fInX = (t.c_iflag & IXON) != 0;
+    if (d.fOutX && d.XonChar == d.XoffChar)
+        RaiseCommError(msg, EINVAL);
+
+    // Options. Parity errors are always counted (OnError); with coErrorChar they also replace the
+    // byte, which the driver can do only with the code 0. The driver cannot follow DSR or drop
+    // NUL bytes; it always keeps sending after it has sent XOFF.
+    d.fParity = fOptions.contains(coParityCheck);
+    d.fErrorChar = fOptions.contains(coErrorChar);
+    d.fTXContinueOnXoff = fOptions.contains(coIgnoreXOff);
+    if (fOptions.contains(coDsrSensitivity) || fOptions.contains(coNullStrip))
+        RaiseCommError(msg, EINVAL);
+    if (d.fParity && d.fErrorChar) {
+        if (d.ErrorChar != 0)
+            RaiseCommError(msg, EINVAL);
+        t.c_iflag |= INPCK;
+    }
+
+    const speed_t speed = standardSpeed(d.BaudRate);
+    if (speed != B0) {
+        cfsetispeed(&t, speed);
+        cfsetospeed(&t, speed);
+    }
+    if (const int e = applySettings(fHandle, t))
+        RaiseCommError(msg, e);
+    if (speed == B0) {
+        if (const int e = applyFreeSpeed(fHandle, d.BaudRate))
+            RaiseCommError(msg, e);
+    } else if (cfgetospeed(&t) != speed) {
+        RaiseCommError(msg, EINVAL);
+    }
+    fDCB = d;
+
+    // With no handshake both modem lines are under the program's control and start low; the
+    // kernel raised them at open.
+    if (fFlowControl == fcNone) {
+        int lines = TIOCM_DTR | TIOCM_RTS;
+        if (ioctl(fHandle, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL)
+            RaiseCommError(msg, errno);
+    }
+}
+
+int TCustomComm::Write(const void* buffer, int count)
+{
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    const QString msg = QString::fromLatin1(msgWrite);
+    if (fHandle < 0)
+        RaiseCommError(msg, EBADF);
+    if (count < 0 || (count > 0 && !buffer))
+        RaiseCommError(msg, EINVAL);
+    if (count == 0)
+        return 0;
+
+    const auto deadline = Clock::now() + std::chrono::milliseconds(fWriteTimeout > 0 ? fWriteTimeout : 0);
+    const char* bytes = static_cast<const char*>(buffer);
+    int done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fHandle, bytes + done, static_cast<size_t>(count - done));
+        if (n > 0) {
+            done += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            RaiseCommError(msg, errno);
+        const int left = msLeft(deadline);
+        if (left == 0) {
+            // Nothing of this transfer may trickle out later ahead of the next one.
+            tcflush(fHandle, TCOFLUSH);
+            return -1;
+        }
+        pollfd p{fHandle, POLLOUT, 0};
+        if (::poll(&p, 1, left) < 0 && errno != EINTR)
+            RaiseCommError(msg, errno);
+    }
+    if (fEventThread)
+        fEventThread->armTxEmpty();
+    return done;
+}
+
+int TCustomComm::Read(void* buffer, int count)
+{
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    const QString msg = QString::fromLatin1(msgRead);
+    if (fHandle < 0)
+        RaiseCommError(msg, EBADF);
+    if (count < 0 || (count > 0 && !buffer))
+        RaiseCommError(msg, EINVAL);
+    if (count == 0)
+        return 0;
+    for (;;) {
+        const ssize_t n = ::read(fHandle, buffer, static_cast<size_t>(count));
+        if (n > 0)
+            return static_cast<int>(n);
+        if (n == 0)
+            RaiseCommError(msg, EIO); // the line was hung up
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN)
+            return 0;
+        RaiseCommError(msg, errno);
+    }
+}
+
+void TCustomComm::SetDTR(bool value)
+{
+    Escape(value ? SETDTR : CLRDTR);
+}
+
+void TCustomComm::SetRTS(bool value)
+{
+    Escape(value ? SETRTS : CLRRTS);
+}
+
+void TCustomComm::Escape(int code)
+{
+    if (fHandle < 0)
+        RaiseCommError(QString::fromLatin1(msgNotOpen), -1);
+    int result = 0;
+    bool modemLine = false;
+    int bits = 0;
+    switch (code) {
+    case SETRTS: bits = TIOCM_RTS; modemLine = true; result = ioctl(fHandle, TIOCMBIS, &bits); break;
+    case CLRRTS: bits = TIOCM_RTS; modemLine = true; result = ioctl(fHandle, TIOCMBIC, &bits); break;
+    case SETDTR: bits = TIOCM_DTR; modemLine = true; result = ioctl(fHandle, TIOCMBIS, &bits); break;
+    case CLRDTR: bits = TIOCM_DTR; modemLine = true; result = ioctl(fHandle, TIOCMBIC, &bits); break;
+    case SETBREAK: result = ioctl(fHandle, TIOCSBRK); break;
+    case CLRBREAK: result = ioctl(fHandle, TIOCCBRK); break;
+    case SETXOFF: result = tcflow(fHandle, TCOOFF); break;
+    case SETXON: result = tcflow(fHandle, TCOON); break;
+    default: RaiseCommError(QString::fromLatin1(msgEscape), EINVAL);
+    }
+    if (result != 0) {
+        // A device without modem lines (a pseudo-terminal) has nothing to raise or lower.
+        if (modemLine && (errno == ENOTTY || errno == EINVAL))
+            return;
+        RaiseCommError(QString::fromLatin1(msgEscape), errno);
+    }
+}
+
+void TCustomComm::HandleEvents(TCommEventThread& sender, std::uint32_t mask)
+{
+    // Handlers may close (and even reopen) the port: each one runs only while this event still
+    // belongs to the open port.
+    auto current = [this, &sender] { return fHandle >= 0 && fEventThread.get() == &sender; };
+    if (!current())
+        return;
+
+    // One status query for all handlers of this event.
+    const int errors = static_cast<int>(sender.takeErrors());
+    int count = 0;
+    if (ioctl(fHandle, FIONREAD, &count) != 0 || count < 0)
+        count = 0;
+    // A line that hung up has nothing queued, yet the receive handler must hear of it, once:
+    // its read is where the failure shows ("Read error"), so an unplugged adapter or a box
+    // that dropped the line is reported instead of leaving the exchange waiting for ever.
+    if (count == 0 && (mask & EV_RXCHAR) && sender.hungUp())
+        count = 1;
+
+    // Copies: a handler may reassign itself while it runs.
+    auto call = [&](std::uint32_t bit, const std::function<void(TCustomComm&)>& handler) {
+        if ((mask & bit) && handler && current()) {
+            auto h = handler;
+            h(*this);
+        }
+    };
+    call(EV_BREAK, OnBreak);
+    call(EV_CTS, OnCts);
+    call(EV_DSR, OnDsr);
+    if ((mask & EV_ERR) && OnError && current()) {
+        auto h = OnError;
+        h(*this, errors);
+    }
+    call(EV_RING, OnRing);
+    call(EV_RLSD, OnRlsd);
+    if ((mask & EV_RXCHAR) && count > 0 && OnRxChar && current()) {
+        auto h = OnRxChar;
+        h(*this, count);
+    }
+    call(EV_RXFLAG, OnRxFlag);
+    call(EV_TXEMPTY, OnTxEmpty);
+}

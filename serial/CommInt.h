@@ -1,0 +1,312 @@
+#pragma once
+
+// The serial port of the program: one device opened by name, its line settings, block reads
+// and writes with bounded waits, DTR/RTS control, and line events handed to the user-interface
+// thread by a monitoring thread (serial/CommEventThread.h).
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+
+class TCommEventThread;
+class TCustomComm;
+
+// A serial failure: the text followed by " (Error: %d) " with the system error code (errno), or
+// -1 for the port's own checks.
+class ECommError : public std::runtime_error
+{
+public:
+    ECommError(const QString& text, int code);
+
+    int ErrorCode() const { return fErrorCode; }
+    // The whole message, as shown to the operator.
+    QString Message() const { return fMessage; }
+
+private:
+    int fErrorCode;
+    QString fMessage;
+};
+
+// A small set over an enumeration with at most 32 members, written like the toolkit's sets:
+// TCommEventTypes{evRxChar, evTxEmpty}.
+template <typename E, int N>
+class TEnumSet
+{
+    static_assert(N > 0 && N <= 32, "too many members for one word");
+
+public:
+    constexpr TEnumSet() = default;
+    constexpr TEnumSet(std::initializer_list<E> members)
+    {
+        for (E e : members)
+            include(e);
+    }
+    static constexpr TEnumSet all()
+    {
+        TEnumSet s;
+        s.fBits = N == 32 ? 0xFFFFFFFFu : ((1u << N) - 1u);
+        return s;
+    }
+    static constexpr TEnumSet fromBits(std::uint32_t bits)
+    {
+        TEnumSet s;
+        s.fBits = bits & all().fBits;
+        return s;
+    }
+    constexpr bool contains(E e) const { return valid(e) && (fBits & bit(e)) != 0; }
+    constexpr TEnumSet& include(E e)
+    {
+        if (valid(e))
+            fBits |= bit(e);
+        return *this;
+    }
+    constexpr TEnumSet& exclude(E e)
+    {
+        if (valid(e))
+            fBits &= ~bit(e);
+        return *this;
+    }
+    constexpr bool empty() const { return fBits == 0; }
+    constexpr std::uint32_t bits() const { return fBits; }
+    friend constexpr bool operator==(TEnumSet a, TEnumSet b) { return a.fBits == b.fBits; }
+    friend constexpr bool operator!=(TEnumSet a, TEnumSet b) { return a.fBits != b.fBits; }
+
+private:
+    static constexpr bool valid(E e) { return static_cast<int>(e) >= 0 && static_cast<int>(e) < N; }
+    static constexpr std::uint32_t bit(E e) { return 1u << static_cast<int>(e); }
+    std::uint32_t fBits = 0;
+};
+
+enum TBaudrate : std::uint8_t {
+    br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400, br56000,
+    br57600, br115200, br128000, br256000
+};
+enum TParity : std::uint8_t { paNone, paOdd, paEven, paMark, paSpace };
+enum TStopbits : std::uint8_t { sb10, sb15, sb20 };
+enum TDatabits : std::uint8_t { da4, da5, da6, da7, da8 };
+enum TFlowControl : std::uint8_t { fcNone, fcCTS, fcDTR, fcSoftware, fcDefault };
+enum TCommOption : std::uint8_t {
+    coParityCheck, coDsrSensitivity, coIgnoreXOff, coErrorChar, coNullStrip
+};
+enum TCommEventType : std::uint8_t {
+    evBreak, evCts, evDsr, evError, evRing, evRlsd, evRxChar, evRxFlag, evTxEmpty
+};
+
+using TCommOptions = TEnumSet<TCommOption, 5>;
+using TCommEventTypes = TEnumSet<TCommEventType, 9>;
+
+// Line event bits as the monitoring thread reports them (the classic communications values).
+enum : std::uint32_t {
+    EV_RXCHAR = 0x0001,
+    EV_RXFLAG = 0x0002,
+    EV_TXEMPTY = 0x0004,
+    EV_CTS = 0x0008,
+    EV_DSR = 0x0010,
+    EV_RLSD = 0x0020,
+    EV_BREAK = 0x0040,
+    EV_ERR = 0x0080,
+    EV_RING = 0x0100,
+};
+
+// Line error bits passed to OnError.
+enum : std::uint32_t {
+    CE_RXOVER = 0x0001,
+    CE_OVERRUN = 0x0002,
+    CE_RXPARITY = 0x0004,
+    CE_FRAME = 0x0008,
+    CE_BREAK = 0x0010,
+};
+
+// Line functions for Escape.
+enum : int {
+    SETXOFF = 1,
+    SETXON = 2,
+    SETRTS = 3,
+    CLRRTS = 4,
+    SETDTR = 5,
+    CLRDTR = 6,
+    SETBREAK = 8,
+    CLRBREAK = 9,
+};
+
+std::uint32_t eventMaskOf(TCommEventTypes events);
+int baudRateValue(TBaudrate rate);
+
+// The device a typed port name stands for:
+//  "ComN" (any case, N >= 1) -> the link "comN" in $XDG_CONFIG_HOME/pradix/ports/ (default
+//  ~/.config/pradix/ports/) when that link exists, else /dev/ttyS(N-1);
+//  a name holding '/' -> that path; any other name -> /dev/<name>.
+// Surrounding blanks are ignored. An empty name gives an empty path.
+QString resolvePortName(const QString& name);
+// The folder where "comN" links are looked up.
+QString portLinkFolder();
+
+// The five special characters of the line settings.
+class TCommEventChars
+{
+public:
+    explicit TCommEventChars(TCustomComm* owner = nullptr);
+    TCommEventChars(const TCommEventChars&) = delete;
+    // Copies the five characters, not the owner, and does not touch the device.
+    TCommEventChars& operator=(const TCommEventChars& source);
+    // As operator=; assigning from nothing is refused with std::invalid_argument.
+    void Assign(const TCommEventChars* source);
+
+    char XonChar() const { return fXonChar; }
+    char XoffChar() const { return fXoffChar; }
+    char ErrorChar() const { return fErrorChar; }
+    char EofChar() const { return fEofChar; }
+    char EvtChar() const { return fEvtChar; }
+    void setXonChar(char value);
+    void setXoffChar(char value);
+    void setErrorChar(char value);
+    void setEofChar(char value);
+    void setEvtChar(char value);
+
+private:
+    void changed();
+
+    TCustomComm* fOwner;
+    char fXonChar = 17;
+    char fXoffChar = 19;
+    char fErrorChar = 0;
+    char fEofChar = 0;
+    char fEvtChar = 0;
+};
+
+// The line-settings record as last written to the device, in the classic field terms.
+struct TDataControlBlock
+{
+    int BaudRate = 0;
+    int ByteSize = 0;
+    int Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int StopBits = 0; // 0 one, 1 one and a half, 2 two
+    char XonChar = 0, XoffChar = 0, ErrorChar = 0, EofChar = 0, EvtChar = 0;
+    int XonLim = 0;
+    int XoffLim = 0;
+    bool fOutxCtsFlow = false;
+    bool fOutX = false;
+    bool fInX = false;
+    bool fParity = false;
+    bool fErrorChar = false;
+    bool fTXContinueOnXoff = false;
+};
+
+class TCustomComm : public QObject
+{
+public:
+    explicit TCustomComm(QObject* owner = nullptr);
+    ~TCustomComm() override;
+    TCustomComm(const TCustomComm&) = delete;
+    TCustomComm& operator=(const TCustomComm&) = delete;
+
+    void Open();
+    void Close();
+    // Bytes written (all of Count), or -1 when the line did not take them within WriteTimeout;
+    // then the unsent rest is discarded.
+    int Write(const void* buffer, int count);
+    // Bytes read (0 to Count) at once from what is already queued; never waits for more.
+    int Read(void* buffer, int count);
+    void SetDTR(bool value);
+    void SetRTS(bool value);
+
+    bool Enabled() const { return fHandle >= 0; }
+    // The open descriptor, or -1 while closed.
+    int Handle() const { return fHandle; }
+    // The path the last Open used.
+    QString DevicePath() const { return fDevicePath; }
+    const TDataControlBlock& DataControlBlock() const { return fDCB; }
+
+    QString DeviceName() const { return fDeviceName; }
+    void setDeviceName(const QString& value);
+    int ReadTimeout() const { return fReadTimeout; }
+    void setReadTimeout(int value) { fReadTimeout = value; }
+    int WriteTimeout() const { return fWriteTimeout; }
+    void setWriteTimeout(int value) { fWriteTimeout = value; }
+    int ReadBufSize() const { return fReadBufSize; }
+    void setReadBufSize(int value);
+    int WriteBufSize() const { return fWriteBufSize; }
+    void setWriteBufSize(int value);
+    TCommEventTypes MonitorEvents() const { return fMonitorEvents; }
+    void setMonitorEvents(TCommEventTypes value);
+    TBaudrate BaudRate() const { return fBaudRate; }
+    void setBaudRate(TBaudrate value);
+    TParity Parity() const { return fParity; }
+    void setParity(TParity value);
+    TStopbits Stopbits() const { return fStopbits; }
+    void setStopbits(TStopbits value);
+    TDatabits Databits() const { return fDatabits; }
+    void setDatabits(TDatabits value);
+    TCommEventChars& EventChars() { return fEventChars; }
+    const TCommEventChars& EventChars() const { return fEventChars; }
+    TCommOptions Options() const { return fOptions; }
+    void setOptions(TCommOptions value);
+    TFlowControl FlowControl() const { return fFlowControl; }
+    void setFlowControl(TFlowControl value);
+
+    std::function<void(TCustomComm& sender)> OnBreak;
+    std::function<void(TCustomComm& sender)> OnCts;
+    std::function<void(TCustomComm& sender)> OnDsr;
+    std::function<void(TCustomComm& sender, int errors)> OnError;
+    std::function<void(TCustomComm& sender)> OnRing;
+    std::function<void(TCustomComm& sender)> OnRlsd;
+    std::function<void(TCustomComm& sender, int count)> OnRxChar;
+    std::function<void(TCustomComm& sender)> OnRxFlag;
+    std::function<void(TCustomComm& sender)> OnTxEmpty;
+
+    // Applies the line settings to the open device; nothing while closed.
+    void UpdateDataControlBlock();
+    void UpdateCommTimeouts();
+    void Escape(int code);
+    // The event dispatcher the monitoring thread hands every event to (user-interface thread).
+    void HandleEvents(TCommEventThread& sender, std::uint32_t mask);
+    // The monitoring thread of the present Open, or null while closed.
+    std::shared_ptr<TCommEventThread> EventThread() const { return fEventThread; }
+
+    [[noreturn]] static void RaiseCommError(const QString& text, int code);
+
+protected:
+    virtual void OpenDevice();
+    void CloseDevice();
+    void RequireClosed() const;
+    void Lock() { fLock.lock(); }
+    void Unlock() { fLock.unlock(); }
+
+private:
+    void drainOutput();
+
+    int fHandle = -1;
+    bool fExclusive = false;
+    TDataControlBlock fDCB;
+    QString fDeviceName;
+    QString fDevicePath;
+    std::recursive_mutex fLock;
+    int fReadTimeout = 1000;
+    int fWriteTimeout = 1000;
+    int fReadBufSize = 4096;
+    int fWriteBufSize = 2048;
+    TCommEventTypes fMonitorEvents = TCommEventTypes::all();
+    TBaudrate fBaudRate = br9600;
+    TParity fParity = paNone;
+    TStopbits fStopbits = sb10;
+    TDatabits fDatabits = da8;
+    std::shared_ptr<TCommEventThread> fEventThread;
+    TCommEventChars fEventChars;
+    TCommOptions fOptions;
+    TFlowControl fFlowControl = fcDefault;
+};
+
+// The port as the windows use it; every property is reachable through TCustomComm.
+class TComm : public TCustomComm
+{
+public:
+    explicit TComm(QObject* owner = nullptr) : TCustomComm(owner) {}
+};

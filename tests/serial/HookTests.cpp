@@ -1,0 +1,149 @@
+// A serial error escaping a receive handler must reach the application's error hook (the
+// notify() override of the application object) exactly once, with the port already closed.
+
+#include "serial/CommEventThread.h"
+#include "serial/CommInt.h"
+#include "PtyPair.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+constexpr int waitMs = 20000;
+
+// Stands in for the program's application object: shows serial errors, drops the rest.
+class HookApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const ECommError& e) {
+            messages << QStringLiteral("Serial error: ") + e.Message();
+            if (onError)
+                onError();
+        } catch (...) {
+            ++otherErrors;
+        }
+        return false;
+    }
+
+    QStringList messages;
+    int otherErrors = 0;
+    std::function<void()> onError;
+};
+
+HookApplication* hookApp()
+{
+    return static_cast<HookApplication*>(QCoreApplication::instance());
+}
+
+class HandlerError : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pty.ok());
+        hookApp()->messages.clear();
+        hookApp()->otherErrors = 0;
+        hookApp()->onError = nullptr;
+        port.setMonitorEvents({evRxChar, evTxEmpty});
+        port.setFlowControl(fcNone);
+        port.setDeviceName(pty.path);
+    }
+    void TearDown() override { hookApp()->onError = nullptr; }
+    PtyPair pty;
+    TComm port;
+};
+
+} // namespace
+
+TEST_F(HandlerError, ReachesTheHookOnceWithThePortClosed)
+{
+    int calls = 0;
+    bool openInHook = true;
+    hookApp()->onError = [&] { openInHook = port.Enabled(); };
+    port.OnRxChar = [&](TCustomComm&, int) {
+        ++calls;
+        TCustomComm::RaiseCommError(QStringLiteral("Read error"), EIO);
+    };
+    port.Open();
+    auto thread = port.EventThread();
+    ASSERT_TRUE(pty.send("frame"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !hookApp()->messages.isEmpty(); }, waitMs));
+    EXPECT_FALSE(openInHook);
+    EXPECT_FALSE(port.Enabled());
+    // The monitor is not left blocked in its hand-over.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return thread->finished(); }, waitMs));
+
+    // A device that keeps sending gives no further message.
+    ASSERT_TRUE(pty.send("more"));
+    QTest::qWait(200);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(hookApp()->messages, QStringList{QStringLiteral("Serial error: Read error (Error: 5) ")});
+
+    // The operator can try again.
+    port.OnRxChar = [&](TCustomComm&, int) { ++calls; };
+    port.Open();
+    ASSERT_TRUE(pty.send("x"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls == 2; }, waitMs));
+}
+
+TEST_F(HandlerError, MessageBoxLoopCannotReenterTheHandler)
+{
+    int calls = 0;
+    int depth = 0;
+    int maxDepth = 0;
+    port.OnRxChar = [&](TCustomComm& sender, int count) {
+        ++calls;
+        ++depth;
+        maxDepth = std::max(maxDepth, depth);
+        char buf[64];
+        sender.Read(buf, std::min(count, int(sizeof buf)));
+        --depth;
+        TCustomComm::RaiseCommError(QStringLiteral("Read error"), EIO);
+    };
+    // The hook's message box runs its own event loop while the line keeps talking.
+    hookApp()->onError = [&] {
+        ASSERT_TRUE(pty.send("noise"));
+        QEventLoop box;
+        QTimer::singleShot(300, &box, &QEventLoop::quit);
+        box.exec();
+    };
+    port.Open();
+    ASSERT_TRUE(pty.send("frame"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !hookApp()->messages.isEmpty(); }, waitMs));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(maxDepth, 1);
+    EXPECT_EQ(hookApp()->messages.size(), 1);
+}
+
+TEST_F(HandlerError, OtherExceptionsAlsoCloseThePort)
+{
+    port.OnRxChar = [&](TCustomComm&, int) { throw std::runtime_error("bug"); };
+    port.Open();
+    ASSERT_TRUE(pty.send("x"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hookApp()->otherErrors == 1; }, waitMs));
+    EXPECT_FALSE(port.Enabled());
+    EXPECT_TRUE(hookApp()->messages.isEmpty());
+}
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    HookApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
