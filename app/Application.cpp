@@ -40,7 +40,10 @@ void TApplication::reportSerialError(const QString& message)
 
 bool TApplication::notify(QObject* receiver, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
+    // A key reaches the top-level window first and is then passed on to the
+    // widget with the focus: the help topic is that widget's.
+    if (event->type() == QEvent::KeyPress && receiver->isWidgetType()
+        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
         const QObject* subject = receiver;
         if (auto* menu = qobject_cast<QMenu*>(receiver); menu && menu->activeAction())
             subject = menu->activeAction();
