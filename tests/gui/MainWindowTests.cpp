@@ -271,6 +271,15 @@ TEST(MainWindow, F1OpensTheFocusedControlsTopic)
         ASSERT_NE(text, nullptr);
         EXPECT_TRUE(text->toPlainText().startsWith(app->helpFile().topic(topic).title));
     }
+    // In the popup menu, the topic of the highlighted entry.
+    f.window.PopupMenu1->popup(f.window.mapToGlobal(QPoint(50, 50)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(f.window.PopupMenu1));
+    for (QAction* entry : { f.window.Setup1, f.window.Model1 }) {
+        f.window.PopupMenu1->setActiveAction(entry);
+        QTest::keyClick(f.window.PopupMenu1, Qt::Key_F1);
+        EXPECT_EQ(app->helpViewer()->currentContext(), entry == f.window.Model1 ? 220 : 210);
+    }
+    f.window.PopupMenu1->close();
     app->helpViewer()->close();
 }
 
