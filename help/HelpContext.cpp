@@ -58,7 +58,10 @@ void HelpFile::parse(const QByteArray& content)
 
 QString findHelpFile(const QString& name)
 {
-    QStringList folders { QCoreApplication::applicationDirPath() };
+    // Next to the program in a build tree; beside it under share/ when it is
+    // installed to another prefix than the one it was built for.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    QStringList folders { programDir, QDir(programDir).filePath(QStringLiteral("../share/pradix")) };
 #ifdef PRADIX_HELP_DIR
     folders << QStringLiteral(PRADIX_HELP_DIR);
 #endif
