@@ -1,6 +1,5 @@
 #include "app/Application.h"
-#include "app/formMain.h"
-#include "book/Unit2.h"
+#include "app/Program.h"
 
 int main(int argc, char** argv)
 {
@@ -12,12 +11,7 @@ int main(int argc, char** argv)
     const Seams seams = realSeams();
     app.setDialogs(seams.dialogs);
 
-    TfrmMain frmMain(seams);
-    TForm2 form2(frmMain);
-    frmMain.setAddressBook(&form2);
-    frmMain.show();
-    // The address book is a window of its own that lives until the program ends;
-    // closing the main window ends the program.
-    QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
+    Program program(seams);
+    program.frmMain.show();
     return app.exec();
 }

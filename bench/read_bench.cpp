@@ -5,8 +5,7 @@
 // during the read is reported as a share of the wall time.
 
 #include "app/Application.h"
-#include "app/formMain.h"
-#include "book/Unit2.h"
+#include "app/Program.h"
 #include "widgets/ALed.h"
 
 #include <QElapsedTimer>
@@ -46,9 +45,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    TfrmMain frmMain(seams);
-    TForm2 form2(frmMain);
-    frmMain.setAddressBook(&form2);
+    Program program(seams);
+    TfrmMain& frmMain = program.frmMain;
     frmMain.show();
     frmMain.EditDevName->setText(QString::fromLocal8Bit(path.trimmed()));
 

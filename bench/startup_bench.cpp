@@ -4,8 +4,7 @@
 // window is exposed, and reports its peak resident size.
 
 #include "app/Application.h"
-#include "app/formMain.h"
-#include "book/Unit2.h"
+#include "app/Program.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -26,11 +25,9 @@ int child(int argc, char** argv)
     app.setHelpFile(QStringLiteral("Pradix.hlp"));
     const Seams seams = realSeams();
     app.setDialogs(seams.dialogs);
-    TfrmMain frmMain(seams);
-    TForm2 form2(frmMain);
-    frmMain.setAddressBook(&form2);
-    frmMain.show();
-    if (!QTest::qWaitForWindowExposed(&frmMain))
+    Program program(seams);
+    program.frmMain.show();
+    if (!QTest::qWaitForWindowExposed(&program.frmMain))
         return 1;
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);

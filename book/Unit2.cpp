@@ -15,6 +15,8 @@ TForm2::TForm2(TfrmMain& main, QWidget* parent)
     setWindowTitle(QStringLiteral("Rubrica"));
     setFixedSize(610, 380);
     setProperty(helpContextProperty, 230);
+    // Closing the main window ends the program, even with the address book open.
+    setAttribute(Qt::WA_QuitOnClose, false);
     const QFont font = pixelFont(15);
     setFont(font);
 

@@ -4,22 +4,10 @@
 // completed table holds must stay inside the grid.
 #include "device/Codec.h"
 #include "device/ReceiveBuffer.h"
+#include "fuzz/FuzzCheck.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
-namespace {
-
-void check(bool ok, const char* what)
-{
-    if (ok)
-        return;
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
 {
@@ -27,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     TableGrid grid;
     ReceiveBuffer::Events events;
     events.tableComplete = [&](codec::Model model, const std::uint8_t* image) {
-        check(buffer.position() == codec::ImageSize, "table reported before its last byte");
+        fuzzCheck(buffer.position() == codec::ImageSize, "table reported before its last byte");
         grid.fillData(QString());
         codec::decodeHeader(image, model, grid);
         for (int r = 2; r <= 128; ++r)
@@ -43,9 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
         const size_t chunk = std::min<size_t>(size - at - 1, data[at] * 16u + 1u);
         ++at;
         buffer.store(data + at, static_cast<int>(chunk), events);
-        check(buffer.position() >= 0 && buffer.position() <= ReceiveBuffer::Size, "position left the buffer");
+        fuzzCheck(buffer.position() >= 0 && buffer.position() <= ReceiveBuffer::Size, "position left the buffer");
         if (const auto code = buffer.replyFrameCode())
-            check(buffer.position() >= 3 && buffer.data()[0] == 0x02, "a reply frame that is none");
+            fuzzCheck(buffer.position() >= 3 && buffer.data()[0] == 0x02, "a reply frame that is none");
         at += chunk;
     }
     return 0;

@@ -3,24 +3,11 @@
 // with exactly one byte; saving what was read and reading it back must give
 // the same cells.
 #include "editor/TableFile.h"
+#include "fuzz/FuzzCheck.h"
 
 #include <QBuffer>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
-namespace {
-
-void check(bool ok, const char* what)
-{
-    if (ok)
-        return;
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
 {
@@ -31,16 +18,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     grid.fillData(QString(QChar(0)));
     bool readError = false;
     const int lines = editor::readTableLines(file, grid, &readError);
-    check(lines >= 0 && lines <= editor::TableFileLines, "line count out of range");
-    check(!readError, "a memory buffer cannot fail");
+    fuzzCheck(lines >= 0 && lines <= editor::TableFileLines, "line count out of range");
+    fuzzCheck(!readError, "a memory buffer cannot fail");
     for (int r = 1; r <= 128; ++r)
         for (int c = 1; c <= 26; ++c)
-            check(grid.cell(c, r).size() == 1, "a data cell does not hold one byte");
+            fuzzCheck(grid.cell(c, r).size() == 1, "a data cell does not hold one byte");
 
     std::vector<int> replaced;
     QByteArray saved = editor::tableFileBytes(grid, &replaced);
-    check(saved.size() == 128 * 28, "a saved table is not 128 lines of 28 bytes");
-    check(replaced.empty(), "cells read from a file needed stand-ins");
+    fuzzCheck(saved.size() == 128 * 28, "a saved table is not 128 lines of 28 bytes");
+    fuzzCheck(replaced.empty(), "cells read from a file needed stand-ins");
     QBuffer again(&saved);
     again.open(QIODevice::ReadOnly);
     TableGrid reread;
@@ -52,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
         if (grid.cell(1, r) == QString(QChar(0x1A)))
             break;
         for (int c = 1; c <= 26; ++c)
-            check(reread.cell(c, r) == grid.cell(c, r), "saved table reads back differently");
+            fuzzCheck(reread.cell(c, r) == grid.cell(c, r), "saved table reads back differently");
     }
     return 0;
 }

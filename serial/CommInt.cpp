@@ -456,50 +456,32 @@ void TCustomComm::setMonitorEvents(TCommEventTypes value)
 
 void TCustomComm::setBaudRate(TBaudrate value)
 {
-    if (value == fBaudRate)
-        return;
-    fBaudRate = value;
-    UpdateDataControlBlock();
+    setLineSetting(fBaudRate, value);
 }
 
 void TCustomComm::setParity(TParity value)
 {
-    if (value == fParity)
-        return;
-    fParity = value;
-    UpdateDataControlBlock();
+    setLineSetting(fParity, value);
 }
 
 void TCustomComm::setStopbits(TStopbits value)
 {
-    if (value == fStopbits)
-        return;
-    fStopbits = value;
-    UpdateDataControlBlock();
+    setLineSetting(fStopbits, value);
 }
 
 void TCustomComm::setDatabits(TDatabits value)
 {
-    if (value == fDatabits)
-        return;
-    fDatabits = value;
-    UpdateDataControlBlock();
+    setLineSetting(fDatabits, value);
 }
 
 void TCustomComm::setOptions(TCommOptions value)
 {
-    if (value == fOptions)
-        return;
-    fOptions = value;
-    UpdateDataControlBlock();
+    setLineSetting(fOptions, value);
 }
 
 void TCustomComm::setFlowControl(TFlowControl value)
 {
-    if (value == fFlowControl)
-        return;
-    fFlowControl = value;
-    UpdateDataControlBlock();
+    setLineSetting(fFlowControl, value);
 }
 
 void TCustomComm::UpdateCommTimeouts()

@@ -281,6 +281,15 @@ protected:
     void Unlock() { fLock.unlock(); }
 
 private:
+    // A line setting: stored, and applied at once while the port is open.
+    template <typename T>
+    void setLineSetting(T& field, T value)
+    {
+        if (value == field)
+            return;
+        field = value;
+        UpdateDataControlBlock();
+    }
     void drainOutput();
 
     int fHandle = -1;
