@@ -310,6 +310,12 @@ void TfrmMain::Model1Click()
     selectModel(Model1->text() == QLatin1String("Kolvar22") ? codec::Model::Kolvar1 : codec::Model::Kolvar22);
 }
 
+void TfrmMain::focusWindow()
+{
+    activateWindow();
+    setFocus();
+}
+
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
     // FormClose: the box must not be left with an open line.

@@ -146,6 +146,8 @@ private:
         };
     }
 
+    // The main window becomes the active window with the keyboard focus.
+    void focusWindow();
     void buildControls();
     void setTabOrder();
     void connectControls();

@@ -306,8 +306,7 @@ void TfrmMain::Button6Click()
     const QString path = seams_.dialogs->openFileName(this, editor::TableFileFilter, editor::TableFileSuffix);
     if (path.isEmpty())
         return;
-    activateWindow();
-    setFocus();
+    focusWindow();
     // The boxes, the selector and the check marks keep what they show until
     // the operator selects an association.
     const editor::LoadResult result = editor::loadTableFile(grid_, path);

@@ -131,7 +131,7 @@ void TfrmMain::Button1Click()
 
 void TfrmMain::ButtonResetClick()
 {
-    setFocus();
+    focusWindow();
     receive_.restart();
     for (QLineEdit* box : { Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9 })
         box->clear();
