@@ -64,8 +64,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "read_bench: the table was not read\n");
         return 1;
     }
-    std::printf("BENCH read_s %.3f s target info\n", wall);
+    std::printf("read_bench: %.3f s for the read, floor %.3f s\n", wall, floorSeconds);
     std::printf("BENCH read_vs_floor %.3f ratio target <= 1.03\n", wall / floorSeconds);
-    std::printf("BENCH read_cpu_pct %.1f %% target < 10\n", 100.0 * cpu / wall);
+    std::printf("BENCH read_cpu_pct %.1f pct target < 10\n", 100.0 * cpu / wall);
     return 0;
 }
