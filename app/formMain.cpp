@@ -327,7 +327,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress)
         return filterEditorKey(watched, static_cast<QKeyEvent*>(event));
-    if (event->type() == QEvent::KeyRelease)
+    // A held key repeats its press but is released once, when the operator lets go.
+    if (event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
         editorKeyReleased(watched);
     return QWidget::eventFilter(watched, event);
 }

@@ -18,6 +18,9 @@
 
 namespace {
 
+// The selector text the boxes were last filled from (a property of the selector).
+constexpr char FilledFromProperty[] = "pradixFilledFrom";
+
 // The selected association's grid row, or 0 when the selector selects none.
 int selectedRow(const QSpinBox* selector)
 {
@@ -76,6 +79,16 @@ void TfrmMain::connectEditor()
     connect(SpinEdit1, &QSpinBox::textChanged, this, guarded([this] { SpinEdit1Change(); }));
     if (auto* selectorText = SpinEdit1->findChild<QLineEdit*>())
         connect(selectorText, &QLineEdit::textChanged, this, guarded([this] { SpinEdit1Change(); }));
+    // Leaving the selector with a "0" or an erased number in it puts its value
+    // back as text without reporting that change: the boxes would still show
+    // the "0" (nothing) or association 1 while every key released in them
+    // writes the row the selector reads again. Refill them from that row. The
+    // boxes start empty and are filled only once the selector's text changes.
+    SpinEdit1->setProperty(FilledFromProperty, SpinEdit1->text());
+    connect(SpinEdit1, &QAbstractSpinBox::editingFinished, this, guarded([this] {
+        if (SpinEdit1->text() != SpinEdit1->property(FilledFromProperty).toString())
+            SpinEdit1Change();
+    }));
 
     connect(StringGrid1, &TableGridView::cellSelected, this,
             [this](int column, int row) { StringGrid1Click(column, row); });
@@ -164,6 +177,7 @@ void TfrmMain::editorKeyReleased(QObject* watched)
 
 void TfrmMain::SpinEdit1Change()
 {
+    SpinEdit1->setProperty(FilledFromProperty, SpinEdit1->text());
     const editor::BoxFill fill
         = editor::boxesForAssociation(grid_, editor::selectorValue(SpinEdit1->text()), codec::modelOf(grid_));
     Edit2->setText(fill.prefix);

@@ -364,6 +364,8 @@ void TCustomComm::Open()
     OpenDevice();
     if (fHandle < 0)
         return;
+    // Nothing on the device just opened was set by this port (see UpdateDataControlBlock).
+    fDCB = TDataControlBlock();
 
     auto thread = TCommEventThread::create(fHandle, eventMaskOf(fMonitorEvents), this);
     if (!thread) {
@@ -508,6 +510,9 @@ void TCustomComm::UpdateDataControlBlock()
     if (tcgetattr(fHandle, &t) != 0)
         RaiseCommError(msg, errno);
     const bool hadHardwareHandshake = (t.c_cflag & CRTSCTS) != 0;
+    // Software handshake is ours to keep only when this port set it since Open: the IXON a
+    // cooked terminal starts with is no handshake anyone asked for.
+    const bool hadSoftwareHandshake = fDCB.fOutX && (t.c_iflag & IXON) != 0;
 
     TDataControlBlock d;
     d.BaudRate = baudRateValue(fBaudRate);
@@ -560,21 +565,19 @@ void TCustomComm::UpdateDataControlBlock()
     t.c_cc[VSTOP] = static_cast<cc_t>(d.XoffChar);
 
     // Software handshake exists only when asked for: the cooked-mode IXON a terminal starts with
-    // would swallow 0x11 and 0x13, which are bytes of a table. The hardware handshake the driver
-    // holds is kept unless fcNone says otherwise.
+    // would swallow 0x11 and 0x13, which are bytes of a table. fcNone drops every handshake; the
+    // other modes only add theirs to what the line already has.
     t.c_cflag &= ~tcflag_t(CRTSCTS);
     switch (fFlowControl) {
     case fcNone: break;
-    case fcCTS: t.c_cflag |= CRTSCTS; break;
     case fcDTR: RaiseCommError(msg, EINVAL); // the terminal driver has no DSR/DTR handshake
+    case fcCTS:
     case fcSoftware:
-        if (hadHardwareHandshake)
-            t.c_cflag |= CRTSCTS;
-        t.c_iflag |= IXON | IXOFF;
-        break;
     case fcDefault:
-        if (hadHardwareHandshake)
+        if (hadHardwareHandshake || fFlowControl == fcCTS)
             t.c_cflag |= CRTSCTS;
+        if (hadSoftwareHandshake || fFlowControl == fcSoftware)
+            t.c_iflag |= IXON | IXOFF;
         break;
     default: RaiseCommError(msg, EINVAL);
     }

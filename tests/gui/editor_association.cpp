@@ -115,6 +115,16 @@ TEST(EditorSelection, TypedSelectorTextDecidesTheAssociation)
         EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
     EXPECT_TRUE(g.dataEquals(before));
 
+    // Leaving the selector puts its value back: the boxes show association 39
+    // again before a key released in them writes its row.
+    focus(w.Edit2);
+    EXPECT_EQ(w.SpinEdit1->text(), QStringLiteral("39"));
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
+    key(Qt::Key_Right);
+    tab();
+    EXPECT_EQ(rowText(g, 40), sampleKolvar22);
+    EXPECT_TRUE(g.dataEquals(before));
+
     // Whatever the selector's text reads beyond 127, no row outside the grid is touched.
     auto* selectorText = w.SpinEdit1->findChild<QLineEdit*>();
     ASSERT_NE(selectorText, nullptr);

@@ -5,6 +5,7 @@
 #include "tests/gui/editor_helpers.h"
 
 #include <QClipboard>
+#include <QKeyEvent>
 
 using namespace editortest;
 
@@ -146,12 +147,24 @@ TEST(EditorFields, TimeBoxes)
     type(QStringLiteral("1299"));
     EXPECT_EQ(rowText(e.g(), 2, 15, 18), QStringLiteral("1299"));
 
+    // A held key is released once: the releases its auto-repeat reports run no rule.
+    w.Edit5->setText(QStringLiteral("2401"));
+    QKeyEvent repeated(QEvent::KeyRelease, Qt::Key_1, Qt::NoModifier, QStringLiteral("1"), true);
+    QApplication::sendEvent(w.Edit5, &repeated);
+    EXPECT_EQ(w.Edit5->text(), QStringLiteral("2401"));
+    EXPECT_EQ(e.f.beeper.beeps, 1);
+    QKeyEvent released(QEvent::KeyRelease, Qt::Key_1, Qt::NoModifier, QStringLiteral("1"), false);
+    QApplication::sendEvent(w.Edit5, &released);
+    EXPECT_TRUE(w.Edit5->text().isEmpty());
+    EXPECT_EQ(e.f.beeper.beeps, 2);
+    type(QStringLiteral("1299"));
+
     // The end box: letters are dropped with a beep, one digit leaves "?".
     focus(w.Edit6);
     w.Edit6->selectAll();
     type(QStringLiteral("a9"));
     EXPECT_EQ(w.Edit6->text(), QStringLiteral("9"));
-    EXPECT_EQ(e.f.beeper.beeps, 2);
+    EXPECT_EQ(e.f.beeper.beeps, 3);
     EXPECT_EQ(rowText(e.g(), 2, 19, 22), QStringLiteral("9???"));
     EXPECT_EQ(rowText(e.g(), 2, 23, 26), QStringLiteral("1*1#"));
 }
