@@ -316,6 +316,13 @@ TEST(Read, CancellaClearsEverythingAndLeavesNoModel)
     f.pressRead();
     ASSERT_TRUE(f.line.send(QByteArray("U12345", 6)));
     ASSERT_TRUE(f.waitPosition(6));
+    // Each receive event empties the header and prefix boxes; the emptied
+    // management box writes manual management into the header row.
+    EXPECT_EQ(w.Edit1->text(), QString());
+    EXPECT_EQ(w.Edit4->text(), QString());
+    EXPECT_EQ(w.grid().cell(3, 1), QStringLiteral("M"));
+    EXPECT_EQ(w.SpinEdit1->value(), 1);
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
 
     QTest::mouseClick(w.ButtonReset, Qt::LeftButton);
     EXPECT_TRUE(f.idle());
