@@ -39,7 +39,9 @@ QString runFileDialog(QWidget* parent, const QString& filter, const QString& suf
 
 void RealDialogs::information(QWidget* parent, const QString& text)
 {
-    QMessageBox::information(parent, QApplication::applicationDisplayName(), text);
+    // A plain box: the text and OK, no icon.
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
+    box.exec();
 }
 
 bool RealDialogs::question(QWidget* parent, const QString& text)
