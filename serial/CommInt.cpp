@@ -245,40 +245,36 @@ void TCommEventChars::Assign(const TCommEventChars* source)
     *this = *source;
 }
 
-void TCommEventChars::changed()
+void TCommEventChars::store(char& field, char value)
 {
+    field = value;
     if (fOwner)
         fOwner->UpdateDataControlBlock();
 }
 
 void TCommEventChars::setXonChar(char value)
 {
-    fXonChar = value;
-    changed();
+    store(fXonChar, value);
 }
 
 void TCommEventChars::setXoffChar(char value)
 {
-    fXoffChar = value;
-    changed();
+    store(fXoffChar, value);
 }
 
 void TCommEventChars::setErrorChar(char value)
 {
-    fErrorChar = value;
-    changed();
+    store(fErrorChar, value);
 }
 
 void TCommEventChars::setEofChar(char value)
 {
-    fEofChar = value;
-    changed();
+    store(fEofChar, value);
 }
 
 void TCommEventChars::setEvtChar(char value)
 {
-    fEvtChar = value;
-    changed();
+    store(fEvtChar, value);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -172,7 +172,8 @@ public:
     void setEvtChar(char value);
 
 private:
-    void changed();
+    // Stores one of the characters and applies it to the owner's open device.
+    void store(char& field, char value);
 
     TCustomComm* fOwner;
     char fXonChar = 17;
