@@ -422,34 +422,22 @@ void TCustomComm::Close()
 
 void TCustomComm::setDeviceName(const QString& value)
 {
-    if (value == fDeviceName)
-        return;
-    RequireClosed();
-    fDeviceName = value;
+    setOpenSetting(fDeviceName, value);
 }
 
 void TCustomComm::setReadBufSize(int value)
 {
-    if (value == fReadBufSize)
-        return;
-    RequireClosed();
-    fReadBufSize = value;
+    setOpenSetting(fReadBufSize, value);
 }
 
 void TCustomComm::setWriteBufSize(int value)
 {
-    if (value == fWriteBufSize)
-        return;
-    RequireClosed();
-    fWriteBufSize = value;
+    setOpenSetting(fWriteBufSize, value);
 }
 
 void TCustomComm::setMonitorEvents(TCommEventTypes value)
 {
-    if (value == fMonitorEvents)
-        return;
-    RequireClosed();
-    fMonitorEvents = value;
+    setOpenSetting(fMonitorEvents, value);
 }
 
 void TCustomComm::setBaudRate(TBaudrate value)

@@ -282,6 +282,15 @@ protected:
     void Unlock() { fLock.unlock(); }
 
 private:
+    // A setting the device is opened with: another value only while the port is closed.
+    template <typename T>
+    void setOpenSetting(T& field, const T& value)
+    {
+        if (value == field)
+            return;
+        RequireClosed();
+        field = value;
+    }
     // A line setting: stored, and applied at once while the port is open.
     template <typename T>
     void setLineSetting(T& field, T value)

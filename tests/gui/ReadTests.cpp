@@ -3,6 +3,7 @@
 // test byte by byte or by the box simulator.
 
 #include "tests/gui/FakeSeams.h"
+#include "tests/gui/editor_helpers.h"
 
 #include "BoxSim.h"
 #include "device/TableGridView.h"
@@ -142,12 +143,7 @@ TEST(Read, Kolvar22TableFillsGridHeaderClockAndDeviceText)
 
     // The read ends on association 1, shown in the editor.
     EXPECT_EQ(w.SpinEdit1->value(), 1);
-    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
-    EXPECT_EQ(w.Edit3->text(), QStringLiteral("1055"));
-    EXPECT_EQ(w.Edit5->text(), QStringLiteral("0830"));
-    EXPECT_EQ(w.Edit6->text(), QStringLiteral("1300"));
-    EXPECT_EQ(w.Edit8->text(), QStringLiteral("Feriale"));
-    EXPECT_EQ(w.Edit9->text(), QStringLiteral("1"));
+    editortest::expectSampleKolvar22Shown(w);
 
     // One 20 ms pause per decoded row.
     EXPECT_EQ(f.pacer.waits, std::vector<int>(127, 20));

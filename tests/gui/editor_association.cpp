@@ -26,12 +26,7 @@ TEST(EditorSelection, SelectorFillsTheBoxesFromItsRow)
     setRowText(g, 41, QStringLiteral("39****123#****------------"));
 
     w.SpinEdit1->setValue(39);
-    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
-    EXPECT_EQ(w.Edit3->text(), QStringLiteral("1055"));
-    EXPECT_EQ(w.Edit5->text(), QStringLiteral("0830"));
-    EXPECT_EQ(w.Edit6->text(), QStringLiteral("1300"));
-    EXPECT_EQ(w.Edit8->text(), QStringLiteral("Feriale"));
-    EXPECT_EQ(w.Edit9->text(), QStringLiteral("1"));
+    editortest::expectSampleKolvar22Shown(w);
 
     w.SpinEdit1->setValue(40); // carrier end mark
     EXPECT_EQ(w.Edit3->text(), QStringLiteral("123#"));

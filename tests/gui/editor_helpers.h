@@ -86,4 +86,15 @@ inline void clickCell(TableGridView* view, int column, int row)
 
 inline const QString sampleKolvar22 = QStringLiteral("39****1055****083013001*1#");
 
+// The editor boxes showing association 39 -> 1055, 08:30 to 13:00, working days, line 1.
+inline void expectSampleKolvar22Shown(const TfrmMain& w)
+{
+    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
+    EXPECT_EQ(w.Edit3->text(), QStringLiteral("1055"));
+    EXPECT_EQ(w.Edit5->text(), QStringLiteral("0830"));
+    EXPECT_EQ(w.Edit6->text(), QStringLiteral("1300"));
+    EXPECT_EQ(w.Edit8->text(), QStringLiteral("Feriale"));
+    EXPECT_EQ(w.Edit9->text(), QStringLiteral("1"));
+}
+
 } // namespace editortest
