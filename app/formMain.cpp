@@ -78,9 +78,6 @@ TfrmMain::~TfrmMain()
 {
     Comm1.OnRxChar = nullptr;
     Comm1.Close();
-    // The grid view reads grid_, which goes before the child widgets would.
-    delete StringGrid1;
-    StringGrid1 = nullptr;
 }
 
 void TfrmMain::buildControls()

@@ -36,12 +36,6 @@ TForm2::TForm2(TfrmMain& main, QWidget* parent)
     Label9->setFont(status);
 }
 
-TForm2::~TForm2()
-{
-    // The summary view reads summary_, which goes before the child widgets would.
-    delete StringGrid2;
-}
-
 void TForm2::mirrorSummary(const TableGrid& mainGrid)
 {
     summary_.copyDataFrom(mainGrid);

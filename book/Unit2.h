@@ -15,7 +15,6 @@ class TForm2 : public QWidget
 
 public:
     explicit TForm2(TfrmMain& main, QWidget* parent = nullptr);
-    ~TForm2() override;
 
     // While the window is visible, the main window's receive handler keeps
     // the summary in step with the main grid (data cells only).

@@ -4,12 +4,21 @@
 
 #include <array>
 #include <functional>
+#include <vector>
 
 // The box's table as the operator sees it: 27 columns by 129 rows of short
 // texts, addressed as (column, row). Row 0 holds the column letters, column 0
 // the association numbers, row 1 the header record and row n + 1 association n.
 // Every byte maps 1:1 to one Latin-1 character, so a cell can hold any byte,
 // code 0 included.
+//
+// Views hear of changes through a Watch. A grid and its watches end their
+// link from whichever side goes first, so a window may keep its grid as a
+// member and leave its grid view to the usual deletion of child widgets
+// (which runs after the members are gone). One grid may have any number of
+// watches; each hears every change. A copy of a grid is a new table: it
+// takes the cells only, never the watches of the grid it was copied from.
+// All of it lives on the user-interface thread.
 class TableGrid
 {
 public:
@@ -22,6 +31,31 @@ public:
 
     // Called with the inclusive rectangle (c0, r0)..(c1, r1) whenever cells change.
     using ChangeListener = std::function<void(int c0, int r0, int c1, int r1)>;
+
+    // A listener tied to one grid for as long as both live.
+    class Watch
+    {
+    public:
+        Watch(TableGrid& grid, ChangeListener listener);
+        ~Watch();
+        Watch(const Watch&) = delete;
+        Watch& operator=(const Watch&) = delete;
+
+        // The grid watched, or nullptr once it is gone.
+        TableGrid* grid() const { return grid_; }
+
+    private:
+        friend class TableGrid;
+        TableGrid* grid_;
+        ChangeListener listener_;
+    };
+
+    TableGrid() = default;
+    // Cells only; the new grid has no watches.
+    TableGrid(const TableGrid& other);
+    // Cells only; this grid keeps its own watches, and they hear of the change.
+    TableGrid& operator=(const TableGrid& other);
+    ~TableGrid();
 
     static bool contains(int column, int row)
     {
@@ -39,16 +73,10 @@ public:
     void copyDataFrom(const TableGrid& other);
     bool dataEquals(const TableGrid& other) const;
 
-    void setChangeListener(ChangeListener listener) { listener_ = std::move(listener); }
-
 private:
     static int index(int column, int row) { return row * ColumnCount + column; }
-    void changed(int c0, int r0, int c1, int r1) const
-    {
-        if (listener_)
-            listener_(c0, r0, c1, r1);
-    }
+    void changed(int c0, int r0, int c1, int r1) const;
 
     std::array<QString, ColumnCount * RowCount> cells_;
-    ChangeListener listener_;
+    std::vector<Watch*> watches_;
 };

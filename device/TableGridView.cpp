@@ -13,14 +13,8 @@ const QColor GridYellow(255, 255, 0);
 
 TableGridModel::TableGridModel(TableGrid& grid, QObject* parent)
     : QAbstractTableModel(parent)
-    , grid_(grid)
+    , watch_(grid, [this](int c0, int r0, int c1, int r1) { gridChanged(c0, r0, c1, r1); })
 {
-    grid_.setChangeListener([this](int c0, int r0, int c1, int r1) { gridChanged(c0, r0, c1, r1); });
-}
-
-TableGridModel::~TableGridModel()
-{
-    grid_.setChangeListener(nullptr);
 }
 
 int TableGridModel::rowCount(const QModelIndex& parent) const
@@ -42,14 +36,15 @@ QString TableGridModel::displayText(const QString& cell)
 
 QVariant TableGridModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid())
+    const TableGrid* grid = watch_.grid();
+    if (!index.isValid() || !grid)
         return {};
     const int c = index.column() + 1;
     const int r = index.row() + 1;
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
-        return displayText(grid_.cell(c, r));
+        return displayText(grid->cell(c, r));
     case Qt::BackgroundRole:
         return GridYellow;
     case Qt::TextAlignmentRole:
@@ -61,11 +56,12 @@ QVariant TableGridModel::data(const QModelIndex& index, int role) const
 
 QVariant TableGridModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
+    const TableGrid* grid = watch_.grid();
+    if ((role != Qt::DisplayRole && role != Qt::AccessibleTextRole) || !grid)
         return {};
     if (orientation == Qt::Horizontal)
-        return displayText(grid_.cell(section + 1, 0));
-    return displayText(grid_.cell(0, section + 1));
+        return displayText(grid->cell(section + 1, 0));
+    return displayText(grid->cell(0, section + 1));
 }
 
 Qt::ItemFlags TableGridModel::flags(const QModelIndex& index) const
@@ -89,7 +85,6 @@ void TableGridModel::gridChanged(int c0, int r0, int c1, int r1)
 
 TableGridView::TableGridView(TableGrid& grid, QWidget* parent)
     : QTableView(parent)
-    , grid_(grid)
     , model_(new TableGridModel(grid, this))
 {
     setModel(model_);

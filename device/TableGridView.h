@@ -9,13 +9,15 @@
 // model column c - 1 is grid column c. Row 0 and column 0 of the grid, the
 // fixed cells, are the view's header sections so they stay in place while
 // the table scrolls.
+//
+// The model watches its grid (see TableGrid): the grid may go before the
+// model or after it. Once the grid is gone every cell reads empty.
 class TableGridModel : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
     explicit TableGridModel(TableGrid& grid, QObject* parent = nullptr);
-    ~TableGridModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -29,11 +31,12 @@ public:
 private:
     void gridChanged(int c0, int r0, int c1, int r1);
 
-    TableGrid& grid_;
+    TableGrid::Watch watch_;
 };
 
 // A string grid: 20 x 20 cells (column 0 30 pixels wide), yellow, grid lines,
-// no editing, one cell selected at a time.
+// no editing, one cell selected at a time. It shows a grid it does not own;
+// either may be destroyed first.
 class TableGridView : public QTableView
 {
     Q_OBJECT
@@ -41,7 +44,6 @@ class TableGridView : public QTableView
 public:
     explicit TableGridView(TableGrid& grid, QWidget* parent = nullptr);
 
-    TableGrid& grid() { return grid_; }
     TableGridModel* gridModel() const { return model_; }
 
     // Current cell in grid coordinates (column >= 1, row >= 1).
@@ -62,6 +64,5 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    TableGrid& grid_;
     TableGridModel* model_;
 };
