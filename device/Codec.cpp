@@ -1,10 +1,18 @@
 #include "device/Codec.h"
 
+#include "device/GridLayout.h"
+
 #include <string>
 
 namespace codec {
 
 namespace {
+
+namespace key = layout::key;
+namespace kolvar22 = layout::kolvar22;
+namespace kolvar1 = layout::kolvar1;
+namespace header = layout::header;
+using layout::Columns;
 
 // Decoding writes the same few texts thousands of times per table. Literals
 // and one table of decimals over static storage keep that free of
@@ -34,15 +42,15 @@ const QString& decimalText(int value)
 QString dash() { return QStringLiteral("-"); }
 QString none() { return QString(); }
 
-void fill(TableGrid& grid, int row, int first, int last, const QString& text)
+void fill(TableGrid& grid, int row, Columns columns, const QString& text)
 {
-    for (int c = first; c <= last; ++c)
+    for (int c = columns.first; c <= columns.last; ++c)
         grid.setCell(c, row, text);
 }
 
 void checkRecordRow(int row)
 {
-    if (row < 2 || row > TableGrid::LastDataRow)
+    if (row < layout::FirstAssociationRow || row > layout::LastAssociationRow)
         throw std::out_of_range("association rows are 2..128, got " + std::to_string(row));
 }
 
@@ -52,8 +60,8 @@ void checkModel(Model model)
         throw std::invalid_argument("a table is decoded for Kolvar22 or Kolvar1");
 }
 
-// The key text of a byte or nibble where the box keeps key codes: 10 is the
-// digit 0, 11 the star and 12 the hash; everything else shows its decimal.
+// The key text of a byte or nibble where the box keeps key codes: the digit
+// 0, the star and the hash by their codes; everything else shows its decimal.
 // Fields differ in which of the three they recognise, so each passes its own.
 enum KeyTexts { Zero = 1, Star = 2, Hash = 4 };
 
@@ -62,69 +70,87 @@ const QString& keyText(int value, int recognised)
     static const QString zero = QStringLiteral("0");
     static const QString star = QStringLiteral("*");
     static const QString hash = QStringLiteral("#");
-    if (value == 10 && (recognised & Zero))
+    if (value == key::Zero && (recognised & Zero))
         return zero;
-    if (value == 11 && (recognised & Star))
+    if (value == key::Star && (recognised & Star))
         return star;
-    if (value == 12 && (recognised & Hash))
+    if (value == key::Hash && (recognised & Hash))
         return hash;
     return decimalText(value);
 }
 
 bool isEmptyRecord(const std::uint8_t* b)
 {
-    return b[0] == 0 && b[1] == 0 && b[2] == 0;
+    return b[0] == key::Nothing && b[1] == key::Nothing && b[2] == key::Nothing;
 }
 
-// Cells 15..18 or 19..22: a count of half hours shown as HHMM.
-void decodeTime(int value, TableGrid& grid, int row, int firstColumn)
+// The bytes of a Kolvar22 record, in the order of its cells.
+constexpr int PrefixByte = 0;
+constexpr int CarrierByte = 6;
+constexpr int StartTimeByte = 10;
+constexpr int EndTimeByte = 11;
+constexpr int TailByte = 12; // day, separator, line, terminator
+static_assert(kolvar22::Prefix.width() == CarrierByte - PrefixByte, "one prefix key per byte");
+static_assert(kolvar22::Carrier.width() == 2 * (StartTimeByte - CarrierByte), "two carrier keys per byte");
+static_assert(kolvar22::TerminatorColumn - kolvar22::DayTypeColumn == RecordSize - 1 - TailByte,
+              "day, separator, line and terminator one byte each");
+// Header bytes that are not key codes.
+constexpr int ManagementManual = 0;
+constexpr int ManagementAutomatic = 1;
+constexpr int SwitchOn = 1; // beep, flash
+
+static_assert(kolvar1::Keys.width() == RecordSize, "one Kolvar1 key per byte");
+static_assert(header::Record.width() == RecordSize, "one header cell per byte");
+
+// Four time cells: a count of half hours shown as HHMM.
+void decodeTime(int value, TableGrid& grid, int row, Columns cells)
 {
-    grid.setCell(firstColumn, row, decimalText(value / 20));
-    grid.setCell(firstColumn + 1, row, decimalText((value % 20) / 2));
-    grid.setCell(firstColumn + 2, row, decimalText(value % 2 ? 3 : 0));
-    grid.setCell(firstColumn + 3, row, decimalText(0));
+    grid.setCell(cells.first, row, decimalText(value / 20));
+    grid.setCell(cells.first + 1, row, decimalText((value % 20) / 2));
+    grid.setCell(cells.first + 2, row, decimalText(value % 2 ? 3 : 0));
+    grid.setCell(cells.first + 3, row, decimalText(0));
 }
 
 void decodeKolvar22Record(const std::uint8_t* b, TableGrid& grid, int row)
 {
-    for (int i = 0; i < 6; ++i)
-        grid.setCell(i + 1, row, keyText(b[i], Zero | Star));
+    for (int c = kolvar22::Prefix.first; c <= kolvar22::Prefix.last; ++c)
+        grid.setCell(c, row, keyText(b[PrefixByte + c - kolvar22::Prefix.first], Zero | Star));
 
     bool carrierEnd = false;
-    for (int i = 0; i < 4; ++i) {
-        const int nibbles[2] = { b[6 + i] >> 4, b[6 + i] & 0x0F };
+    for (int i = 0; i < kolvar22::Carrier.width() / 2; ++i) {
+        const int nibbles[2] = { b[CarrierByte + i] >> 4, b[CarrierByte + i] & 0x0F };
         for (int n = 0; n < 2; ++n) {
-            grid.setCell(7 + 2 * i + n, row, keyText(nibbles[n], Zero | Star | Hash));
-            if (nibbles[n] == 12)
+            grid.setCell(kolvar22::Carrier.first + 2 * i + n, row, keyText(nibbles[n], Zero | Star | Hash));
+            if (nibbles[n] == key::CarrierEnd)
                 carrierEnd = true;
         }
     }
     if (carrierEnd) {
         // A code ended by its mark carries no time, day or line.
-        fill(grid, row, 15, 26, dash());
+        fill(grid, row, kolvar22::AfterCarrierEnd, dash());
         return;
     }
 
-    decodeTime(b[10], grid, row, 15);
-    decodeTime(b[11], grid, row, 19);
-    grid.setCell(23, row, keyText(b[12], Zero));
-    grid.setCell(24, row, b[13] == 11 ? QStringLiteral("*") : none());
-    grid.setCell(25, row, keyText(b[14], Zero));
-    grid.setCell(26, row, b[15] == 12 ? QStringLiteral("#") : none());
+    decodeTime(b[StartTimeByte], grid, row, kolvar22::StartTime);
+    decodeTime(b[EndTimeByte], grid, row, kolvar22::EndTime);
+    grid.setCell(kolvar22::DayTypeColumn, row, keyText(b[TailByte], Zero));
+    grid.setCell(kolvar22::SeparatorColumn, row, b[TailByte + 1] == key::Star ? keyText(key::Star, Star) : none());
+    grid.setCell(kolvar22::LineColumn, row, keyText(b[TailByte + 2], Zero));
+    grid.setCell(kolvar22::TerminatorColumn, row, b[TailByte + 3] == key::Hash ? keyText(key::Hash, Hash) : none());
 }
 
 void decodeKolvar1Record(const std::uint8_t* b, TableGrid& grid, int row)
 {
-    int c = 1;
-    for (; c <= 16; ++c) {
-        const int value = b[c - 1];
+    int c = kolvar1::Keys.first;
+    for (; c <= kolvar1::Keys.last; ++c) {
+        const int value = b[c - kolvar1::Keys.first];
         grid.setCell(c, row, keyText(value, Zero | Star | Hash));
-        if (value == 12) {
+        if (value == key::Hash) {
             ++c;
             break;
         }
     }
-    fill(grid, row, c, 26, dash());
+    fill(grid, row, { c, layout::RowCells.last }, dash());
 }
 
 // --- encoding ---------------------------------------------------------------
@@ -171,17 +197,17 @@ std::uint8_t keyByte(const TableGrid& grid, int column, int row, bool hashAllowe
     const QString& text = grid.cell(column, row);
     if (text.size() == 1) {
         switch (text.at(0).unicode()) {
-        case u'0':
-            return 10;
-        case u'*':
-            return 11;
-        case u'#':
+        case layout::cell::Zero:
+            return key::Zero;
+        case layout::cell::Star:
+            return key::Star;
+        case layout::cell::Hash:
             if (hashAllowed)
-                return 12;
+                return key::Hash;
             break;
-        case u'-':
+        case layout::cell::Nothing:
             if (dashIsZero)
-                return 0;
+                return key::Nothing;
             break;
         default:
             break;
@@ -190,19 +216,19 @@ std::uint8_t keyByte(const TableGrid& grid, int column, int row, bool hashAllowe
     return static_cast<std::uint8_t>(decimalCell(grid, column, row, 255));
 }
 
-// One carrier cell: a nibble 0..15 ("0" is the digit 0, code 10).
+// One carrier cell: a nibble 0..15 ("0" is the digit 0, not the nibble 0).
 int carrierNibble(const TableGrid& grid, int column, int row, bool& end)
 {
     const QString& text = grid.cell(column, row);
     if (text.size() == 1) {
         switch (text.at(0).unicode()) {
-        case u'*':
-            return 11;
-        case u'#':
+        case layout::cell::Star:
+            return key::Star;
+        case layout::cell::Hash:
             end = true;
-            return 12;
-        case u'0':
-            return 10;
+            return key::CarrierEnd;
+        case layout::cell::Zero:
+            return key::Zero;
         default:
             break;
         }
@@ -212,8 +238,9 @@ int carrierNibble(const TableGrid& grid, int column, int row, bool& end)
 
 // Cells first..first+2 as hours tens, hours units and minutes tens; the
 // fourth cell is never read. The sum must still fit its byte.
-std::uint8_t timeByte(const TableGrid& grid, int row, int first)
+std::uint8_t timeByte(const TableGrid& grid, int row, Columns cells)
 {
+    const int first = cells.first;
     int total = 0;
     const auto add = [&](int column, int amount) {
         total += amount;
@@ -228,32 +255,32 @@ std::uint8_t timeByte(const TableGrid& grid, int row, int first)
 
 std::uint8_t headerByte(const TableGrid& grid, int column)
 {
-    const QString& text = grid.cell(column, 1);
+    const QString& text = grid.cell(column, layout::HeaderRow);
     if (text.size() == 1) {
         switch (text.at(0).unicode()) {
-        case u'-':
-            return 0;
-        case u'#':
-            return 12;
-        case u'0':
-            return 10;
-        case u'U':
+        case layout::cell::Nothing:
+            return key::Nothing;
+        case layout::cell::Hash:
+            return key::Hash;
+        case layout::cell::Zero:
+            return key::Zero;
+        case header::Kolvar22Marker:
             return ModelByteKolvar22;
-        case u'Y':
+        case header::Kolvar1Marker:
             return ModelByteKolvar1;
-        case u'A':
-            return 1;
-        case u'M':
-            return 0;
-        case u'B':
-            return 1;
-        case u'F':
-            return 1;
+        case header::Automatic:
+            return ManagementAutomatic;
+        case header::Manual:
+            return ManagementManual;
+        case header::BeepOn:
+            return SwitchOn;
+        case header::FlashOn:
+            return SwitchOn;
         default:
             break;
         }
     }
-    return static_cast<std::uint8_t>(decimalCell(grid, column, 1, 255));
+    return static_cast<std::uint8_t>(decimalCell(grid, column, layout::HeaderRow, 255));
 }
 
 // A used Kolvar22 row goes out in pieces, each as soon as its cells are
@@ -262,19 +289,19 @@ std::uint8_t headerByte(const TableGrid& grid, int column)
 template <typename Sink>
 bool kolvar22Pieces(const TableGrid& grid, int row, Sink&& send)
 {
-    if (grid.cell(1, row) == QLatin1String("-")) {
+    if (layout::cell::holds(grid.cell(layout::RowCells.first, row), layout::cell::Nothing)) {
         const std::uint8_t zeros[RecordSize] = {};
         return send(zeros, RecordSize);
     }
 
-    std::uint8_t prefix[6];
-    for (int c = 1; c <= 6; ++c)
-        prefix[c - 1] = keyByte(grid, c, row, false, false);
-    if (!send(prefix, 6))
+    std::uint8_t prefix[kolvar22::Prefix.width()];
+    for (int c = kolvar22::Prefix.first; c <= kolvar22::Prefix.last; ++c)
+        prefix[c - kolvar22::Prefix.first] = keyByte(grid, c, row, false, false);
+    if (!send(prefix, kolvar22::Prefix.width()))
         return false;
 
     bool carrierEnd = false;
-    for (int c = 7; c <= 13; c += 2) {
+    for (int c = kolvar22::Carrier.first; c < kolvar22::Carrier.last; c += 2) {
         const int high = carrierNibble(grid, c, row, carrierEnd);
         const int low = carrierNibble(grid, c + 1, row, carrierEnd);
         const std::uint8_t b = static_cast<std::uint8_t>(high << 4 | low);
@@ -283,20 +310,20 @@ bool kolvar22Pieces(const TableGrid& grid, int row, Sink&& send)
     }
 
     if (carrierEnd) {
-        const std::uint8_t zeros[6] = {};
-        return send(zeros, 6);
+        const std::uint8_t zeros[RecordSize - StartTimeByte] = {};
+        return send(zeros, RecordSize - StartTimeByte);
     }
 
-    const std::uint8_t start = timeByte(grid, row, 15);
+    const std::uint8_t start = timeByte(grid, row, kolvar22::StartTime);
     if (!send(&start, 1))
         return false;
-    const std::uint8_t end = timeByte(grid, row, 19);
+    const std::uint8_t end = timeByte(grid, row, kolvar22::EndTime);
     if (!send(&end, 1))
         return false;
-    std::uint8_t tail[4];
-    for (int c = 23; c <= 26; ++c)
-        tail[c - 23] = keyByte(grid, c, row, true, false);
-    return send(tail, 4);
+    std::uint8_t tail[RecordSize - TailByte];
+    for (int c = kolvar22::DayTypeColumn; c <= kolvar22::TerminatorColumn; ++c)
+        tail[c - kolvar22::DayTypeColumn] = keyByte(grid, c, row, true, false);
+    return send(tail, RecordSize - TailByte);
 }
 
 const char* const dayNames[7] = { "Lunedi", "Martedi", "Mercoledi", "Giovedi", "Venerdi", "Sabato", "Domenica" };
@@ -314,10 +341,10 @@ ConversionError::ConversionError(const QString& text, int column, int row)
 
 Model modelOf(const TableGrid& grid)
 {
-    const QString& marker = grid.cell(1, 1);
-    if (marker == QLatin1String("U"))
+    const QString& marker = grid.cell(header::ModelColumn, layout::HeaderRow);
+    if (layout::cell::holds(marker, header::Kolvar22Marker))
         return Model::Kolvar22;
-    if (marker == QLatin1String("Y"))
+    if (layout::cell::holds(marker, header::Kolvar1Marker))
         return Model::Kolvar1;
     return Model::None;
 }
@@ -339,8 +366,8 @@ void writeColumnLabels(TableGrid& grid, Model model)
     static const char kolvar1[] = "PREF* GEST#               ";
     static_assert(sizeof kolvar22 == 27 && sizeof kolvar1 == 27, "one letter per data column");
     const char* const labels = model == Model::Kolvar1 ? kolvar1 : kolvar22;
-    for (int c = 1; c <= 26; ++c) {
-        const char ch = labels[c - 1];
+    for (int c = layout::RowCells.first; c <= layout::RowCells.last; ++c) {
+        const char ch = labels[c - layout::RowCells.first];
         grid.setCell(c, 0, ch == ' ' ? none() : QString(QLatin1Char(ch)));
     }
 }
@@ -349,40 +376,51 @@ HeaderChecks decodeHeader(const std::uint8_t* h, Model model, TableGrid& grid)
 {
     checkModel(model);
     const bool big = model == Model::Kolvar22;
-    const QString hash = QStringLiteral("#");
+    const QString hash = keyText(key::Hash, Hash);
+    const QString zero = keyText(key::Zero, Zero);
+    const auto letter = [](char c) { return QString(QLatin1Char(c)); };
+    constexpr int row = layout::HeaderRow;
+    // Header cell c holds header byte c - 1.
+    const auto byteOf = [h](int column) { return h[column - header::Record.first]; };
     writeColumnLabels(grid, model);
 
-    grid.setCell(1, 1, QString(QLatin1Char(static_cast<char>(h[0]))));
-    grid.setCell(2, 1, h[1] == 12 ? hash : none());
-    grid.setCell(3, 1, h[2] == 0 ? QStringLiteral("M") : h[2] == 1 ? QStringLiteral("A") : none());
-    grid.setCell(4, 1, h[3] == 12 ? hash : none());
+    grid.setCell(header::ModelColumn, row, letter(static_cast<char>(byteOf(header::ModelColumn))));
+    grid.setCell(header::FirstSeparatorColumn, row, byteOf(header::FirstSeparatorColumn) == key::Hash ? hash : none());
+    const int management = byteOf(header::ManagementColumn);
+    grid.setCell(header::ManagementColumn, row,
+                 management == ManagementManual        ? letter(header::Manual)
+                     : management == ManagementAutomatic ? letter(header::Automatic)
+                                                         : none());
+    grid.setCell(header::SecondSeparatorColumn, row, byteOf(header::SecondSeparatorColumn) == key::Hash ? hash : none());
 
-    // Local prefix: a 12 ends it, and what follows is shown as unused unless
-    // it is itself a 0 or a hash.
+    // Local prefix: a hash ends it, and what follows is shown as unused
+    // unless it is itself a 0 or a hash.
     bool ended = false;
-    for (int i = 4; i <= 11; ++i) {
-        const int value = h[i];
-        if (value == 10)
-            grid.setCell(i + 1, 1, QStringLiteral("0"));
-        else if (value == 12) {
-            grid.setCell(i + 1, 1, hash);
+    for (int c = header::LocalPrefixCodes.first; c <= header::LocalPrefixCodes.last; ++c) {
+        const int value = byteOf(c);
+        if (value == key::Zero)
+            grid.setCell(c, row, zero);
+        else if (value == key::Hash) {
+            grid.setCell(c, row, hash);
             ended = true;
         } else
-            grid.setCell(i + 1, 1, ended ? dash() : decimalText(value));
+            grid.setCell(c, row, ended ? dash() : decimalText(value));
     }
 
     HeaderChecks checks;
     if (big) {
-        grid.setCell(13, 1, h[12] == 12 ? hash : h[12] == 0 ? dash() : none());
-        grid.setCell(14, 1, dash());
-        checks.beep = h[14] == 1;
-        checks.flash = h[15] == 1;
-        grid.setCell(15, 1, checks.beep ? QStringLiteral("B") : QStringLiteral("0"));
-        grid.setCell(16, 1, checks.flash ? QStringLiteral("F") : QStringLiteral("0"));
+        const int ninth = byteOf(header::LocalPrefixNinthColumn);
+        grid.setCell(header::LocalPrefixNinthColumn, row,
+                     ninth == key::Hash ? hash : ninth == key::Nothing ? dash() : none());
+        grid.setCell(header::UnusedColumn, row, dash());
+        checks.beep = byteOf(header::BeepColumn) == SwitchOn;
+        checks.flash = byteOf(header::FlashColumn) == SwitchOn;
+        grid.setCell(header::BeepColumn, row, checks.beep ? letter(header::BeepOn) : letter(header::Off));
+        grid.setCell(header::FlashColumn, row, checks.flash ? letter(header::FlashOn) : letter(header::Off));
     } else {
-        fill(grid, 1, 13, 16, dash());
+        fill(grid, row, { header::LocalPrefixNinthColumn, header::FlashColumn }, dash());
     }
-    fill(grid, 1, 17, 26, dash());
+    fill(grid, row, header::Trailer, dash());
     return checks;
 }
 
@@ -391,7 +429,7 @@ void decodeRecord(const std::uint8_t* record, Model model, TableGrid& grid, int 
     checkModel(model);
     checkRecordRow(row);
     if (isEmptyRecord(record)) {
-        fill(grid, row, 1, 26, dash());
+        fill(grid, row, layout::RowCells, dash());
         return;
     }
     if (model == Model::Kolvar22)
@@ -425,8 +463,8 @@ QString deviceText(const std::uint8_t* text)
 Record encodeHeader(const TableGrid& grid)
 {
     Record bytes{};
-    for (int c = 1; c <= RecordSize; ++c)
-        bytes[static_cast<size_t>(c - 1)] = headerByte(grid, c);
+    for (int c = header::Record.first; c <= header::Record.last; ++c)
+        bytes[static_cast<size_t>(c - header::Record.first)] = headerByte(grid, c);
     return bytes;
 }
 
@@ -444,12 +482,12 @@ Record encodeRecord(const TableGrid& grid, int row, Model model)
         return bytes;
     }
     if (model == Model::None) // the marker cell holds no model to encode by
-        refuse(grid, 1, 1);
+        refuse(grid, header::ModelColumn, layout::HeaderRow);
 
-    if (grid.cell(1, row) == QLatin1String("-"))
+    if (layout::cell::holds(grid.cell(layout::RowCells.first, row), layout::cell::Nothing))
         return bytes;
-    for (int c = 1; c <= RecordSize; ++c)
-        bytes[static_cast<size_t>(c - 1)] = keyByte(grid, c, row, true, true);
+    for (int c = kolvar1::Keys.first; c <= kolvar1::Keys.last; ++c)
+        bytes[static_cast<size_t>(c - kolvar1::Keys.first)] = keyByte(grid, c, row, true, true);
     return bytes;
 }
 
