@@ -5,6 +5,7 @@
 
 #include "book/Unit2.h"
 #include "device/TableGridView.h"
+#include "editor/AssociationEditor.h"
 #include "widgets/ALed.h"
 
 #include <QCoreApplication>
@@ -96,14 +97,10 @@ void TfrmMain::completeTable(codec::Model model, const std::uint8_t* image)
 
     Edit7->setText(large ? codec::clockText(image + codec::ClockOffset) : QString());
     Label11->setText(codec::deviceText(image + codec::DeviceTextOffset));
-    if (grid_.cell(3, 1) == QLatin1String("M"))
-        Edit1->setText(QStringLiteral("Manuale"));
-    else if (grid_.cell(3, 1) == QLatin1String("A"))
-        Edit1->setText(QStringLiteral("Automatica"));
-    QString localPrefix;
-    for (int c = 5; c <= 15 && grid_.cell(c, 1) != QLatin1String("#"); ++c)
-        localPrefix += grid_.cell(c, 1);
-    Edit4->setText(localPrefix);
+    const editor::HeaderBoxes header = editor::boxesForHeader(grid_);
+    if (header.management)
+        Edit1->setText(*header.management);
+    Edit4->setText(header.localPrefix);
 
     setLinkColour(false);
     receive_.clear();

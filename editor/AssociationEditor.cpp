@@ -1,11 +1,18 @@
 #include "editor/AssociationEditor.h"
 
+#include "device/GridLayout.h"
+
 #include <algorithm>
 #include <climits>
 
 namespace editor {
 
 namespace {
+
+namespace kolvar22 = layout::kolvar22;
+namespace kolvar1 = layout::kolvar1;
+namespace header = layout::header;
+using layout::Columns;
 
 // A cell holding the code 0 (rows a short file did not reach) shows nothing in a box.
 QString visible(const QString& cell)
@@ -15,15 +22,15 @@ QString visible(const QString& cell)
     return text;
 }
 
-// Cells first..last of `row` joined, stopping before the first cell that
-// holds `stop`; `taken` counts the cells joined.
-QString joinUntil(const TableGrid& grid, int row, int first, int last, QLatin1String stop, int* taken = nullptr)
+// The cells of `columns` in `row` joined, stopping before the first cell
+// that holds `stop`; `taken` counts the cells joined.
+QString joinUntil(const TableGrid& grid, int row, Columns columns, char stop, int* taken = nullptr)
 {
     QString text;
     int count = 0;
-    for (int c = first; c <= last; ++c) {
+    for (int c = columns.first; c <= columns.last; ++c) {
         const QString& cell = grid.cell(c, row);
-        if (cell == stop)
+        if (layout::cell::holds(cell, stop))
             break;
         text += visible(cell);
         ++count;
@@ -33,10 +40,10 @@ QString joinUntil(const TableGrid& grid, int row, int first, int last, QLatin1St
     return text;
 }
 
-QString joinAll(const TableGrid& grid, int row, int first, int last)
+QString joinAll(const TableGrid& grid, int row, Columns columns)
 {
     QString text;
-    for (int c = first; c <= last; ++c)
+    for (int c = columns.first; c <= columns.last; ++c)
         text += visible(grid.cell(c, row));
     return text;
 }
@@ -67,7 +74,7 @@ BoxFill boxesForAssociation(const TableGrid& grid, int selector, codec::Model mo
 {
     BoxFill fill;
     const int r = associationRow(selector);
-    if (r == 0 || grid.cell(1, r).isEmpty()) {
+    if (r == 0 || grid.cell(layout::RowCells.first, r).isEmpty()) {
         fill.startTime = QString();
         fill.endTime = QString();
         fill.dayType = QString();
@@ -77,33 +84,29 @@ BoxFill boxesForAssociation(const TableGrid& grid, int selector, codec::Model mo
 
     switch (model) {
     case codec::Model::Kolvar22: {
-        fill.prefix = joinUntil(grid, r, 1, 6, QLatin1String("*"));
-        fill.code = joinUntil(grid, r, 7, 14, QLatin1String("*"));
-        fill.startTime = joinAll(grid, r, 15, 18);
-        fill.endTime = joinAll(grid, r, 19, 22);
+        fill.prefix = joinUntil(grid, r, kolvar22::Prefix, layout::cell::Star);
+        fill.code = joinUntil(grid, r, kolvar22::Carrier, layout::cell::Star);
+        fill.startTime = joinAll(grid, r, kolvar22::StartTime);
+        fill.endTime = joinAll(grid, r, kolvar22::EndTime);
 
-        const QString& day = grid.cell(23, r);
-        if (day == QLatin1String("0"))
-            fill.dayType = QStringLiteral("Sempre");
-        else if (day == QLatin1String("1"))
-            fill.dayType = QStringLiteral("Feriale");
-        else if (day == QLatin1String("2"))
-            fill.dayType = QStringLiteral("Festivo");
-        else if (day == QLatin1String("-"))
+        const QString& day = grid.cell(kolvar22::DayTypeColumn, r);
+        if (const std::optional<QString> word = layout::dayTypeWord(day))
+            fill.dayType = word;
+        else if (layout::cell::holds(day, layout::cell::Nothing))
             fill.dayType = QString();
 
-        const QString& line = grid.cell(25, r);
-        if (line == QLatin1String("0") || line == QLatin1String("1") || line == QLatin1String("2"))
+        const QString& line = grid.cell(kolvar22::LineColumn, r);
+        if (layout::isLine(line))
             fill.line = line;
-        else if (line == QLatin1String("-"))
+        else if (layout::cell::holds(line, layout::cell::Nothing))
             fill.line = QString();
         break;
     }
     case codec::Model::Kolvar1: {
         // Prefix digits up to the "*", the code after it up to the "#".
         int p = 0;
-        fill.prefix = joinUntil(grid, r, 1, 7, QLatin1String("*"), &p);
-        fill.code = joinUntil(grid, r, p + 2, 15, QLatin1String("#"));
+        fill.prefix = joinUntil(grid, r, kolvar1::PrefixShown, layout::cell::Star, &p);
+        fill.code = joinUntil(grid, r, { kolvar1::PrefixShown.first + p + 1, kolvar1::CodeShownLast }, layout::cell::Hash);
         fill.startTime = QString();
         fill.endTime = QString();
         break;
@@ -114,9 +117,21 @@ BoxFill boxesForAssociation(const TableGrid& grid, int selector, codec::Model mo
     return fill;
 }
 
+HeaderBoxes boxesForHeader(const TableGrid& grid)
+{
+    HeaderBoxes boxes;
+    const QString& management = grid.cell(header::ManagementColumn, layout::HeaderRow);
+    if (layout::cell::holds(management, header::Manual))
+        boxes.management = QString(layout::Manual);
+    else if (layout::cell::holds(management, header::Automatic))
+        boxes.management = QString(layout::Automatic);
+    boxes.localPrefix = joinUntil(grid, layout::HeaderRow, header::LocalPrefixShown, layout::cell::Hash);
+    return boxes;
+}
+
 void rewriteRowNumbers(TableGrid& grid)
 {
-    for (int r = 2; r <= TableGrid::LastDataRow; ++r)
+    for (int r = layout::FirstAssociationRow; r <= layout::LastAssociationRow; ++r)
         grid.setCell(0, r, QString::number(r - 1));
 }
 

@@ -40,6 +40,17 @@ struct BoxFill
 // The boxes for association `selector` under `model` (the marker of cell (1, 1)).
 BoxFill boxesForAssociation(const TableGrid& grid, int selector, codec::Model model);
 
+// What the header boxes show of row 1 after a read.
+struct HeaderBoxes
+{
+    // Edit1: "Manuale" for "M" in cell (3, 1), "Automatica" for "A"; with
+    // anything else the box keeps what it shows.
+    std::optional<QString> management;
+    // Edit4: cells (5, 1) .. (15, 1) joined, stopping before the first "#".
+    QString localPrefix;
+};
+HeaderBoxes boxesForHeader(const TableGrid& grid);
+
 // Column 0 of rows 2..128 := "1".."127".
 void rewriteRowNumbers(TableGrid& grid);
 

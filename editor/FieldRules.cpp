@@ -1,6 +1,9 @@
 #include "editor/FieldRules.h"
 
+#include "device/GridLayout.h"
+
 #include <algorithm>
+#include <optional>
 
 namespace editor {
 
@@ -9,23 +12,24 @@ namespace {
 constexpr QChar Backspace(8);
 constexpr QChar Enter(13);
 
-// Columns of one association row.
-constexpr int PrefixFirst = 1;
-constexpr int PrefixLast = 6;
-constexpr int CodeFirst = 7;
-constexpr int CodeLast = 14;
-constexpr int TimeWidth = 4;
-constexpr int DayTypeColumn = 23;
-constexpr int SeparatorColumn = 24;
-constexpr int LineColumn = 25;
-constexpr int TerminatorColumn = 26;
-constexpr int LastColumn = TableGrid::LastDataColumn;
+namespace header = layout::header;
+namespace kolvar22 = layout::kolvar22;
+using layout::Columns;
+constexpr char Nothing = layout::cell::Nothing;
+constexpr char Star = layout::cell::Star;
+constexpr char Hash = layout::cell::Hash;
+constexpr int HeaderRow = layout::HeaderRow;
+constexpr int LastColumn = layout::RowCells.last;
 
-// Header row: the local prefix may run up to the cell before beep and flash.
-constexpr int LocalPrefixFirst = 5;
-constexpr int LocalPrefixLast = 14;
-constexpr int BeepColumn = 15;
-constexpr int FlashColumn = 16;
+// The time field that starts at `firstColumn`, if any.
+std::optional<Columns> timeField(int firstColumn)
+{
+    if (firstColumn == kolvar22::StartTime.first)
+        return kolvar22::StartTime;
+    if (firstColumn == kolvar22::EndTime.first)
+        return kolvar22::EndTime;
+    return std::nullopt;
+}
 
 bool isDigit(QChar c)
 {
@@ -34,7 +38,7 @@ bool isDigit(QChar c)
 
 bool isAssociationRow(int row)
 {
-    return row >= 2 && row <= TableGrid::LastDataRow;
+    return row >= layout::FirstAssociationRow && row <= layout::LastAssociationRow;
 }
 
 void put(TableGrid& grid, int column, int row, QChar c)
@@ -47,12 +51,13 @@ void put(TableGrid& grid, int column, int row, char c)
     grid.setCell(column, row, c);
 }
 
-// Characters of `text` into columns first..last of `row`, one per cell; the
-// cells the text does not reach get `filler`. Nothing past `last` is written.
-void writeField(TableGrid& grid, int row, int first, int last, const QString& text, char filler)
+// Characters of `text` into the columns of `field` in `row`, one per cell;
+// the cells the text does not reach get `filler`. Nothing past the field is
+// written.
+void writeField(TableGrid& grid, int row, Columns field, const QString& text, char filler)
 {
-    for (int c = first; c <= last; ++c) {
-        const int i = c - first;
+    for (int c = field.first; c <= field.last; ++c) {
+        const int i = c - field.first;
         if (i < text.size())
             put(grid, c, row, text.at(i));
         else
@@ -60,9 +65,9 @@ void writeField(TableGrid& grid, int row, int first, int last, const QString& te
     }
 }
 
-void fillRow(TableGrid& grid, int row, int first, int last, char text)
+void fillRow(TableGrid& grid, int row, Columns columns, char text)
 {
-    for (int c = first; c <= last; ++c)
+    for (int c = columns.first; c <= columns.last; ++c)
         put(grid, c, row, text);
 }
 
@@ -107,9 +112,9 @@ KeyVerdict filterKey(KeyFilter filter, QChar typed)
 
 void managementChanged(TableGrid& grid, const QString& text)
 {
-    put(grid, 3, 1, text == QLatin1String("Automatica") ? 'A' : 'M');
-    put(grid, 2, 1, '#');
-    put(grid, 4, 1, '#');
+    put(grid, header::ManagementColumn, HeaderRow, text == layout::Automatic ? header::Automatic : header::Manual);
+    put(grid, header::FirstSeparatorColumn, HeaderRow, Hash);
+    put(grid, header::SecondSeparatorColumn, HeaderRow, Hash);
 }
 
 void localPrefixReleased(TableGrid& grid, const QString& text)
@@ -117,20 +122,21 @@ void localPrefixReleased(TableGrid& grid, const QString& text)
     // The prefix, its "#" and the "-" after it stay before the beep and flash
     // cells; a longer text (only the program can put one in the box) is cut
     // there rather than overwrite them.
-    for (int c = LocalPrefixFirst; c <= LocalPrefixLast; ++c) {
-        const int i = c - LocalPrefixFirst;
+    const Columns written = header::LocalPrefixWritten;
+    for (int c = written.first; c <= written.last; ++c) {
+        const int i = c - written.first;
         if (i < text.size())
-            put(grid, c, 1, text.at(i));
+            put(grid, c, HeaderRow, text.at(i));
         else
-            put(grid, c, 1, i == text.size() ? '#' : '-');
+            put(grid, c, HeaderRow, i == text.size() ? Hash : Nothing);
     }
-    fillRow(grid, 1, FlashColumn + 1, LastColumn, '-');
+    fillRow(grid, HeaderRow, header::Trailer, Nothing);
 }
 
 void beepFlashClicked(TableGrid& grid, bool beep, bool flash)
 {
-    put(grid, BeepColumn, 1, beep ? 'B' : '0');
-    put(grid, FlashColumn, 1, flash ? 'F' : '0');
+    put(grid, header::BeepColumn, HeaderRow, beep ? header::BeepOn : header::Off);
+    put(grid, header::FlashColumn, HeaderRow, flash ? header::FlashOn : header::Off);
 }
 
 void prefixReleased(TableGrid& grid, int row, const QString& prefix, codec::Model model)
@@ -139,11 +145,11 @@ void prefixReleased(TableGrid& grid, int row, const QString& prefix, codec::Mode
         return;
     switch (model) {
     case codec::Model::Kolvar22:
-        writeField(grid, row, PrefixFirst, PrefixLast, prefix, '*');
+        writeField(grid, row, kolvar22::Prefix, prefix, Star);
         break;
     case codec::Model::Kolvar1: {
         if (prefix.isEmpty()) {
-            fillRow(grid, row, 1, LastColumn, '-');
+            fillRow(grid, row, layout::RowCells, Nothing);
             break;
         }
         // Prefix digits, then the "*" that separates them from the code; the
@@ -152,7 +158,7 @@ void prefixReleased(TableGrid& grid, int row, const QString& prefix, codec::Mode
         for (int i = 0; i < n; ++i)
             put(grid, 1 + i, row, prefix.at(i));
         if (n + 1 <= LastColumn)
-            put(grid, n + 1, row, '*');
+            put(grid, n + 1, row, Star);
         break;
     }
     case codec::Model::None:
@@ -167,18 +173,18 @@ CodeResult codeReleased(TableGrid& grid, int row, const QString& code, const QSt
     case codec::Model::Kolvar22:
         if (!code.isEmpty()) {
             if (isAssociationRow(row))
-                writeField(grid, row, CodeFirst, CodeLast, code, '*');
+                writeField(grid, row, kolvar22::Carrier, code, Star);
             break;
         }
         // An empty code box starts a new association: every time, every day,
         // the line left for the operator to choose.
         result.defaults = true;
         if (isAssociationRow(row)) {
-            fillRow(grid, row, CodeFirst, CodeLast, '*');
-            writeField(grid, row, StartTimeColumn, StartTimeColumn + TimeWidth - 1, QStringLiteral("0000"), '0');
-            writeField(grid, row, EndTimeColumn, EndTimeColumn + TimeWidth - 1, QStringLiteral("2400"), '0');
-            put(grid, DayTypeColumn, row, '0');
-            put(grid, SeparatorColumn, row, '*');
+            fillRow(grid, row, kolvar22::Carrier, Star);
+            writeField(grid, row, kolvar22::StartTime, QStringLiteral("0000"), '0');
+            writeField(grid, row, kolvar22::EndTime, QStringLiteral("2400"), '0');
+            put(grid, kolvar22::DayTypeColumn, row, *layout::dayTypeCell(layout::Always));
+            put(grid, kolvar22::SeparatorColumn, row, Star);
         }
         break;
     case codec::Model::Kolvar1: {
@@ -186,7 +192,7 @@ CodeResult codeReleased(TableGrid& grid, int row, const QString& code, const QSt
             break;
         const int a = int(prefix.size());
         if (a == 0) {
-            fillRow(grid, row, 1, LastColumn, '*');
+            fillRow(grid, row, layout::RowCells, Star);
             break;
         }
         // The code follows the prefix and its "*": digits, "#", then "-" to the end.
@@ -194,9 +200,9 @@ CodeResult codeReleased(TableGrid& grid, int row, const QString& code, const QSt
         for (int i = 0; i < code.size() && c <= LastColumn; ++i, ++c)
             put(grid, c, row, code.at(i));
         if (c <= LastColumn)
-            put(grid, c++, row, '#');
+            put(grid, c++, row, Hash);
         for (; c <= LastColumn; ++c)
-            put(grid, c, row, '-');
+            put(grid, c, row, Nothing);
         break;
     }
     case codec::Model::None:
@@ -216,13 +222,13 @@ TimeResult timeReleased(TableGrid& grid, int row, const QString& time, int first
         result.clearBox = true;
         result.beep = true;
     }
-    if (!isAssociationRow(row) || (firstColumn != StartTimeColumn && firstColumn != EndTimeColumn))
+    const std::optional<Columns> field = timeField(firstColumn);
+    if (!isAssociationRow(row) || !field)
         return result;
-    const int last = firstColumn + TimeWidth - 1;
     if (left.isEmpty())
-        fillRow(grid, row, firstColumn, last, '*');
+        fillRow(grid, row, *field, Star);
     else
-        writeField(grid, row, firstColumn, last, left, '?');
+        writeField(grid, row, *field, left, '?');
     return result;
 }
 
@@ -230,33 +236,29 @@ void dayTypeChanged(TableGrid& grid, int row, const QString& text)
 {
     if (!isAssociationRow(row) || text.isEmpty())
         return;
-    if (text == QLatin1String("Festivo"))
-        put(grid, DayTypeColumn, row, '2');
-    else if (text == QLatin1String("Feriale"))
-        put(grid, DayTypeColumn, row, '1');
-    else if (text == QLatin1String("Sempre"))
-        put(grid, DayTypeColumn, row, '0');
-    put(grid, SeparatorColumn, row, '*');
+    if (const std::optional<char> day = layout::dayTypeCell(text))
+        put(grid, kolvar22::DayTypeColumn, row, *day);
+    put(grid, kolvar22::SeparatorColumn, row, Star);
 }
 
 void lineChanged(TableGrid& grid, int row, const QString& text)
 {
     if (!isAssociationRow(row) || text.isEmpty())
         return;
-    if (text == QLatin1String("0") || text == QLatin1String("1") || text == QLatin1String("2"))
-        grid.setCell(LineColumn, row, text);
-    put(grid, TerminatorColumn, row, '#');
+    if (layout::isLine(text))
+        grid.setCell(kolvar22::LineColumn, row, text);
+    put(grid, kolvar22::TerminatorColumn, row, Hash);
 }
 
 void clearAssociation(TableGrid& grid, int row)
 {
     if (isAssociationRow(row))
-        fillRow(grid, row, 1, LastColumn, '-');
+        fillRow(grid, row, layout::RowCells, Nothing);
 }
 
 QString nextManagement(const QString& text)
 {
-    return text == QLatin1String("Automatica") ? QStringLiteral("Manuale") : QStringLiteral("Automatica");
+    return text == layout::Automatic ? QString(layout::Manual) : QString(layout::Automatic);
 }
 
 QString nextPort(const QString& text)
@@ -266,11 +268,11 @@ QString nextPort(const QString& text)
 
 QString nextDayType(const QString& text)
 {
-    if (text == QLatin1String("Sempre"))
-        return QStringLiteral("Festivo");
-    if (text == QLatin1String("Festivo"))
-        return QStringLiteral("Feriale");
-    return QStringLiteral("Sempre");
+    if (text == layout::Always)
+        return layout::Holiday;
+    if (text == layout::Holiday)
+        return layout::WorkingDay;
+    return layout::Always;
 }
 
 QString nextLine(const QString& text)

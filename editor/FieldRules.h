@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/Codec.h"
+#include "device/GridLayout.h"
 #include "device/TableGrid.h"
 
 #include <QChar>
@@ -81,8 +82,8 @@ struct TimeResult
     bool clearBox = false;
     bool beep = false;
 };
-constexpr int StartTimeColumn = 15;
-constexpr int EndTimeColumn = 19;
+constexpr int StartTimeColumn = layout::kolvar22::StartTime.first;
+constexpr int EndTimeColumn = layout::kolvar22::EndTime.first;
 TimeResult timeReleased(TableGrid& grid, int row, const QString& time, int firstColumn);
 
 // Edit8Change: "Sempre" "0", "Feriale" "1", "Festivo" "2" into cell 23; any

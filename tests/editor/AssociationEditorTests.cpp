@@ -1,4 +1,5 @@
 #include "editor/AssociationEditor.h"
+#include "editor/FieldRules.h"
 #include "tests/editor/GridText.h"
 
 #include <gtest/gtest.h>
@@ -129,6 +130,42 @@ TEST(FillBoxes, CodeZeroCellsShowNothing)
     EXPECT_EQ(fill.code, QString());
     EXPECT_EQ(fill.startTime, QString());
     EXPECT_FALSE(fill.dayType.has_value());
+}
+
+TEST(HeaderBoxes, ManagementOnlyForItsTwoLetters)
+{
+    TableGrid grid = freshGrid();
+    grid.setCell(3, 1, 'M');
+    EXPECT_EQ(editor::boxesForHeader(grid).management, QStringLiteral("Manuale"));
+    grid.setCell(3, 1, 'A');
+    EXPECT_EQ(editor::boxesForHeader(grid).management, QStringLiteral("Automatica"));
+    for (const QString& other : { QString(), QStringLiteral("-"), QStringLiteral("AM"), QStringLiteral("a") }) {
+        grid.setCell(3, 1, other);
+        EXPECT_FALSE(editor::boxesForHeader(grid).management.has_value()) << other.toStdString();
+    }
+}
+
+// The read shows the local prefix from cells 5..15 up to the first "#"; the
+// local-prefix box writes 5..14 and leaves beep and flash alone. A prefix
+// that fills every cell it may write therefore reads back with the beep
+// cell joined to it.
+TEST(HeaderBoxes, LocalPrefixIsReadFurtherThanItIsWritten)
+{
+    TableGrid grid = freshGrid();
+    setRowText(grid, 1, QStringLiteral("U#A#0461#---#-B0"));
+    EXPECT_EQ(editor::boxesForHeader(grid).localPrefix, QStringLiteral("0461"));
+
+    setRowText(grid, 1, QStringLiteral("#"), 5);
+    EXPECT_EQ(editor::boxesForHeader(grid).localPrefix, QString());
+
+    // No "#" up to cell 15: the join stops after it, cell 16 never joins.
+    setRowText(grid, 1, QStringLiteral("123456789012"), 5);
+    EXPECT_EQ(editor::boxesForHeader(grid).localPrefix, QStringLiteral("12345678901"));
+
+    editor::beepFlashClicked(grid, true, true);
+    editor::localPrefixReleased(grid, QStringLiteral("12345678901234"));
+    EXPECT_EQ(rowText(grid, 1, 5, 16), QStringLiteral("1234567890BF"));
+    EXPECT_EQ(editor::boxesForHeader(grid).localPrefix, QStringLiteral("1234567890B"));
 }
 
 TEST(GridClick, RowNumbersAndModelSwitch)
