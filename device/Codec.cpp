@@ -94,13 +94,13 @@ static_assert(kolvar22::Prefix.width() == CarrierByte - PrefixByte, "one prefix 
 static_assert(kolvar22::Carrier.width() == 2 * (StartTimeByte - CarrierByte), "two carrier keys per byte");
 static_assert(kolvar22::TerminatorColumn - kolvar22::DayTypeColumn == RecordSize - 1 - TailByte,
               "day, separator, line and terminator one byte each");
+static_assert(kolvar1::Keys.width() == RecordSize, "one Kolvar1 key per byte");
+static_assert(header::Record.width() == RecordSize, "one header cell per byte");
+
 // Header bytes that are not key codes.
 constexpr int ManagementManual = 0;
 constexpr int ManagementAutomatic = 1;
 constexpr int SwitchOn = 1; // beep, flash
-
-static_assert(kolvar1::Keys.width() == RecordSize, "one Kolvar1 key per byte");
-static_assert(header::Record.width() == RecordSize, "one header cell per byte");
 
 // Four time cells: a count of half hours shown as HHMM.
 void decodeTime(int value, TableGrid& grid, int row, Columns cells)
