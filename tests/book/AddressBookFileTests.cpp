@@ -1,0 +1,404 @@
+#include "book/AddressBookFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <vector>
+
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using Field = CustomerCard::Field;
+using Step = AddressBookError::Step;
+
+namespace {
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+CustomerCard card(const QString& surname, const QString& name = QString())
+{
+    CustomerCard c;
+    c.setText(Field::Cognome, surname);
+    c.setText(Field::Nome, name);
+    c.setSummaryByte(1, 1, 'U');
+    c.setSummaryByte(26, 128, std::uint8_t(surname.size()));
+    return c;
+}
+
+QByteArray bookOf(const std::vector<CustomerCard>& cards)
+{
+    QByteArray bytes;
+    for (const CustomerCard& c : cards)
+        bytes.append(reinterpret_cast<const char*>(c.data()), CustomerCard::Size);
+    return bytes;
+}
+
+std::vector<CustomerCard> readBook(AddressBookFile& book)
+{
+    std::vector<CustomerCard> cards(size_t(book.cardCount()));
+    book.seek(0);
+    for (CustomerCard& c : cards)
+        book.readCard(c);
+    return cards;
+}
+
+// The order the book has always been sorted in: bubble passes over adjacent
+// pairs, exchanging when the first surname is greater, until a pass makes no
+// exchange; then the cards without a surname are left out.
+std::vector<CustomerCard> bubbleSorted(std::vector<CustomerCard> cards)
+{
+    const auto surname = [](const CustomerCard& c) {
+        return QByteArray(reinterpret_cast<const char*>(c.data()) + 22, std::min<int>(c.data()[21], 20));
+    };
+    for (bool exchanged = true; exchanged;) {
+        exchanged = false;
+        for (size_t i = 0; i + 1 < cards.size(); ++i) {
+            const QByteArray a = surname(cards[i]);
+            const QByteArray b = surname(cards[i + 1]);
+            const int common = std::min(a.size(), b.size());
+            const int order = std::memcmp(a.constData(), b.constData(), size_t(common));
+            if (order > 0 || (order == 0 && a.size() > b.size())) {
+                std::swap(cards[i], cards[i + 1]);
+                exchanged = true;
+            }
+        }
+    }
+    std::vector<CustomerCard> kept;
+    for (const CustomerCard& c : cards)
+        if (c.data()[21] != 0)
+            kept.push_back(c);
+    return kept;
+}
+
+template <typename F>
+AddressBookError failureOf(F&& operation)
+{
+    try {
+        operation();
+    } catch (const AddressBookError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no failure reported";
+    return AddressBookError(Step::Open, QString(), QString());
+}
+
+// Writes beyond `bytes` into any file fail as they do on a full disk
+// (EFBIG instead of ENOSPC), without privileges.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+// A small file system of its own, when the tests may mount one.
+class Tmpfs
+{
+public:
+    Tmpfs(const QString& where, const char* options)
+        : where_(QFile::encodeName(where))
+    {
+        mounted_ = ::mount("tmpfs", where_.constData(), "tmpfs", 0, options) == 0;
+    }
+    ~Tmpfs()
+    {
+        if (mounted_)
+            ::umount2(where_.constData(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    bool makeReadOnly()
+    {
+        return ::mount("tmpfs", where_.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+
+private:
+    QByteArray where_;
+    bool mounted_ = false;
+};
+
+} // namespace
+
+// A new book is created empty in the current folder; cards are appended at
+// the index after the last one and rewritten in place.
+TEST(AddressBookFile, NewBookIsCreatedEmptyAndGrowsCardByCard)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    AddressBookFile book;
+    book.open();
+    QDir::setCurrent(before);
+    const QString path = dir.filePath(QStringLiteral("RUBRICA.DAT"));
+    ASSERT_TRUE(QFile::exists(path));
+    EXPECT_EQ(QFileInfo(path).size(), 0);
+    EXPECT_EQ(book.cardCount(), 0);
+    EXPECT_TRUE(book.atEnd());
+    CustomerCard untouched = card(QStringLiteral("KEEP"));
+    EXPECT_EQ(failureOf([&] { book.readCard(untouched); }).step(), Step::Read);
+    EXPECT_EQ(untouched, card(QStringLiteral("KEEP")));
+
+    book.writeCard(card(QStringLiteral("ROSSI")));
+    EXPECT_EQ(QFileInfo(path).size(), 3454);
+    EXPECT_EQ(book.position(), 1);
+    book.writeCard(card(QStringLiteral("BIANCHI")));
+    book.seek(0);
+    book.writeCard(card(QStringLiteral("VERDI")));
+    EXPECT_EQ(QFileInfo(path).size(), 6908);
+    EXPECT_EQ(fileBytes(path), bookOf({ card(QStringLiteral("VERDI")), card(QStringLiteral("BIANCHI")) }));
+
+    // A card two places after the last would leave a hole of zero cards.
+    book.seek(3);
+    const AddressBookError gap = failureOf([&] { book.writeCard(card(QStringLiteral("X"))); });
+    EXPECT_EQ(gap.step(), Step::Write);
+    EXPECT_TRUE(gap.message().startsWith(QStringLiteral("Impossibile scrivere la scheda 4"))) << gap.what();
+    EXPECT_EQ(QFileInfo(path).size(), 6908);
+
+    // Opening again starts over at card 0 on the same file.
+    book.open(path);
+    CustomerCard first;
+    book.readCard(first);
+    EXPECT_EQ(first.text(Field::Cognome), QStringLiteral("VERDI"));
+}
+
+// A book written elsewhere, byte by byte: card 3 starts at 6908, its surname
+// length byte is at 6929. A partial card at the end is seen and never read.
+TEST(AddressBookFile, HandMadeBookReadsBackFieldForField)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUBRICA.DAT"));
+    QByteArray bytes(3 * 3454 + 100, '\x55');
+    const auto put = [&](int at, const QByteArray& text) {
+        bytes[at] = char(text.size());
+        bytes.replace(at + 1, text.size(), text);
+    };
+    put(6908, "MARIO");
+    put(6929, "ROSSI");
+    put(6950, "0498765432");
+    put(6971, "VIA ROMA 1");
+    put(7002, "PADOVA");
+    put(7023, "PD");
+    put(7028, "35100");
+    bytes[6908 + 126] = 'U';
+    bytes[6908 + 126 + 26 + 2] = '\xE8';
+    bytes[6908 + 3453] = '#';
+    writeFile(path, bytes);
+
+    AddressBookFile book;
+    book.open(path);
+    EXPECT_EQ(book.cardCount(), 3);
+    EXPECT_TRUE(book.hasPartialCard());
+    book.seek(2);
+    CustomerCard c;
+    book.readCard(c);
+    EXPECT_EQ(c.text(Field::Nome), QStringLiteral("MARIO"));
+    EXPECT_EQ(c.text(Field::Cognome), QStringLiteral("ROSSI"));
+    EXPECT_EQ(c.text(Field::Numero), QStringLiteral("0498765432"));
+    EXPECT_EQ(c.text(Field::Indirizzo), QStringLiteral("VIA ROMA 1"));
+    EXPECT_EQ(c.text(Field::Citta), QStringLiteral("PADOVA"));
+    EXPECT_EQ(c.text(Field::Provincia), QStringLiteral("PD"));
+    EXPECT_EQ(c.text(Field::Cap), QStringLiteral("35100"));
+    EXPECT_EQ(c.summaryByte(1, 1), 'U');
+    EXPECT_EQ(c.summaryByte(3, 2), 0xE8);
+    EXPECT_EQ(c.summaryByte(26, 128), '#');
+    EXPECT_EQ(c.summaryByte(4, 2), 0x55);
+    // Card 1 is all 0x55: every length byte above capacity, read as capacity.
+    book.seek(0);
+    CustomerCard full;
+    book.readCard(full);
+    EXPECT_EQ(full.text(Field::Indirizzo), QString(30, QChar(0x55)));
+
+    // The partial card: positioning there works, it is not the end, it is not read.
+    book.seek(3);
+    EXPECT_FALSE(book.atEnd());
+    const AddressBookError partial = failureOf([&] { book.readCard(c); });
+    EXPECT_EQ(partial.step(), Step::Read);
+    EXPECT_TRUE(partial.reason().contains(QStringLiteral("incompleta"))) << partial.what();
+    EXPECT_EQ(c.text(Field::Cognome), QStringLiteral("ROSSI"));
+    EXPECT_EQ(book.position(), 3);
+    book.seek(4);
+    EXPECT_TRUE(book.atEnd());
+
+    // Written by this program, a card lies exactly where the hand put it.
+    AddressBookFile mine;
+    const QString minePath = dir.filePath(QStringLiteral("MINE.DAT"));
+    mine.open(minePath);
+    mine.writeCard(full);
+    mine.writeCard(full);
+    mine.writeCard(c);
+    EXPECT_EQ(fileBytes(minePath).mid(6908), bytes.mid(6908, 3454));
+}
+
+// Whatever the operator points the book at, and whatever the disk does, the
+// failure is told in Italian and the file keeps every card it had.
+TEST(AddressBookFile, FailuresAreReportedAndLoseNothing)
+{
+    QTemporaryDir dir;
+    AddressBookFile book;
+    EXPECT_EQ(failureOf([&] { book.open(dir.path()); }).reason(), QStringLiteral("è una cartella"));
+    EXPECT_EQ(failureOf([&] { book.open(QStringLiteral("/dev/full")); }).reason(), QStringLiteral("non è un file"));
+    const QString pipe = dir.filePath(QStringLiteral("PIPE.DAT"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_EQ(failureOf([&] { book.open(pipe); }).reason(), QStringLiteral("non è un file"));
+    const AddressBookError missing = failureOf([&] { book.open(dir.filePath(QStringLiteral("NO/RUBRICA.DAT"))); });
+    EXPECT_EQ(missing.step(), Step::Create);
+    EXPECT_EQ(missing.message(), QStringLiteral("Impossibile creare la rubrica \"%1\": la cartella non esiste.")
+                                     .arg(dir.filePath(QStringLiteral("NO/RUBRICA.DAT"))));
+    EXPECT_FALSE(book.isOpen());
+    EXPECT_EQ(failureOf([&] { book.seek(0); }).step(), Step::Position);
+
+    // A new card that does not fit: the half written is taken back.
+    const QString path = dir.filePath(QStringLiteral("RUBRICA.DAT"));
+    const std::vector<CustomerCard> three = { card("C"), card("A"), card("B") };
+    writeFile(path, bookOf(three));
+    book.open(path);
+    book.seek(3);
+    {
+        FileSizeLimit limit(3 * 3454 + 1000);
+        const AddressBookError full = failureOf([&] { book.writeCard(card("D")); });
+        EXPECT_EQ(full.step(), Step::Write);
+        EXPECT_TRUE(full.message().endsWith(QStringLiteral("La scheda non è stata salvata."))) << full.what();
+        EXPECT_EQ(book.position(), 3);
+    }
+    {
+        FileSizeLimit limit(2 * 3454); // the sorted copy does not fit
+        const AddressBookError sort = failureOf([&] { book.sortBySurname(); });
+        EXPECT_EQ(sort.step(), Step::Sort);
+        EXPECT_TRUE(sort.message().endsWith(QStringLiteral("La rubrica non è stata modificata."))) << sort.what();
+    }
+    EXPECT_EQ(fileBytes(path), bookOf(three));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1) << "the sort left its scratch file";
+    book.seek(1);
+    CustomerCard c;
+    book.readCard(c);
+    EXPECT_EQ(c, three[1]);
+
+    // A book with a partial card is not sorted: those bytes would be lost.
+    writeFile(path, bookOf(three) + "xyz");
+    book.open(path);
+    EXPECT_TRUE(failureOf([&] { book.sortBySurname(); }).reason().contains(QStringLiteral("incompleta")));
+    EXPECT_EQ(fileBytes(path), bookOf(three) + "xyz");
+}
+
+// On a disk of its own that fills up, then turns read-only.
+TEST(AddressBookFile, FullAndReadOnlyDiskKeepTheBook)
+{
+    QTemporaryDir dir;
+    Tmpfs disk(dir.path(), "size=12k"); // three pages: three cards fit, four do not
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a file system here";
+    const QString path = dir.filePath(QStringLiteral("RUBRICA.DAT"));
+    const std::vector<CustomerCard> three = { card("C"), card("A"), card("B") };
+    writeFile(path, bookOf(three));
+
+    AddressBookFile book;
+    book.open(path);
+    book.seek(3);
+    EXPECT_EQ(failureOf([&] { book.writeCard(card("D")); }).reason(), QStringLiteral("il disco è pieno"));
+    EXPECT_EQ(fileBytes(path), bookOf(three));
+    const AddressBookError sort = failureOf([&] { book.sortBySurname(); });
+    EXPECT_TRUE(sort.reason().contains(QStringLiteral("il disco è pieno"))) << sort.what();
+    EXPECT_EQ(fileBytes(path), bookOf(three));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+
+    book.close(); // a file system with a file open for writing stays writable
+    ASSERT_TRUE(disk.makeReadOnly());
+    book.open(path);
+    EXPECT_TRUE(book.isReadOnly());
+    EXPECT_EQ(readBook(book), three);
+    book.seek(0);
+    EXPECT_EQ(failureOf([&] { book.writeCard(card("D")); }).reason(), QStringLiteral("il file è di sola lettura"));
+    EXPECT_EQ(failureOf([&] { book.sortBySurname(); }).reason(), QStringLiteral("il file è di sola lettura"));
+    book.close();
+    EXPECT_EQ(fileBytes(path), bookOf(three));
+}
+
+TEST(AddressBookFile, SortDropsEmptySurnamesAndKeepsTheFileOrderOfEqualOnes)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUBRICA.DAT"));
+    writeFile(path, bookOf({ card("BBB"), card(""), card("AAA") }));
+    AddressBookFile book;
+    book.open(path);
+    EXPECT_EQ(book.sortBySurname(), 2);
+    EXPECT_EQ(book.position(), 2);
+    EXPECT_TRUE(book.atEnd());
+    EXPECT_EQ(fileBytes(path), bookOf({ card("AAA"), card("BBB") }));
+
+    const std::vector<CustomerCard> cards = {
+        card("ROSSI", "B"), card(QStringLiteral("ÈRBA")), card("ROSSI", "A"), card("ZANZI"),
+        card("ROSS"),       card("ROSSI", "C"),           card(""),           card("ZZ"),
+    };
+    writeFile(path, bookOf(cards));
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    book.open(path);
+    EXPECT_EQ(book.sortBySurname(), 7);
+    const std::vector<CustomerCard> expected = {
+        card("ROSS"),  card("ROSSI", "B"), card("ROSSI", "A"), card("ROSSI", "C"),
+        card("ZANZI"), card("ZZ"),         card(QStringLiteral("ÈRBA")),
+    };
+    EXPECT_EQ(readBook(book), expected);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// Any book, of any size, comes out exactly as the old bubble sort left one of
+// up to 256 cards: same order, no card lost.
+TEST(AddressBookFile, SortMatchesTheBubbleSortOnRandomBooks)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUBRICA.DAT"));
+    QRandomGenerator random(11);
+    for (int size : { 0, 1, 256, 300 }) {
+        std::vector<CustomerCard> cards;
+        for (int i = 0; i < size; ++i) {
+            CustomerCard c = card(QString(), QString::number(i)); // the first name tells cards apart
+            const int length = random.bounded(5) == 0 ? 0 : 1 + random.bounded(24);
+            c.data()[21] = std::uint8_t(length); // over 20 now and then: read as 20
+            for (int k = 0; k < 20; ++k)
+                c.data()[22 + k] = std::uint8_t("AB\xE8"[random.bounded(3)]);
+            cards.push_back(c);
+        }
+        writeFile(path, bookOf(cards));
+        AddressBookFile book;
+        book.open(path);
+        const std::vector<CustomerCard> expected = bubbleSorted(cards);
+        EXPECT_EQ(book.sortBySurname(), int(expected.size()));
+        EXPECT_EQ(fileBytes(path), bookOf(expected)) << size << " cards";
+    }
+}
