@@ -30,8 +30,8 @@ private:
 // RUBRICA.DAT: customer cards one after another, nothing else. Cards are
 // counted from 0 here; the operator sees index + 1. A file whose length is no
 // multiple of a card ends with a partial card: it is reported, never read, and
-// never counted. Every failure throws AddressBookError; after one the object
-// is as it was before the call (an open file stays open where it was).
+// never counted. Every failure throws AddressBookError; after one the file is
+// as it was before the call and an open book stays open.
 class AddressBookFile
 {
 public:
@@ -72,11 +72,13 @@ public:
     void writeCard(const CustomerCard& card);
 
     // Sorts the whole book by surname, leaving out cards whose surname is
-    // empty; cards with equal surnames keep their order. The sorted book is
-    // written beside the old one and takes its place only once it is whole on
-    // disk, so a failure at any step leaves the old file as it was, still
-    // open. Afterwards the book is open again, positioned after its last card.
-    // Returns the number of cards in the sorted book.
+    // empty; cards with equal surnames keep their order. The book is first
+    // opened again at card 0 (another program may have replaced the file).
+    // The sorted book is written beside the old one and takes its place only
+    // once it is whole on disk, so a failure at any step leaves the old file
+    // as it was, open at card 0. Afterwards the sorted book is open,
+    // positioned after its last card. Returns the number of cards in it.
+    // Memory: the book once, plus an index a card.
     int sortBySurname();
 
 private:

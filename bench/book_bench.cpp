@@ -1,0 +1,79 @@
+// Sorting the address book as "Ordina" does: books of 256 and 10,000 cards in
+// reverse surname order, every card with a full summary. The time covers
+// reading the book, sorting, writing the sorted book beside it, flushing it to
+// disk, putting it in place and opening it again. Prints the median run.
+#include "book/AddressBookFile.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+QByteArray reverseBook(int count)
+{
+    QByteArray bytes;
+    bytes.reserve(count * CustomerCard::Size);
+    for (int i = count - 1; i >= 0; --i) {
+        CustomerCard card;
+        card.setText(CustomerCard::Field::Cognome, QStringLiteral("COGNOME%1").arg(i, 6, 10, QLatin1Char('0')));
+        card.setText(CustomerCard::Field::Nome, QStringLiteral("NOME %1").arg(i));
+        card.setText(CustomerCard::Field::Numero, QStringLiteral("0212345678"));
+        for (int r = 1; r <= CustomerCard::SummaryRows; ++r)
+            for (int c = 1; c <= CustomerCard::SummaryColumns; ++c)
+                card.setSummaryByte(c, r, std::uint8_t('0' + (r + c + i) % 10));
+        bytes.append(reinterpret_cast<const char*>(card.data()), CustomerCard::Size);
+    }
+    return bytes;
+}
+
+double medianSortMs(int count, int runs, const QString& folder)
+{
+    const QByteArray book = reverseBook(count);
+    const QString path = folder + QStringLiteral("/RUBRICA.DAT");
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(book) != book.size())
+            return -1;
+        file.close();
+        AddressBookFile rubrica;
+        rubrica.open(path);
+        const auto start = std::chrono::steady_clock::now();
+        const int sorted = rubrica.sortBySurname();
+        const std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - start;
+        if (sorted != count)
+            return -1;
+        times.push_back(spent.count());
+    }
+    std::nth_element(times.begin(), times.begin() + runs / 2, times.end());
+    return times[size_t(runs / 2)];
+}
+
+} // namespace
+
+int main()
+{
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return 1;
+    try {
+        const double small = medianSortMs(256, 21, folder.path());
+        const double large = medianSortMs(10000, 7, folder.path());
+        if (small < 0 || large < 0) {
+            std::fprintf(stderr, "book: the sort lost cards\n");
+            return 1;
+        }
+        std::printf("BENCH sort256_ms %.1f ms target < 50\n", small);
+        std::printf("BENCH sort10k_ms %.1f ms target < 1000\n", large);
+    } catch (const AddressBookError& e) {
+        std::fprintf(stderr, "book: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
