@@ -2,6 +2,7 @@
 
 #include "device/Seams.h"
 #include "serial/CommInt.h"
+#include "serial/HandlerGuard.h"
 
 #include <QKeyEvent>
 #include <QMenu>
@@ -9,10 +10,12 @@
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv)
 {
+    setEscapedReporter([this](std::exception_ptr error) { reportEscapedError(error); });
 }
 
 TApplication::~TApplication()
 {
+    setEscapedReporter(nullptr);
     delete viewer_;
 }
 
@@ -58,13 +61,12 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
     return false;
 }
 
-void TApplication::reportEscaped() noexcept
+void TApplication::reportEscapedError(std::exception_ptr error)
 {
     try {
-        throw;
+        std::rethrow_exception(error);
     } catch (const ECommError& e) {
-        if (auto* app = qobject_cast<TApplication*>(QCoreApplication::instance()))
-            app->reportSerialError(e.Message());
+        reportSerialError(e.Message());
     } catch (...) {
         // Any other failure ends only the handler that raised it.
     }

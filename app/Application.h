@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QPointer>
 
+#include <exception>
+
 class Dialogs;
 
 // The application object. Its notify() is the program's error hook: a serial
@@ -29,15 +31,14 @@ public:
     void showHelp(int context);
     HelpViewer* helpViewer() const { return viewer_; }
 
+    // Handlers are guarded where they are connected (serial/HandlerGuard.h)
+    // and report to this object, so an exception never has to unwind through
+    // the toolkit's own frames; notify() is the last resort for anything that
+    // still gets that far.
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // The error hook for the exception being handled; call it from a catch
-    // block. Handlers are wrapped in it where they are connected, so an
-    // exception never has to unwind through the toolkit's own frames; notify()
-    // is the last resort for anything that still gets that far.
-    static void reportEscaped() noexcept;
-
 private:
+    void reportEscapedError(std::exception_ptr error);
     void reportSerialError(const QString& message);
 
     Dialogs* dialogs_ = nullptr;

@@ -3,6 +3,7 @@
 #include "help/HelpContext.h"
 #include "book/Unit2.h"
 #include "device/TableGridView.h"
+#include "serial/HandlerGuard.h"
 #include "widgets/ALed.h"
 #include "widgets/Fonts.h"
 
@@ -62,6 +63,7 @@ TfrmMain::TfrmMain(const Seams& seams, QWidget* parent)
     Comm1.OnRxChar = [this](TCustomComm& sender, int count) { Comm1RxChar(sender, count); };
 
     buildControls();
+    link_.emplace(Comm1, *EditDevName, *ALed1);
     EditDevName->setText(Comm1.DeviceName());
     setTabOrder();
     connectControls();
@@ -281,7 +283,7 @@ void TfrmMain::connectControls()
 
 void TfrmMain::FormCreate()
 {
-    SummaryEditing = false;
+    setSummaryEditing(false);
     StringGrid1->setFixedColumnWidth(30);
     ProgressBar1->setValue(0);
     grid_.fillData(QStringLiteral("-"));
@@ -316,7 +318,7 @@ void TfrmMain::focusWindow()
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
     // FormClose: the box must not be left with an open line.
-    Comm1.Close();
+    link_->close();
     QWidget::closeEvent(event);
 }
 

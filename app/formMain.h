@@ -1,7 +1,8 @@
 #pragma once
 
-#include "app/Application.h"
+#include "book/BookHost.h"
 #include "device/Codec.h"
+#include "device/Link.h"
 #include "device/ReceiveBuffer.h"
 #include "device/Seams.h"
 #include "device/TableGrid.h"
@@ -10,6 +11,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -26,8 +28,9 @@ class TForm2;
 // The program's working surface: the port, the LED, the device grid, the
 // header fields and the association editor. Handlers keep the names the
 // operator's documentation uses; their logic lives with its subject
-// (device/ for the line, editor/ for the field rules and files).
-class TfrmMain : public QWidget
+// (device/ for the line, editor/ for the field rules and files). The address
+// book reaches it only through BookHost.
+class TfrmMain : public QWidget, public BookHost
 {
     Q_OBJECT
 
@@ -42,11 +45,57 @@ public:
     // The address book window is handed what it needs of this one once it exists.
     void setAddressBook(TForm2* form) { Form2 = form; }
 
-    TableGrid& grid() { return grid_; }
-    TComm& comm() { return Comm1; }
-    const Seams& seams() const { return seams_; }
+    // --- BookHost
+    TableGrid& grid() override { return grid_; }
+    Link& link() override { return *link_; }
+    TCustomComm& comm() override { return Comm1; }
+    bool summaryEditing() const override { return SummaryEditing; }
+    void setSummaryEditing(bool editing) override { SummaryEditing = editing; }
+    void focusWindow() override;
+    void writeTable() override;
+    const Seams& seams() const override { return seams_; }
 
-    // Controls, named as the operator's documentation names them.
+    // --- start-up and model (formMain.cpp)
+    void FormCreate();
+    void Model1Click();
+
+    // --- link control and reading (formMainLink.cpp)
+    void ButtonTransmitClick();
+    void Comm1RxChar(TCustomComm& sender, int count);
+    void Button1Click();
+    void ButtonResetClick();
+    void Button10Click();
+
+    // --- association editor, field rules and table files (formMainEditor.cpp)
+    void SpinEdit1Change();
+    void StringGrid1Click(int column, int row);
+    void Button9Click();
+    void Edit1Change();
+    void Edit4KeyUp();
+    void CheckListBox1Click();
+    void Edit2KeyUp();
+    void Edit3KeyUp();
+    void Edit5KeyUp();
+    void Edit6KeyUp();
+    void Edit8Change();
+    void Edit9Change();
+    void Button2Click();
+    void Button3Click();
+    void Button7Click();
+    void Button8Click();
+    void Button5Click();
+    void Button6Click();
+
+    // Receive buffer and position, touched only by the UI thread.
+    const ReceiveBuffer& receiveBuffer() const { return receive_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Controls, named as the operator's documentation names them; tests find
+    // them by these object names.
     QLabel* LabelDevName = nullptr;
     QLineEdit* EditDevName = nullptr;
     QPushButton* Button3 = nullptr;
@@ -90,64 +139,6 @@ public:
     QAction* Setup1 = nullptr;
     QAction* Model1 = nullptr;
 
-    // Shared with the address book window.
-    bool SummaryEditing = false;
-
-    // --- start-up and model (formMain.cpp)
-    void FormCreate();
-    void Model1Click();
-
-    // --- link control and reading (formMainLink.cpp)
-    void ButtonTransmitClick();
-    void Comm1RxChar(TCustomComm& sender, int count);
-    void Button1Click();
-    void ButtonResetClick();
-    void Button10Click();
-
-    // --- association editor, field rules and table files (formMainEditor.cpp)
-    void SpinEdit1Change();
-    void StringGrid1Click(int column, int row);
-    void Button9Click();
-    void Edit1Change();
-    void Edit4KeyUp();
-    void CheckListBox1Click();
-    void Edit2KeyUp();
-    void Edit3KeyUp();
-    void Edit5KeyUp();
-    void Edit6KeyUp();
-    void Edit8Change();
-    void Edit9Change();
-    void Button2Click();
-    void Button3Click();
-    void Button7Click();
-    void Button8Click();
-    void Button5Click();
-    void Button6Click();
-
-    // Receive buffer and position, touched only by the UI thread.
-    const ReceiveBuffer& receiveBuffer() const { return receive_; }
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    // A handler as a slot: whatever it lets escape goes to the error hook here,
-    // before it could unwind through the toolkit.
-    template <typename Handler>
-    static auto guarded(Handler handler)
-    {
-        return [handler]() {
-            try {
-                handler();
-            } catch (...) {
-                TApplication::reportEscaped();
-            }
-        };
-    }
-
-    // The main window becomes the active window with the keyboard focus.
-    void focusWindow();
     void buildControls();
     void setTabOrder();
     void connectControls();
@@ -160,11 +151,14 @@ private:
 
     void completeTable(codec::Model model, const std::uint8_t* image);
     void handleReplyFrame(std::uint8_t code);
-    void setLinkColour(bool busy);
 
     Seams seams_;
     TableGrid grid_;
     TComm Comm1;
+    // Set once the port box and the LED exist.
+    std::optional<Link> link_;
+    // Shared with the address book window.
+    bool SummaryEditing = false;
     TForm2* Form2 = nullptr;
 
     ReceiveBuffer receive_;

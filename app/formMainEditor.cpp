@@ -8,6 +8,7 @@
 #include "editor/AssociationEditor.h"
 #include "editor/FieldRules.h"
 #include "editor/TableFile.h"
+#include "serial/HandlerGuard.h"
 
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -91,7 +92,7 @@ void TfrmMain::connectEditor()
     }));
 
     connect(StringGrid1, &TableGridView::cellSelected, this,
-            [this](int column, int row) { StringGrid1Click(column, row); });
+            guarded([this](int column, int row) { StringGrid1Click(column, row); }));
     // clicked() comes after the item view has toggled a check box under the mouse.
     connect(CheckListBox1, &QAbstractItemView::clicked, this, guarded([this] { CheckListBox1Click(); }));
 

@@ -4,9 +4,9 @@
 #include "app/formMain.h"
 
 #include "book/Unit2.h"
+#include "device/Frames.h"
 #include "device/TableGridView.h"
 #include "editor/AssociationEditor.h"
-#include "widgets/ALed.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -17,32 +17,14 @@
 
 #include <vector>
 
-namespace {
-
-const std::uint8_t ReadRequest[] = { 0x02, 0x01, 0x01 };
-constexpr std::uint8_t ReplyReceived = 7;
-constexpr std::uint8_t ReplyError = 8;
-
-} // namespace
-
-// The LED's off-colour tells the operator whether an exchange is under way.
-void TfrmMain::setLinkColour(bool busy)
-{
-    ALed1->setFalseColor(busy ? clRed : clGreen);
-}
-
 void TfrmMain::ButtonTransmitClick()
 {
     ProgressBar1->setValue(0);
     Label11->clear();
-    setLinkColour(true);
-    Comm1.setDeviceName(EditDevName->text());
-    Comm1.Open();
-    Comm1.SetRTS(true);
-    Comm1.SetDTR(true);
+    link_->begin();
     receive_.restart();
     // A lost request shows as a box that never answers: the operator stops the wait.
-    Comm1.Write(ReadRequest, int(sizeof ReadRequest));
+    Comm1.Write(frames::ReadRequest.data(), int(frames::ReadRequest.size()));
 }
 
 void TfrmMain::Comm1RxChar(TCustomComm& sender, int count)
@@ -102,28 +84,28 @@ void TfrmMain::completeTable(codec::Model model, const std::uint8_t* image)
         Edit1->setText(*header.management);
     Edit4->setText(header.localPrefix);
 
-    setLinkColour(false);
+    link_->showBusy(false);
     receive_.clear();
-    Comm1.Close();
+    link_->close();
     ProgressBar1->setValue(0);
 }
 
 void TfrmMain::handleReplyFrame(std::uint8_t code)
 {
-    if (Form2 && (code == ReplyReceived || code == ReplyError)) {
-        Form2->Label9->setText(code == ReplyReceived ? QStringLiteral("Dati inviati") : QStringLiteral("ERRORE!!"));
+    if (Form2 && (code == frames::ReplyReceived || code == frames::ReplyError)) {
+        Form2->Label9->setText(code == frames::ReplyReceived ? QStringLiteral("Dati inviati")
+                                                             : QStringLiteral("ERRORE!!"));
         Form2->Label9->repaint();
     }
-    setLinkColour(false);
+    link_->showBusy(false);
     receive_.clear();
-    Comm1.Close();
+    link_->close();
 }
 
 void TfrmMain::Button1Click()
 {
     receive_.restart();
-    Comm1.Close();
-    setLinkColour(false);
+    link_->finish();
 }
 
 void TfrmMain::ButtonResetClick()
@@ -140,19 +122,17 @@ void TfrmMain::ButtonResetClick()
     StringGrid1->setCurrentColumn(1);
     // After the boxes: whatever their rules wrote while being emptied is overwritten.
     grid_.fillData(QStringLiteral("-"));
-    Comm1.Close();
-    setLinkColour(false);
+    link_->finish();
     StringGrid1->viewport()->repaint();
 }
 
 void TfrmMain::Button10Click()
 {
-    if (!Form2)
-        return;
-    if (SummaryEditing)
-        Form2->mirrorSummary(grid_);
-    Form2->show();
-    Form2->raise();
-    Form2->activateWindow();
-    Form2->Label9->clear();
+    if (Form2)
+        Form2->showFromMain();
+}
+
+void TfrmMain::writeTable()
+{
+    // TODO(issue 10): run Button4Click() here once "Scrivi Eeprom" exists; nothing calls this before.
 }

@@ -8,10 +8,7 @@ int main(int argc, char** argv)
     TApplication::setApplicationDisplayName(QStringLiteral("Pradix"));
     app.setHelpFile(QStringLiteral("Pradix.hlp"));
 
-    const Seams seams = realSeams();
-    app.setDialogs(seams.dialogs);
-
-    Program program(seams);
+    Program program(realSeams());
     program.frmMain.show();
     return app.exec();
 }

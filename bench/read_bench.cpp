@@ -32,8 +32,6 @@ double cpuSeconds()
 int main(int argc, char** argv)
 {
     TApplication app(argc, argv);
-    const Seams seams = realSeams();
-    app.setDialogs(seams.dialogs);
 
     QProcess sim;
     sim.start(QStringLiteral(PRADIX_BOXSIM_PATH), {});
@@ -45,10 +43,16 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    Program program(seams);
+    Program program(realSeams());
     TfrmMain& frmMain = program.frmMain;
     frmMain.show();
-    frmMain.EditDevName->setText(QString::fromLocal8Bit(path.trimmed()));
+    auto* EditDevName = frmMain.findChild<QLineEdit*>(QStringLiteral("EditDevName"));
+    auto* ALed1 = dynamic_cast<TALed*>(frmMain.findChild<QWidget*>(QStringLiteral("ALed1")));
+    if (!EditDevName || !ALed1) {
+        std::fprintf(stderr, "read_bench: the main window has no port box or LED\n");
+        return 1;
+    }
+    EditDevName->setText(QString::fromLocal8Bit(path.trimmed()));
 
     constexpr double floorSeconds = 2067 * 10 / 9600.0 + 127 * 0.020;
     const double cpuBefore = cpuSeconds();
@@ -60,7 +64,7 @@ int main(int argc, char** argv)
     const double cpu = cpuSeconds() - cpuBefore;
     sim.terminate();
     sim.waitForFinished(5000);
-    if (!done || frmMain.ALed1->FalseColor() != clGreen || frmMain.grid().cell(1, 1) != QLatin1String("U")) {
+    if (!done || ALed1->FalseColor() != clGreen || frmMain.grid().cell(1, 1) != QLatin1String("U")) {
         std::fprintf(stderr, "read_bench: the table was not read\n");
         return 1;
     }

@@ -23,9 +23,7 @@ int child(int argc, char** argv)
 {
     TApplication app(argc, argv);
     app.setHelpFile(QStringLiteral("Pradix.hlp"));
-    const Seams seams = realSeams();
-    app.setDialogs(seams.dialogs);
-    Program program(seams);
+    Program program(realSeams());
     program.frmMain.show();
     if (!QTest::qWaitForWindowExposed(&program.frmMain))
         return 1;

@@ -1,15 +1,17 @@
 #include "book/Unit2.h"
 
+#include "book/BookHost.h"
+
 #include "device/TableGridView.h"
 #include "help/HelpContext.h"
 #include "widgets/Fonts.h"
 
 #include <QLabel>
 
-TForm2::TForm2(TfrmMain& main, QWidget* parent)
+TForm2::TForm2(BookHost& host, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
-    , main_(main)
+    , host_(host)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Rubrica"));
@@ -39,4 +41,14 @@ TForm2::TForm2(TfrmMain& main, QWidget* parent)
 void TForm2::mirrorSummary(const TableGrid& mainGrid)
 {
     summary_.copyDataFrom(mainGrid);
+}
+
+void TForm2::showFromMain()
+{
+    if (host_.summaryEditing())
+        mirrorSummary(host_.grid());
+    show();
+    raise();
+    activateWindow();
+    Label9->clear();
 }

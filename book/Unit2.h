@@ -5,8 +5,8 @@
 #include <QWidget>
 
 class QLabel;
+class BookHost;
 class TableGridView;
-class TfrmMain;
 
 // The customer address book window, created hidden at start-up.
 class TForm2 : public QWidget
@@ -14,7 +14,11 @@ class TForm2 : public QWidget
     Q_OBJECT
 
 public:
-    explicit TForm2(TfrmMain& main, QWidget* parent = nullptr);
+    explicit TForm2(BookHost& host, QWidget* parent = nullptr);
+
+    // "Utente" of the main window: the summary takes the main grid while it is
+    // being edited there, then the window comes up with an empty status line.
+    void showFromMain();
 
     // While the window is visible, the main window's receive handler keeps
     // the summary in step with the main grid (data cells only).
@@ -27,6 +31,6 @@ public:
     QLabel* Label9 = nullptr;
 
 private:
-    TfrmMain& main_;
+    BookHost& host_;
     TableGrid summary_;
 };

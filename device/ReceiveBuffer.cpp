@@ -1,8 +1,9 @@
 #include "device/ReceiveBuffer.h"
 
+#include "device/Frames.h"
+
 namespace {
 
-constexpr std::uint8_t FrameStart = 0x02;
 // 0x02, the length byte and the code: nothing shorter is a frame.
 constexpr int ShortestFrame = 3;
 
@@ -32,7 +33,7 @@ std::optional<std::uint8_t> ReceiveBuffer::replyFrameCode() const
 {
     // The length byte and the code must have arrived in this accumulation;
     // older bytes left in the buffer say nothing about the frame.
-    if (position_ < ShortestFrame || bytes_[0] != FrameStart || bytes_[1] != position_)
+    if (position_ < ShortestFrame || bytes_[0] != frames::Start || bytes_[1] != position_)
         return std::nullopt;
     return bytes_[2];
 }

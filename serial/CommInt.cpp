@@ -1,6 +1,7 @@
 #include "serial/CommInt.h"
 
 #include "serial/CommEventThread.h"
+#include "serial/HandlerGuard.h"
 
 #include <QDir>
 #include <QFile>
@@ -309,34 +310,39 @@ void TCustomComm::OpenDevice()
     if (local.contains('\0'))
         RaiseCommError(QString::fromLatin1(msgAccess), EINVAL);
 
-    struct stat node;
+    struct stat node {};
     if (::stat(local.constData(), &node) != 0)
         RaiseCommError(QString::fromLatin1(msgAccess), errno);
     if (!S_ISCHR(node.st_mode) || !isTerminalNode(node.st_rdev))
         RaiseCommError(QString::fromLatin1(msgInvalidHandle), -1);
 
-    const int fd = ::open(local.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    // Until every check has passed the descriptor is this function's: a refusal closes it
+    // again (which also drops a lock already taken). Nothing was made exclusive before the
+    // last step, so a plain close is all it needs.
+    struct Descriptor
+    {
+        int fd;
+        ~Descriptor()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } device { ::open(local.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) };
+    if (device.fd < 0)
         RaiseCommError(QString::fromLatin1(msgAccess), errno);
-    fHandle = fd;
-    fDevicePath = path;
 
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != node.st_rdev || !isatty(fd)) {
-        CloseDevice();
+    struct stat st {};
+    if (fstat(device.fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != node.st_rdev || !isatty(device.fd))
         RaiseCommError(QString::fromLatin1(msgInvalidHandle), -1);
-    }
     // flock holds even against root, TIOCEXCL keeps out programs that do not lock.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int e = errno;
-        CloseDevice();
-        RaiseCommError(QString::fromLatin1(msgAccess), e);
-    }
-    if (ioctl(fd, TIOCEXCL) != 0) {
-        const int e = errno;
-        CloseDevice();
-        RaiseCommError(QString::fromLatin1(msgAccess), e);
-    }
+    if (flock(device.fd, LOCK_EX | LOCK_NB) != 0)
+        RaiseCommError(QString::fromLatin1(msgAccess), errno);
+    if (ioctl(device.fd, TIOCEXCL) != 0)
+        RaiseCommError(QString::fromLatin1(msgAccess), errno);
+
+    fHandle = device.fd;
+    device.fd = -1;
+    fDevicePath = path;
     fExclusive = true;
 }
 
@@ -370,15 +376,16 @@ void TCustomComm::Open()
         RaiseCommError(QString::fromLatin1(msgAccess), e);
     }
     fEventThread = thread;
-    // A handler that fails closes the port before the error goes on to the application's
-    // error hook: the hook's message box can then never re-enter a handler of this port, and a
-    // device that fails every call yields one message.
+    // A handler that fails closes the port before its error is reported: the reporter's message
+    // box can then never re-enter a handler of this port, and a device that fails every call
+    // yields one message. The error goes no further than the reporter: this call runs inside
+    // the toolkit's event delivery, which an exception must not unwind.
     thread->OnSignal = [this](TCommEventThread& sender, std::uint32_t mask) {
         try {
             HandleEvents(sender, mask);
         } catch (...) {
             Close();
-            throw;
+            reportEscaped();
         }
     };
 

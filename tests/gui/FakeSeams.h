@@ -1,13 +1,14 @@
 #pragma once
 
-#include "app/Application.h"
-#include "app/formMain.h"
-#include "book/Unit2.h"
+#include "app/Program.h"
 #include "device/Seams.h"
+#include "tests/gui/Controls.h"
 
+#include <QByteArray>
 #include <QStringList>
 
-#include <memory>
+#include <functional>
+#include <string>
 #include <vector>
 
 // Recording stand-ins for the desktop and the clock.
@@ -43,11 +44,63 @@ public:
     QString nextSave;
 };
 
+// One entry of a transfer's record, in order: a pause, or bytes that went
+// out on the line before the next pause.
+struct PaceEvent
+{
+    int pauseMs = -1;
+    QByteArray sent;
+
+    bool isPause() const { return pauseMs >= 0; }
+    bool operator==(const PaceEvent& other) const { return pauseMs == other.pauseMs && sent == other.sent; }
+};
+
+// Records the pauses instead of sleeping, in one log with the bytes a test
+// says went out. onSleep runs at each pause before it is logged, so a test
+// can put there what the far end received since the last pause (as the
+// simulator logged it, or as read from the line): the log then reads
+// "request, 45 ms, header, 55 ms, ...", and a pause with nothing before it
+// means nothing was sent before it.
 class FakePacer : public Pacer
 {
 public:
-    void sleep(int ms) override { waits.push_back(ms); }
-    std::vector<int> waits;
+    void sleep(int ms) override
+    {
+        if (onSleep)
+            onSleep(ms);
+        log.push_back({ ms, {} });
+    }
+    // Bytes that went out since the last entry; nothing is logged for none.
+    void recordSent(const QByteArray& bytes)
+    {
+        if (!bytes.isEmpty())
+            log.push_back({ -1, bytes });
+    }
+
+    // The pauses alone, in order.
+    std::vector<int> waits() const
+    {
+        std::vector<int> pauses;
+        for (const PaceEvent& e : log)
+            if (e.isPause())
+                pauses.push_back(e.pauseMs);
+        return pauses;
+    }
+
+    // The log as text, "sent 02 01 05, pause 45, ...", for readable failures.
+    std::string describe() const
+    {
+        std::string text;
+        for (const PaceEvent& e : log) {
+            if (!text.empty())
+                text += ", ";
+            text += e.isPause() ? "pause " + std::to_string(e.pauseMs) : "sent " + e.sent.toHex(' ').toStdString();
+        }
+        return text;
+    }
+
+    std::vector<PaceEvent> log;
+    std::function<void(int ms)> onSleep;
 };
 
 class FakeBeeper : public Beeper
@@ -64,29 +117,19 @@ public:
     ClockReading reading { 0, 7, 7 };
 };
 
-// A main window and its address book on fake seams, as the program builds them.
+// The program's two windows, built by the program's own start-up on fake
+// seams, and their controls found by name.
 struct Fixture
 {
-    Fixture()
-        : window(seams())
-        , form2(window)
-    {
-        window.setAddressBook(&form2);
-        if (auto* app = qobject_cast<TApplication*>(QCoreApplication::instance()))
-            app->setDialogs(&dialogs);
-    }
-    ~Fixture()
-    {
-        if (auto* app = qobject_cast<TApplication*>(QCoreApplication::instance()))
-            app->setDialogs(nullptr);
-    }
-
     Seams seams() { return { &dialogs, &pacer, &beeper, &clock }; }
 
     FakeDialogs dialogs;
     FakePacer pacer;
     FakeBeeper beeper;
     FakeClock clock;
-    TfrmMain window;
-    TForm2 form2;
+    Program program { seams() };
+    TfrmMain& window = program.frmMain;
+    TForm2& form2 = program.form2;
+    const MainControls ui { window };
+    const BookControls book { form2 };
 };

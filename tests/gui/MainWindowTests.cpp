@@ -24,16 +24,7 @@
 
 namespace {
 
-template <typename T = QWidget>
-T* child(QWidget& w, const char* name)
-{
-    return w.findChild<T*>(QLatin1String(name));
-}
 
-QList<QWidget*> modelControls(TfrmMain& w)
-{
-    return { w.Edit5, w.Edit6, w.Edit7, w.Edit8, w.Edit9, w.Button7, w.Button8 };
-}
 
 } // namespace
 
@@ -54,14 +45,14 @@ TEST(MainWindow, StartsWithAnEmptyTableAndNoModel)
         EXPECT_EQ(g.cell(c, 0), labels[c]) << "label " << c;
 
     EXPECT_EQ(f.window.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
-    EXPECT_EQ(f.window.Model1->text(), QStringLiteral("Model"));
-    EXPECT_EQ(f.window.EditDevName->text(), QStringLiteral("Com2"));
-    EXPECT_EQ(f.window.SpinEdit1->value(), 1);
-    EXPECT_EQ(f.window.ProgressBar1->maximum(), 2047);
-    EXPECT_EQ(f.window.ProgressBar1->value(), 0);
-    EXPECT_FALSE(f.window.SummaryEditing);
+    EXPECT_EQ(f.ui.Model1->text(), QStringLiteral("Model"));
+    EXPECT_EQ(f.ui.EditDevName->text(), QStringLiteral("Com2"));
+    EXPECT_EQ(f.ui.SpinEdit1->value(), 1);
+    EXPECT_EQ(f.ui.ProgressBar1->maximum(), 2047);
+    EXPECT_EQ(f.ui.ProgressBar1->value(), 0);
+    EXPECT_FALSE(f.window.summaryEditing());
     EXPECT_FALSE(f.form2.isVisible());
-    EXPECT_EQ(f.window.ALed1->FalseColor(), clGreen);
+    EXPECT_EQ(f.ui.ALed1->FalseColor(), clGreen);
     EXPECT_FALSE(f.window.comm().Enabled());
     EXPECT_EQ(f.window.comm().ReadTimeout(), 4000);
     EXPECT_EQ(f.window.comm().WriteTimeout(), 2000);
@@ -74,50 +65,52 @@ TEST(MainWindow, ControlsSitWhereTheOperatorExpectsThem)
 {
     Fixture f;
     TfrmMain& w = f.window;
+    const MainControls& ui = f.ui;
     EXPECT_EQ(w.size(), QSize(701, 465));
     EXPECT_EQ(w.minimumSize(), w.maximumSize()); // fixed border
     EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_EQ(w.StringGrid1->geometry(), QRect(4, 8, 597, 321));
-    EXPECT_EQ(w.ProgressBar1->geometry(), QRect(448, 336, 249, 25));
-    EXPECT_EQ(w.ALed1->geometry(), QRect(644, 168, 16, 16));
-    EXPECT_EQ(w.StringGrid1->verticalHeader()->width(), 30);
-    EXPECT_EQ(w.StringGrid1->columnWidth(0), 20);
-    EXPECT_EQ(w.StringGrid1->rowHeight(0), 20);
+    EXPECT_EQ(ui.StringGrid1->geometry(), QRect(4, 8, 597, 321));
+    EXPECT_EQ(ui.ProgressBar1->geometry(), QRect(448, 336, 249, 25));
+    EXPECT_EQ(ui.ALed1->geometry(), QRect(644, 168, 16, 16));
+    EXPECT_EQ(ui.StringGrid1->verticalHeader()->width(), 30);
+    EXPECT_EQ(ui.StringGrid1->columnWidth(0), 20);
+    EXPECT_EQ(ui.StringGrid1->rowHeight(0), 20);
 
     // Right column top to bottom, header strip and association strip left to right.
-    const QList<QWidget*> column { w.EditDevName, w.Button1, w.ButtonReset, w.ButtonTransmit, w.ALed1,
-                                   w.Button4, w.Button5, w.Button6, w.Button10 };
+    const QList<QWidget*> column { ui.EditDevName, ui.Button1, ui.ButtonReset, ui.ButtonTransmit, ui.ALed1,
+                                   ui.Button4, ui.Button5, ui.Button6, ui.Button10 };
     for (int i = 0; i + 1 < column.size(); ++i)
         EXPECT_LT(column[i]->geometry().bottom(), column[i + 1]->geometry().top()) << i;
-    const QList<QWidget*> strip { w.Edit2, w.Edit3, w.Edit5, w.Edit6, w.Button8, w.Edit8, w.Button7, w.Edit9,
-                                  w.SpinEdit1, w.Button9 };
+    const QList<QWidget*> strip { ui.Edit2, ui.Edit3, ui.Edit5, ui.Edit6, ui.Button8, ui.Edit8, ui.Button7, ui.Edit9,
+                                  ui.SpinEdit1, ui.Button9 };
     for (int i = 0; i + 1 < strip.size(); ++i)
         EXPECT_LT(strip[i]->geometry().right(), strip[i + 1]->geometry().left()) << i;
     for (QWidget* c : strip)
         EXPECT_TRUE(QRect(4, 398, 693, 60).contains(c->geometry())) << c->objectName().toStdString();
-    for (QWidget* c : { (QWidget*)w.Button2, (QWidget*)w.Edit1, (QWidget*)w.Edit4, (QWidget*)w.Edit7,
-                        (QWidget*)w.CheckListBox1 })
+    for (QWidget* c : { (QWidget*)ui.Button2, (QWidget*)ui.Edit1, (QWidget*)ui.Edit4, (QWidget*)ui.Edit7,
+                        (QWidget*)ui.CheckListBox1 })
         EXPECT_TRUE(QRect(4, 333, 437, 60).contains(c->geometry())) << c->objectName().toStdString();
 
-    EXPECT_EQ(w.Edit2->font().pixelSize(), 24);
-    EXPECT_EQ(w.Edit8->font().pixelSize(), 16);
-    EXPECT_EQ(w.Edit4->font().pixelSize(), 16);
-    EXPECT_TRUE(w.EditDevName->font().fixedPitch() || w.EditDevName->font().styleHint() == QFont::Monospace);
-    EXPECT_EQ(w.EditDevName->palette().color(QPalette::Text), QColor(Qt::red));
-    EXPECT_EQ(w.SpinEdit1->palette().color(QPalette::Base), QColor(0, 255, 255));
-    EXPECT_TRUE(w.Button9->font().underline());
-    EXPECT_EQ(w.SpinEdit1->minimum(), 1);
-    EXPECT_EQ(w.SpinEdit1->maximum(), 127);
-    EXPECT_EQ(w.CheckListBox1->count(), 2);
-    EXPECT_EQ(w.CheckListBox1->item(0)->text(), QStringLiteral("Beep"));
-    EXPECT_EQ(w.CheckListBox1->item(1)->text(), QStringLiteral("Flash"));
+    EXPECT_EQ(ui.Edit2->font().pixelSize(), 24);
+    EXPECT_EQ(ui.Edit8->font().pixelSize(), 16);
+    EXPECT_EQ(ui.Edit4->font().pixelSize(), 16);
+    EXPECT_TRUE(ui.EditDevName->font().fixedPitch() || ui.EditDevName->font().styleHint() == QFont::Monospace);
+    EXPECT_EQ(ui.EditDevName->palette().color(QPalette::Text), QColor(Qt::red));
+    EXPECT_EQ(ui.SpinEdit1->palette().color(QPalette::Base), QColor(0, 255, 255));
+    EXPECT_TRUE(ui.Button9->font().underline());
+    EXPECT_EQ(ui.SpinEdit1->minimum(), 1);
+    EXPECT_EQ(ui.SpinEdit1->maximum(), 127);
+    EXPECT_EQ(ui.CheckListBox1->count(), 2);
+    EXPECT_EQ(ui.CheckListBox1->item(0)->text(), QStringLiteral("Beep"));
+    EXPECT_EQ(ui.CheckListBox1->item(1)->text(), QStringLiteral("Flash"));
 }
 
 TEST(MainWindow, CaptionsHintsAndAccessibleNames)
 {
     Fixture f;
     TfrmMain& w = f.window;
+    const MainControls& ui = f.ui;
     const std::pair<const char*, const char*> captions[] = {
         { "LabelDevName", "Porta:" },  { "Label3", "Gestione" },  { "Label4", "Prefisso Locale" },
         { "Label8", "Orario/Giorno" }, { "Label1", "Prefisso" },  { "Label2", "Gestore" },
@@ -125,7 +118,7 @@ TEST(MainWindow, CaptionsHintsAndAccessibleNames)
         { "Label10", "Linea" },        { "Label5", "Associazione:" },
     };
     for (const auto& [name, text] : captions)
-        EXPECT_EQ(child<QLabel>(w, name)->text(), QLatin1String(text)) << name;
+        EXPECT_EQ(control<QLabel>(w, name)->text(), QLatin1String(text)) << name;
     const std::pair<const char*, const char*> buttons[] = {
         { "Button3", "X" },           { "Button1", "Stop" },          { "ButtonReset", "Cancella" },
         { "ButtonTransmit", "Leggi Eeprom" }, { "Button4", "Scrivi Eeprom" }, { "Button5", "Salva su File" },
@@ -133,7 +126,7 @@ TEST(MainWindow, CaptionsHintsAndAccessibleNames)
         { "Button8", "X" },           { "Button7", "X" },             { "Button9", "Cancella" },
     };
     for (const auto& [name, text] : buttons) {
-        auto* b = child<QPushButton>(w, name);
+        auto* b = control<QPushButton>(w, name);
         ASSERT_NE(b, nullptr) << name;
         EXPECT_EQ(b->text(), QLatin1String(text)) << name;
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(b);
@@ -141,20 +134,20 @@ TEST(MainWindow, CaptionsHintsAndAccessibleNames)
         EXPECT_EQ(a->text(QAccessible::Name), QLatin1String(text)) << name;
     }
     const std::pair<QWidget*, const char*> hints[] = {
-        { w.Edit1, "Automatica/Manuale" },      { w.Edit7, "Orario letto dal Kolvar22" },
-        { w.Edit2, "Prefisso telefonico" },     { w.Edit3, "Codice gestore" },
-        { w.Edit5, "Orario di inizio" },        { w.Edit6, "Orario di fine" },
-        { w.Edit8, "Festivo/Feriale" },         { w.Edit9, "Linea da utilizzare" },
-        { w.SpinEdit1, "Associazione da editare" }, { w.Button9, "Cancella l'associazione" },
+        { ui.Edit1, "Automatica/Manuale" },      { ui.Edit7, "Orario letto dal Kolvar22" },
+        { ui.Edit2, "Prefisso telefonico" },     { ui.Edit3, "Codice gestore" },
+        { ui.Edit5, "Orario di inizio" },        { ui.Edit6, "Orario di fine" },
+        { ui.Edit8, "Festivo/Feriale" },         { ui.Edit9, "Linea da utilizzare" },
+        { ui.SpinEdit1, "Associazione da editare" }, { ui.Button9, "Cancella l'associazione" },
     };
     for (const auto& [widget, hint] : hints)
         EXPECT_EQ(widget->toolTip(), QLatin1String(hint)) << widget->objectName().toStdString();
 
     // A screen reader finds each box by its label.
     const std::pair<QWidget*, const char*> named[] = {
-        { w.EditDevName, "Porta:" }, { w.Edit1, "Gestione" }, { w.Edit4, "Prefisso Locale" },
-        { w.Edit7, "Orario/Giorno" }, { w.Edit2, "Prefisso" }, { w.Edit3, "Gestore" }, { w.Edit5, "Dalle" },
-        { w.Edit6, "Alle" }, { w.Edit8, "Giorno" }, { w.Edit9, "Linea" }, { w.SpinEdit1, "Associazione:" },
+        { ui.EditDevName, "Porta:" }, { ui.Edit1, "Gestione" }, { ui.Edit4, "Prefisso Locale" },
+        { ui.Edit7, "Orario/Giorno" }, { ui.Edit2, "Prefisso" }, { ui.Edit3, "Gestore" }, { ui.Edit5, "Dalle" },
+        { ui.Edit6, "Alle" }, { ui.Edit8, "Giorno" }, { ui.Edit9, "Linea" }, { ui.SpinEdit1, "Associazione:" },
     };
     for (const auto& [widget, name] : named) {
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
@@ -167,7 +160,7 @@ TEST(MainWindow, GridCellsAreReadableThroughAccessibility)
 {
     Fixture f;
     f.window.grid().setCell(3, 40, QStringLiteral("7"));
-    QAccessibleInterface* grid = QAccessible::queryAccessibleInterface(f.window.StringGrid1);
+    QAccessibleInterface* grid = QAccessible::queryAccessibleInterface(f.ui.StringGrid1);
     ASSERT_NE(grid, nullptr);
     QAccessibleTableInterface* table = grid->tableInterface();
     ASSERT_NE(table, nullptr);
@@ -181,11 +174,11 @@ TEST(MainWindow, GridCellsAreReadableThroughAccessibility)
 TEST(MainWindow, TabOrderFollowsTheStrips)
 {
     Fixture f;
-    TfrmMain& w = f.window;
-    const QList<QWidget*> order { w.Button2, w.Edit4, w.Edit7, w.Edit2, w.Edit3, w.Edit5, w.Edit6, w.Button8,
-                                  w.Button7, w.SpinEdit1, w.ButtonReset, w.ButtonTransmit, w.Button4, w.Button5,
-                                  w.Button6, w.Edit1, w.EditDevName, w.StringGrid1, w.Button3, w.Edit8, w.Edit9,
-                                  w.ProgressBar1, w.Button1, w.Button9, w.CheckListBox1, w.Button10 };
+    const MainControls& ui = f.ui;
+    const QList<QWidget*> order { ui.Button2, ui.Edit4, ui.Edit7, ui.Edit2, ui.Edit3, ui.Edit5, ui.Edit6, ui.Button8,
+                                  ui.Button7, ui.SpinEdit1, ui.ButtonReset, ui.ButtonTransmit, ui.Button4, ui.Button5,
+                                  ui.Button6, ui.Edit1, ui.EditDevName, ui.StringGrid1, ui.Button3, ui.Edit8, ui.Edit9,
+                                  ui.ProgressBar1, ui.Button1, ui.Button9, ui.CheckListBox1, ui.Button10 };
     for (int i = 0; i + 1 < order.size(); ++i) {
         QWidget* next = order[i]->nextInFocusChain();
         // Spin boxes and lists carry their own parts inside the chain; labels
@@ -203,26 +196,27 @@ TEST(MainWindow, ModelEntrySwitchesCaptionsMarkerAndControlsOnly)
 {
     Fixture f;
     TfrmMain& w = f.window;
+    const MainControls& ui = f.ui;
     w.grid().setCell(5, 10, QStringLiteral("7"));
     w.grid().setCell(2, 1, QStringLiteral("#"));
 
-    w.Model1->trigger(); // first use: Kolvar22
-    EXPECT_EQ(w.Model1->text(), QStringLiteral("Kolvar22"));
+    ui.Model1->trigger(); // first use: Kolvar22
+    EXPECT_EQ(ui.Model1->text(), QStringLiteral("Kolvar22"));
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
     EXPECT_EQ(w.grid().cell(1, 1), QStringLiteral("U"));
-    for (QWidget* c : modelControls(w))
+    for (QWidget* c : ui.modelControls())
         EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
 
-    w.Model1->trigger();
-    EXPECT_EQ(w.Model1->text(), QStringLiteral("Kolvar1"));
+    ui.Model1->trigger();
+    EXPECT_EQ(ui.Model1->text(), QStringLiteral("Kolvar1"));
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar1 Programmer"));
     EXPECT_EQ(w.grid().cell(1, 1), QStringLiteral("Y"));
-    for (QWidget* c : modelControls(w))
+    for (QWidget* c : ui.modelControls())
         EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
-    EXPECT_TRUE(w.Edit2->isEnabled());
-    EXPECT_TRUE(w.Edit3->isEnabled());
+    EXPECT_TRUE(ui.Edit2->isEnabled());
+    EXPECT_TRUE(ui.Edit3->isEnabled());
 
-    w.Model1->trigger();
+    ui.Model1->trigger();
     EXPECT_EQ(w.grid().cell(1, 1), QStringLiteral("U"));
     // The table itself is untouched by the switch.
     EXPECT_EQ(w.grid().cell(5, 10), QStringLiteral("7"));
@@ -255,12 +249,12 @@ TEST(MainWindow, F1OpensTheFocusedControlsTopic)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
 
     const std::pair<QWidget*, int> topics[] = {
-        { f.window.EditDevName, 1 }, { f.window.Edit1, 2 }, { f.window.Edit4, 3 }, { f.window.Edit7, 4 },
-        { f.window.CheckListBox1, 5 }, { f.window.Edit2, 6 }, { f.window.Edit3, 7 }, { f.window.Edit5, 8 },
-        { f.window.Edit6, 9 }, { f.window.Edit8, 10 }, { f.window.Edit9, 11 }, { f.window.SpinEdit1, 12 },
-        { f.window.ProgressBar1, 13 }, { f.window.StringGrid1, 14 },
+        { f.ui.EditDevName, 1 }, { f.ui.Edit1, 2 }, { f.ui.Edit4, 3 }, { f.ui.Edit7, 4 },
+        { f.ui.CheckListBox1, 5 }, { f.ui.Edit2, 6 }, { f.ui.Edit3, 7 }, { f.ui.Edit5, 8 },
+        { f.ui.Edit6, 9 }, { f.ui.Edit8, 10 }, { f.ui.Edit9, 11 }, { f.ui.SpinEdit1, 12 },
+        { f.ui.ProgressBar1, 13 }, { f.ui.StringGrid1, 14 },
     };
-    f.window.Model1->trigger(); // Kolvar22: every box enabled
+    f.ui.Model1->trigger(); // Kolvar22: every box enabled
     for (const auto& [widget, topic] : topics) {
         widget->setFocus();
         // As the desktop delivers it: to the window, which passes it to the focus.
@@ -272,14 +266,14 @@ TEST(MainWindow, F1OpensTheFocusedControlsTopic)
         EXPECT_TRUE(text->toPlainText().startsWith(app->helpFile().topic(topic).title));
     }
     // In the popup menu, the topic of the highlighted entry.
-    f.window.PopupMenu1->popup(f.window.mapToGlobal(QPoint(50, 50)));
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(f.window.PopupMenu1));
-    for (QAction* entry : { f.window.Setup1, f.window.Model1 }) {
-        f.window.PopupMenu1->setActiveAction(entry);
-        QTest::keyClick(f.window.PopupMenu1, Qt::Key_F1);
-        EXPECT_EQ(app->helpViewer()->currentContext(), entry == f.window.Model1 ? 220 : 210);
+    f.ui.PopupMenu1->popup(f.window.mapToGlobal(QPoint(50, 50)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(f.ui.PopupMenu1));
+    for (QAction* entry : { f.ui.Setup1, f.ui.Model1 }) {
+        f.ui.PopupMenu1->setActiveAction(entry);
+        QTest::keyClick(f.ui.PopupMenu1, Qt::Key_F1);
+        EXPECT_EQ(app->helpViewer()->currentContext(), entry == f.ui.Model1 ? 220 : 210);
     }
-    f.window.PopupMenu1->close();
+    f.ui.PopupMenu1->close();
     app->helpViewer()->close();
 }
 

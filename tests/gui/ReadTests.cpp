@@ -89,13 +89,13 @@ struct ReadFixture : Fixture
     ReadFixture()
     {
         EXPECT_TRUE(line.ok());
-        window.EditDevName->setText(line.path);
+        ui.EditDevName->setText(line.path);
     }
 
     // "Leggi Eeprom" as the operator presses it (through the error hook).
-    void pressRead() { QTest::mouseClick(window.ButtonTransmit, Qt::LeftButton); }
+    void pressRead() { QTest::mouseClick(ui.ButtonTransmit, Qt::LeftButton); }
 
-    bool idle() { return !window.comm().Enabled() && window.ALed1->FalseColor() == clGreen; }
+    bool idle() { return !window.comm().Enabled() && ui.ALed1->FalseColor() == clGreen; }
     bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
     bool waitPosition(int position)
     {
@@ -111,11 +111,12 @@ TEST(Read, Kolvar22TableFillsGridHeaderClockAndDeviceText)
 {
     ReadFixture f;
     TfrmMain& w = f.window;
-    w.Label11->setText(QStringLiteral("old"));
+    const MainControls& ui = f.ui;
+    ui.Label11->setText(QStringLiteral("old"));
     f.pressRead();
     ASSERT_TRUE(w.comm().Enabled());
-    EXPECT_EQ(w.ALed1->FalseColor(), clRed);
-    EXPECT_EQ(w.Label11->text(), QString());
+    EXPECT_EQ(ui.ALed1->FalseColor(), clRed);
+    EXPECT_EQ(ui.Label11->text(), QString());
     EXPECT_EQ(f.line.receive(3), QByteArray("\x02\x01\x01", 3));
 
     ASSERT_TRUE(f.line.send(bytes(kolvar22Image())));
@@ -131,22 +132,22 @@ TEST(Read, Kolvar22TableFillsGridHeaderClockAndDeviceText)
     EXPECT_EQ(g.cell(15, 0), QStringLiteral("D"));
 
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
-    EXPECT_EQ(w.Model1->text(), QStringLiteral("Kolvar22"));
-    EXPECT_EQ(w.Edit1->text(), QStringLiteral("Automatica"));
-    EXPECT_EQ(w.Edit4->text(), QStringLiteral("0461"));
-    EXPECT_EQ(w.Edit7->text(), QStringLiteral("09:05  Mercoledi"));
-    EXPECT_EQ(w.Label11->text(), QStringLiteral("TESTBOX 1.0     "));
-    EXPECT_EQ(w.CheckListBox1->item(0)->checkState(), Qt::Checked);
-    EXPECT_EQ(w.CheckListBox1->item(1)->checkState(), Qt::Unchecked);
-    EXPECT_EQ(w.ProgressBar1->value(), 0);
+    EXPECT_EQ(ui.Model1->text(), QStringLiteral("Kolvar22"));
+    EXPECT_EQ(ui.Edit1->text(), QStringLiteral("Automatica"));
+    EXPECT_EQ(ui.Edit4->text(), QStringLiteral("0461"));
+    EXPECT_EQ(ui.Edit7->text(), QStringLiteral("09:05  Mercoledi"));
+    EXPECT_EQ(ui.Label11->text(), QStringLiteral("TESTBOX 1.0     "));
+    EXPECT_EQ(ui.CheckListBox1->item(0)->checkState(), Qt::Checked);
+    EXPECT_EQ(ui.CheckListBox1->item(1)->checkState(), Qt::Unchecked);
+    EXPECT_EQ(ui.ProgressBar1->value(), 0);
     EXPECT_EQ(w.receiveBuffer().position(), 0);
 
     // The read ends on association 1, shown in the editor.
-    EXPECT_EQ(w.SpinEdit1->value(), 1);
-    editortest::expectSampleKolvar22Shown(w);
+    EXPECT_EQ(ui.SpinEdit1->value(), 1);
+    editortest::expectSampleKolvar22Shown(ui);
 
     // One 20 ms pause per decoded row.
-    EXPECT_EQ(f.pacer.waits, std::vector<int>(127, 20));
+    EXPECT_EQ(f.pacer.waits(), std::vector<int>(127, 20));
     EXPECT_TRUE(f.dialogs.shown.isEmpty());
 }
 
@@ -164,13 +165,13 @@ TEST(Read, ChunkSizeDoesNotChangeTheResult)
         ASSERT_TRUE(single.line.send(image.mid(i, 1)));
         ASSERT_TRUE(single.waitPosition(i + 1)) << i;
         // The progress bar counts every byte of the table.
-        ASSERT_EQ(single.window.ProgressBar1->value(), std::min(i + 1, 2047));
+        ASSERT_EQ(single.ui.ProgressBar1->value(), std::min(i + 1, 2047));
     }
     ASSERT_TRUE(single.line.send(image.right(1)));
     ASSERT_TRUE(single.waitIdle());
     EXPECT_TRUE(single.window.grid().dataEquals(whole.window.grid()));
-    EXPECT_EQ(single.window.Edit7->text(), whole.window.Edit7->text());
-    EXPECT_EQ(single.window.Label11->text(), whole.window.Label11->text());
+    EXPECT_EQ(single.ui.Edit7->text(), whole.ui.Edit7->text());
+    EXPECT_EQ(single.ui.Label11->text(), whole.ui.Label11->text());
 }
 
 TEST(Read, ByteAfterTheTableStartsANewAccumulation)
@@ -189,7 +190,8 @@ TEST(Read, ModelsSwitchTheSevenControlsAndTheClock)
 {
     ReadFixture f;
     TfrmMain& w = f.window;
-    const QList<QWidget*> controls { w.Edit5, w.Edit6, w.Edit7, w.Edit8, w.Edit9, w.Button7, w.Button8 };
+    const MainControls& ui = f.ui;
+    const QList<QWidget*> controls { ui.Edit5, ui.Edit6, ui.Edit7, ui.Edit8, ui.Edit9, ui.Button7, ui.Button8 };
 
     f.pressRead();
     ASSERT_TRUE(f.line.send(bytes(kolvar1Image())));
@@ -200,11 +202,11 @@ TEST(Read, ModelsSwitchTheSevenControlsAndTheClock)
     EXPECT_EQ(w.grid().cell(5, 0), QStringLiteral("*"));
     EXPECT_EQ(w.grid().cell(11, 0), QStringLiteral("#"));
     EXPECT_EQ(w.grid().cell(15, 0), QString());
-    EXPECT_EQ(w.Edit7->text(), QString());
-    EXPECT_EQ(w.Edit1->text(), QStringLiteral("Manuale"));
-    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
-    EXPECT_EQ(w.Edit3->text(), QStringLiteral("1055"));
-    EXPECT_EQ(w.Label11->text(), QStringLiteral("KOLVAR1 BOX     "));
+    EXPECT_EQ(ui.Edit7->text(), QString());
+    EXPECT_EQ(ui.Edit1->text(), QStringLiteral("Manuale"));
+    EXPECT_EQ(ui.Edit2->text(), QStringLiteral("39"));
+    EXPECT_EQ(ui.Edit3->text(), QStringLiteral("1055"));
+    EXPECT_EQ(ui.Label11->text(), QStringLiteral("KOLVAR1 BOX     "));
     for (QWidget* c : controls)
         EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
 
@@ -212,7 +214,7 @@ TEST(Read, ModelsSwitchTheSevenControlsAndTheClock)
     ASSERT_TRUE(f.line.send(bytes(kolvar22Image())));
     ASSERT_TRUE(f.waitIdle());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
-    EXPECT_EQ(w.Edit7->text(), QStringLiteral("09:05  Mercoledi"));
+    EXPECT_EQ(ui.Edit7->text(), QStringLiteral("09:05  Mercoledi"));
     EXPECT_EQ(w.grid().cell(15, 0), QStringLiteral("D"));
     for (QWidget* c : controls)
         EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
@@ -233,7 +235,7 @@ TEST(Read, ReplyFramesEndTheWaitWhole)
     };
     for (const Case& c : cases) {
         ReadFixture f;
-        f.form2.Label9->setText(QStringLiteral("before"));
+        f.book.Label9->setText(QStringLiteral("before"));
         f.pressRead();
         ASSERT_TRUE(f.line.send(c.first));
         if (!c.second.isEmpty()) {
@@ -242,7 +244,7 @@ TEST(Read, ReplyFramesEndTheWaitWhole)
             ASSERT_TRUE(f.line.send(c.second));
         }
         ASSERT_TRUE(f.waitIdle());
-        EXPECT_EQ(f.form2.Label9->text(), c.status);
+        EXPECT_EQ(f.book.Label9->text(), c.status);
         EXPECT_EQ(f.window.receiveBuffer().position(), 0);
     }
 }
@@ -251,26 +253,27 @@ TEST(Read, StopKeepsTheGridAndANewReadStartsAtZero)
 {
     ReadFixture f;
     TfrmMain& w = f.window;
+    const MainControls& ui = f.ui;
     f.pressRead();
     const QByteArray image = bytes(kolvar22Image());
     ASSERT_TRUE(f.line.send(image.left(100)));
     ASSERT_TRUE(f.waitPosition(100));
-    const int progress = w.ProgressBar1->value();
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    const int progress = ui.ProgressBar1->value();
+    QTest::mouseClick(ui.Button1, Qt::LeftButton);
     EXPECT_TRUE(f.idle());
     EXPECT_EQ(w.receiveBuffer().position(), 0);
-    EXPECT_EQ(w.ProgressBar1->value(), progress);
+    EXPECT_EQ(ui.ProgressBar1->value(), progress);
     EXPECT_EQ(w.grid().cell(1, 2), QStringLiteral("-"));
 
     // Stop again with the port closed: nothing to complain about.
-    QTest::mouseClick(w.Button1, Qt::LeftButton);
+    QTest::mouseClick(ui.Button1, Qt::LeftButton);
     EXPECT_TRUE(f.dialogs.shown.isEmpty());
 
     f.line.pending();
     f.pressRead();
     ASSERT_TRUE(f.line.send(image));
     ASSERT_TRUE(f.waitIdle());
-    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
+    EXPECT_EQ(ui.Edit2->text(), QStringLiteral("39"));
 }
 
 TEST(Read, SecondReadWhileWaitingIsASerialErrorAndTheWaitGoesOn)
@@ -281,7 +284,7 @@ TEST(Read, SecondReadWhileWaitingIsASerialErrorAndTheWaitGoesOn)
     ASSERT_EQ(f.dialogs.shown.size(), 1);
     EXPECT_EQ(f.dialogs.shown[0], QStringLiteral("Serial error: Port already assigned (open) (Error: -1) "));
     EXPECT_TRUE(f.window.comm().Enabled());
-    EXPECT_EQ(f.window.ALed1->FalseColor(), clRed);
+    EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed);
     ASSERT_TRUE(f.line.send(bytes(kolvar22Image())));
     ASSERT_TRUE(f.waitIdle());
     EXPECT_EQ(f.window.grid().cell(1, 1), QStringLiteral("U"));
@@ -290,48 +293,49 @@ TEST(Read, SecondReadWhileWaitingIsASerialErrorAndTheWaitGoesOn)
 TEST(Read, MissingDeviceIsReportedAndNothingIsLeftOpen)
 {
     Fixture f;
-    f.window.EditDevName->setText(QStringLiteral("/dev/pradix-no-such-port"));
-    QTest::mouseClick(f.window.ButtonTransmit, Qt::LeftButton);
+    f.ui.EditDevName->setText(QStringLiteral("/dev/pradix-no-such-port"));
+    QTest::mouseClick(f.ui.ButtonTransmit, Qt::LeftButton);
     ASSERT_EQ(f.dialogs.shown.size(), 1);
     EXPECT_EQ(f.dialogs.shown[0], QStringLiteral("Serial error: Error accessing specified device (Error: 2) "));
     EXPECT_FALSE(f.window.comm().Enabled());
     // The hook changes neither the port nor the LED; "Stop" brings the idle state back.
-    EXPECT_EQ(f.window.ALed1->FalseColor(), clRed);
-    QTest::mouseClick(f.window.Button1, Qt::LeftButton);
-    EXPECT_EQ(f.window.ALed1->FalseColor(), clGreen);
+    EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed);
+    QTest::mouseClick(f.ui.Button1, Qt::LeftButton);
+    EXPECT_EQ(f.ui.ALed1->FalseColor(), clGreen);
 }
 
 TEST(Read, CancellaClearsEverythingAndLeavesNoModel)
 {
     ReadFixture f;
     TfrmMain& w = f.window;
+    const MainControls& ui = f.ui;
     f.pressRead();
     ASSERT_TRUE(f.line.send(bytes(kolvar22Image())));
     ASSERT_TRUE(f.waitIdle());
-    w.SpinEdit1->setValue(5);
+    ui.SpinEdit1->setValue(5);
     f.pressRead();
     ASSERT_TRUE(f.line.send(QByteArray("U12345", 6)));
     ASSERT_TRUE(f.waitPosition(6));
     // Each receive event empties the header and prefix boxes; the emptied
     // management box writes manual management into the header row.
-    EXPECT_EQ(w.Edit1->text(), QString());
-    EXPECT_EQ(w.Edit4->text(), QString());
+    EXPECT_EQ(ui.Edit1->text(), QString());
+    EXPECT_EQ(ui.Edit4->text(), QString());
     EXPECT_EQ(w.grid().cell(3, 1), QStringLiteral("M"));
-    EXPECT_EQ(w.SpinEdit1->value(), 1);
-    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
+    EXPECT_EQ(ui.SpinEdit1->value(), 1);
+    EXPECT_EQ(ui.Edit2->text(), QStringLiteral("39"));
 
-    QTest::mouseClick(w.ButtonReset, Qt::LeftButton);
+    QTest::mouseClick(ui.ButtonReset, Qt::LeftButton);
     EXPECT_TRUE(f.idle());
     EXPECT_EQ(w.receiveBuffer().position(), 0);
     for (int r = 1; r <= 128; ++r)
         ASSERT_EQ(row(w.grid(), r), cells("--------------------------")) << r;
-    for (QLineEdit* box : { w.Edit1, w.Edit2, w.Edit3, w.Edit4, w.Edit5, w.Edit6, w.Edit7, w.Edit8, w.Edit9 })
+    for (QLineEdit* box : { ui.Edit1, ui.Edit2, ui.Edit3, ui.Edit4, ui.Edit5, ui.Edit6, ui.Edit7, ui.Edit8, ui.Edit9 })
         EXPECT_EQ(box->text(), QString()) << box->objectName().toStdString();
-    EXPECT_EQ(w.CheckListBox1->item(0)->checkState(), Qt::Unchecked);
-    EXPECT_EQ(w.ProgressBar1->value(), 0);
-    EXPECT_EQ(w.SpinEdit1->value(), 1);
-    EXPECT_EQ(w.StringGrid1->currentRow(), 1);
-    EXPECT_EQ(w.StringGrid1->currentColumn(), 1);
+    EXPECT_EQ(ui.CheckListBox1->item(0)->checkState(), Qt::Unchecked);
+    EXPECT_EQ(ui.ProgressBar1->value(), 0);
+    EXPECT_EQ(ui.SpinEdit1->value(), 1);
+    EXPECT_EQ(ui.StringGrid1->currentRow(), 1);
+    EXPECT_EQ(ui.StringGrid1->currentColumn(), 1);
     // Captions keep the last model, but the marker is gone.
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
 }
@@ -367,13 +371,13 @@ TEST(Read, SimulatedBoxesOfBothModels)
         BoxSim sim;
         ASSERT_TRUE(sim.start({ "--fast", "--model", model })) << sim.error();
         Fixture f;
-        f.window.EditDevName->setText(QString::fromStdString(sim.devicePath()));
-        QTest::mouseClick(f.window.ButtonTransmit, Qt::LeftButton);
+        f.ui.EditDevName->setText(QString::fromStdString(sim.devicePath()));
+        QTest::mouseClick(f.ui.ButtonTransmit, Qt::LeftButton);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !f.window.comm().Enabled(); }, 30000)) << model;
         EXPECT_TRUE(f.dialogs.shown.isEmpty());
         EXPECT_EQ(f.window.grid().cell(1, 1), QLatin1String(model[1] ? "U" : "Y"));
-        EXPECT_FALSE(f.window.Label11->text().isEmpty());
-        EXPECT_EQ(f.pacer.waits.size(), 127u);
+        EXPECT_FALSE(f.ui.Label11->text().isEmpty());
+        EXPECT_EQ(f.pacer.waits().size(), 127u);
     }
 }
 
@@ -382,9 +386,9 @@ TEST(Read, BoxHangingUpMidTableIsReportedOnce)
     BoxSim sim;
     ASSERT_TRUE(sim.start({ "--fast", "--fault", "hangup:700" })) << sim.error();
     Fixture f;
-    f.window.EditDevName->setText(QString::fromStdString(sim.devicePath()));
+    f.ui.EditDevName->setText(QString::fromStdString(sim.devicePath()));
     f.window.grid().setCell(4, 30, QStringLiteral("7"));
-    QTest::mouseClick(f.window.ButtonTransmit, Qt::LeftButton);
+    QTest::mouseClick(f.ui.ButtonTransmit, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !f.window.comm().Enabled(); }, 30000));
     // Let any late events arrive: they must not repeat the message.
     QTest::qWait(200);

@@ -34,10 +34,6 @@ void fillKolvar22Table(TfrmMain& w)
     setRowText(w.grid(), 5, QStringLiteral("39****123#****------------"));
 }
 
-QList<QWidget*> modelControls(TfrmMain& w)
-{
-    return { w.Edit5, w.Edit6, w.Edit7, w.Edit8, w.Edit9, w.Button7, w.Button8 };
-}
 
 } // namespace
 
@@ -48,11 +44,12 @@ TEST(EditorFiles, SaveAndLoadBackAKolvar22Table)
     const QString path = dir.filePath(QStringLiteral("box.dat"));
     Fixture f;
     TfrmMain& w = f.window;
+    const MainControls& ui = f.ui;
     fillKolvar22Table(w);
     const TableGrid saved = w.grid();
 
     f.dialogs.nextSave = path;
-    w.Button5->click();
+    ui.Button5->click();
     EXPECT_EQ(f.dialogs.filters, QStringList { QStringLiteral("Dat Files|*.dat|All Files|*.*") });
     EXPECT_EQ(f.dialogs.suffixes, QStringList { QStringLiteral("dat") });
     EXPECT_TRUE(f.dialogs.errors.isEmpty());
@@ -61,16 +58,16 @@ TEST(EditorFiles, SaveAndLoadBackAKolvar22Table)
     ASSERT_EQ(bytes.size(), 3584);
     EXPECT_EQ(bytes.left(28), QByteArray("U#A#0461#-----B0----------\r\n"));
 
-    w.ButtonReset->click();
+    ui.ButtonReset->click();
     w.selectModel(codec::Model::Kolvar1);
     ASSERT_FALSE(w.grid().dataEquals(saved));
 
     f.dialogs.nextOpen = path;
-    w.Button6->click();
+    ui.Button6->click();
     EXPECT_TRUE(w.grid().dataEquals(saved));
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
-    EXPECT_EQ(w.Model1->text(), QStringLiteral("Kolvar22"));
-    for (QWidget* c : modelControls(w))
+    EXPECT_EQ(ui.Model1->text(), QStringLiteral("Kolvar22"));
+    for (QWidget* c : ui.modelControls())
         EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
     EXPECT_TRUE(f.dialogs.errors.isEmpty());
 }
@@ -82,10 +79,10 @@ TEST(EditorFiles, LoadingAKolvar1FileDisablesTheLargeModelControls)
     writeFile(path, "Y#M#0461#-------------------\r\n39*41#--------------------\r\n");
     Fixture f;
     f.dialogs.nextOpen = path;
-    f.window.Button6->click();
+    f.ui.Button6->click();
     EXPECT_EQ(f.window.grid().cell(1, 1), QStringLiteral("Y"));
     EXPECT_EQ(f.window.windowTitle(), QStringLiteral("Varnholtica Kolvar1 Programmer"));
-    for (QWidget* c : modelControls(f.window))
+    for (QWidget* c : f.ui.modelControls())
         EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
 }
 
@@ -95,32 +92,33 @@ TEST(EditorFiles, LoadingLeavesBoxesSelectorAndChecksAlone)
     const QString path = dir.filePath(QStringLiteral("fresh.dat"));
     Fixture f;
     TfrmMain& w = f.window;
+    const MainControls& ui = f.ui;
 
     // A fresh table saved selects no model when loaded back.
     f.dialogs.nextSave = path;
-    w.Button5->click();
+    ui.Button5->click();
     ASSERT_EQ(fileBytes(path).size(), 3584);
 
     fillKolvar22Table(w);
-    w.Button2->click();
-    w.Edit4->setText(QStringLiteral("0461"));
-    w.CheckListBox1->item(0)->setCheckState(Qt::Checked);
-    w.SpinEdit1->setValue(4);
-    const QStringList boxes { w.Edit1->text(), w.Edit2->text(), w.Edit3->text(), w.Edit4->text(),
-                              w.Edit5->text(), w.Edit6->text(), w.Edit8->text(), w.Edit9->text() };
-    ASSERT_EQ(w.Edit3->text(), QStringLiteral("123#"));
+    ui.Button2->click();
+    ui.Edit4->setText(QStringLiteral("0461"));
+    ui.CheckListBox1->item(0)->setCheckState(Qt::Checked);
+    ui.SpinEdit1->setValue(4);
+    const QStringList boxes { ui.Edit1->text(), ui.Edit2->text(), ui.Edit3->text(), ui.Edit4->text(),
+                              ui.Edit5->text(), ui.Edit6->text(), ui.Edit8->text(), ui.Edit9->text() };
+    ASSERT_EQ(ui.Edit3->text(), QStringLiteral("123#"));
 
     f.dialogs.nextOpen = path;
-    w.Button6->click();
+    ui.Button6->click();
     EXPECT_EQ(w.grid().cell(1, 1), QStringLiteral("-"));
     EXPECT_EQ(w.grid().cell(1, 5), QStringLiteral("-"));
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
-    EXPECT_EQ(w.Model1->text(), QStringLiteral("Kolvar22"));
-    EXPECT_EQ(w.SpinEdit1->value(), 4);
-    EXPECT_EQ((QStringList { w.Edit1->text(), w.Edit2->text(), w.Edit3->text(), w.Edit4->text(),
-                             w.Edit5->text(), w.Edit6->text(), w.Edit8->text(), w.Edit9->text() }),
+    EXPECT_EQ(ui.Model1->text(), QStringLiteral("Kolvar22"));
+    EXPECT_EQ(ui.SpinEdit1->value(), 4);
+    EXPECT_EQ((QStringList { ui.Edit1->text(), ui.Edit2->text(), ui.Edit3->text(), ui.Edit4->text(),
+                             ui.Edit5->text(), ui.Edit6->text(), ui.Edit8->text(), ui.Edit9->text() }),
               boxes);
-    EXPECT_EQ(w.CheckListBox1->item(0)->checkState(), Qt::Checked);
+    EXPECT_EQ(ui.CheckListBox1->item(0)->checkState(), Qt::Checked);
 }
 
 TEST(EditorFiles, ShortFileLeavesCodeZeroAndSavesItBack)
@@ -133,19 +131,20 @@ TEST(EditorFiles, ShortFileLeavesCodeZeroAndSavesItBack)
     writeFile(path, ten);
     Fixture f;
     TfrmMain& w = f.window;
+    const MainControls& ui = f.ui;
     f.dialogs.nextOpen = path;
-    w.Button6->click();
+    ui.Button6->click();
     EXPECT_EQ(rowText(w.grid(), 10), sampleKolvar22);
     EXPECT_EQ(w.grid().cell(26, 11), QString(QChar(0)));
 
     // Association 50 was not in the file: the boxes show nothing for it.
-    w.SpinEdit1->setValue(50);
-    EXPECT_TRUE(w.Edit2->text().isEmpty());
-    EXPECT_TRUE(w.Edit5->text().isEmpty());
+    ui.SpinEdit1->setValue(50);
+    EXPECT_TRUE(ui.Edit2->text().isEmpty());
+    EXPECT_TRUE(ui.Edit5->text().isEmpty());
 
     const QString again = dir.filePath(QStringLiteral("again.dat"));
     f.dialogs.nextSave = again;
-    w.Button5->click();
+    ui.Button5->click();
     const QByteArray bytes = fileBytes(again);
     ASSERT_EQ(bytes.size(), 3584);
     EXPECT_EQ(bytes.left(ten.size()), ten);
@@ -161,12 +160,13 @@ TEST(EditorFiles, FailuresAreToldAndLeaveTheTable)
     QTemporaryDir dir;
     Fixture f;
     TfrmMain& w = f.window;
+    const MainControls& ui = f.ui;
     fillKolvar22Table(w);
     const TableGrid before = w.grid();
 
     // A typo in the name: nothing is lost, and the operator learns why.
     f.dialogs.nextOpen = dir.filePath(QStringLiteral("missin.dat"));
-    w.Button6->click();
+    ui.Button6->click();
     EXPECT_TRUE(w.grid().dataEquals(before));
     ASSERT_EQ(f.dialogs.errors.size(), 1);
     EXPECT_TRUE(f.dialogs.errors[0].contains(QStringLiteral("missin.dat")));
@@ -174,7 +174,7 @@ TEST(EditorFiles, FailuresAreToldAndLeaveTheTable)
 
     const QString nowhere = dir.filePath(QStringLiteral("gone/box.dat"));
     f.dialogs.nextSave = nowhere;
-    w.Button5->click();
+    ui.Button5->click();
     ASSERT_EQ(f.dialogs.errors.size(), 2);
     EXPECT_TRUE(f.dialogs.errors[1].contains(QStringLiteral("non è stata salvata")));
     EXPECT_FALSE(QFile::exists(nowhere));
@@ -182,8 +182,8 @@ TEST(EditorFiles, FailuresAreToldAndLeaveTheTable)
     // Cancelled dialogs change nothing and say nothing.
     f.dialogs.nextOpen.clear();
     f.dialogs.nextSave.clear();
-    w.Button6->click();
-    w.Button5->click();
+    ui.Button6->click();
+    ui.Button5->click();
     EXPECT_TRUE(w.grid().dataEquals(before));
     EXPECT_EQ(f.dialogs.errors.size(), 2);
     EXPECT_TRUE(f.dialogs.shown.isEmpty());
@@ -194,10 +194,11 @@ TEST(EditorFiles, CellsThatAreNotOneByteAreNamedWhenSaved)
     QTemporaryDir dir;
     Fixture f;
     TfrmMain& w = f.window;
+    const MainControls& ui = f.ui;
     w.grid().setCell(1, 13, QStringLiteral("12"));
     w.grid().setCell(24, 20, QString());
     f.dialogs.nextSave = dir.filePath(QStringLiteral("odd.dat"));
-    w.Button5->click();
+    ui.Button5->click();
     EXPECT_TRUE(f.dialogs.errors.isEmpty());
     ASSERT_EQ(f.dialogs.shown.size(), 1);
     EXPECT_TRUE(f.dialogs.shown[0].contains(QStringLiteral("associazioni 12, 19"))) << f.dialogs.shown[0].toStdString();

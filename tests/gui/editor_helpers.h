@@ -3,6 +3,7 @@
 // Driving the editor strips of the main window the way the operator does:
 // real key events to the box that has the focus.
 
+#include "tests/editor/GridText.h"
 #include "tests/gui/FakeSeams.h"
 
 #include "device/TableGridView.h"
@@ -62,20 +63,6 @@ inline void erase(QLineEdit* box)
     key(Qt::Key_Backspace, int(box->text().size()));
 }
 
-inline QString rowText(const TableGrid& grid, int row, int first = 1, int last = 26)
-{
-    QString text;
-    for (int c = first; c <= last; ++c)
-        text += grid.cell(c, row);
-    return text;
-}
-
-inline void setRowText(TableGrid& grid, int row, const QString& cells, int firstColumn = 1)
-{
-    for (int i = 0; i < cells.size(); ++i)
-        grid.setCell(firstColumn + i, row, QString(cells.at(i)));
-}
-
 // Clicks grid cell (column, row) with the mouse.
 inline void clickCell(TableGridView* view, int column, int row)
 {
@@ -84,17 +71,15 @@ inline void clickCell(TableGridView* view, int column, int row)
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, view->visualRect(index).center());
 }
 
-inline const QString sampleKolvar22 = QStringLiteral("39****1055****083013001*1#");
-
 // The editor boxes showing association 39 -> 1055, 08:30 to 13:00, working days, line 1.
-inline void expectSampleKolvar22Shown(const TfrmMain& w)
+inline void expectSampleKolvar22Shown(const MainControls& ui)
 {
-    EXPECT_EQ(w.Edit2->text(), QStringLiteral("39"));
-    EXPECT_EQ(w.Edit3->text(), QStringLiteral("1055"));
-    EXPECT_EQ(w.Edit5->text(), QStringLiteral("0830"));
-    EXPECT_EQ(w.Edit6->text(), QStringLiteral("1300"));
-    EXPECT_EQ(w.Edit8->text(), QStringLiteral("Feriale"));
-    EXPECT_EQ(w.Edit9->text(), QStringLiteral("1"));
+    EXPECT_EQ(ui.Edit2->text(), QStringLiteral("39"));
+    EXPECT_EQ(ui.Edit3->text(), QStringLiteral("1055"));
+    EXPECT_EQ(ui.Edit5->text(), QStringLiteral("0830"));
+    EXPECT_EQ(ui.Edit6->text(), QStringLiteral("1300"));
+    EXPECT_EQ(ui.Edit8->text(), QStringLiteral("Feriale"));
+    EXPECT_EQ(ui.Edit9->text(), QStringLiteral("1"));
 }
 
 } // namespace editortest

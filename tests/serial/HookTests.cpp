@@ -1,8 +1,9 @@
-// A serial error escaping a receive handler must reach the application's error hook (the
-// notify() override of the application object) exactly once, with the port already closed.
+// A serial error escaping a receive handler must reach the program's error reporter exactly
+// once, with the port already closed, and never unwind through the toolkit's event delivery.
 
 #include "serial/CommEventThread.h"
 #include "serial/CommInt.h"
+#include "serial/HandlerGuard.h"
 #include "PtyPair.h"
 
 #include <QApplication>
@@ -19,28 +20,41 @@ namespace {
 
 constexpr int waitMs = 20000;
 
-// Stands in for the program's application object: shows serial errors, drops the rest.
+// Stands in for the program's application object: its reporter shows serial errors and drops
+// the rest; anything that still reaches notify() went through the toolkit's frames.
 class HookApplication : public QApplication
 {
 public:
-    using QApplication::QApplication;
+    HookApplication(int& argc, char** argv)
+        : QApplication(argc, argv)
+    {
+        setEscapedReporter([this](std::exception_ptr error) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const ECommError& e) {
+                messages << QStringLiteral("Serial error: ") + e.Message();
+                if (onError)
+                    onError();
+            } catch (...) {
+                ++otherErrors;
+            }
+        });
+    }
+    ~HookApplication() override { setEscapedReporter(nullptr); }
 
     bool notify(QObject* receiver, QEvent* event) override
     {
         try {
             return QApplication::notify(receiver, event);
-        } catch (const ECommError& e) {
-            messages << QStringLiteral("Serial error: ") + e.Message();
-            if (onError)
-                onError();
         } catch (...) {
-            ++otherErrors;
+            ++throughToolkit;
         }
         return false;
     }
 
     QStringList messages;
     int otherErrors = 0;
+    int throughToolkit = 0;
     std::function<void()> onError;
 };
 
@@ -57,12 +71,17 @@ protected:
         ASSERT_TRUE(pty.ok());
         hookApp()->messages.clear();
         hookApp()->otherErrors = 0;
+        hookApp()->throughToolkit = 0;
         hookApp()->onError = nullptr;
         port.setMonitorEvents({evRxChar, evTxEmpty});
         port.setFlowControl(fcNone);
         port.setDeviceName(pty.path);
     }
-    void TearDown() override { hookApp()->onError = nullptr; }
+    void TearDown() override
+    {
+        hookApp()->onError = nullptr;
+        EXPECT_EQ(hookApp()->throughToolkit, 0);
+    }
     PtyPair pty;
     TComm port;
 };

@@ -1,0 +1,31 @@
+#pragma once
+
+class Link;
+class TableGrid;
+class TCustomComm;
+struct Seams;
+
+// What the address book window uses of the main window, handed to it at
+// start-up: it never includes the main window itself.
+class BookHost
+{
+public:
+    virtual ~BookHost() = default;
+
+    // The device grid: stored into cards, written by "Edita" and "Esci".
+    virtual TableGrid& grid() = 0;
+    // The link of every exchange: the port box, the LED and opening the port.
+    virtual Link& link() = 0;
+    // The one serial port; the main window's receive handler answers what arrives on it.
+    virtual TCustomComm& comm() = 0;
+    // Set by the address book's "Edita": the main grid then holds the card's
+    // summary under edit, and "Utente" carries it back into the summary.
+    virtual bool summaryEditing() const = 0;
+    virtual void setSummaryEditing(bool editing) = 0;
+    // The main window becomes the active window with the keyboard focus.
+    virtual void focusWindow() = 0;
+    // The table write, run as "Scrivi Eeprom" would run it. What it raises
+    // reaches the caller, so a write that fails stops the command that started it.
+    virtual void writeTable() = 0;
+    virtual const Seams& seams() const = 0;
+};
