@@ -342,7 +342,6 @@ void TCustomComm::OpenDevice()
 
     fHandle = device.fd;
     device.fd = -1;
-    fDevicePath = path;
     fExclusive = true;
 }
 

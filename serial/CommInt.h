@@ -222,8 +222,6 @@ public:
     bool Enabled() const { return fHandle >= 0; }
     // The open descriptor, or -1 while closed.
     int Handle() const { return fHandle; }
-    // The path the last Open used.
-    QString DevicePath() const { return fDevicePath; }
     const TDataControlBlock& DataControlBlock() const { return fDCB; }
 
     QString DeviceName() const { return fDeviceName; }
@@ -306,7 +304,6 @@ private:
     bool fExclusive = false;
     TDataControlBlock fDCB;
     QString fDeviceName;
-    QString fDevicePath;
     std::recursive_mutex fLock;
     int fReadTimeout = 1000;
     int fWriteTimeout = 1000;

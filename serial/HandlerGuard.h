@@ -31,7 +31,8 @@ public:
     }
 
     template <typename... Args>
-    auto operator()(Args&&... args) const -> decltype(std::declval<const Handler&>()(std::forward<Args>(args)...), void())
+    auto operator()(Args&&... args) const
+        -> decltype(std::declval<const Handler&>()(std::forward<Args>(args)...), void())
     {
         try {
             handler_(std::forward<Args>(args)...);

@@ -119,8 +119,11 @@ TEST(Read, Kolvar22TableFillsGridHeaderClockAndDeviceText)
     EXPECT_EQ(ui.Label11->text(), QString());
     EXPECT_EQ(f.line.receive(3), QByteArray("\x02\x01\x01", 3));
 
+    // Whatever reaches the box side between two pauses goes into the pause log.
+    f.pacer.onSleep = [&](int) { f.pacer.recordSent(f.line.pending()); };
     ASSERT_TRUE(f.line.send(bytes(kolvar22Image())));
     ASSERT_TRUE(f.waitIdle());
+    f.pacer.recordSent(f.line.pending());
 
     const TableGrid& g = w.grid();
     EXPECT_EQ(row(g, 1), cells("U#A#0461#-----B0----------"));
@@ -146,8 +149,8 @@ TEST(Read, Kolvar22TableFillsGridHeaderClockAndDeviceText)
     EXPECT_EQ(ui.SpinEdit1->value(), 1);
     editortest::expectSampleKolvar22Shown(ui);
 
-    // One 20 ms pause per decoded row.
-    EXPECT_EQ(f.pacer.waits(), std::vector<int>(127, 20));
+    // One 20 ms pause per decoded row, and nothing sent to the box while decoding.
+    EXPECT_EQ(f.pacer.log, std::vector<PaceEvent>(127, PaceEvent { 20, {} })) << f.pacer.describe();
     EXPECT_TRUE(f.dialogs.shown.isEmpty());
 }
 

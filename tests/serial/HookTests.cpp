@@ -158,6 +158,31 @@ TEST_F(HandlerError, OtherExceptionsAlsoCloseThePort)
     EXPECT_TRUE(hookApp()->messages.isEmpty());
 }
 
+TEST(Guard, SlotsTakeTheSignalsArgumentsAndReportWhatEscapes)
+{
+    hookApp()->messages.clear();
+    hookApp()->otherErrors = 0;
+    hookApp()->throughToolkit = 0;
+    QObject sender;
+    QString named;
+    int bare = 0;
+    QObject::connect(&sender, &QObject::objectNameChanged, guarded([&](const QString& name) {
+                         named = name;
+                         TCustomComm::RaiseCommError(QStringLiteral("Read error"), EIO);
+                     }));
+    // A handler without arguments on a signal with one, as for any slot.
+    QObject::connect(&sender, &QObject::objectNameChanged, guarded([&] {
+                         ++bare;
+                         throw std::runtime_error("bug");
+                     }));
+    sender.setObjectName(QStringLiteral("cell"));
+    EXPECT_EQ(named, QStringLiteral("cell"));
+    EXPECT_EQ(bare, 1);
+    EXPECT_EQ(hookApp()->messages, QStringList { QStringLiteral("Serial error: Read error (Error: 5) ") });
+    EXPECT_EQ(hookApp()->otherErrors, 1);
+    EXPECT_EQ(hookApp()->throughToolkit, 0);
+}
+
 int main(int argc, char** argv)
 {
     if (!std::getenv("QT_QPA_PLATFORM"))
