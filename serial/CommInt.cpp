@@ -7,11 +7,13 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -62,12 +64,6 @@ int msLeft(Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(left);
-}
-
-void sleepMs(int ms)
-{
-    if (ms > 0)
-        ::poll(nullptr, 0, ms);
 }
 
 speed_t standardSpeed(int rate)
@@ -367,6 +363,7 @@ void TCustomComm::Open()
         return;
     // Nothing on the device just opened was set by this port (see UpdateDataControlBlock).
     fDCB = TDataControlBlock();
+    fWriteCalls = 0;
 
     auto thread = TCommEventThread::create(fHandle, eventMaskOf(fMonitorEvents), this);
     if (!thread) {
@@ -395,21 +392,51 @@ void TCustomComm::Open()
         RaiseCommError(QString::fromLatin1(msgBuffers), EINVAL);
 }
 
-void TCustomComm::drainOutput()
+int TCustomComm::OutputPending() const
 {
-    // What Write accepted still goes out (the box needs the last clock byte), but a line that
-    // does not move (handshake held, device gone) cannot keep the program waiting.
-    const auto deadline = Clock::now() + std::chrono::milliseconds(fWriteTimeout > 0 ? fWriteTimeout : 0);
+    int queued = 0;
+    if (ioctl(fHandle, TIOCOUTQ, &queued) != 0)
+        return 0;
+    if (queued > 0)
+        return queued;
+    // A UART's own buffer and shift register are not in the driver's count: up to a few dozen
+    // bytes may still be sending when the queue reads empty. Where the driver tells, wait for
+    // the transmitter itself; a pseudo-terminal and most USB adapters do not, and count as out.
+    unsigned int status = 0;
+    if (ioctl(fHandle, TIOCSERGETLSR, &status) == 0 && !(status & TIOCSER_TEMT))
+        return 1;
+    return 0;
+}
+
+long long TCustomComm::lineTimeUs(int bytes) const
+{
+    int baud = baudRateValue(fBaudRate);
+    if (baud <= 0)
+        baud = 9600;
+    // Start bit, data bits, parity bit and stop bits, in half bits so that 1.5 stop bits count.
+    const int halfBits = 2 * (1 + 4 + static_cast<int>(fDatabits)) + (fParity == paNone ? 0 : 2)
+        + (fStopbits == sb10 ? 2 : fStopbits == sb15 ? 3 : 4);
+    return static_cast<long long>(bytes) * halfBits * 500000LL / baud;
+}
+
+bool TCustomComm::drainOutput(Clock::time_point deadline)
+{
     for (;;) {
-        int queued = 0;
-        if (ioctl(fHandle, TIOCOUTQ, &queued) != 0 || queued <= 0)
-            return;
-        const int left = msLeft(deadline);
-        if (left == 0) {
+        const int pending = OutputPending();
+        if (pending <= 0)
+            return true;
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            // Nothing of this transfer may trickle out later ahead of the next one.
             tcflush(fHandle, TCOFLUSH);
-            return;
+            return false;
         }
-        sleepMs(left < 5 ? left : 5);
+        // About the time the line needs for what is left: waking much earlier only spins, and
+        // the box's pause starts no later than a byte's time after the last byte left.
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
+        const long long us = std::max(100LL, std::min<long long>(lineTimeUs(pending), left));
+        const timespec pause{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+        nanosleep(&pause, nullptr);
     }
 }
 
@@ -420,7 +447,9 @@ void TCustomComm::Close()
     // From here on no handler runs for this port; the thread ends on its own.
     if (auto thread = std::move(fEventThread))
         thread->Stop();
-    drainOutput();
+    // What Write accepted still goes out (the box needs the last clock byte), but a line that
+    // does not move (handshake held, device gone) cannot keep the program waiting.
+    drainOutput(Clock::now() + std::chrono::milliseconds(fWriteTimeout > 0 ? fWriteTimeout : 0));
     // Unread input is dropped on the descriptor that was monitored, before it is released.
     tcflush(fHandle, TCIFLUSH);
     CloseDevice();
@@ -622,9 +651,13 @@ int TCustomComm::Write(const void* buffer, int count)
         RaiseCommError(msg, EBADF);
     if (count < 0 || (count > 0 && !buffer))
         RaiseCommError(msg, EINVAL);
+    const int call = fWriteCalls++;
+    if (fWriteFault && fWriteFault(call, count))
+        return -1;
     if (count == 0)
         return 0;
 
+    // One bound for the whole: handing the bytes to the driver and their leaving for the line.
     const auto deadline = Clock::now() + std::chrono::milliseconds(fWriteTimeout > 0 ? fWriteTimeout : 0);
     const char* bytes = static_cast<const char*>(buffer);
     int done = 0;
@@ -650,6 +683,10 @@ int TCustomComm::Write(const void* buffer, int count)
     }
     if (fEventThread)
         fEventThread->armTxEmpty();
+    // The box times its pauses from the end of each piece: the caller's next wait must not
+    // start while the bytes are still queued.
+    if (!drainOutput(deadline))
+        return -1;
     return done;
 }
 

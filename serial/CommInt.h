@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -211,8 +212,8 @@ public:
 
     void Open();
     void Close();
-    // Bytes written (all of Count), or -1 when the line did not take them within WriteTimeout;
-    // then the unsent rest is discarded.
+    // Bytes written (all of Count) once they have left for the line, or -1 when they had not
+    // within WriteTimeout; then the unsent rest is discarded.
     int Write(const void* buffer, int count);
     // Bytes read (0 to Count) at once from what is already queued; never waits for more.
     int Read(void* buffer, int count);
@@ -270,10 +271,24 @@ public:
     // The monitoring thread of the present Open, or null while closed.
     std::shared_ptr<TCommEventThread> EventThread() const { return fEventThread; }
 
+    // For tests: asked before each Write with the number of the call since the port was last
+    // opened (0 for the first) and its byte count. True makes that Write send nothing and
+    // return -1, as a line that does not take the bytes within WriteTimeout would; a
+    // pseudo-terminal always takes them. Calls on a closed port raise as before and are not
+    // counted.
+    using WriteFault = std::function<bool(int call, int count)>;
+    void setWriteFault(WriteFault fault) { fWriteFault = std::move(fault); }
+    // Write calls since the port was last opened, the failed ones included.
+    int WriteCalls() const { return fWriteCalls; }
+
     [[noreturn]] static void RaiseCommError(const QString& text, int code);
 
 protected:
     virtual void OpenDevice();
+    // Bytes that have not left for the line yet: the driver's output queue, or 1 while the
+    // queue is empty but the transmitter is still sending (where the driver tells). 0 once all
+    // is out; a device that cannot tell (a pseudo-terminal) reports 0 at once.
+    virtual int OutputPending() const;
     void CloseDevice();
     void RequireClosed() const;
     void Lock() { fLock.lock(); }
@@ -298,7 +313,11 @@ private:
         field = value;
         UpdateDataControlBlock();
     }
-    void drainOutput();
+    // Waits until OutputPending() is 0, sleeping about as long as the line needs for what is
+    // left; past the deadline the rest is discarded and the result is false.
+    bool drainOutput(std::chrono::steady_clock::time_point deadline);
+    // Microseconds the line needs for `bytes` bytes at the present settings.
+    long long lineTimeUs(int bytes) const;
 
     int fHandle = -1;
     bool fExclusive = false;
@@ -318,6 +337,8 @@ private:
     TCommEventChars fEventChars;
     TCommOptions fOptions;
     TFlowControl fFlowControl = fcDefault;
+    WriteFault fWriteFault;
+    int fWriteCalls = 0;
 };
 
 // The port as the windows use it; every property is reachable through TCustomComm.
