@@ -1,0 +1,153 @@
+#include "editor/TableBackup.h"
+
+#include "editor/TableFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace editor {
+namespace {
+
+// Date, time, direction, model and an optional number for a second file in the same second.
+const QRegularExpression& backupName()
+{
+    static const QRegularExpression name(QStringLiteral(
+        "^(\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d)_(?:read|write)_(?:Kolvar22|Kolvar1|none)(?:_(\\d{1,6}))?\\.dat$"));
+    return name;
+}
+
+QString modelName(const TableGrid& grid)
+{
+    const QString& marker = grid.cell(1, 1);
+    if (marker == QLatin1String("U"))
+        return QStringLiteral("Kolvar22");
+    if (marker == QLatin1String("Y"))
+        return QStringLiteral("Kolvar1");
+    return QStringLiteral("none");
+}
+
+// Moves `from` to `to` unless `to` exists (then false with EEXIST).
+bool renameNew(const QByteArray& from, const QByteArray& to)
+{
+    if (renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system that cannot rename without replacing.
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+    if (QFile::exists(QFile::decodeName(to))) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.constData(), to.constData()) == 0;
+}
+
+void prune(const QString& folder, int keep)
+{
+    struct Entry
+    {
+        QString stamp;
+        int number;
+        QString name;
+    };
+    std::vector<Entry> entries;
+    const QStringList names = QDir(folder).entryList({ QStringLiteral("*.dat") }, QDir::Files, QDir::NoSort);
+    for (const QString& name : names) {
+        const QRegularExpressionMatch m = backupName().match(name);
+        if (m.hasMatch())
+            entries.push_back({ m.captured(1), m.captured(2).isEmpty() ? 1 : m.captured(2).toInt(), name });
+    }
+    if (int(entries.size()) <= keep)
+        return;
+    // The names carry the time; a number counts the files of one second.
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        if (a.stamp != b.stamp)
+            return a.stamp < b.stamp;
+        if (a.number != b.number)
+            return a.number < b.number;
+        return a.name < b.name;
+    });
+    const std::size_t excess = entries.size() - std::size_t(keep);
+    for (std::size_t i = 0; i < excess; ++i)
+        QFile::remove(folder + QLatin1Char('/') + entries[i].name);
+}
+
+QString writeBackup(const TableGrid& grid, BackupDirection direction, const QString& folder, int count,
+             const QDateTime& now, QString& why)
+{
+    if (!QDir().mkpath(folder)) {
+        why = QStringLiteral("cannot create the folder");
+        return QString();
+    }
+    QTemporaryFile aside(folder + QStringLiteral("/.backup-XXXXXX"));
+    const QByteArray bytes = tableFileBytes(grid);
+    if (!aside.open() || aside.write(bytes) != bytes.size() || !aside.flush()) {
+        why = aside.errorString();
+        return QString();
+    }
+    aside.close();
+
+    const QString base = folder + QLatin1Char('/') + now.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"))
+        + (direction == BackupDirection::Read ? QStringLiteral("_read_") : QStringLiteral("_write_")) + modelName(grid);
+    const QByteArray from = QFile::encodeName(aside.fileName());
+    for (int n = 1; n <= 1000; ++n) {
+        const QString path = base + (n == 1 ? QString() : QStringLiteral("_%1").arg(n)) + QStringLiteral(".dat");
+        if (renameNew(from, QFile::encodeName(path))) {
+            aside.setAutoRemove(false);
+            prune(folder, std::max(count, 1));
+            return path;
+        }
+        if (errno != EEXIST) {
+            why = QString::fromLocal8Bit(std::strerror(errno));
+            return QString();
+        }
+    }
+    why = QStringLiteral("too many files for one second");
+    return QString();
+}
+
+} // namespace
+
+QString backupFolder()
+{
+    QString base = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME"));
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/pradix/backups");
+}
+
+QString keepTableBackup(const TableGrid& grid, BackupDirection direction, const QString& folder, int keep,
+                        const QDateTime& now)
+{
+    QString why;
+    QString path;
+    try {
+        path = writeBackup(grid, direction, folder, keep, now, why);
+    } catch (const std::exception& e) {
+        why = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        why = QStringLiteral("unexpected failure");
+    }
+    if (path.isEmpty())
+        std::fprintf(stderr, "pradix: no backup of the table kept in %s: %s\n", qPrintable(folder), qPrintable(why));
+    return path;
+}
+
+} // namespace editor
