@@ -168,6 +168,7 @@ bool BoxServer::readLine()
             peerClosed();
             return true;
         }
+        chunkAt_ = Clock::now();
         log_.received(buffer, static_cast<std::size_t>(n));
         frames.clear();
         receiver_.feed(buffer, static_cast<std::size_t>(n), frames);
@@ -192,8 +193,14 @@ void BoxServer::onFrame(const Frame& frame)
         answerRead("remote-read", frame);
         break;
     case FrameKind::Write:
+        writeRequestAt_ = chunkAt_;
         log_.frame("write", bytes.data(), bytes.size());
         break;
+    case FrameKind::TablePart: {
+        const double ms = std::chrono::duration<double, std::milli>(chunkAt_ - writeRequestAt_).count();
+        log_.piece(ms, frame.offset, bytes.data(), bytes.size());
+        break;
+    }
     case FrameKind::Table:
         takeTable(bytes);
         break;

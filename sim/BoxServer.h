@@ -50,6 +50,9 @@ private:
     SimLog& log_;
     FrameReceiver receiver_;
     bool lastTableWhole_ = false;
+    // When the chunk being handled was read, and when the last write request arrived.
+    Clock::time_point chunkAt_{};
+    Clock::time_point writeRequestAt_{};
 
     // Whether the program holds the other side open. The master reports a
     // hang-up once the last slave descriptor is closed.

@@ -14,6 +14,7 @@ constexpr std::size_t kMaxSkipped = 4096;
 
 void FrameReceiver::feed(const std::uint8_t* data, std::size_t size, std::vector<Frame>& frames)
 {
+    partStart_ = table_.size();
     for (std::size_t i = 0; i < size; ++i) {
         const std::uint8_t b = data[i];
         switch (state_) {
@@ -46,6 +47,7 @@ void FrameReceiver::feed(const std::uint8_t* data, std::size_t size, std::vector
         case State::Table:
             table_.push_back(b);
             if (table_.size() == kWrittenSize) {
+                flushPart(frames);
                 frames.push_back({FrameKind::Table, table_});
                 table_.clear();
                 state_ = State::Idle;
@@ -53,7 +55,18 @@ void FrameReceiver::feed(const std::uint8_t* data, std::size_t size, std::vector
             break;
         }
     }
+    if (state_ == State::Table)
+        flushPart(frames);
     flushSkipped(frames);
+}
+
+void FrameReceiver::flushPart(std::vector<Frame>& frames)
+{
+    if (table_.size() > partStart_) {
+        const auto from = table_.begin() + static_cast<std::ptrdiff_t>(partStart_);
+        frames.push_back({FrameKind::TablePart, std::vector<std::uint8_t>(from, table_.end()), partStart_});
+    }
+    partStart_ = table_.size();
 }
 
 void FrameReceiver::finishFrame(std::vector<Frame>& frames)
@@ -77,6 +90,7 @@ void FrameReceiver::finishFrame(std::vector<Frame>& frames)
     if (kind == FrameKind::Write) {
         table_.clear();
         table_.reserve(kWrittenSize);
+        partStart_ = 0;
         state_ = State::Table;
     }
 }
@@ -101,6 +115,7 @@ FrameReceiver::Dropped FrameReceiver::reset()
     state_ = State::Idle;
     frame_.clear();
     table_.clear();
+    partStart_ = 0;
     skipped_.clear();
     return dropped;
 }

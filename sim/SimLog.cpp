@@ -54,6 +54,15 @@ void SimLog::frame(const std::string& what, const std::uint8_t* data, std::size_
     line("FRAME", text);
 }
 
+void SimLog::piece(double msSinceRequest, std::size_t offset, const std::uint8_t* data, std::size_t size)
+{
+    if (!file_)
+        return;
+    char head[64];
+    std::snprintf(head, sizeof head, "+%.3f at %zu: ", msSinceRequest, offset);
+    line("PIECE", head + hex(data, size));
+}
+
 void SimLog::note(const std::string& text)
 {
     if (file_)

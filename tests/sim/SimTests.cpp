@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -273,7 +274,32 @@ TEST_F(SimTest, WrittenTableIsKeptWithTheBoxsOwnText)
     EXPECT_EQ(slice(after, 0, kWritten), table);
     EXPECT_EQ(text(after, 2051, 16), "KOLVAR22 V2.10  ");
     EXPECT_EQ(sim.readSaved(), after);
-    EXPECT_NE(sim.readLog().find("FRAME table 2051 bytes"), std::string::npos);
+    const std::string log = sim.readLog();
+    EXPECT_NE(log.find("FRAME table 2051 bytes"), std::string::npos);
+
+    // The log gives the table as it arrived: every chunk with its place in
+    // the table and its time since the request, in order, nothing missing.
+    static const std::regex pieceLine(R"(PIECE \+(\d+\.\d{3}) at (\d+): ([0-9A-F ]+)\n)");
+    Bytes logged;
+    double lastMs = 0;
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), pieceLine); it != std::sregex_iterator(); ++it) {
+        const double ms = std::stod((*it)[1]);
+        EXPECT_GE(ms, lastMs);
+        lastMs = ms;
+        EXPECT_EQ(std::stoul((*it)[2]), logged.size());
+        std::istringstream hex((*it)[3]);
+        unsigned value = 0;
+        while (hex >> std::hex >> value)
+            logged.push_back(static_cast<std::uint8_t>(value));
+    }
+    EXPECT_EQ(logged, table);
+
+    // A box started from the saved image answers with the written table.
+    const std::string saved = sim.savePath();
+    port.close();
+    sim.stop();
+    ASSERT_TRUE(start({"--fast", "--image", saved})) << sim.error();
+    EXPECT_EQ(request(port, kRead, kImage), after);
 }
 
 TEST_F(SimTest, HalfWrittenTableIsDroppedWhenThePortCloses)
