@@ -1,5 +1,6 @@
 #include "editor/WriteCheck.h"
 
+#include "device/GridLayout.h"
 #include "editor/AssociationEditor.h"
 #include "editor/FieldRules.h"
 
@@ -14,41 +15,47 @@ QByteArray bytesOf(const std::uint8_t* bytes, int count)
 // The header field a refused cell of row 1 belongs to.
 WriteField headerField(int column)
 {
-    switch (column) {
-    case 1: return WriteField::Model;
-    case 2:
-    case 4: return WriteField::HeaderSeparator;
-    case 3: return WriteField::Management;
-    case 14: return WriteField::Reserved;
-    case 15: return WriteField::Beep;
-    case 16: return WriteField::Flash;
-    default: return WriteField::LocalPrefix; // 5..13
-    }
+    namespace h = layout::header;
+    if (column == h::ModelColumn)
+        return WriteField::Model;
+    if (column == h::FirstSeparatorColumn || column == h::SecondSeparatorColumn)
+        return WriteField::HeaderSeparator;
+    if (column == h::ManagementColumn)
+        return WriteField::Management;
+    if (h::LocalPrefixCodes.contains(column) || column == h::LocalPrefixNinthColumn)
+        return WriteField::LocalPrefix;
+    if (column == h::BeepColumn)
+        return WriteField::Beep;
+    if (column == h::FlashColumn)
+        return WriteField::Flash;
+    return WriteField::Reserved;
 }
 
 WriteField kolvar22Field(int column)
 {
-    if (column <= 6)
+    namespace k = layout::kolvar22;
+    if (k::Prefix.contains(column))
         return WriteField::Prefix;
-    if (column <= 14)
+    if (k::Carrier.contains(column))
         return WriteField::Carrier;
-    if (column <= 18)
+    if (k::StartTime.contains(column))
         return WriteField::StartTime;
-    if (column <= 22)
+    if (k::EndTime.contains(column))
         return WriteField::EndTime;
-    switch (column) {
-    case 23: return WriteField::DayType;
-    case 24: return WriteField::Separator;
-    case 25: return WriteField::Line;
-    default: return WriteField::Terminator;
-    }
+    if (column == k::DayTypeColumn)
+        return WriteField::DayType;
+    if (column == k::SeparatorColumn)
+        return WriteField::Separator;
+    if (column == k::LineColumn)
+        return WriteField::Line;
+    return WriteField::Terminator;
 }
 
 // A Kolvar1 record is one run of keys: the prefix up to its "*", then the code.
 WriteField kolvar1Field(const TableGrid& grid, int row, int column)
 {
-    for (int c = 1; c < column; ++c)
-        if (grid.cell(c, row) == QLatin1String("*"))
+    for (int c = layout::kolvar1::Keys.first; c < column; ++c)
+        if (layout::cell::holds(grid.cell(c, row), layout::cell::Star))
             return WriteField::Carrier;
     return WriteField::Prefix;
 }
@@ -79,7 +86,7 @@ void refuse(WriteCheck& check, int association, WriteField field, const QString&
         check.message = QStringLiteral("Nessun modello selezionato: leggere prima la centralina");
         return;
     }
-    const bool missing = isMark(field) && (cellText.isEmpty() || cellText == QLatin1String("-"));
+    const bool missing = isMark(field) && (cellText.isEmpty() || layout::cell::holds(cellText, layout::cell::Nothing));
     const QString verdict = missing ? QStringLiteral("mancante")
         : feminine(field)           ? QStringLiteral("non valida")
                                     : QStringLiteral("non valido");
@@ -108,22 +115,21 @@ void select(TableGrid& grid, WriteEditorState& boxes, int selector, codec::Model
     }
 }
 
-constexpr int CarrierFirst = 7;
-constexpr int CarrierLast = 14;
-
 // A used association without a carrier goes out with "*" in every carrier
 // position, and the grid keeps them. Decided by the row's own cells: the
 // carrier box may still show another table's code.
 void fillMissingCarrier(TableGrid& grid, int row)
 {
-    const QLatin1String none("-");
-    if (grid.cell(1, row) == none)
+    using layout::cell::holds;
+    using layout::cell::Nothing;
+    constexpr layout::Columns carrier = layout::kolvar22::Carrier;
+    if (holds(grid.cell(layout::kolvar22::Prefix.first, row), Nothing))
         return;
-    for (int c = CarrierFirst; c <= CarrierLast; ++c)
-        if (grid.cell(c, row) != none)
+    for (int c = carrier.first; c <= carrier.last; ++c)
+        if (!holds(grid.cell(c, row), Nothing))
             return;
-    for (int c = CarrierFirst; c <= CarrierLast; ++c)
-        grid.setCell(c, row, '*');
+    for (int c = carrier.first; c <= carrier.last; ++c)
+        grid.setCell(c, row, layout::cell::Star);
 }
 
 } // namespace
@@ -154,8 +160,8 @@ QString writeFieldName(WriteField field)
 WriteCheck checkWrite(const TableGrid& grid, const WriteEditorState& editor)
 {
     WriteCheck check;
-    // Only the data cells: the copy must not reach whatever shows the original.
-    check.grid.copyDataFrom(grid);
+    // A copy takes the cells only: nothing that shows the original hears of the steps.
+    check.grid = grid;
     check.editor = editor;
     TableGrid& table = check.grid;
 
