@@ -4,13 +4,23 @@
 #include "serial/CommInt.h"
 #include "serial/HandlerGuard.h"
 
+#include <QDir>
 #include <QKeyEvent>
+#include <QLibraryInfo>
 #include <QMenu>
+#include <QTimer>
+#include <QTranslator>
 
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv)
 {
     setEscapedReporter([this](std::exception_ptr error) { reportEscapedError(error); });
+    // No display name: the toolkit would append it to every window title,
+    // and the captions are the operator's names for the windows.
+    setApplicationName(QStringLiteral("pradix"));
+    auto* toolkit = new QTranslator(this);
+    if (toolkit->load(QStringLiteral("qtbase_it"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        installTranslator(toolkit);
 }
 
 TApplication::~TApplication()
@@ -19,13 +29,50 @@ TApplication::~TApplication()
     delete viewer_;
 }
 
+void TApplication::setMainWindow(QWidget* window)
+{
+    if (mainWindow_)
+        mainWindow_->removeEventFilter(this);
+    mainWindow_ = window;
+    setQuitOnLastWindowClosed(window == nullptr);
+    if (window)
+        window->installEventFilter(this);
+}
+
+bool TApplication::eventFilter(QObject* watched, QEvent* event)
+{
+    // The close is decided by the window's own handler, which runs after this
+    // filter: look once it has run whether the window went.
+    if (watched == mainWindow_ && event->type() == QEvent::Close) {
+        QTimer::singleShot(0, this, [this] {
+            if (mainWindow_ && !mainWindow_->isVisible())
+                quit();
+        });
+    }
+    return QApplication::eventFilter(watched, event);
+}
+
 void TApplication::setHelpFile(const QString& name)
 {
+    helpName_ = name;
     help_.load(findHelpFile(name));
 }
 
 void TApplication::showHelp(int context)
 {
+    if (help_.contexts().isEmpty()) {
+        if (dialogs_) {
+            QStringList folders;
+            for (const QString& folder : helpFolders())
+                folders << QDir::toNativeSeparators(QDir::cleanPath(folder));
+            const QString text = help_.path().isEmpty()
+                ? QStringLiteral("Guida non trovata: il file \"%1\" non c'è in\n%2")
+                      .arg(helpName_, folders.join(QLatin1Char('\n')))
+                : QStringLiteral("La guida \"%1\" non si può leggere.").arg(QDir::toNativeSeparators(help_.path()));
+            dialogs_->information(activeWindow(), text);
+        }
+        return;
+    }
     if (!viewer_)
         viewer_ = new HelpViewer(help_);
     viewer_->showTopic(context);

@@ -14,7 +14,8 @@ class Dialogs;
 // "Serial error: " + message; any other exception ends only the handler that
 // raised it. Nothing ever crosses the event loop uncaught, so an unsaved table
 // survives every line or file failure. F1 opens the help at the topic of the
-// control that has the focus.
+// control that has the focus. The toolkit's own texts (context menus, Yes/No,
+// file dialogs) speak Italian like the rest of the program.
 class TApplication : public QApplication
 {
     Q_OBJECT
@@ -24,10 +25,14 @@ public:
     ~TApplication() override;
 
     void setDialogs(Dialogs* dialogs) { dialogs_ = dialogs; }
+    // The program ends when this window closes, whatever other window
+    // (address book, help) is still open.
+    void setMainWindow(QWidget* window);
     // Loads the help file found by name next to the program or in its install folder.
     void setHelpFile(const QString& name);
     const HelpFile& helpFile() const { return help_; }
-    // Opens (or raises) the help window at a topic.
+    // Opens (or raises) the help window at a topic; without a help file the
+    // operator is told where it was looked for.
     void showHelp(int context);
     HelpViewer* helpViewer() const { return viewer_; }
 
@@ -36,12 +41,15 @@ public:
     // the toolkit's own frames; notify() is the last resort for anything that
     // still gets that far.
     bool notify(QObject* receiver, QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void reportEscapedError(std::exception_ptr error);
     void reportSerialError(const QString& message);
 
     Dialogs* dialogs_ = nullptr;
+    QPointer<QWidget> mainWindow_;
+    QString helpName_;
     HelpFile help_;
     QPointer<HelpViewer> viewer_;
 };

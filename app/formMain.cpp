@@ -21,6 +21,8 @@
 #include <QScreen>
 #include <QSpinBox>
 
+#include <algorithm>
+
 namespace {
 
 const QString CaptionKolvar22 = QStringLiteral("Varnholtica Kolvar22 Programmer");
@@ -36,6 +38,38 @@ QFrame* framedPanel(QWidget* parent, int x, int y, int w, int h)
     return frame;
 }
 
+// The association selector. While typing, the operator may pass through a
+// number outside 1..127 (a "0", a "150" on the way to "15"); leaving the box
+// clamps it to the nearest association instead of falling back to the one
+// selected before, which the operator did not ask for.
+class AssociationSelector : public QSpinBox
+{
+public:
+    using QSpinBox::QSpinBox;
+
+protected:
+    QValidator::State validate(QString& input, int& pos) const override
+    {
+        const QString digits = input.trimmed();
+        if (digits.isEmpty() || digits.size() > 3)
+            return QSpinBox::validate(input, pos);
+        for (QChar c : digits) {
+            if (c < u'0' || c > u'9')
+                return QSpinBox::validate(input, pos);
+        }
+        const int value = digits.toInt();
+        return value >= minimum() && value <= maximum() ? QValidator::Acceptable : QValidator::Intermediate;
+    }
+
+    void fixup(QString& input) const override
+    {
+        bool ok = false;
+        const int value = input.trimmed().toInt(&ok);
+        if (ok)
+            input = QString::number(std::clamp(value, minimum(), maximum()));
+    }
+};
+
 } // namespace
 
 TfrmMain::TfrmMain(const Seams& seams, QWidget* parent)
@@ -47,7 +81,8 @@ TfrmMain::TfrmMain(const Seams& seams, QWidget* parent)
     setWindowTitle(CaptionKolvar22);
     setFixedSize(701, 465);
     setFont(pixelFont(11));
-    setProperty(helpContextProperty, 0);
+    // Controls without a topic of their own (the buttons, the LED) show the window's.
+    setProperty(helpContextProperty, 200);
 
     // Link settings first: the error hook is the application object's, the
     // line is fixed at 9600 8N1 with the time-outs and events the exchanges need.
@@ -80,6 +115,11 @@ TfrmMain::~TfrmMain()
 {
     Comm1.OnRxChar = nullptr;
     Comm1.Close();
+    // The controls outlive this part of the window: what they signal while
+    // they go (the selector finishing its editing as it loses the focus) must
+    // not reach the handlers.
+    for (QObject* control : findChildren<QObject*>())
+        control->disconnect(this);
 }
 
 void TfrmMain::buildControls()
@@ -90,6 +130,8 @@ void TfrmMain::buildControls()
     auto label = [this](const char* name, const QString& caption, int x, int y, int w, int h) {
         auto* l = new QLabel(caption, this);
         l->setObjectName(QLatin1String(name));
+        // What a label shows is shown as it is: the box's own text may hold '<'.
+        l->setTextFormat(Qt::PlainText);
         l->setGeometry(x, y, w, h);
         return l;
     };
@@ -151,6 +193,8 @@ void TfrmMain::buildControls()
     ALed1->setTrueColor(clRed);
     ALed1->setFalseColor(clGreen);
     ALed1->setAccessibleName(QStringLiteral("ALed1"));
+    ALed1->setColorDescription(clRed, QStringLiteral("Collegamento occupato"));
+    ALed1->setColorDescription(clGreen, QStringLiteral("Collegamento libero"));
     Button4 = button("Button4", QStringLiteral("Scrivi Eeprom"), 614, 200, 77, 25);
     Button5 = button("Button5", QStringLiteral("Salva su File"), 614, 232, 77, 25);
     Button6 = button("Button6", QStringLiteral("Copia da file"), 614, 264, 77, 25);
@@ -223,7 +267,7 @@ void TfrmMain::buildControls()
     Edit9 = edit("Edit9", 486, 417, 34, 36, strip24);
     buddy(Label10, Edit9, QStringLiteral("Linea da utilizzare"), 11);
     Label5 = label("Label5", QStringLiteral("Associazione:"), 526, 401, 80, 14);
-    SpinEdit1 = new QSpinBox(this);
+    SpinEdit1 = new AssociationSelector(this);
     SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
     SpinEdit1->setGeometry(526, 417, 74, 36);
     SpinEdit1->setFont(strip24);

@@ -10,12 +10,23 @@
 #include "editor/TableFile.h"
 #include "serial/HandlerGuard.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSpinBox>
+
+#include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -28,16 +39,38 @@ int selectedRow(const QSpinBox* selector)
     return editor::associationRow(editor::selectorValue(selector->text()));
 }
 
+// The key filter of a box and the longest text the operator can type in it;
+// false for a box whose typing is free.
+bool boxRule(const QObject* box, editor::KeyFilter* filter, int* limit)
+{
+    const QString name = box->objectName();
+    *limit = 0;
+    if (name == QLatin1String("Edit2")) {
+        *filter = editor::KeyFilter::Digits;
+        *limit = editor::PrefixLimit;
+    } else if (name == QLatin1String("Edit3")) {
+        *filter = editor::KeyFilter::Digits;
+        *limit = editor::CodeLimit;
+    } else if (name == QLatin1String("Edit5") || name == QLatin1String("Edit6")) {
+        *filter = editor::KeyFilter::Digits;
+        *limit = editor::TimeLimit;
+    } else if (name == QLatin1String("Edit4")) {
+        *filter = editor::KeyFilter::LocalPrefix;
+        *limit = editor::LocalPrefixLimit;
+    } else if (name == QLatin1String("Edit7")) {
+        *filter = editor::KeyFilter::Refuse;
+    } else if (name == QLatin1String("Edit9")) {
+        *filter = editor::KeyFilter::Line;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 // The character a key press types, if it types one. Tab moves the focus and
-// Delete edits without typing, so neither goes through a key filter; a paste
-// shortcut counts as the control character it types, so pasted text cannot
-// slip past a filter that would refuse its characters.
+// Delete edits without typing, so neither goes through a key filter.
 bool typedCharacter(const QKeyEvent* event, QChar* typed)
 {
-    if (event->matches(QKeySequence::Paste)) {
-        *typed = QChar(0x16);
-        return true;
-    }
     switch (event->key()) {
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
@@ -53,6 +86,112 @@ bool typedCharacter(const QKeyEvent* event, QChar* typed)
     return true;
 }
 
+// Text that reaches a filtered box other than by typing: the paste shortcut,
+// the context menu's paste, the middle mouse button, an input method. It goes
+// in whole, when every character is one the box's key filter lets through as
+// typed and the box can take that many, or not at all, with a beep as for a
+// refused key. Dropping text on such a box is not offered. What the program
+// itself puts in the boxes ("------" for an empty association) is not judged.
+class PasteGuard : public QObject
+{
+public:
+    PasteGuard(Beeper* beeper, std::function<void(QLineEdit*)> written, QObject* parent)
+        : QObject(parent)
+        , beeper_(beeper)
+        , written_(std::move(written))
+    {
+    }
+
+    void watch(QLineEdit* box)
+    {
+        box->setAcceptDrops(false);
+        box->setAttribute(Qt::WA_InputMethodEnabled, false);
+        box->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* box = qobject_cast<QLineEdit*>(watched);
+        if (!box)
+            return false;
+        switch (event->type()) {
+        case QEvent::KeyPress:
+            if (static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
+                paste(box, QGuiApplication::clipboard()->text(QClipboard::Clipboard));
+                return true;
+            }
+            return false;
+        case QEvent::MouseButtonRelease:
+            if (static_cast<QMouseEvent*>(event)->button() == Qt::MiddleButton
+                && QGuiApplication::clipboard()->supportsSelection()) {
+                box->deselect();
+                paste(box, QGuiApplication::clipboard()->text(QClipboard::Selection));
+                return true;
+            }
+            return false;
+        case QEvent::ContextMenu:
+            showMenu(box, static_cast<QContextMenuEvent*>(event)->globalPos());
+            return true;
+        case QEvent::InputMethod: {
+            auto* input = static_cast<QInputMethodEvent*>(event);
+            if (!input->commitString().isEmpty())
+                paste(box, input->commitString());
+            return true;
+        }
+        case QEvent::Drop:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+            event->ignore();
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    void paste(QLineEdit* box, const QString& text)
+    {
+        if (text.isEmpty() || box->isReadOnly())
+            return;
+        editor::KeyFilter filter = editor::KeyFilter::Any;
+        int limit = 0;
+        if (!boxRule(box, &filter, &limit))
+            return;
+        const bool typable = std::all_of(text.begin(), text.end(), [filter](QChar c) {
+            return c.unicode() >= 0x20 && editor::filterKey(filter, c) == editor::KeyVerdict::Accept;
+        });
+        const bool fits = limit == 0 || box->text().size() - box->selectedText().size() + text.size() <= limit;
+        if (!typable || !fits) {
+            beeper_->beep();
+            return;
+        }
+        box->insert(text);
+        written_(box);
+    }
+
+    // The box's own menu, its paste going through the same judgement.
+    void showMenu(QLineEdit* box, const QPoint& where)
+    {
+        QMenu* menu = box->createStandardContextMenu();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        // The toolkit names its entries only by their (translated) captions.
+        const QString pasteCaption = QCoreApplication::translate("QLineEdit", "&Paste");
+        for (QAction* action : menu->actions()) {
+            if (action->text().section(QLatin1Char('\t'), 0, 0) != pasteCaption)
+                continue;
+            action->setObjectName(QStringLiteral("edit-paste"));
+            QObject::disconnect(action, &QAction::triggered, nullptr, nullptr);
+            connect(action, &QAction::triggered, box,
+                    [this, box] { paste(box, QGuiApplication::clipboard()->text(QClipboard::Clipboard)); });
+        }
+        menu->popup(where);
+    }
+
+    Beeper* beeper_;
+    std::function<void(QLineEdit*)> written_;
+};
+
 } // namespace
 
 void TfrmMain::connectEditor()
@@ -67,6 +206,10 @@ void TfrmMain::connectEditor()
     for (QObject* watched : std::initializer_list<QObject*> { Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit9,
                                                               CheckListBox1 })
         watched->installEventFilter(this);
+    // Installed last, so it sees a paste before the key filter does.
+    auto* pasteGuard = new PasteGuard(seams_.beeper, [this](QLineEdit* box) { editorKeyReleased(box); }, this);
+    for (QLineEdit* box : { Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit9 })
+        pasteGuard->watch(box);
 
     // Change rules run for every change of the text, the program's own included.
     connect(Edit1, &QLineEdit::textChanged, this, guarded([this] { Edit1Change(); }));
@@ -122,25 +265,8 @@ bool TfrmMain::filterEditorKey(QObject* watched, QKeyEvent* event)
 
     editor::KeyFilter filter = editor::KeyFilter::Any;
     int limit = 0;
-    if (watched == Edit2) {
-        filter = editor::KeyFilter::Digits;
-        limit = editor::PrefixLimit;
-    } else if (watched == Edit3) {
-        filter = editor::KeyFilter::Digits;
-        limit = editor::CodeLimit;
-    } else if (watched == Edit5 || watched == Edit6) {
-        filter = editor::KeyFilter::Digits;
-        limit = editor::TimeLimit;
-    } else if (watched == Edit4) {
-        filter = editor::KeyFilter::LocalPrefix;
-        limit = editor::LocalPrefixLimit;
-    } else if (watched == Edit7) {
-        filter = editor::KeyFilter::Refuse;
-    } else if (watched == Edit9) {
-        filter = editor::KeyFilter::Line;
-    } else {
+    if (!boxRule(watched, &filter, &limit))
         return false;
-    }
     auto* box = static_cast<QLineEdit*>(watched);
 
     QChar typed;

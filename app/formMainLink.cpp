@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QSignalBlocker>
 #include <QSpinBox>
 
 #include <vector>
@@ -29,7 +30,13 @@ void TfrmMain::ButtonTransmitClick()
 
 void TfrmMain::Comm1RxChar(TCustomComm& sender, int count)
 {
-    Edit1->clear();
+    {
+        // Emptying the box is the display's reset, not the operator choosing
+        // a management: the grid's setting stays. A completed table sets the
+        // box again below, and that change writes the header as it should.
+        const QSignalBlocker quiet(Edit1);
+        Edit1->clear();
+    }
     Edit2->clear();
     Edit3->clear();
     Edit4->clear();

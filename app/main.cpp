@@ -4,11 +4,10 @@
 int main(int argc, char** argv)
 {
     TApplication app(argc, argv);
-    TApplication::setApplicationName(QStringLiteral("pradix"));
-    TApplication::setApplicationDisplayName(QStringLiteral("Pradix"));
     app.setHelpFile(QStringLiteral("Pradix.hlp"));
 
     Program program(realSeams());
+    app.setMainWindow(&program.frmMain);
     program.frmMain.show();
     return app.exec();
 }

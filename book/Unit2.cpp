@@ -33,6 +33,7 @@ TForm2::TForm2(BookHost& host, QWidget* parent)
     Label9->setObjectName(QStringLiteral("Label9"));
     Label9->setGeometry(0, 350, 610, 24);
     Label9->setAlignment(Qt::AlignCenter);
+    Label9->setTextFormat(Qt::PlainText);
     QFont status = font;
     status.setPixelSize(16);
     Label9->setFont(status);

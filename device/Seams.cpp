@@ -9,6 +9,9 @@
 
 namespace {
 
+// The title of the program's message boxes.
+const QString BoxTitle = QStringLiteral("Pradix");
+
 // "Dat Files|*.dat|All Files|*.*" becomes Qt's "Dat Files (*.dat);;All Files (*.*)".
 QString qtFilter(const QString& filter)
 {
@@ -40,20 +43,21 @@ QString runFileDialog(QWidget* parent, const QString& filter, const QString& suf
 void RealDialogs::information(QWidget* parent, const QString& text)
 {
     // A plain box: the text and OK, no icon.
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::NoIcon, BoxTitle, text, QMessageBox::Ok, parent);
     box.exec();
 }
 
 bool RealDialogs::question(QWidget* parent, const QString& text)
 {
-    return QMessageBox::question(parent, QApplication::applicationDisplayName(), text,
+    return QMessageBox::question(parent, BoxTitle, text,
                                  QMessageBox::Yes | QMessageBox::No)
         == QMessageBox::Yes;
 }
 
 void RealDialogs::error(QWidget* parent, const QString& text)
 {
-    QMessageBox::critical(parent, QApplication::applicationDisplayName(), text);
+    // Plain like every other message of the program.
+    information(parent, text);
 }
 
 QString RealDialogs::openFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix)

@@ -56,7 +56,7 @@ void HelpFile::parse(const QByteArray& content)
         t.text = t.text.trimmed();
 }
 
-QString findHelpFile(const QString& name)
+QStringList helpFolders()
 {
     // Next to the program in a build tree; beside it under share/ when it is
     // installed to another prefix than the one it was built for.
@@ -65,7 +65,12 @@ QString findHelpFile(const QString& name)
 #ifdef PRADIX_HELP_DIR
     folders << QStringLiteral(PRADIX_HELP_DIR);
 #endif
-    for (const QString& folder : folders) {
+    return folders;
+}
+
+QString findHelpFile(const QString& name)
+{
+    for (const QString& folder : helpFolders()) {
         const QString candidate = QDir(folder).filePath(name);
         if (QFile::exists(candidate))
             return candidate;

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QMap>
+#include <QStringList>
 #include <QString>
 
 class QObject;
@@ -45,6 +46,7 @@ private:
 
 // Where the program looks for its help file: next to the executable, then in
 // its install folder.
+QStringList helpFolders();
 QString findHelpFile(const QString& name);
 
 // The help window: the list of topics on the left, the chosen topic's text on the right.

@@ -107,6 +107,7 @@ void TALed::setColor(QColor& field, const QColor& value)
     field = value;
     LoadImages();
     setBlink(blink);
+    describe();
     repaint();
 }
 
@@ -125,6 +126,7 @@ void TALed::setValue(bool value)
     if (value == fValue)
         return;
     fValue = value;
+    describe();
     if (fValue) {
         ShowOn();
         if (fBlink)
@@ -133,6 +135,32 @@ void TALed::setValue(bool value)
         StopBlink();
         ShowOff();
     }
+}
+
+void TALed::setColorDescription(const QColor& color, const QString& text)
+{
+    for (auto& entry : fDescriptions) {
+        if (entry.first == color) {
+            entry.second = text;
+            describe();
+            return;
+        }
+    }
+    fDescriptions.append({ color, text });
+    describe();
+}
+
+void TALed::describe()
+{
+    // A blinking lamp is described by what it is, not by the phase it is in.
+    const QColor shown = fValue ? fTrueColor : fFalseColor;
+    QString text;
+    for (const auto& entry : fDescriptions) {
+        if (entry.first == shown)
+            text = entry.second;
+    }
+    if (text != accessibleDescription())
+        setAccessibleDescription(text);
 }
 
 void TALed::setBlink(bool value)

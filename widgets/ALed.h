@@ -5,6 +5,9 @@
 
 #include <QColor>
 #include <QImage>
+#include <QList>
+#include <QPair>
+#include <QString>
 #include <QWidget>
 
 #include <cstdint>
@@ -47,6 +50,11 @@ public:
     TLEDStyle LEDStyle() const { return fLEDStyle; }
     void setLEDStyle(TLEDStyle value);
 
+    // What a lens colour means to the operator. The lamp's accessible
+    // description follows the colour it shows, so a screen reader tells what
+    // the eye sees.
+    void setColorDescription(const QColor& color, const QString& text);
+
     // The image being shown: 0 the on image, 1 the off image.
     int CurrentImage() const { return fCurrent; }
     const QImage& OnImage() const { return fOnImage; }
@@ -75,6 +83,7 @@ private:
     void StartBlink();
     void StopBlink();
     void BlinkTick();
+    void describe();
 
     QImage fOnImage;
     QImage fOffImage;
@@ -87,4 +96,5 @@ private:
     bool fValue = false;
     int fCurrent = 1;
     bool fPressed = false;
+    QList<QPair<QColor, QString>> fDescriptions;
 };

@@ -230,3 +230,23 @@ TEST(Led, MouseEnterAndLeaveReachTheHandlers)
     EXPECT_EQ(enters, 1);
     EXPECT_EQ(leaves, 1);
 }
+
+TEST(ALedDescription, FollowsTheColourTheLampShows)
+{
+    TALed led;
+    led.setTrueColor(clRed);
+    led.setFalseColor(clGreen);
+    led.setColorDescription(clRed, QStringLiteral("occupato"));
+    led.setColorDescription(clGreen, QStringLiteral("libero"));
+    EXPECT_EQ(led.accessibleDescription(), QStringLiteral("libero"));
+    led.setFalseColor(clRed);
+    EXPECT_EQ(led.accessibleDescription(), QStringLiteral("occupato"));
+    led.setFalseColor(clSilver);
+    EXPECT_EQ(led.accessibleDescription(), QString()) << "a colour without a meaning says nothing";
+    // A lit, blinking lamp is described by its on colour whatever phase it is in.
+    led.setValue(true);
+    EXPECT_EQ(led.accessibleDescription(), QStringLiteral("occupato"));
+    led.setValue(false);
+    led.setColorDescription(clSilver, QStringLiteral("spento"));
+    EXPECT_EQ(led.accessibleDescription(), QStringLiteral("spento"));
+}
