@@ -351,3 +351,69 @@ TEST(WindowLifetime, ClosingTheMainWindowEndsTheProgramWithTheHelpOpen)
     app()->setMainWindow(nullptr);
     EXPECT_EQ(status, 0) << "the program went on after its main window closed";
 }
+
+// On a real X display (run under Xvfb by the test command): what the window
+// manager is told and what the middle mouse button pastes.
+namespace {
+
+bool onX11()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+QString windowNameOnDisplay(QWidget& window)
+{
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"),
+                { QStringLiteral("-id"), QString::number(window.winId()), QStringLiteral("_NET_WM_NAME") });
+    if (!xprop.waitForFinished(20000))
+        return QStringLiteral("(xprop did not answer)");
+    // _NET_WM_NAME(UTF8_STRING) = "caption"
+    const QString out = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+    const int from = out.indexOf(QLatin1Char('"'));
+    return from < 0 ? out : out.mid(from + 1).chopped(1);
+}
+
+} // namespace
+
+TEST(OnScreen, WindowTitlesAreTheCaptions)
+{
+    if (!onX11())
+        GTEST_SKIP() << "needs an X display (the test command runs it under Xvfb)";
+    Fixture f;
+    f.window.show();
+    f.form2.show();
+    app()->showHelp(6);
+    for (QWidget* window : std::initializer_list<QWidget*> { &f.window, &f.form2, app()->helpViewer() })
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    QApplication::sync();
+    EXPECT_EQ(windowNameOnDisplay(f.window), QStringLiteral("Varnholtica Kolvar22 Programmer"));
+    EXPECT_EQ(windowNameOnDisplay(f.form2), QStringLiteral("Rubrica"));
+    EXPECT_EQ(windowNameOnDisplay(*app()->helpViewer()), QStringLiteral("Guida di Pradix"));
+    app()->helpViewer()->close();
+}
+
+TEST(OnScreen, TheMiddleButtonPastesOnlyWhatTheKeyFilterLetsThrough)
+{
+    if (!onX11())
+        GTEST_SKIP() << "needs an X display (the test command runs it under Xvfb)";
+    Fixture f;
+    TfrmMain& w = f.window;
+    showActive(w);
+    chooseKolvar22(w);
+    auto* code = child<QLineEdit>(w, "Edit3");
+    erase(code);
+    const int beeps = f.beeper.beeps;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    ASSERT_TRUE(clipboard->supportsSelection());
+
+    clipboard->setText(QStringLiteral("10x5"), QClipboard::Selection);
+    QTest::mouseClick(code, Qt::MiddleButton, Qt::NoModifier, code->rect().center());
+    EXPECT_EQ(code->text(), QString());
+    EXPECT_EQ(f.beeper.beeps, beeps + 1);
+
+    clipboard->setText(QStringLiteral("1055"), QClipboard::Selection);
+    QTest::mouseClick(code, Qt::MiddleButton, Qt::NoModifier, code->rect().center());
+    EXPECT_EQ(code->text(), QStringLiteral("1055"));
+    EXPECT_EQ(editortest::rowText(gridOf(w), 2, 7, 14), QStringLiteral("1055****"));
+}
