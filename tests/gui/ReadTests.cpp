@@ -319,11 +319,11 @@ TEST(Read, CancellaClearsEverythingAndLeavesNoModel)
     f.pressRead();
     ASSERT_TRUE(f.line.send(QByteArray("U12345", 6)));
     ASSERT_TRUE(f.waitPosition(6));
-    // Each receive event empties the header and prefix boxes; the emptied
-    // management box writes manual management into the header row.
+    // Each receive event empties the header and prefix boxes; emptying the
+    // management box leaves the box's automatic management in the header row.
     EXPECT_EQ(ui.Edit1->text(), QString());
     EXPECT_EQ(ui.Edit4->text(), QString());
-    EXPECT_EQ(w.grid().cell(3, 1), QStringLiteral("M"));
+    EXPECT_EQ(w.grid().cell(3, 1), QStringLiteral("A"));
     EXPECT_EQ(ui.SpinEdit1->value(), 1);
     EXPECT_EQ(ui.Edit2->text(), QStringLiteral("39"));
 
