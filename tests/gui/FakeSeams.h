@@ -5,7 +5,9 @@
 #include "tests/gui/Controls.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <functional>
 #include <string>
@@ -117,11 +119,37 @@ public:
     ClockReading reading { 0, 7, 7 };
 };
 
+// The program works in the folder it was started in (the address book lives
+// there): each test gets a fresh one, and the one before is put back after.
+class ScratchFolder
+{
+public:
+    ScratchFolder()
+        : previous_(QDir::currentPath())
+    {
+        if (folder_.isValid())
+            QDir::setCurrent(folder_.path());
+    }
+    ~ScratchFolder() { QDir::setCurrent(previous_); }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    bool ok() const { return folder_.isValid() && QDir::currentPath() == QDir(folder_.path()).canonicalPath(); }
+    QString path() const { return folder_.path(); }
+    QString file(const QString& name) const { return folder_.filePath(name); }
+
+private:
+    QString previous_;
+    QTemporaryDir folder_;
+};
+
 // The program's two windows, built by the program's own start-up on fake
-// seams, and their controls found by name.
+// seams in a folder of their own, and their controls found by name.
 struct Fixture
 {
     Seams seams() { return { &dialogs, &pacer, &beeper, &clock }; }
+
+    ScratchFolder folder;
 
     FakeDialogs dialogs;
     FakePacer pacer;
