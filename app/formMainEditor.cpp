@@ -451,13 +451,11 @@ void TfrmMain::Button6Click()
     // The boxes, the selector and the check marks keep what they show until
     // the operator selects an association.
     const editor::LoadResult result = editor::loadTableFile(grid_, path);
-    if (result.status == editor::LoadResult::Status::OpenFailed) {
+    if (!result.loaded()) {
         seams_.dialogs->error(this, editor::loadFailedMessage(path, result));
         return;
     }
     const codec::Model model = codec::modelOf(grid_);
     if (model != codec::Model::None)
         selectModel(model);
-    if (!result.loaded())
-        seams_.dialogs->error(this, editor::loadFailedMessage(path, result));
 }

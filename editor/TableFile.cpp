@@ -1,6 +1,7 @@
 #include "editor/TableFile.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QFileInfo>
 #include <QDir>
 #include <QIODevice>
@@ -22,45 +23,46 @@ constexpr char EndOfFile = 0x1A;
 // picture chosen by mistake) is still read in bounded pieces.
 constexpr int LongestLine = 4096;
 
-// Reads a device in chunks, with look-ahead, and remembers whether it failed.
+// The most a table file can hold that the reader ever looks at: 128 lines
+// of at most LongestLine bytes and their LF. Anything beyond is never read,
+// so a huge file chosen by mistake costs no more than this.
+constexpr qint64 LongestTableFile = qint64(TableFileLines) * (LongestLine + 1);
+
+// Reads the device to its end, or up to what a table file can hold. False
+// when the device failed part-way: what was read then is not a table.
+bool readWhole(QIODevice& device, QByteArray& bytes)
+{
+    bytes.clear();
+    char chunk[4096];
+    while (bytes.size() < LongestTableFile) {
+        const qint64 n = device.read(chunk, std::min<qint64>(sizeof chunk, LongestTableFile - bytes.size()));
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        bytes.append(chunk, int(n));
+    }
+    return true;
+}
+
+// Walks the bytes of a table file with look-ahead.
 class ByteReader
 {
 public:
-    explicit ByteReader(QIODevice& device)
-        : device_(device)
+    explicit ByteReader(const QByteArray& bytes)
+        : bytes_(bytes)
     {
     }
 
-    // True when at least `count` bytes are available from the current position.
-    bool have(int count)
-    {
-        while (buffer_.size() - pos_ < count && !ended_) {
-            if (pos_ > 0) {
-                buffer_.remove(0, pos_);
-                pos_ = 0;
-            }
-            char chunk[4096];
-            const qint64 n = device_.read(chunk, sizeof chunk);
-            if (n < 0)
-                failed_ = true;
-            if (n <= 0)
-                ended_ = true;
-            else
-                buffer_.append(chunk, int(n));
-        }
-        return buffer_.size() - pos_ >= count;
-    }
+    // True when at least `count` bytes are left from the current position.
+    bool have(int count) const { return bytes_.size() - pos_ >= count; }
     // Byte at `offset` from the current position; have(offset + 1) first.
-    char at(int offset) const { return buffer_.at(pos_ + offset); }
+    char at(int offset) const { return bytes_.at(pos_ + offset); }
     void skip(int count) { pos_ += count; }
-    bool failed() const { return failed_; }
 
 private:
-    QIODevice& device_;
-    QByteArray buffer_;
-    int pos_ = 0;
-    bool ended_ = false;
-    bool failed_ = false;
+    const QByteArray& bytes_;
+    qsizetype pos_ = 0;
 };
 
 void putLine(TableGrid& grid, int row, const char* bytes, int count)
@@ -77,12 +79,19 @@ QString systemText(const QFileDevice& file)
     return text.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(text);
 }
 
-bool isPipeOrSocket(const QString& path)
+// What a path names, links followed.
+enum class FileKind { FileOrNothing, Folder, CharDevice, Other };
+
+FileKind fileKind(const QString& path)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || S_ISREG(st.st_mode))
+        return FileKind::FileOrNothing;
+    if (S_ISDIR(st.st_mode))
+        return FileKind::Folder;
+    if (S_ISCHR(st.st_mode))
+        return FileKind::CharDevice;
+    return FileKind::Other; // a pipe, a socket, a disk
 }
 
 // Why a file could not be opened, in the operator's words.
@@ -150,9 +159,12 @@ QByteArray tableFileBytes(const TableGrid& grid, std::vector<int>* replacedRows)
     return bytes;
 }
 
-int readTableLines(QIODevice& device, TableGrid& grid, bool* readError)
+namespace {
+
+// Puts the lines of a table file into grid rows 1, 2, ...; returns how many.
+int putTableLines(const QByteArray& bytes, TableGrid& grid)
 {
-    ByteReader in(device);
+    ByteReader in(bytes);
     int row = TableGrid::FirstDataRow;
     for (; row <= TableGrid::LastDataRow; ++row) {
         if (!in.have(1) || in.at(0) == EndOfFile)
@@ -183,9 +195,18 @@ int readTableLines(QIODevice& device, TableGrid& grid, bool* readError)
             --length;
         putLine(grid, row, line, std::min(length, TableFileLineLength));
     }
-    if (readError)
-        *readError = in.failed();
     return row - TableGrid::FirstDataRow;
+}
+
+} // namespace
+
+int readTableLines(QIODevice& device, TableGrid& grid, bool* readError)
+{
+    QByteArray bytes;
+    const bool whole = readWhole(device, bytes);
+    if (readError)
+        *readError = !whole;
+    return whole ? putTableLines(bytes, grid) : 0;
 }
 
 SaveResult saveTableFile(const TableGrid& grid, const QString& path)
@@ -193,24 +214,54 @@ SaveResult saveTableFile(const TableGrid& grid, const QString& path)
     SaveResult result;
     const QByteArray bytes = tableFileBytes(grid, &result.replacedRows);
 
-    QFile file(path);
-    // Opening a pipe for writing would wait for a reader with the window frozen.
-    if (isPipeOrSocket(path)) {
+    const FileKind kind = fileKind(path);
+    // Opening a pipe for writing would wait for a reader with the window
+    // frozen, and a disk is no place for a table.
+    if (kind == FileKind::Other) {
         result.status = SaveResult::Status::CreateFailed;
         result.reason = QStringLiteral("non è un file");
         return result;
     }
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (kind == FileKind::Folder) {
+        result.status = SaveResult::Status::CreateFailed;
+        result.reason = QStringLiteral("è una cartella");
+        return result;
+    }
+
+    if (kind == FileKind::CharDevice) {
+        // A device cannot be replaced: the bytes go straight to it.
+        QFile device(path);
+        if (!device.open(QIODevice::WriteOnly)) {
+            result.status = SaveResult::Status::CreateFailed;
+            result.reason = openReason(path, device, true);
+            return result;
+        }
+        const bool written = device.write(bytes) == bytes.size() && device.flush();
+        const QString detail = systemText(device);
+        device.close();
+        if (!written || device.error() != QFileDevice::NoError) {
+            result.status = SaveResult::Status::WriteFailed;
+            result.partial = true;
+            result.reason = QStringLiteral("errore di scrittura") + (detail.isEmpty() ? systemText(device) : detail);
+        }
+        return result;
+    }
+
+    // The new table is written aside and takes the old one's place only when
+    // it is complete: a full disk or a vanished stick leaves the operator's
+    // previous table as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
         result.status = SaveResult::Status::CreateFailed;
         result.reason = openReason(path, file, true);
         return result;
     }
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    const QString detail = systemText(file);
-    file.close();
-    if (!written || file.error() != QFileDevice::NoError) {
+    // Flushed here, not left to commit(): this Qt's commit() ignores a
+    // failure of its final flush and puts a cut-off file in the old one's place.
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
+        // Not committed: the file aside goes away with `file`.
         result.status = SaveResult::Status::WriteFailed;
-        result.reason = QStringLiteral("errore di scrittura") + (detail.isEmpty() ? systemText(file) : detail);
+        result.reason = QStringLiteral("errore di scrittura") + systemText(file);
     }
     return result;
 }
@@ -232,13 +283,16 @@ LoadResult loadTableFile(TableGrid& grid, const QString& path)
         return result;
     }
 
-    grid.fillData(QString(QChar(0)));
-    bool failed = false;
-    result.linesRead = readTableLines(file, grid, &failed);
-    if (failed) {
+    // The whole file first: a stick or a share that fails part-way must not
+    // leave the grid half old table, half new.
+    QByteArray bytes;
+    if (!readWhole(file, bytes)) {
         result.status = LoadResult::Status::ReadFailed;
         result.reason = QStringLiteral("errore di lettura") + systemText(file);
+        return result;
     }
+    grid.fillData(QString(QChar(0)));
+    result.linesRead = putTableLines(bytes, grid);
     return result;
 }
 
@@ -248,10 +302,13 @@ QString saveFailedMessage(const QString& path, const SaveResult& result)
     if (result.status == SaveResult::Status::CreateFailed)
         return QStringLiteral("Impossibile creare il file \"%1\": %2.\nLa tabella non è stata salvata.")
             .arg(name, result.reason);
-    return QStringLiteral("Impossibile scrivere il file \"%1\": %2.\nIl file è incompleto: la tabella non è stata salvata.")
+    if (result.partial)
+        return QStringLiteral("Impossibile scrivere il file \"%1\": %2.\nIl file è incompleto: la tabella non è stata salvata.")
+            .arg(name, result.reason);
+    return QStringLiteral("Impossibile scrivere il file \"%1\": %2.\nLa tabella non è stata salvata; "
+                          "il file, se esisteva già, è rimasto com'era.")
         .arg(name, result.reason);
 }
-
 QString replacedCellsMessage(const std::vector<int>& rows)
 {
     return QStringLiteral("La tabella è stata salvata, ma alcune celle non contenevano esattamente un carattere "
@@ -266,9 +323,8 @@ QString loadFailedMessage(const QString& path, const LoadResult& result)
     if (result.status == LoadResult::Status::OpenFailed)
         return QStringLiteral("Impossibile aprire il file \"%1\": %2.\nLa tabella non è stata modificata.")
             .arg(name, result.reason);
-    return QStringLiteral("Lettura del file \"%1\" interrotta: %2.\nSono state caricate solo le prime %3 righe.")
-        .arg(name, result.reason)
-        .arg(result.linesRead);
+    return QStringLiteral("Lettura del file \"%1\" interrotta: %2.\nLa tabella non è stata modificata.")
+        .arg(name, result.reason);
 }
 
 } // namespace editor

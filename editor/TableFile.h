@@ -26,9 +26,11 @@ struct SaveResult
     enum class Status {
         Saved,
         CreateFailed, // the file could not be created: nothing was written
-        WriteFailed,  // created, but not written whole: its content is not to be trusted
+        WriteFailed,  // not written whole: a file keeps what it held before
     };
     Status status = Status::Saved;
+    // The bytes went straight to a device (not a file) and stopped part-way.
+    bool partial = false;
     QString reason; // why it failed, for the operator (Italian)
     // Grid rows (1 = header, n + 1 = association n) with a cell that did not
     // hold exactly one character of one byte, and so was saved as one
@@ -43,7 +45,7 @@ struct LoadResult
     enum class Status {
         Loaded,
         OpenFailed, // the grid was not touched
-        ReadFailed, // the file broke off: the rows read so far are in the grid
+        ReadFailed, // the file broke off: the grid was not touched either
     };
     Status status = Status::Loaded;
     QString reason;
@@ -56,20 +58,24 @@ struct LoadResult
 // byte are added to `replacedRows` (when given), each once, in order.
 QByteArray tableFileBytes(const TableGrid& grid, std::vector<int>* replacedRows = nullptr);
 
-// Reads lines into grid rows 1, 2, ... until the device ends, a line starts
-// with the byte 0x1A, or 128 lines are read; later lines are ignored. A line
+// Reads the device whole first (no further than a table file can reach),
+// then puts its lines into grid rows 1, 2, ... until the bytes end, a line
+// starts with the byte 0x1A, or 128 lines are read; later lines are ignored. A line
 // of 26 bytes and CR LF is taken as it stands, whatever its bytes; any other
 // line runs to the next LF (a CR before it is the line end, not a cell), and
 // only its first 26 bytes count. Cells a line does not reach get the code 0.
 // Returns the number of lines read; `readError` tells whether the device
-// failed part-way.
+// failed part-way, and then the grid was not touched.
 int readTableLines(QIODevice& device, TableGrid& grid, bool* readError = nullptr);
 
-// Creates (or replaces) `path` with the grid's table.
+// Creates (or replaces) `path` with the grid's table. A file is written aside
+// and replaces the old one only when complete; a character device is written
+// directly.
 SaveResult saveTableFile(const TableGrid& grid, const QString& path);
 
-// Opens `path` first: if it cannot be opened the grid is left as it was.
-// Otherwise every data cell is set to the code 0 and the lines are read in.
+// Opens and reads `path` whole first: if it cannot be opened or read the grid
+// is left as it was. Otherwise every data cell is set to the code 0 and the
+// lines are put in.
 LoadResult loadTableFile(TableGrid& grid, const QString& path);
 
 // Texts for the operator.

@@ -9,6 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 using editor::LoadResult;
 using editor::SaveResult;
 
@@ -41,6 +47,80 @@ bool rowHoldsCodeZero(const TableGrid& grid, int row, int first = 1)
             return false;
     return true;
 }
+
+bool isCharDevice(const char* path)
+{
+    struct stat st {};
+    return ::stat(path, &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+// Runs `f` while this process may not make any file larger than `bytes`,
+// as on a disk that is full beyond that point.
+template <typename F>
+auto writingAtMost(rlim_t bytes, F&& f)
+{
+    rlimit saved {};
+    EXPECT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved;
+    limit.rlim_cur = bytes;
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    auto result = f();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    return result;
+}
+
+// Gives `good` bytes, then fails like a stick pulled out half-way.
+class FailingDevice : public QIODevice
+{
+public:
+    explicit FailingDevice(QByteArray good)
+        : good_(std::move(good))
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        if (at_ >= good_.size())
+            return -1;
+        const qint64 n = std::min<qint64>(std::min<qint64>(maxSize, 100), good_.size() - at_);
+        std::memcpy(data, good_.constData() + at_, size_t(n));
+        at_ += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray good_;
+    qint64 at_ = 0;
+};
+
+// Never ends: a device chosen by mistake, or a file far larger than a table.
+class EndlessDevice : public QIODevice
+{
+public:
+    explicit EndlessDevice(char fill)
+        : fill_(fill)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    qint64 served = 0;
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        std::memset(data, fill_, size_t(maxSize));
+        served += maxSize;
+        return maxSize;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    char fill_;
+};
 
 class TableFileTest : public ::testing::Test
 {
@@ -205,18 +285,20 @@ TEST_F(TableFileTest, UnopenableFileLeavesTheGridAsItWas)
     }
 }
 
-TEST_F(TableFileTest, ReadFailureKeepsWhatWasReadAndSaysSo)
+TEST_F(TableFileTest, ReadFailureLeavesTheGridAsItWasAndSaysSo)
 {
     // Reading the start of a process's own memory fails at once.
     if (!QFile::exists(QStringLiteral("/proc/self/mem")))
         GTEST_SKIP() << "no /proc";
     TableGrid grid = freshGrid();
+    setRowText(grid, 1, QStringLiteral("U#A#"));
+    const TableGrid before = grid;
     const LoadResult result = editor::loadTableFile(grid, QStringLiteral("/proc/self/mem"));
     ASSERT_EQ(result.status, LoadResult::Status::ReadFailed) << result.reason.toStdString();
-    EXPECT_EQ(result.linesRead, 0);
-    EXPECT_TRUE(rowHoldsCodeZero(grid, 1));
-    EXPECT_TRUE(editor::loadFailedMessage(QStringLiteral("/proc/self/mem"), result)
-                    .contains(QStringLiteral("interrotta")));
+    EXPECT_TRUE(grid.dataEquals(before));
+    const QString message = editor::loadFailedMessage(QStringLiteral("/proc/self/mem"), result);
+    EXPECT_TRUE(message.contains(QStringLiteral("interrotta"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("non è stata modificata"))) << message.toStdString();
 }
 
 TEST_F(TableFileTest, SaveFailuresAreReported)
@@ -238,6 +320,38 @@ TEST_F(TableFileTest, SaveFailuresAreReported)
         EXPECT_TRUE(editor::saveFailedMessage(QStringLiteral("/dev/full"), result)
                         .contains(QStringLiteral("incompleto")));
     }
+
+    // A device cannot be replaced by a file: the bytes go to it directly.
+    if (QFile::exists(QStringLiteral("/dev/null"))) {
+        EXPECT_TRUE(editor::saveTableFile(grid, QStringLiteral("/dev/null")).saved());
+        EXPECT_TRUE(isCharDevice("/dev/null"));
+    }
+}
+
+TEST_F(TableFileTest, SaveThatCannotCompleteKeepsTheOldFile)
+{
+    TableGrid old = freshGrid();
+    setRowText(old, 1, QStringLiteral("U#A#0461#-----B0"));
+    setRowText(old, 2, sampleKolvar22);
+    const QString target = path("box.dat");
+    ASSERT_TRUE(editor::saveTableFile(old, target).saved());
+    const QByteArray oldBytes = fileBytes(target);
+
+    // A disk that fills up after the first kilobyte of the new table.
+    TableGrid next = freshGrid();
+    setRowText(next, 1, QStringLiteral("Y#M#"));
+    const SaveResult result = writingAtMost(1024, [&] { return editor::saveTableFile(next, target); });
+    EXPECT_EQ(result.status, SaveResult::Status::WriteFailed);
+    EXPECT_FALSE(result.partial);
+    EXPECT_EQ(fileBytes(target), oldBytes);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("box.dat") })
+        << "nothing of the failed save is left behind";
+    EXPECT_TRUE(editor::saveFailedMessage(target, result).contains(QStringLiteral("rimasto com'era")));
+
+    // A longer file than the table is replaced whole, not overwritten from the start.
+    writeFile(target, QByteArray(5000, 'x'));
+    ASSERT_TRUE(editor::saveTableFile(next, target).saved());
+    EXPECT_EQ(fileBytes(target), editor::tableFileBytes(next));
 }
 
 TEST_F(TableFileTest, CellsNotOneByteAreReplacedAndNamed)
@@ -274,4 +388,29 @@ TEST(TableFileLines, ReadsFromAnyDevice)
     EXPECT_FALSE(failed);
     EXPECT_EQ(rowText(grid, 1), QString(26, QLatin1Char('x')));
     EXPECT_EQ(rowText(grid, 2), QString(26, QLatin1Char('-'))); // not reached, not touched
+}
+
+TEST(TableFileLines, DeviceFailingPartWayLeavesTheGridAlone)
+{
+    QByteArray good;
+    for (int i = 0; i < 5; ++i)
+        good += line(QByteArray(26, char('a' + i)));
+    FailingDevice device(good);
+    TableGrid grid = freshGrid();
+    bool failed = false;
+    EXPECT_EQ(editor::readTableLines(device, grid, &failed), 0);
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(grid.dataEquals(freshGrid())) << rowText(grid, 1).toStdString();
+}
+
+TEST(TableFileLines, EndlessDeviceIsReadOnlyAsFarAsATableReaches)
+{
+    // Lines with no line end: each row takes the longest line the reader allows.
+    EndlessDevice device('7');
+    TableGrid grid = freshGrid();
+    bool failed = true;
+    EXPECT_EQ(editor::readTableLines(device, grid, &failed), 128);
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(rowText(grid, 128), QString(26, QLatin1Char('7')));
+    EXPECT_LE(device.served, 1024 * 1024);
 }
