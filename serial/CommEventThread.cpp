@@ -5,6 +5,7 @@
 #include <QMetaObject>
 
 #include <cerrno>
+#include <chrono>
 #include <thread>
 
 #include <fcntl.h>
@@ -21,6 +22,8 @@ constexpr std::uint32_t lineEvents = EV_BREAK | EV_CTS | EV_DSR | EV_ERR | EV_RI
 constexpr int lineSampleMs = 20;
 // The output queue has none either; it is sampled only between a write and its draining.
 constexpr int txSampleMs = 10;
+
+std::atomic<TCommEventThread::WaitFunction> waitForTesting{nullptr};
 
 // Keys of the two descriptors in the epoll set.
 constexpr std::uint64_t wakeKey = 1;
@@ -117,8 +120,13 @@ std::shared_ptr<TCommEventThread> TCommEventThread::create(int device, std::uint
 }
 
 TCommEventThread::TCommEventThread(Private, std::uint32_t mask, QObject* target)
-    : fMask(mask), fTarget(target)
+    : fMask(mask), fWait(waitForTesting.load() ? waitForTesting.load() : &epoll_wait), fTarget(target)
 {
+}
+
+void TCommEventThread::setWaitForTesting(WaitFunction wait)
+{
+    waitForTesting = wait;
 }
 
 TCommEventThread::~TCommEventThread()
@@ -188,6 +196,7 @@ void TCommEventThread::armTxEmpty()
 void TCommEventThread::run()
 {
     bool deviceWatched = true;
+    int failures = 0;
     LineSampler lines;
     if (fMask & lineEvents)
         lines.start(fDevice);
@@ -200,12 +209,21 @@ void TCommEventThread::run()
             timeout = lineSampleMs;
 
         epoll_event events[2];
-        const int n = epoll_wait(fPollFd, events, 2, timeout);
+        const int n = fWait(fPollFd, events, 2, timeout);
         if (n < 0) {
-            if (errno == EINTR)
+            const int error = errno;
+            if (error == EINTR)
                 continue;
-            break; // the set itself is broken: no more events can be seen
+            // A passing shortage is waited out; a wait that keeps failing would leave the port
+            // open but deaf, so the operator hears of it once and the port is closed.
+            if (++failures < WaitFailuresInARow) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(WaitRetryPauseMs));
+                continue;
+            }
+            handOver(0, error);
+            break;
         }
+        failures = 0;
         if (fTerminated)
             break;
 
@@ -254,7 +272,7 @@ void TCommEventThread::run()
     fFinished = true;
 }
 
-void TCommEventThread::handOver(std::uint32_t mask)
+void TCommEventThread::handOver(std::uint32_t mask, int waitError)
 {
     std::unique_lock<std::mutex> lock(fMutex);
     if (fTerminated)
@@ -265,11 +283,11 @@ void TCommEventThread::handOver(std::uint32_t mask)
     // away right after it (Qt drops calls queued for a deleted object).
     auto self = shared_from_this();
     QMetaObject::invokeMethod(
-        fTarget, [self, mask] { self->deliver(mask); }, Qt::QueuedConnection);
+        fTarget, [self, mask, waitError] { self->deliver(mask, waitError); }, Qt::QueuedConnection);
     fDone.wait(lock, [this] { return fHandOverDone || fTerminated; });
 }
 
-void TCommEventThread::deliver(std::uint32_t mask)
+void TCommEventThread::deliver(std::uint32_t mask, int waitError)
 {
     // Releases the waiting thread when the handlers have returned, also by an exception, which
     // goes on to the application's error hook.
@@ -287,7 +305,13 @@ void TCommEventThread::deliver(std::uint32_t mask)
         }
     } release{*this};
 
-    if (fTerminated || !OnSignal)
+    if (fTerminated)
         return;
-    OnSignal(*this, mask);
+    if (waitError != 0) {
+        if (OnWaitFailed)
+            OnWaitFailed(*this, waitError);
+        return;
+    }
+    if (OnSignal)
+        OnSignal(*this, mask);
 }

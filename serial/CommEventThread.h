@@ -14,6 +14,8 @@
 #include <memory>
 #include <mutex>
 
+struct epoll_event;
+
 class TCommEventThread : public std::enable_shared_from_this<TCommEventThread>
 {
     struct Private
@@ -33,6 +35,17 @@ public:
 
     // Where each event is handed (user-interface thread only). Unbound: the event is dropped.
     std::function<void(TCommEventThread& sender, std::uint32_t mask)> OnSignal;
+    // Where the thread says, once, that its wait for line events kept failing (errno of the last
+    // failure); the thread has ended and the port hears nothing more (user-interface thread).
+    std::function<void(TCommEventThread& sender, int error)> OnWaitFailed;
+
+    // A failed wait is tried again after a short pause; this many failures in a row end it.
+    static constexpr int WaitFailuresInARow = 10;
+    static constexpr int WaitRetryPauseMs = 10;
+    // Test seam: the wait of the threads started from now on (epoll_wait's arguments and result);
+    // null for epoll_wait itself.
+    using WaitFunction = int (*)(int pollFd, epoll_event* events, int maxEvents, int timeoutMs);
+    static void setWaitForTesting(WaitFunction wait);
 
     // Wakes the thread and marks it terminated; returns at once. A hand-over that has not run
     // yet will do nothing, and a thread blocked in a hand-over is released.
@@ -58,11 +71,12 @@ public:
 private:
     bool setUp(int device);
     void run();
-    void handOver(std::uint32_t mask);
-    void deliver(std::uint32_t mask);
+    void handOver(std::uint32_t mask, int waitError = 0);
+    void deliver(std::uint32_t mask, int waitError);
     void wake();
 
     const std::uint32_t fMask;
+    const WaitFunction fWait;
     QObject* const fTarget; // the port; it stops the thread before it goes away
     int fDevice = -1;
     int fWakeFd = -1;

@@ -57,6 +57,7 @@ const char* const msgWrite = "Write error";
 const char* const msgRead = "Read error";
 const char* const msgEscape = "EscapeCommFunction failure";
 const char* const msgNotOpen = "Port not open, unable to complete operation";
+const char* const msgWait = "Error waiting for port events";
 
 using Clock = std::chrono::steady_clock;
 
@@ -384,6 +385,18 @@ void TCustomComm::Open()
             reportEscaped();
         }
     };
+    // A monitor that can no longer wait leaves the port deaf: it is closed, and the operator
+    // hears of it the same way.
+    thread->OnWaitFailed = [this](TCommEventThread& sender, int error) {
+        if (fEventThread.get() != &sender)
+            return;
+        Close();
+        try {
+            RaiseCommError(QString::fromLatin1(msgWait), error);
+        } catch (...) {
+            reportEscaped();
+        }
+    };
 
     UpdateCommTimeouts();
     UpdateDataControlBlock();
@@ -605,16 +618,17 @@ void TCustomComm::UpdateDataControlBlock()
     if (d.fOutX && d.XonChar == d.XoffChar)
         RaiseCommError(msg, EINVAL);
 
-    // Options. Parity errors are always counted (OnError); with coErrorChar they also replace the
-    // byte, which the driver can do only with the code 0. The driver cannot follow DSR or drop
-    // NUL bytes; it always keeps sending after it has sent XOFF.
+    // Options. Parity errors are always counted (OnError); coParityCheck also has the driver
+    // check the parity of what arrives, and then a byte received with a parity error is read as
+    // the code 0: coErrorChar can ask for no other replacement. The driver cannot follow DSR or
+    // drop NUL bytes; it always keeps sending after it has sent XOFF.
     d.fParity = fOptions.contains(coParityCheck);
     d.fErrorChar = fOptions.contains(coErrorChar);
     d.fTXContinueOnXoff = fOptions.contains(coIgnoreXOff);
     if (fOptions.contains(coDsrSensitivity) || fOptions.contains(coNullStrip))
         RaiseCommError(msg, EINVAL);
-    if (d.fParity && d.fErrorChar) {
-        if (d.ErrorChar != 0)
+    if (d.fParity) {
+        if (d.fErrorChar && d.ErrorChar != 0)
             RaiseCommError(msg, EINVAL);
         t.c_iflag |= INPCK;
     }

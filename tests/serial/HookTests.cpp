@@ -13,8 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+
+#include <sys/epoll.h>
 
 namespace {
 
@@ -181,6 +184,80 @@ TEST(Guard, SlotsTakeTheSignalsArgumentsAndReportWhatEscapes)
     EXPECT_EQ(hookApp()->messages, QStringList { QStringLiteral("Serial error: Read error (Error: 5) ") });
     EXPECT_EQ(hookApp()->otherErrors, 1);
     EXPECT_EQ(hookApp()->throughToolkit, 0);
+}
+
+namespace {
+
+// A wait for line events that fails `failWaits` times with EBADF, then works.
+std::atomic<int> failWaits{0};
+
+int failingWait(int pollFd, epoll_event* events, int maxEvents, int timeoutMs)
+{
+    if (failWaits.fetch_sub(1) > 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return epoll_wait(pollFd, events, maxEvents, timeoutMs);
+}
+
+class BrokenWait : public HandlerError
+{
+protected:
+    void SetUp() override
+    {
+        HandlerError::SetUp();
+        TCommEventThread::setWaitForTesting(&failingWait);
+    }
+    void TearDown() override
+    {
+        TCommEventThread::setWaitForTesting(nullptr);
+        HandlerError::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_F(BrokenWait, PassingFailuresAreRetried)
+{
+    failWaits = TCommEventThread::WaitFailuresInARow - 1;
+    int calls = 0;
+    port.OnRxChar = [&](TCustomComm& sender, int count) {
+        ++calls;
+        char buf[64];
+        sender.Read(buf, std::min(count, int(sizeof buf)));
+    };
+    port.Open();
+    ASSERT_TRUE(pty.send("x"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls == 1; }, waitMs));
+    EXPECT_TRUE(port.Enabled());
+    EXPECT_TRUE(hookApp()->messages.isEmpty());
+    port.Close();
+}
+
+TEST_F(BrokenWait, LastingFailureIsToldOnceAndClosesThePort)
+{
+    failWaits = 1 << 30;
+    bool openInHook = true;
+    hookApp()->onError = [&] { openInHook = port.Enabled(); };
+    port.OnRxChar = [&](TCustomComm&, int) { ADD_FAILURE() << "no event can be seen"; };
+    port.Open();
+    auto thread = port.EventThread();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !hookApp()->messages.isEmpty(); }, waitMs));
+    EXPECT_FALSE(openInHook);
+    EXPECT_FALSE(port.Enabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return thread->finished(); }, waitMs));
+    QTest::qWait(100);
+    EXPECT_EQ(hookApp()->messages,
+              QStringList{QStringLiteral("Serial error: Error waiting for port events (Error: 9) ")});
+
+    // Once the wait works again, so does the port.
+    failWaits = 0;
+    int calls = 0;
+    port.OnRxChar = [&](TCustomComm&, int) { ++calls; };
+    port.Open();
+    ASSERT_TRUE(pty.send("x"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls >= 1; }, waitMs));
+    port.Close();
 }
 
 int main(int argc, char** argv)
