@@ -40,20 +40,35 @@ std::vector<std::uint8_t> table(std::uint8_t first)
 
 TEST(ReceiveBuffer, TableIsRecognisedAtItsLastByteWhateverTheChunks)
 {
-    for (const int chunk : { 1, 7, 2067, 2068 }) {
+    // Every chunk size a receive event can bring, up to the table and one byte beyond it in one.
+    std::vector<std::uint8_t> bytes = table('U');
+    for (size_t i = 1; i < bytes.size(); ++i)
+        bytes[i] = std::uint8_t(i * 7 + i / 256);
+    const std::vector<std::uint8_t> image = bytes;
+    bytes.push_back('Q'); // one byte beyond the table
+    for (int chunk = 1; chunk <= int(bytes.size()); ++chunk) {
         ReceiveBuffer buffer;
         Recorder rec;
         rec.buffer = &buffer;
-        std::vector<std::uint8_t> bytes = table('U');
-        bytes.push_back('Q'); // one byte beyond the table
-        for (size_t at = 0; at < bytes.size(); at += size_t(chunk))
-            buffer.store(bytes.data() + at, int(std::min(bytes.size() - at, size_t(chunk))), rec.events());
+        std::vector<std::uint8_t> decoded;
+        ReceiveBuffer::Events events = rec.events();
+        events.tableComplete = [&](codec::Model m, const std::uint8_t* at) {
+            decoded.assign(at, at + codec::ImageSize);
+            rec.completed.emplace_back(m, buffer.position());
+            buffer.clear();
+        };
+        for (size_t at = 0; at < bytes.size(); at += size_t(chunk)) {
+            const int count = int(std::min(bytes.size() - at, size_t(chunk)));
+            buffer.store(bytes.data() + at, count, events);
+            // Every byte of the table counts once, whatever the chunk it came in.
+            ASSERT_EQ(rec.tableBytes, std::min(int(at) + count, codec::ImageSize)) << chunk;
+        }
         ASSERT_EQ(rec.completed.size(), 1u) << chunk;
         EXPECT_EQ(rec.completed[0].first, codec::Model::Kolvar22);
         EXPECT_EQ(rec.completed[0].second, codec::ImageSize);
-        EXPECT_EQ(rec.tableBytes, codec::ImageSize);
+        ASSERT_EQ(decoded, image) << chunk;
         // The byte after the table starts a new accumulation.
-        EXPECT_EQ(buffer.position(), 1);
+        EXPECT_EQ(buffer.position(), 1) << chunk;
         EXPECT_EQ(buffer.data()[0], 'Q');
     }
 }
@@ -125,4 +140,24 @@ TEST(ReceiveBuffer, ReplyFrames)
     buffer.store(longer, 3, rec.events());
     EXPECT_FALSE(buffer.replyFrameCode());
     EXPECT_TRUE(rec.completed.empty());
+}
+
+TEST(ReceiveBuffer, ReplyFrameFollowedByAByteInTheSameChunkIsNoReply)
+{
+    // A frame is looked for once per receive event, after the whole chunk: its length byte
+    // must then equal the bytes accumulated, and with a byte after it it does not.
+    ReceiveBuffer buffer;
+    Recorder rec;
+    rec.buffer = &buffer;
+    const std::uint8_t chunk[] = { 0x02, 0x03, 0x07, 0x55 };
+    buffer.store(chunk, 4, rec.events());
+    EXPECT_FALSE(buffer.replyFrameCode());
+    EXPECT_EQ(buffer.position(), 4);
+    EXPECT_EQ(rec.tableBytes, 0);
+
+    // The same bytes in two events: the frame is whole at the end of the first.
+    buffer.clear();
+    buffer.store(chunk, 3, rec.events());
+    ASSERT_TRUE(buffer.replyFrameCode());
+    EXPECT_EQ(*buffer.replyFrameCode(), 7);
 }

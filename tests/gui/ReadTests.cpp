@@ -156,25 +156,36 @@ TEST(Read, Kolvar22TableFillsGridHeaderClockAndDeviceText)
 
 TEST(Read, ChunkSizeDoesNotChangeTheResult)
 {
+    // Every chunk size is proven on the receive buffer; over the line go the boundaries: the
+    // first byte alone, the bytes where the progress bar reaches its end, the last byte alone.
+    const QByteArray image = bytes(kolvar22Image());
     ReadFixture whole;
     whole.pressRead();
-    ASSERT_TRUE(whole.line.send(bytes(kolvar22Image())));
+    ASSERT_TRUE(whole.line.send(image));
     ASSERT_TRUE(whole.waitIdle());
 
-    ReadFixture single;
-    single.pressRead();
-    const QByteArray image = bytes(kolvar22Image());
-    for (int i = 0; i < image.size() - 1; ++i) {
-        ASSERT_TRUE(single.line.send(image.mid(i, 1)));
-        ASSERT_TRUE(single.waitPosition(i + 1)) << i;
-        // The progress bar counts every byte of the table.
-        ASSERT_EQ(single.ui.ProgressBar1->value(), std::min(i + 1, 2047));
+    ReadFixture pieces;
+    const MainControls& ui = pieces.ui;
+    pieces.pressRead();
+    int sent = 0;
+    for (const int end : { 1, 2046, 2047, 2048, 2066 }) {
+        ASSERT_TRUE(pieces.line.send(image.mid(sent, end - sent)));
+        ASSERT_TRUE(pieces.waitPosition(end)) << end;
+        // The progress bar counts every byte of the table, up to its end.
+        EXPECT_EQ(ui.ProgressBar1->value(), std::min(end, 2047)) << end;
+        EXPECT_FALSE(pieces.idle()) << end;
+        sent = end;
     }
-    ASSERT_TRUE(single.line.send(image.right(1)));
-    ASSERT_TRUE(single.waitIdle());
-    EXPECT_TRUE(single.window.grid().dataEquals(whole.window.grid()));
-    EXPECT_EQ(single.ui.Edit7->text(), whole.ui.Edit7->text());
-    EXPECT_EQ(single.ui.Label11->text(), whole.ui.Label11->text());
+    ASSERT_TRUE(pieces.line.send(image.mid(sent)));
+    ASSERT_TRUE(pieces.waitIdle());
+
+    EXPECT_TRUE(pieces.window.grid().dataEquals(whole.window.grid()));
+    EXPECT_EQ(pieces.window.grid().cell(1, 1), QStringLiteral("U"));
+    EXPECT_EQ(ui.Edit1->text(), whole.ui.Edit1->text());
+    EXPECT_EQ(ui.Edit4->text(), whole.ui.Edit4->text());
+    EXPECT_EQ(ui.Edit7->text(), whole.ui.Edit7->text());
+    EXPECT_EQ(ui.Label11->text(), whole.ui.Label11->text());
+    EXPECT_EQ(ui.ProgressBar1->value(), 0);
 }
 
 TEST(Read, ByteAfterTheTableStartsANewAccumulation)
