@@ -36,7 +36,7 @@ public:
     // Where each event is handed (user-interface thread only). Unbound: the event is dropped.
     std::function<void(TCommEventThread& sender, std::uint32_t mask)> OnSignal;
     // Where the thread says, once, that its wait for line events kept failing (errno of the last
-    // failure); the thread has ended and the port hears nothing more (user-interface thread).
+    // failure); the thread then ends and the port hears nothing more (user-interface thread).
     std::function<void(TCommEventThread& sender, int error)> OnWaitFailed;
 
     // A failed wait is tried again after a short pause; this many failures in a row end it.
