@@ -1,4 +1,5 @@
 #include "book/AddressBookFile.h"
+#include "tests/common/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,32 +8,19 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
 #include <vector>
 
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using Field = CustomerCard::Field;
 using Step = AddressBookError::Step;
 
+using namespace testfiles;
+
 namespace {
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 CustomerCard card(const QString& surname, const QString& name = QString())
 {
@@ -100,30 +88,6 @@ AddressBookError failureOf(F&& operation)
     ADD_FAILURE() << "no failure reported";
     return AddressBookError(Step::Open, QString(), QString());
 }
-
-// Writes beyond `bytes` into any file fail as they do on a full disk
-// (EFBIG instead of ENOSPC), without privileges.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
 
 // A small file system of its own, when the tests may mount one.
 class Tmpfs

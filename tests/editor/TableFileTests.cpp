@@ -1,4 +1,5 @@
 #include "editor/TableFile.h"
+#include "tests/common/TestFiles.h"
 #include "tests/editor/GridText.h"
 
 #include <QBuffer>
@@ -9,31 +10,16 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 using editor::LoadResult;
 using editor::SaveResult;
 
+using namespace testfiles;
+
 namespace {
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 QByteArray line(const QByteArray& cells, const char* end = "\r\n")
 {
@@ -59,16 +45,8 @@ bool isCharDevice(const char* path)
 template <typename F>
 auto writingAtMost(rlim_t bytes, F&& f)
 {
-    rlimit saved {};
-    EXPECT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved;
-    limit.rlim_cur = bytes;
-    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    auto result = f();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-    return result;
+    const testfiles::FileSizeLimit limit(bytes);
+    return f();
 }
 
 // Gives `good` bytes, then fails like a stick pulled out half-way.

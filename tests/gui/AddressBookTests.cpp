@@ -2,6 +2,7 @@
 // key events, RUBRICA.DAT in a folder of the test's own.
 
 #include "tests/gui/FakeSeams.h"
+#include "tests/common/TestFiles.h"
 
 #include "BoxSim.h"
 #include "book/CustomerCard.h"
@@ -20,10 +21,10 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
-#include <sys/resource.h>
 #include <vector>
+
+using namespace testfiles;
 
 namespace {
 
@@ -115,16 +116,20 @@ QStringList surnames()
 
 // The windows as start-up builds them, with the dialogs a test chooses.
 template <typename DialogsType>
-struct Windows
+struct Windows : BasicFixture<DialogsType>
 {
+    using Base = BasicFixture<DialogsType>;
+    using Base::dialogs;
+    using Base::window;
+    using Base::form2;
+    using Base::ui;
+
     Windows()
     {
         window.show();
         window.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
     }
-
-    Seams seams() { return { &dialogs, &pacer, &beeper, &clock }; }
 
     // "Utente" in the main window, and the desktop's activation that follows.
     void openBook()
@@ -146,41 +151,9 @@ struct Windows
     }
     int prompts() const { return int(dialogs.shown.count(SavePrompt)); }
 
-    ScratchFolder folder;
-    DialogsType dialogs;
-    FakePacer pacer;
-    FakeBeeper beeper;
-    FakeClock clock;
-    Program program { seams() };
-    TfrmMain& window = program.frmMain;
-    TForm2& form2 = program.form2;
-    const MainControls ui { window };
     const BookUi b { form2 };
 };
 using BookFixture = Windows<FakeDialogs>;
-
-// Writes past `bytes` into any file fail as on a full disk, for as long as it lives.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-
-private:
-    rlimit saved_ {};
-    void (*previous_)(int) = nullptr;
-};
 
 } // namespace
 

@@ -144,14 +144,16 @@ private:
 };
 
 // The program's two windows, built by the program's own start-up on fake
-// seams in a folder of their own, and their controls found by name.
-struct Fixture
+// seams (the dialogs a test chooses) in a folder of their own, and their
+// controls found by name.
+template <typename DialogsType>
+struct BasicFixture
 {
     Seams seams() { return { &dialogs, &pacer, &beeper, &clock }; }
 
     ScratchFolder folder;
 
-    FakeDialogs dialogs;
+    DialogsType dialogs;
     FakePacer pacer;
     FakeBeeper beeper;
     FakeClock clock;
@@ -161,3 +163,4 @@ struct Fixture
     const MainControls ui { window };
     const BookControls book { form2 };
 };
+using Fixture = BasicFixture<FakeDialogs>;

@@ -2,6 +2,7 @@
 // what they change (the grid and the model) and what they leave alone.
 
 #include "tests/gui/editor_helpers.h"
+#include "tests/common/TestFiles.h"
 
 #include <QAction>
 #include <QFile>
@@ -9,20 +10,9 @@
 
 using namespace editortest;
 
+using namespace testfiles;
+
 namespace {
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 // A Kolvar22 table as a read leaves it.
 void fillKolvar22Table(TfrmMain& w)
