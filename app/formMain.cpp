@@ -320,6 +320,7 @@ void TfrmMain::connectControls()
             [this](const QPoint& pos) { PopupMenu1->popup(mapToGlobal(pos)); });
     connect(Model1, &QAction::triggered, this, guarded([this] { Model1Click(); }));
     connect(ButtonTransmit, &QPushButton::clicked, this, guarded([this] { ButtonTransmitClick(); }));
+    connect(Button4, &QPushButton::clicked, this, guarded([this] { Button4Click(); }));
     connect(Button1, &QPushButton::clicked, this, guarded([this] { Button1Click(); }));
     connect(ButtonReset, &QPushButton::clicked, this, guarded([this] { ButtonResetClick(); }));
     connect(Button10, &QPushButton::clicked, this, guarded([this] { Button10Click(); }));

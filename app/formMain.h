@@ -61,6 +61,9 @@ public:
 
     // --- link control and reading (formMainLink.cpp)
     void ButtonTransmitClick();
+    // "Scrivi Eeprom". A table that cannot go out whole is refused before the
+    // port is opened: the operator is told why and tablewrite::Refused is raised.
+    void Button4Click();
     void Comm1RxChar(TCustomComm& sender, int count);
     void Button1Click();
     void ButtonResetClick();

@@ -1,12 +1,15 @@
-// The main window around the serial link: reading a box, the receive
-// handler, "Stop", "Cancella" and the address book button.
+// The main window around the serial link: reading a box, writing one, the
+// receive handler, "Stop", "Cancella" and the address book button.
 
 #include "app/formMain.h"
 
 #include "book/Unit2.h"
 #include "device/Frames.h"
 #include "device/TableGridView.h"
+#include "device/TableWrite.h"
 #include "editor/AssociationEditor.h"
+#include "editor/TableBackup.h"
+#include "editor/WriteCheck.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -95,6 +98,7 @@ void TfrmMain::completeTable(codec::Model model, const std::uint8_t* image)
     receive_.clear();
     link_->close();
     ProgressBar1->setValue(0);
+    editor::keepTableBackup(grid_, editor::BackupDirection::Read);
 }
 
 void TfrmMain::handleReplyFrame(std::uint8_t code)
@@ -139,7 +143,53 @@ void TfrmMain::Button10Click()
         Form2->showFromMain();
 }
 
+void TfrmMain::Button4Click()
+{
+    // The whole table is judged before the port is opened: a box must never be
+    // left holding part of one.
+    const editor::WriteCheck check
+        = editor::checkWrite(grid_, { editor::selectorValue(SpinEdit1->text()), Edit8->text(), Edit9->text() });
+    if (!check.ok()) {
+        seams_.dialogs->information(this, check.message);
+        throw tablewrite::Refused(check.message.toStdString());
+    }
+    // The table as it goes out, so the operator can always put it back.
+    editor::keepTableBackup(check.grid, editor::BackupDirection::Write);
+
+    Label11->clear();
+    ProgressBar1->setValue(0);
+    ProgressBar1->repaint();
+
+    tablewrite::Steps steps;
+    steps.selectAssociation = [this](int association) {
+        SpinEdit1->setValue(association);
+        for (QWidget* shown : std::initializer_list<QWidget*> { SpinEdit1, Edit2, Edit3, Edit5, Edit6 })
+            shown->repaint();
+    };
+    steps.rowReady = [this] {
+        StringGrid1->viewport()->repaint();
+        ProgressBar1->setValue(ProgressBar1->value() + codec::RecordSize);
+        ProgressBar1->repaint();
+    };
+    try {
+        if (tablewrite::send(grid_, { Comm1, *link_, receive_, *seams_.pacer, *seams_.clock }, steps)
+            == tablewrite::Result::LineFailed)
+            return; // the LED stays red and the bar where the line stopped taking the table
+    } catch (const codec::ConversionError& e) {
+        // The check above lets no such cell through; should one still come, the
+        // port is closed and the operator hears that the box holds part of a table.
+        const QString where = e.row() > TableGrid::FirstDataRow
+            ? QStringLiteral("all'associazione %1").arg(e.row() - 1)
+            : QStringLiteral("all'intestazione");
+        const QString message
+            = QStringLiteral("Scrittura interrotta %1: la centralina ha ricevuto solo parte della tabella").arg(where);
+        seams_.dialogs->information(this, message);
+        throw tablewrite::Refused(message.toStdString());
+    }
+    ProgressBar1->setValue(0);
+}
+
 void TfrmMain::writeTable()
 {
-    // TODO(issue 10): run Button4Click() here once "Scrivi Eeprom" exists; nothing calls this before.
+    Button4Click();
 }

@@ -1,6 +1,7 @@
 #include "editor/WriteCheck.h"
 
 #include "device/GridLayout.h"
+#include "device/TableWrite.h"
 #include "editor/AssociationEditor.h"
 #include "editor/FieldRules.h"
 
@@ -115,23 +116,6 @@ void select(TableGrid& grid, WriteEditorState& boxes, int selector, codec::Model
     }
 }
 
-// A used association without a carrier goes out with "*" in every carrier
-// position, and the grid keeps them. Decided by the row's own cells: the
-// carrier box may still show another table's code.
-void fillMissingCarrier(TableGrid& grid, int row)
-{
-    using layout::cell::holds;
-    using layout::cell::Nothing;
-    constexpr layout::Columns carrier = layout::kolvar22::Carrier;
-    if (holds(grid.cell(layout::kolvar22::Prefix.first, row), Nothing))
-        return;
-    for (int c = carrier.first; c <= carrier.last; ++c)
-        if (!holds(grid.cell(c, row), Nothing))
-            return;
-    for (int c = carrier.first; c <= carrier.last; ++c)
-        grid.setCell(c, row, layout::cell::Star);
-}
-
 } // namespace
 
 QString writeFieldName(WriteField field)
@@ -188,7 +172,7 @@ WriteCheck checkWrite(const TableGrid& grid, const WriteEditorState& editor)
         select(table, check.editor, n, model);
         try {
             if (model == codec::Model::Kolvar22) {
-                fillMissingCarrier(table, row);
+                tablewrite::fillMissingCarrier(table, row);
                 codec::encodeKolvar22Pieces(table, row, keep);
             } else {
                 const codec::Record record = codec::encodeRecord(table, row, model);
