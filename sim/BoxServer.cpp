@@ -190,7 +190,8 @@ void BoxServer::onFrame(const Frame& frame)
         answerRead("read", frame);
         break;
     case FrameKind::RemoteRead:
-        answerRead("remote-read", frame);
+        if (reachesRemoteBox("remote-read", frame))
+            answerRead("remote-read", frame);
         break;
     case FrameKind::Write:
         writeRequestAt_ = chunkAt_;
@@ -205,21 +206,27 @@ void BoxServer::onFrame(const Frame& frame)
         takeTable(bytes);
         break;
     case FrameKind::RemoteWrite:
-        log_.frame("remote-write", bytes.data(), bytes.size());
-        if (options_.fault == Fault::Silent)
-            log_.note("fault: not answered");
-        else if (lastTableWhole_)
-            queue(kReplyDone, sizeof kReplyDone);
-        else
-            queue(kReplyError, sizeof kReplyError);
+        if (reachesRemoteBox("remote-write", frame)) {
+            log_.frame("remote-write", bytes.data(), bytes.size());
+            answerRemoteWrite();
+        }
         break;
     case FrameKind::Dial: {
         const std::string number = dialledNumber(bytes);
         log_.frame(number.empty() ? "dial" : "dial " + number, bytes.data(), bytes.size());
+        // An empty number calls no one.
+        if (options_.unit && !number.empty()) {
+            callUp_ = true;
+            log_.note("call to " + number);
+        }
         break;
     }
     case FrameKind::HangUp:
         log_.frame("hangup", bytes.data(), bytes.size());
+        if (options_.unit && callUp_) {
+            callUp_ = false;
+            log_.note("call ended");
+        }
         break;
     case FrameKind::Unknown:
         log_.frame("unknown", bytes.data(), bytes.size());
@@ -227,6 +234,35 @@ void BoxServer::onFrame(const Frame& frame)
     case FrameKind::Skipped:
         log_.note("skipped " + std::to_string(bytes.size()) + " bytes outside any frame");
         break;
+    }
+}
+
+bool BoxServer::reachesRemoteBox(const char* name, const Frame& frame)
+{
+    const char* why = nullptr;
+    if (!options_.unit)
+        why = "no dialling unit on the line";
+    else if (options_.needDial && !callUp_)
+        why = "no call under way";
+    if (!why)
+        return true;
+    log_.frame(name, frame.bytes.data(), frame.bytes.size());
+    log_.note(std::string(why) + ": not answered");
+    return false;
+}
+
+void BoxServer::answerRemoteWrite()
+{
+    if (options_.fault == Fault::Silent) {
+        log_.note("fault: not answered");
+    } else if (options_.replyError) {
+        log_.note("answering the remote write with an error");
+        queue(kReplyError, sizeof kReplyError);
+    } else if (lastTableWhole_) {
+        queue(kReplyDone, sizeof kReplyDone);
+    } else {
+        log_.note("no whole table before the remote write: answering with an error");
+        queue(kReplyError, sizeof kReplyError);
     }
 }
 

@@ -33,6 +33,9 @@ private:
     bool readLine();
     void onFrame(const Frame& frame);
     void answerRead(const char* name, const Frame& frame);
+    void answerRemoteWrite();
+    // Whether a remote read or write reaches the box; says in the log why not.
+    bool reachesRemoteBox(const char* name, const Frame& frame);
     void takeTable(const std::vector<std::uint8_t>& table);
     void saveImage();
     void queue(const std::uint8_t* data, std::size_t size);
@@ -50,6 +53,8 @@ private:
     SimLog& log_;
     FrameReceiver receiver_;
     bool lastTableWhole_ = false;
+    // A number has been dialled since the last hang-up (dialling unit only).
+    bool callUp_ = false;
     // When the chunk being handled was read, and when the last write request arrived.
     Clock::time_point chunkAt_{};
     Clock::time_point writeRequestAt_{};

@@ -100,6 +100,12 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error)
             options.help = true;
         } else if (arg == "--fast") {
             options.fast = true;
+        } else if (arg == "--unit") {
+            options.unit = true;
+        } else if (arg == "--reply-error") {
+            options.replyError = true;
+        } else if (arg == "--need-dial") {
+            options.needDial = true;
         } else if (arg == "--model") {
             if (!takeValue())
                 return false;
@@ -151,6 +157,10 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error)
             return false;
         }
     }
+    if ((options.replyError || options.needDial) && !options.unit) {
+        error = "--reply-error and --need-dial describe the dialling unit: they need --unit";
+        return false;
+    }
     if (options.modelGiven && !options.imageFile.empty()) {
         error = "--model and --image exclude each other";
         return false;
@@ -177,6 +187,15 @@ const char* usageText()
            "                    the write request), NOTE lines (events)\n"
            "  --fast            send at once instead of at the pace of 9600 baud 8N1\n"
            "  --burst N         bytes handed over at a time at line pace (1..64, default 4)\n"
+           "  --unit            be the dialling unit with the customer's box behind it:\n"
+           "                    besides the box's own requests, answer the remote read\n"
+           "                    02 01 05 and the remote write 02 01 06, and keep track of\n"
+           "                    the call (dial and hang-up frames); without it the box is\n"
+           "                    alone on the line and leaves those unanswered\n"
+           "  --reply-error     (with --unit) answer every remote write 02 03 08\n"
+           "  --need-dial       (with --unit) leave remote reads and writes unanswered\n"
+           "                    unless a number has been dialled since the last hang-up,\n"
+           "                    as a line without a call stays silent\n"
            "  --fault MODE      misbehave on every read request:\n"
            "                      silent     never answer anything\n"
            "                      stop:N     send only the first N bytes of the image\n"
@@ -185,11 +204,11 @@ const char* usageText()
            "                      garbage:N  send N garbage bytes before the image\n"
            "  --help            show this text\n"
            "\n"
-           "Requests: 02 01 01 and 02 01 05 read the image; 02 01 02 and 2051 bytes\n"
-           "write it (the device text stays); 02 01 06 is answered 02 03 07 when the\n"
-           "last table arrived whole, else 02 03 08; dial (02 L 03 digits) and hang-up\n"
-           "(02 03 03 02 02) frames are logged. A frame or table left unfinished for\n"
-           "2 s, or when the other end closes the device, is dropped.\n"
+           "Requests: 02 01 01 (and, with --unit, 02 01 05) read the image; 02 01 02 and\n"
+           "2051 bytes write it (the device text stays); with --unit 02 01 06 is answered\n"
+           "02 03 07 when the last table arrived whole, else 02 03 08; dial (02 L 03\n"
+           "digits) and hang-up (02 03 03 02 02) frames are logged. A frame or table left\n"
+           "unfinished for 2 s, or when the other end closes the device, is dropped.\n"
            "SIGINT or SIGTERM end the simulator and remove its link.\n";
 }
 

@@ -20,6 +20,10 @@ struct Options {
     std::size_t burst = 4;   // bytes handed over at a time at line pace
     Fault fault = Fault::None;
     std::size_t faultCount = 0;
+    // A dialling unit with the customer's box behind it, not a box alone on the line.
+    bool unit = false;
+    bool replyError = false;   // the remote box refuses every table it is told to take
+    bool needDial = false;     // remote reads and writes reach the box only during a call
     bool help = false;
 };
 

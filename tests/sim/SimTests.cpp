@@ -226,7 +226,7 @@ TEST_F(SimTest, Kolvar1SampleFollowsTheLayout)
 
 TEST_F(SimTest, ReadRequestsAreFoundInSplitChunksAndNoise)
 {
-    ASSERT_TRUE(start({"--fast"})) << sim.error();
+    ASSERT_TRUE(start({"--fast", "--unit"})) << sim.error();
     const Bytes first = request(port, kRead, kImage);
     ASSERT_EQ(first.size(), kImage);
 
@@ -247,7 +247,7 @@ TEST_F(SimTest, ReadRequestsAreFoundInSplitChunksAndNoise)
 
 TEST_F(SimTest, WrittenTableIsKeptWithTheBoxsOwnText)
 {
-    ASSERT_TRUE(start({"--fast", "--save", sim.file("saved.bin")})) << sim.error();
+    ASSERT_TRUE(start({"--fast", "--unit", "--save", sim.file("saved.bin")})) << sim.error();
     const Bytes original = request(port, kRead, kImage);
     ASSERT_EQ(original.size(), kImage);
 
@@ -304,7 +304,7 @@ TEST_F(SimTest, WrittenTableIsKeptWithTheBoxsOwnText)
 
 TEST_F(SimTest, HalfWrittenTableIsDroppedWhenThePortCloses)
 {
-    ASSERT_TRUE(start({"--fast"})) << sim.error();
+    ASSERT_TRUE(start({"--fast", "--unit"})) << sim.error();
     const Bytes original = request(port, kRead, kImage);
     ASSERT_EQ(original.size(), kImage);
 
@@ -336,6 +336,56 @@ TEST_F(SimTest, DialHangUpAndOtherFramesAreLogged)
     EXPECT_NE(log.find("FRAME hangup 02 03 03 02 02\n"), std::string::npos) << log;
 }
 
+// The dialling unit: the remote box answers only within a call when told
+// so, the box's own requests work throughout, and a box alone on the line
+// leaves the unit's commands unanswered.
+TEST_F(SimTest, UnitAnswersTheRemoteBoxWithinACall)
+{
+    const Bytes dial{0x02, 0x05, 0x03, 0x30, 0x34, 0x35, 0x31};
+    const Bytes hangUp{0x02, 0x03, 0x03, 0x02, 0x02};
+
+    ASSERT_TRUE(start({"--fast"})) << sim.error();
+    const Bytes image = request(port, kRead, kImage);
+    ASSERT_EQ(image.size(), kImage);
+    ASSERT_TRUE(port.send(dial));
+    ASSERT_TRUE(port.send(kRemoteRead));
+    ASSERT_TRUE(port.send(kRemoteWrite));
+    ASSERT_TRUE(waitForLog(sim, "FRAME remote-write"));
+    EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "a box alone on the line knows no remote commands";
+    EXPECT_NE(sim.readLog().find("NOTE no dialling unit on the line: not answered"), std::string::npos);
+
+    ASSERT_TRUE(start({"--fast", "--unit", "--need-dial"})) << sim.error();
+    ASSERT_TRUE(port.send(kRemoteRead));
+    ASSERT_TRUE(port.send({0x02, 0x01, 0x03}));
+    ASSERT_TRUE(port.send(kRemoteRead));
+    ASSERT_TRUE(waitForLog(sim, "FRAME dial 02 01 03"));
+    EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "no call yet: an empty number dials no one";
+    EXPECT_EQ(request(port, kRead, kImage), image) << "the box's own read needs no call";
+
+    ASSERT_TRUE(port.send(dial));
+    EXPECT_EQ(request(port, kRemoteRead, kImage), image);
+    ASSERT_TRUE(port.send(hangUp));
+    ASSERT_TRUE(port.send(kRemoteWrite));
+    ASSERT_TRUE(waitForLog(sim, "FRAME remote-write"));
+    EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "the call has ended";
+
+    const std::string log = sim.readLog();
+    EXPECT_NE(log.find("FRAME dial 0451 02 05 03 30 34 35 31\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("NOTE call to 0451\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("FRAME hangup 02 03 03 02 02\n"), std::string::npos) << log;
+    std::size_t unanswered = 0;
+    for (std::size_t at = 0; (at = log.find("NOTE no call under way: not answered", at)) != std::string::npos; ++at)
+        ++unanswered;
+    EXPECT_EQ(unanswered, 3u) << log;
+
+    // A remote box that refuses even a whole table.
+    ASSERT_TRUE(start({"--fast", "--unit", "--reply-error"})) << sim.error();
+    ASSERT_TRUE(port.send(kWriteRequest));
+    ASSERT_TRUE(port.send(slice(image, 0, kWritten)));
+    ASSERT_TRUE(waitForLog(sim, "FRAME table 2051 bytes"));
+    EXPECT_EQ(request(port, kRemoteWrite, 3), kError);
+}
+
 TEST_F(SimTest, ImageFileIsServedByteForByte)
 {
     Bytes image(kImage);
@@ -363,7 +413,8 @@ TEST(SimCommandLine, WrongImagesAndArgumentsAreRefused)
     const std::vector<std::vector<std::string>> bad{
         {"--model", "3"}, {"--fault", "stop:2068"}, {"--fault", "hangup:-1"}, {"--fault", "later"},
         {"--fault", "silent", "--fault", "error"}, {"--link", "com0"}, {"--link", "../com1"},
-        {"--link"}, {"--burst", "0"}, {"--model", "1", "--image", "x"}, {"--bogus"}};
+        {"--link"}, {"--burst", "0"}, {"--model", "1", "--image", "x"}, {"--bogus"},
+        {"--reply-error"}, {"--need-dial"}};
     for (const auto& args : bad) {
         EXPECT_FALSE(sim.start(args)) << args[0];
         EXPECT_EQ(sim.stop(), 2) << args[0];
@@ -378,7 +429,7 @@ TEST(SimCommandLine, WrongImagesAndArgumentsAreRefused)
 
 TEST_F(SimTest, SilentBoxNeverAnswers)
 {
-    ASSERT_TRUE(start({"--fast", "--fault", "silent"})) << sim.error();
+    ASSERT_TRUE(start({"--fast", "--unit", "--fault", "silent"})) << sim.error();
     ASSERT_TRUE(port.send(kRead));
     ASSERT_TRUE(port.send(kRemoteWrite));
     ASSERT_TRUE(waitForLog(sim, "FRAME remote-write"));
@@ -394,7 +445,7 @@ TEST_F(SimTest, FaultsShapeTheAnswer)
     const Bytes image = request(refPort, kRead, kImage);
     ASSERT_EQ(image.size(), kImage);
 
-    ASSERT_TRUE(start({"--fast", "--fault", "stop:100"})) << sim.error();
+    ASSERT_TRUE(start({"--fast", "--unit", "--fault", "stop:100"})) << sim.error();
     EXPECT_EQ(request(port, kRead, 100), slice(image, 0, 100));
     EXPECT_TRUE(port.receive(1, kQuiet).empty());
     EXPECT_EQ(request(port, kRemoteRead, 100), slice(image, 0, 100)) << "every read stops the same way";
