@@ -146,6 +146,8 @@ int BoxServer::run(const volatile std::sig_atomic_t& stop, const sigset_t& waitM
             if (poll(&probe, 1, 0) >= 0 && !(probe.revents & (POLLHUP | POLLERR))) {
                 lineOpen_ = true;
                 log_.note("line opened by the other end");
+            } else if (probe.revents & POLLIN) {
+                takeWhileClosed();
             }
         }
     }
@@ -418,6 +420,19 @@ void BoxServer::peerClosed()
     if (unsent)
         log_.note("dropped " + std::to_string(unsent) + " bytes not sent yet");
     dropPartial("the line was closed");
+}
+
+void BoxServer::takeWhileClosed()
+{
+    // The program opened the port, wrote and closed it again between two
+    // looks: the box still gets the bytes, as it would on a real line, but
+    // what it answers goes to a closed port and is lost.
+    readLine();
+    if (out_.size() > sent_)
+        log_.note("dropped " + std::to_string(out_.size() - sent_) + " bytes: the line is closed");
+    out_.clear();
+    sent_ = 0;
+    hangUpArmed_ = false;
 }
 
 void BoxServer::flushLine()

@@ -41,6 +41,7 @@ private:
     void queue(const std::uint8_t* data, std::size_t size);
     void sendDue(Clock::time_point now);
     void peerClosed();
+    void takeWhileClosed();
     void flushLine();
     void dropPartial(const char* why);
     std::optional<Clock::time_point> nextSendTime() const;

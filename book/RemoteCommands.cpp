@@ -1,0 +1,113 @@
+#include "book/RemoteCommands.h"
+
+#include "device/Frames.h"
+#include "device/Link.h"
+#include "device/Seams.h"
+#include "device/TableGrid.h"
+#include "serial/CommInt.h"
+
+#include <optional>
+#include <utility>
+
+namespace {
+
+// The exchange needs this long to give an outside line after its prefix.
+constexpr int OutsideLineMs = 4000;
+// The called box answers the unit only once the call has settled.
+constexpr int CallSettleMs = 5000;
+// The box takes the table into its memory before it is told to keep it.
+constexpr int TableSettleMs = 1200;
+
+// The dial frame of a number the operator typed or a card holds, or a
+// message saying why it has none. A number is never dialled cut short.
+std::optional<frames::Frame> dialFrame(const QString& digits, const QString& what, QString& refusal)
+{
+    std::optional<frames::Frame> frame = frames::dial(digits);
+    if (!frame) {
+        refusal = digits.size() > frames::MaxDialDigits
+            ? QStringLiteral("%1 troppo lungo: al massimo %2 cifre").arg(what).arg(frames::MaxDialDigits)
+            : QStringLiteral("%1 non valido: sono ammesse solo cifre").arg(what);
+    }
+    return frame;
+}
+
+} // namespace
+
+RemoteCommands::RemoteCommands(Link& link, TCustomComm& port, Pacer& pacer, Window window)
+    : link_(link)
+    , port_(port)
+    , pacer_(pacer)
+    , window_(std::move(window))
+{
+}
+
+bool RemoteCommands::send(const std::uint8_t* bytes, int count)
+{
+    return port_.Write(bytes, count) != -1;
+}
+
+void RemoteCommands::call(const QString& surname, const QString& prefix, const QString& number)
+{
+    // Both numbers are judged before the port is touched: a refused one
+    // must not leave the prefix dialled and the line taken.
+    QString refusal;
+    std::optional<frames::Frame> prefixFrame;
+    if (!prefix.isEmpty())
+        prefixFrame = dialFrame(prefix, QStringLiteral("Prefisso"), refusal);
+    const std::optional<frames::Frame> numberFrame
+        = refusal.isEmpty() ? dialFrame(number, QStringLiteral("Numero telefonico"), refusal) : std::nullopt;
+    if (!refusal.isEmpty()) {
+        window_.inform(refusal);
+        return;
+    }
+
+    window_.setStatus(QStringLiteral("Composizione numero utente:  ") + surname);
+    link_.begin();
+    if (prefixFrame) {
+        // A prefix the unit missed shows as a call that does not go through.
+        send(prefixFrame->data(), int(prefixFrame->size()));
+        pacer_.sleep(OutsideLineMs);
+    }
+    if (!send(numberFrame->data(), int(numberFrame->size())))
+        return;
+    link_.finish();
+    window_.focusRead();
+}
+
+void RemoteCommands::readRemote()
+{
+    window_.setStatus(QStringLiteral("Lettura dati programmazioni"));
+    link_.begin();
+    pacer_.sleep(CallSettleMs);
+    if (!send(frames::RemoteReadRequest.data(), int(frames::RemoteReadRequest.size())))
+        return;
+    // The port stays open: the table arrives through the receive handler.
+    window_.focusWrite();
+}
+
+void RemoteCommands::writeRemote(const TableGrid& summary, TableGrid& mainGrid)
+{
+    window_.setStatus(QStringLiteral("Invio dati programmazioni"));
+    mainGrid.copyDataFrom(summary);
+    // A refused table never reached the box: telling it to keep what it
+    // holds would commit whatever half-received table it has.
+    if (!window_.writeTable()) {
+        window_.setStatus(QStringLiteral("Dati non inviati"));
+        return;
+    }
+    pacer_.sleep(TableSettleMs);
+    link_.begin();
+    if (!send(frames::RemoteWriteRequest.data(), int(frames::RemoteWriteRequest.size())))
+        return;
+    // The port stays open for the box's reply, which closes it.
+    link_.showBusy(false);
+}
+
+void RemoteCommands::hangUp()
+{
+    window_.setStatus(QString());
+    link_.begin();
+    if (!send(frames::HangUp.data(), int(frames::HangUp.size())))
+        return;
+    link_.finish();
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+class Link;
+class Pacer;
+class TableGrid;
+class TCustomComm;
+
+// The four commands of the address book that work a customer's box through
+// the dialling unit on the serial line: dial ("Chiama"), read the remote box
+// ("Leggi Dati"), write it ("Scrivi Dati") and hang up ("Sconnetti"). Each
+// opens the port itself and keeps no state beyond the port, the LED and the
+// status line, so the operator may press any of them at any time. What the
+// box sends back (its table, the reply to a write) reaches the main window's
+// receive handler, which closes the port when it has it.
+//
+// A port that cannot be opened, or is still open from an earlier exchange,
+// raises ECommError to the caller with nothing of the command sent. A frame
+// the line does not take in time (-1) stops the command with the port open
+// and the LED red.
+class RemoteCommands
+{
+public:
+    struct Window
+    {
+        // The status line, repainted at once.
+        std::function<void(const QString& text)> setStatus;
+        // Where the operator goes next after a step that went out.
+        std::function<void()> focusRead;
+        std::function<void()> focusWrite;
+        // The main window's table write, as "Scrivi Eeprom" runs it: false when
+        // it refused the table (it has told the operator why). What it raises
+        // reaches the caller.
+        std::function<bool()> writeTable;
+        // A plain message box over the window.
+        std::function<void(const QString& text)> inform;
+    };
+
+    RemoteCommands(Link& link, TCustomComm& port, Pacer& pacer, Window window);
+
+    // "Chiama": the prefix for an outside line (when there is one), a pause
+    // for the exchange to give the line, then the customer's number.
+    void call(const QString& surname, const QString& prefix, const QString& number);
+    // "Leggi Dati": asks the called box for its table.
+    void readRemote();
+    // "Scrivi Dati": the summary goes into the main grid and out through the
+    // main window's write, then the called box is told to take it.
+    void writeRemote(const TableGrid& summary, TableGrid& mainGrid);
+    // "Sconnetti": the dialling unit releases the line.
+    void hangUp();
+
+private:
+    // False when the line did not take the frame within the write time-out.
+    bool send(const std::uint8_t* bytes, int count);
+
+    Link& link_;
+    TCustomComm& port_;
+    Pacer& pacer_;
+    Window window_;
+};
