@@ -116,6 +116,7 @@ TForm2::TForm2(BookHost& host, QWidget* parent)
     buildControls();
     setTabOrder();
     connectControls();
+    connectRemote();
     activations_ = new ActivationWatch(this);
     FormCreate();
 }
@@ -238,6 +239,55 @@ void TForm2::connectControls()
     connect(Bordina, &QPushButton::clicked, this, guarded([this] { BordinaClick(); }));
     connect(Button2, &QPushButton::clicked, this, guarded([this] { Button2Click(); }));
     connect(Besci, &QPushButton::clicked, this, guarded([this] { BesciClick(); }));
+}
+
+void TForm2::connectRemote()
+{
+    RemoteCommands::Window window;
+    window.setStatus = [this](const QString& text) {
+        Label9->setText(text);
+        Label9->repaint();
+    };
+    window.focusRead = [this] { Button3->setFocus(); };
+    window.focusWrite = [this] { Button4->setFocus(); };
+    window.writeTable = [this] {
+        host_.writeTable();
+        return true;
+    };
+    window.inform = [this](const QString& text) { information(text); };
+    remote_ = std::make_unique<RemoteCommands>(host_.link(), host_.comm(), *host_.seams().pacer, std::move(window));
+
+    connect(Bcomponi, &QPushButton::clicked, this, guarded([this] { BcomponiClick(); }));
+    connect(Button3, &QPushButton::clicked, this, guarded([this] { Button3Click(); }));
+    connect(Button4, &QPushButton::clicked, this, guarded([this] { Button4Click(); }));
+    connect(Button1, &QPushButton::clicked, this, guarded([this] { Button1Click(); }));
+}
+
+void TForm2::BcomponiClick()
+{
+    remote_->call(Ecognome->text(), Edit1->text(), Enumero->text());
+}
+
+void TForm2::Button3Click()
+{
+    remote_->readRemote();
+}
+
+void TForm2::Button4Click()
+{
+    // An empty summary would wipe the table in the main window, and the box
+    // would be sent nothing it was meant to get.
+    if (!summaryFilled_) {
+        Label9->setText(QStringLiteral("Dati non inviati"));
+        information(QStringLiteral("Nessuna programmazione da inviare: scegliere una scheda o leggere i dati"));
+        return;
+    }
+    remote_->writeRemote(summary_, host_.grid());
+}
+
+void TForm2::Button1Click()
+{
+    remote_->hangUp();
 }
 
 // --- showing and activation

@@ -2,11 +2,13 @@
 
 #include "book/AddressBookFile.h"
 #include "book/CustomerCard.h"
+#include "book/RemoteCommands.h"
 #include "device/TableGrid.h"
 
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QFrame;
 class QLabel;
@@ -53,6 +55,11 @@ public:
     void Button2Click();
     void BesciClick();
     void FormClose();
+    // The remote commands: "Chiama", "Leggi Dati", "Scrivi Dati", "Sconnetti".
+    void BcomponiClick();
+    void Button3Click();
+    void Button4Click();
+    void Button1Click();
 
     // The card's programming summary.
     TableGridView* StringGrid2 = nullptr;
@@ -90,6 +97,7 @@ private:
     void buildControls();
     void setTabOrder();
     void connectControls();
+    void connectRemote();
 
     // Key filters: true when the key is consumed.
     bool filterKey(QLineEdit* box, QKeyEvent* event);
@@ -136,4 +144,6 @@ private:
     int boxesUp_ = 0;
     bool activatedByShow_ = false;
     ActivationWatch* activations_ = nullptr;
+
+    std::unique_ptr<RemoteCommands> remote_;
 };

@@ -5,20 +5,18 @@
 #include "tests/gui/FakeSeams.h"
 
 #include "BoxSim.h"
-#include "book/RemoteCommands.h"
 #include "book/Unit2.h"
 #include "device/TableGridView.h"
-#include "serial/HandlerGuard.h"
 #include "widgets/ALed.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -31,9 +29,9 @@ QByteArray hex(const char* text)
     return QByteArray::fromHex(text);
 }
 
-// The program and a dialling unit on its port. Every pause of a command
-// records first what the unit has received since the last one, so the
-// record reads "sent ..., pause 4000, sent ...".
+// The program and a dialling unit on its port, the address book open on an
+// empty book. Every pause of a command records first what the unit has
+// received since the last one, so the record reads "sent ..., pause 4000, sent ...".
 struct RemoteFixture : Fixture
 {
     explicit RemoteFixture(std::vector<std::string> simArguments = {})
@@ -47,32 +45,18 @@ struct RemoteFixture : Fixture
             return false;
         });
         pacer.onSleep = [this](int) { pacer.recordSent(arrived()); };
-        commands = std::make_unique<RemoteCommands>(window.link(), window.comm(), pacer, commandWindow());
-        form2.show();
+        window.show();
+        QTest::mouseClick(ui.Button10, Qt::LeftButton);
+        surname->setText(QStringLiteral("Rossi"));
+        number->setText(QStringLiteral("0123456789"));
     }
 
-    RemoteCommands::Window commandWindow()
-    {
-        RemoteCommands::Window w;
-        w.setStatus = [this](const QString& text) {
-            book.Label9->setText(text);
-            book.Label9->repaint();
-        };
-        w.focusRead = [this] { focus = QStringLiteral("Button3"); };
-        w.focusWrite = [this] { focus = QStringLiteral("Button4"); };
-        w.writeTable = [this] {
-            window.writeTable();
-            return true;
-        };
-        w.inform = [this](const QString& text) { dialogs.information(&form2, text); };
-        return w;
-    }
-
-    // The four buttons as the operator presses them, errors to the error hook.
-    void pressCall() { guarded([this] { commands->call(surname, prefix, number); })(); }
-    void pressRead() { guarded([this] { commands->readRemote(); })(); }
-    void pressWrite() { guarded([this] { commands->writeRemote(form2.summary(), window.grid()); })(); }
-    void pressHangUp() { guarded([this] { commands->hangUp(); })(); }
+    // The four buttons as the operator presses them.
+    void pressCall() { QTest::mouseClick(control<QPushButton>(form2, "Bcomponi"), Qt::LeftButton); }
+    void pressRead() { QTest::mouseClick(control<QPushButton>(form2, "Button3"), Qt::LeftButton); }
+    void pressWrite() { QTest::mouseClick(control<QPushButton>(form2, "Button4"), Qt::LeftButton); }
+    void pressHangUp() { QTest::mouseClick(control<QPushButton>(form2, "Button1"), Qt::LeftButton); }
+    QString focus() const { return form2.focusWidget() ? form2.focusWidget()->objectName() : QString(); }
 
     // The bytes the unit has logged as received since the last call, once
     // every byte written so far has reached it (bounded against a hang).
@@ -109,12 +93,11 @@ struct RemoteFixture : Fixture
     bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
     QString status() const { return book.Label9->text(); }
 
+    ScratchFolder folder;
     BoxSim sim;
-    std::unique_ptr<RemoteCommands> commands;
-    QString surname = QStringLiteral("Rossi");
-    QString prefix;
-    QString number = QStringLiteral("0123456789");
-    QString focus;
+    QLineEdit* surname = control<QLineEdit>(form2, "Ecognome");
+    QLineEdit* prefix = control<QLineEdit>(form2, "Edit1");
+    QLineEdit* number = control<QLineEdit>(form2, "Enumero");
 
 private:
     int written_ = 0;
@@ -131,21 +114,21 @@ std::vector<PaceEvent> record(std::initializer_list<PaceEvent> events)
 TEST(Remote, CallDialsThePrefixWaitsThenTheNumber)
 {
     RemoteFixture f;
-    f.prefix = QStringLiteral("0");
+    f.prefix->setText(QStringLiteral("0"));
     f.pressCall();
     f.settle();
     EXPECT_EQ(f.pacer.log, record({ { -1, hex("02020330") }, { 4000, {} }, { -1, hex("020b0330313233343536373839") } }))
         << f.pacer.describe();
     EXPECT_EQ(f.status(), QStringLiteral("Composizione numero utente:  Rossi"));
     EXPECT_TRUE(f.idle());
-    EXPECT_EQ(f.focus, QStringLiteral("Button3"));
+    EXPECT_EQ(f.focus(), QStringLiteral("Button3"));
     EXPECT_NE(f.sim.readLog().find("FRAME dial 0123456789 "), std::string::npos);
 
     // No prefix: the number alone, no wait; an empty number is the bare frame.
     f.pacer.log.clear();
-    f.prefix.clear();
+    f.prefix->clear();
     f.pressCall();
-    f.number.clear();
+    f.number->clear();
     f.pressCall();
     f.settle();
     EXPECT_EQ(f.pacer.log, record({ { -1, hex("020b0330313233343536373839" "020103") } })) << f.pacer.describe();
@@ -155,13 +138,13 @@ TEST(Remote, CallDialsThePrefixWaitsThenTheNumber)
 TEST(Remote, NumbersWithoutAFrameAreRefusedBeforeThePortOpens)
 {
     RemoteFixture f;
-    f.number = QString(255, QLatin1Char('1'));
+    f.number->setText(QString(255, QLatin1Char('1')));
     f.pressCall();
-    f.prefix = QString(255, QLatin1Char('0'));
-    f.number = QStringLiteral("12");
+    f.prefix->setText(QString(255, QLatin1Char('0')));
+    f.number->setText(QStringLiteral("12"));
     f.pressCall();
-    f.prefix = QStringLiteral("0");
-    f.number = QStringLiteral("02 1234");
+    f.prefix->setText(QStringLiteral("0"));
+    f.number->setText(QStringLiteral("02 1234"));
     f.pressCall();
     f.settle();
     EXPECT_EQ(f.dialogs.shown,
@@ -175,8 +158,8 @@ TEST(Remote, NumbersWithoutAFrameAreRefusedBeforeThePortOpens)
     EXPECT_EQ(f.status(), QString());
 
     // 254 digits still make a frame.
-    f.prefix.clear();
-    f.number = QString(254, QLatin1Char('9'));
+    f.prefix->clear();
+    f.number->setText(QString(254, QLatin1Char('9')));
     f.pressCall();
     f.settle();
     ASSERT_EQ(f.pacer.log.size(), 1u);
@@ -191,7 +174,7 @@ TEST(Remote, ReadWaitsThenAsksAndTheTableFillsBothGrids)
     f.pressRead();
     f.settle();
     EXPECT_EQ(f.status(), QStringLiteral("Lettura dati programmazioni"));
-    EXPECT_EQ(f.focus, QStringLiteral("Button4"));
+    EXPECT_EQ(f.focus(), QStringLiteral("Button4"));
     EXPECT_EQ(f.pacer.log, record({ { -1, hex("020b0330313233343536373839") }, { 5000, {} }, { -1, hex("020105") } }))
         << f.pacer.describe();
     ASSERT_TRUE(f.waitIdle());
@@ -223,4 +206,20 @@ TEST(Remote, HangUpSendsItsFrameAndClosesButNotWhileAReadWaits)
     EXPECT_EQ(f.dialogs.shown[0], QStringLiteral("Serial error: Port already assigned (open) (Error: -1) "));
     EXPECT_TRUE(f.window.comm().Enabled());
     EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed);
+}
+
+TEST(Remote, WriteWithAnEmptySummarySendsNothingAndKeepsTheMainTable)
+{
+    RemoteFixture f;
+    f.window.grid().setCell(1, 1, QStringLiteral("U"));
+    f.window.grid().setCell(5, 9, QStringLiteral("7"));
+    f.pressWrite();
+    f.settle();
+    EXPECT_TRUE(f.pacer.log.empty()) << f.pacer.describe();
+    EXPECT_EQ(f.window.comm().WriteCalls(), 0);
+    EXPECT_EQ(f.status(), QStringLiteral("Dati non inviati"));
+    EXPECT_EQ(f.dialogs.shown,
+              QStringList { QStringLiteral("Nessuna programmazione da inviare: scegliere una scheda o leggere i dati") });
+    EXPECT_EQ(f.window.grid().cell(1, 1), QStringLiteral("U"));
+    EXPECT_EQ(f.window.grid().cell(5, 9), QStringLiteral("7"));
 }
