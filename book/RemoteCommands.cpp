@@ -54,8 +54,8 @@ void RemoteCommands::call(const QString& surname, const QString& prefix, const Q
     std::optional<frames::Frame> prefixFrame;
     if (!prefix.isEmpty())
         prefixFrame = dialFrame(prefix, QStringLiteral("Prefisso"), refusal);
-    const std::optional<frames::Frame> numberFrame
-        = refusal.isEmpty() ? dialFrame(number, QStringLiteral("Numero telefonico"), refusal) : std::nullopt;
+    const std::optional<frames::Frame> numberFrame =
+        refusal.isEmpty() ? dialFrame(number, QStringLiteral("Numero telefonico"), refusal) : std::nullopt;
     if (!refusal.isEmpty()) {
         window_.inform(refusal);
         return;

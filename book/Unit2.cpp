@@ -3,6 +3,7 @@
 #include "book/BookHost.h"
 #include "device/Link.h"
 #include "device/Seams.h"
+#include "device/TableWrite.h"
 #include "device/TableGridView.h"
 #include "help/HelpContext.h"
 #include "serial/HandlerGuard.h"
@@ -251,7 +252,11 @@ void TForm2::connectRemote()
     window.focusRead = [this] { Button3->setFocus(); };
     window.focusWrite = [this] { Button4->setFocus(); };
     window.writeTable = [this] {
-        host_.writeTable();
+        try {
+            host_.writeTable();
+        } catch (const tablewrite::Refused&) {
+            return false;
+        }
         return true;
     };
     window.inform = [this](const QString& text) { information(text); };

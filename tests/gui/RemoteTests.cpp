@@ -5,10 +5,13 @@
 #include "tests/gui/FakeSeams.h"
 
 #include "BoxSim.h"
+#include "book/CustomerCard.h"
+#include "tests/gui/editor_helpers.h"
 #include "book/Unit2.h"
 #include "device/TableGridView.h"
 #include "widgets/ALed.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -29,14 +32,15 @@ QByteArray hex(const char* text)
     return QByteArray::fromHex(text);
 }
 
-// The program and a dialling unit on its port, the address book open on an
-// empty book. Every pause of a command records first what the unit has
+// The program and a dialling unit on its port, the address book open on the
+// cards given (none by default). Every pause of a command records first what the unit has
 // received since the last one, so the record reads "sent ..., pause 4000, sent ...".
 struct RemoteFixture : Fixture
 {
-    explicit RemoteFixture(std::vector<std::string> simArguments = {})
+    explicit RemoteFixture(std::vector<std::string> simArguments = {}, const std::vector<CustomerCard>& cards = {})
     {
-        simArguments.insert(simArguments.end(), { "--fast", "--unit", "--log", sim.file("unit.log") });
+        simArguments.insert(simArguments.end(),
+                            { "--fast", "--unit", "--log", sim.file("unit.log"), "--save", sim.file("box.bin") });
         EXPECT_TRUE(sim.start(simArguments)) << sim.error();
         ui.EditDevName->setText(QString::fromStdString(sim.devicePath()));
         // Counts what the program hands to the line; never fails a write.
@@ -45,10 +49,17 @@ struct RemoteFixture : Fixture
             return false;
         });
         pacer.onSleep = [this](int) { pacer.recordSent(arrived()); };
+        QFile book(QStringLiteral("RUBRICA.DAT"));
+        EXPECT_TRUE(book.open(QIODevice::WriteOnly));
+        for (const CustomerCard& card : cards)
+            book.write(reinterpret_cast<const char*>(card.data()), CustomerCard::Size);
+        book.close();
         window.show();
         QTest::mouseClick(ui.Button10, Qt::LeftButton);
-        surname->setText(QStringLiteral("Rossi"));
-        number->setText(QStringLiteral("0123456789"));
+        if (cards.empty()) {
+            surname->setText(QStringLiteral("Rossi"));
+            number->setText(QStringLiteral("0123456789"));
+        }
     }
 
     // The four buttons as the operator presses them.
@@ -56,6 +67,7 @@ struct RemoteFixture : Fixture
     void pressRead() { QTest::mouseClick(control<QPushButton>(form2, "Button3"), Qt::LeftButton); }
     void pressWrite() { QTest::mouseClick(control<QPushButton>(form2, "Button4"), Qt::LeftButton); }
     void pressHangUp() { QTest::mouseClick(control<QPushButton>(form2, "Button1"), Qt::LeftButton); }
+    void click(const char* name) { QTest::mouseClick(control<QPushButton>(form2, name), Qt::LeftButton); }
     QString focus() const { return form2.focusWidget() ? form2.focusWidget()->objectName() : QString(); }
 
     // The bytes the unit has logged as received since the last call, once
@@ -93,7 +105,6 @@ struct RemoteFixture : Fixture
     bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
     QString status() const { return book.Label9->text(); }
 
-    ScratchFolder folder;
     BoxSim sim;
     QLineEdit* surname = control<QLineEdit>(form2, "Ecognome");
     QLineEdit* prefix = control<QLineEdit>(form2, "Edit1");
@@ -131,7 +142,11 @@ TEST(Remote, CallDialsThePrefixWaitsThenTheNumber)
     f.number->clear();
     f.pressCall();
     f.settle();
-    EXPECT_EQ(f.pacer.log, record({ { -1, hex("020b0330313233343536373839" "020103") } })) << f.pacer.describe();
+    EXPECT_EQ(f.pacer.log,
+              record({ { -1,
+                         hex("020b0330313233343536373839"
+                             "020103") } }))
+        << f.pacer.describe();
     EXPECT_TRUE(f.dialogs.shown.isEmpty()) << f.dialogs.shown.join('\n').toStdString();
 }
 
@@ -218,8 +233,113 @@ TEST(Remote, WriteWithAnEmptySummarySendsNothingAndKeepsTheMainTable)
     EXPECT_TRUE(f.pacer.log.empty()) << f.pacer.describe();
     EXPECT_EQ(f.window.comm().WriteCalls(), 0);
     EXPECT_EQ(f.status(), QStringLiteral("Dati non inviati"));
-    EXPECT_EQ(f.dialogs.shown,
-              QStringList { QStringLiteral("Nessuna programmazione da inviare: scegliere una scheda o leggere i dati") });
+    EXPECT_EQ(
+        f.dialogs.shown,
+        QStringList { QStringLiteral("Nessuna programmazione da inviare: scegliere una scheda o leggere i dati") });
     EXPECT_EQ(f.window.grid().cell(1, 1), QStringLiteral("U"));
     EXPECT_EQ(f.window.grid().cell(5, 9), QStringLiteral("7"));
+}
+
+CustomerCard customer(const QString& surname, const QString& number, const QString& summary)
+{
+    CustomerCard c;
+    c.setText(CustomerCard::Field::Cognome, surname);
+    c.setText(CustomerCard::Field::Numero, number);
+    for (int r = 1; r <= CustomerCard::SummaryRows; ++r)
+        for (int col = 1; col <= CustomerCard::SummaryColumns; ++col)
+            c.setSummaryByte(col, r, std::uint8_t(summary.at(col - 1).toLatin1()));
+    return c;
+}
+
+// Chiama, Leggi Dati, Edita, an edit with the keyboard, Utente, Salva, then
+// the main table wiped, Scrivi Dati and Sconnetti: the box gets the edited
+// summary, the card keeps it.
+TEST(Remote, WholeSessionWritesTheEditedSummaryAndTheCardKeepsIt)
+{
+    RemoteFixture f({ "--need-dial" },
+                    { customer(QStringLiteral("Bianchi"), QStringLiteral("0451"), QString(26, QLatin1Char('-'))) });
+    ASSERT_EQ(f.number->text(), QStringLiteral("0451"));
+    f.pressCall();
+    f.pressRead();
+    ASSERT_TRUE(f.waitIdle());
+    ASSERT_EQ(f.form2.summary().cell(1, 2), QStringLiteral("3"));
+
+    f.click("Button2");
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
+    f.ui.SpinEdit1->setValue(2);
+    f.ui.SpinEdit1->setValue(1);
+    editortest::erase(f.ui.Edit2);
+    editortest::type(QStringLiteral("55"));
+    QTest::mouseClick(f.ui.Button10, Qt::LeftButton);
+    f.click("Bsalva");
+    QTest::mouseClick(f.ui.ButtonReset, Qt::LeftButton);
+    ASSERT_EQ(f.window.grid().cell(1, 2), QStringLiteral("-"));
+
+    f.pacer.log.clear();
+    f.pressWrite();
+    f.settle();
+    ASSERT_TRUE(f.waitIdle());
+    EXPECT_EQ(f.status(), QStringLiteral("Dati inviati"));
+    f.pressHangUp();
+    f.settle();
+    EXPECT_TRUE(f.idle());
+    EXPECT_EQ(f.status(), QString());
+    EXPECT_TRUE(f.dialogs.shown.isEmpty()) << f.dialogs.shown.join('\n').toStdString();
+
+    // The table, 1200 ms for the box to take it, then the command to keep it.
+    const std::vector<PaceEvent>& log = f.pacer.log;
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log.front().sent, hex("020102")) << f.pacer.describe();
+    EXPECT_EQ(std::vector<PaceEvent>(log.end() - 3, log.end()),
+              record({ { 1200, {} }, { -1, hex("020106") }, { -1, hex("0203030202") } }))
+        << f.pacer.describe();
+
+    // The box holds the edited association 1 and the rest as read.
+    const std::vector<std::uint8_t> box = BoxSim::readBinaryFile(f.sim.file("box.bin"));
+    ASSERT_EQ(box.size(), 2067u);
+    EXPECT_EQ(std::vector<std::uint8_t>(box.begin() + 16, box.begin() + 26),
+              (std::vector<std::uint8_t> { 5, 5, 11, 11, 11, 11, 0x1A, 0x55, 0xBB, 0xBB }));
+    EXPECT_EQ(std::vector<std::uint8_t>(box.begin() + 48, box.begin() + 64),
+              (std::vector<std::uint8_t> { 3, 4, 8, 11, 11, 11, 0x12, 0xCB, 0xBB, 0xBB, 0, 0, 0, 0, 0, 0 }));
+
+    QFile book(QStringLiteral("RUBRICA.DAT"));
+    ASSERT_TRUE(book.open(QIODevice::ReadOnly));
+    const QByteArray bytes = book.readAll();
+    ASSERT_EQ(bytes.size(), CustomerCard::Size);
+    CustomerCard kept;
+    std::copy(bytes.begin(), bytes.end(), reinterpret_cast<char*>(kept.data()));
+    QString row2;
+    for (int c = 1; c <= 14; ++c)
+        row2 += QLatin1Char(char(kept.summaryByte(c, 2)));
+    EXPECT_EQ(row2, QStringLiteral("55****1055****"));
+}
+
+TEST(Remote, WriteShowsTheBoxsRefusal)
+{
+    RemoteFixture f({ "--reply-error" });
+    f.pressRead();
+    ASSERT_TRUE(f.waitIdle());
+    f.pressWrite();
+    EXPECT_EQ(f.ui.ALed1->FalseColor(), clGreen) << "the command is out";
+    EXPECT_TRUE(f.window.comm().Enabled()) << "the port waits for the reply";
+    ASSERT_TRUE(f.waitIdle());
+    EXPECT_EQ(f.status(), QStringLiteral("ERRORE!!"));
+    EXPECT_NE(f.sim.readLog().find("FRAME table 2051 bytes"), std::string::npos);
+}
+
+TEST(Remote, TableTheWriteRefusesSendsNothingAtAll)
+{
+    // A summary of '5' everywhere: no association of it can be encoded.
+    RemoteFixture f(
+        {},
+        { customer(QStringLiteral("Verdi"), QStringLiteral("12"), QLatin1Char('U') + QString(25, QLatin1Char('5'))) });
+    ASSERT_EQ(f.form2.summary().cell(2, 2), QStringLiteral("5"));
+    f.pressWrite();
+    f.settle();
+    EXPECT_TRUE(f.pacer.log.empty()) << f.pacer.describe();
+    EXPECT_EQ(f.window.comm().WriteCalls(), 0);
+    EXPECT_FALSE(f.window.comm().Enabled());
+    EXPECT_EQ(f.status(), QStringLiteral("Dati non inviati"));
+    ASSERT_EQ(f.dialogs.shown.size(), 1) << "the write's own message";
+    EXPECT_TRUE(f.dialogs.shown[0].startsWith(QStringLiteral("Associazione 1:"))) << f.dialogs.shown[0].toStdString();
 }
