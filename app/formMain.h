@@ -53,6 +53,7 @@ public:
     void setSummaryEditing(bool editing) override { SummaryEditing = editing; }
     void focusWindow() override;
     void writeTable() override;
+    void restartReceive() override { receive_.restart(); }
     const Seams& seams() const override { return seams_; }
 
     // --- start-up and model (formMain.cpp)

@@ -27,5 +27,8 @@ public:
     // The table write, run as "Scrivi Eeprom" would run it. What it raises
     // reaches the caller, so a write that fails stops the command that started it.
     virtual void writeTable() = 0;
+    // The main window's receive handler starts a new accumulation: what an
+    // exchange cut short left in it must not run into the next table.
+    virtual void restartReceive() = 0;
     virtual const Seams& seams() const = 0;
 };

@@ -78,6 +78,9 @@ void RemoteCommands::readRemote()
 {
     window_.setStatus(QStringLiteral("Lettura dati programmazioni"));
     link_.begin();
+    // A dump cut short earlier (the port then closed by "Esci") left its bytes
+    // in the receive buffer; the box's table must start a new accumulation.
+    window_.restartReceive();
     pacer_.sleep(CallSettleMs);
     if (!send(frames::RemoteReadRequest.data(), int(frames::RemoteReadRequest.size())))
         return;

@@ -36,6 +36,8 @@ public:
         // it refused the table (it has told the operator why). What it raises
         // reaches the caller.
         std::function<bool()> writeTable;
+        // The main window's receive position back to 0, as a local read does.
+        std::function<void()> restartReceive;
         // A plain message box over the window.
         std::function<void(const QString& text)> inform;
     };

@@ -260,6 +260,7 @@ void TForm2::connectRemote()
         return true;
     };
     window.inform = [this](const QString& text) { information(text); };
+    window.restartReceive = [this] { host_.restartReceive(); };
     remote_ = std::make_unique<RemoteCommands>(host_.link(), host_.comm(), *host_.seams().pacer, std::move(window));
 
     connect(Bcomponi, &QPushButton::clicked, this, guarded([this] { BcomponiClick(); }));

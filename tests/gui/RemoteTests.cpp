@@ -343,3 +343,31 @@ TEST(Remote, TableTheWriteRefusesSendsNothingAtAll)
     ASSERT_EQ(f.dialogs.shown.size(), 1) << "the write's own message";
     EXPECT_TRUE(f.dialogs.shown[0].startsWith(QStringLiteral("Associazione 1:"))) << f.dialogs.shown[0].toStdString();
 }
+
+TEST(Remote, ADumpCutShortDoesNotRunIntoTheNextOne)
+{
+    // The first box stops a third of the way through its table; the operator
+    // leaves the address book, which closes the port, and reads again.
+    RemoteFixture f({ "--fault", "stop:700" });
+    f.pressRead();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.window.receiveBuffer().position() == 700; }, 10000));
+    f.click("Besci");
+    ASSERT_FALSE(f.window.comm().Enabled());
+
+    // The second box is not the one whose log the fixture follows.
+    f.pacer.onSleep = nullptr;
+    f.window.comm().setWriteFault(nullptr);
+    BoxSim whole;
+    ASSERT_TRUE(whole.start({ "--fast", "--unit" })) << whole.error();
+    f.ui.EditDevName->setText(QString::fromStdString(whole.devicePath()));
+    QTest::mouseClick(f.ui.Button10, Qt::LeftButton);
+    f.pressRead();
+    ASSERT_TRUE(f.waitIdle());
+    const TableGrid remote = f.window.grid();
+
+    // The same box read from the main window gives the same table.
+    QTest::mouseClick(f.ui.ButtonTransmit, Qt::LeftButton);
+    ASSERT_TRUE(f.waitIdle());
+    EXPECT_TRUE(remote.dataEquals(f.window.grid()));
+    EXPECT_EQ(remote.cell(1, 1), QStringLiteral("U"));
+}
