@@ -104,11 +104,8 @@ void TfrmMain::completeTable(codec::Model model, const std::uint8_t* image)
 
 void TfrmMain::handleReplyFrame(std::uint8_t code)
 {
-    if (Form2 && (code == frames::ReplyReceived || code == frames::ReplyError)) {
-        Form2->Label9->setText(code == frames::ReplyReceived ? QStringLiteral("Dati inviati")
-                                                             : QStringLiteral("ERRORE!!"));
-        Form2->Label9->repaint();
-    }
+    if (Form2 && (code == frames::ReplyReceived || code == frames::ReplyError))
+        Form2->showStatus(code == frames::ReplyReceived ? QStringLiteral("Dati inviati") : QStringLiteral("ERRORE!!"));
     link_->showBusy(false);
     receive_.clear();
     link_->close();

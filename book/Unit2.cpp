@@ -245,10 +245,7 @@ void TForm2::connectControls()
 void TForm2::connectRemote()
 {
     RemoteCommands::Window window;
-    window.setStatus = [this](const QString& text) {
-        Label9->setText(text);
-        Label9->repaint();
-    };
+    window.setStatus = [this](const QString& text) { showStatus(text); };
     window.focusRead = [this] { Button3->setFocus(); };
     window.focusWrite = [this] { Button4->setFocus(); };
     window.writeTable = [this] {
@@ -367,6 +364,12 @@ bool TForm2::event(QEvent* event)
         break;
     }
     return QWidget::event(event);
+}
+
+void TForm2::showStatus(const QString& text)
+{
+    Label9->setText(text);
+    Label9->repaint();
 }
 
 void TForm2::mirrorSummary(const TableGrid& mainGrid)

@@ -61,10 +61,9 @@ public:
     void Button4Click();
     void Button1Click();
 
-    // The card's programming summary.
-    TableGridView* StringGrid2 = nullptr;
-    // Status line at the bottom of the window.
-    QLabel* Label9 = nullptr;
+    // The status line at the bottom of the window, repainted at once (the
+    // receive handler tells the box's answer to a remote write here).
+    void showStatus(const QString& text);
 
 protected:
     bool event(QEvent* event) override;
@@ -72,6 +71,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The card's programming summary.
+    TableGridView* StringGrid2 = nullptr;
+    // Status line at the bottom of the window.
+    QLabel* Label9 = nullptr;
     QLineEdit* Ecognome = nullptr;
     QLineEdit* Enome = nullptr;
     QLineEdit* Edit1 = nullptr;
