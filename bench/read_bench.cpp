@@ -4,6 +4,7 @@
 // bits each plus 127 pauses; the CPU time of the whole program (both threads)
 // during the read is reported as a share of the wall time.
 
+#include "bench/BenchSupport.h"
 #include "app/Application.h"
 #include "app/Program.h"
 #include "widgets/ALed.h"
@@ -14,31 +15,16 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <sys/resource.h>
 
 #include <cstdio>
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
     TApplication app(argc, argv);
 
     QProcess sim;
-    sim.start(QStringLiteral(PRADIX_BOXSIM_PATH), {});
-    QByteArray path;
-    while (!path.contains('\n') && sim.waitForReadyRead(10000))
-        path += sim.readAllStandardOutput();
-    if (!path.contains('\n')) {
+    const QString path = bench::startSimulator(sim);
+    if (path.isEmpty()) {
         std::fprintf(stderr, "read_bench: the box simulator did not start\n");
         return 1;
     }
@@ -52,16 +38,16 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "read_bench: the main window has no port box or LED\n");
         return 1;
     }
-    EditDevName->setText(QString::fromLocal8Bit(path.trimmed()));
+    EditDevName->setText(path);
 
     constexpr double floorSeconds = 2067 * 10 / 9600.0 + 127 * 0.020;
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = bench::cpuSeconds();
     QElapsedTimer timer;
     timer.start();
     frmMain.ButtonTransmitClick();
     const bool done = QTest::qWaitFor([&] { return !frmMain.comm().Enabled(); }, 30000);
     const double wall = timer.nsecsElapsed() / 1e9;
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = bench::cpuSeconds() - cpuBefore;
     sim.terminate();
     sim.waitForFinished(5000);
     if (!done || ALed1->FalseColor() != clGreen || frmMain.grid().cell(1, 1) != QLatin1String("U")) {

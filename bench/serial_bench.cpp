@@ -1,6 +1,7 @@
 // The serial port's own cost: CPU time of an open idle port (with and without unread bytes
 // queued, and after the far end hung up) and the delay from a byte sent by the far end to the receive handler.
 
+#include "bench/BenchSupport.h"
 #include "serial/CommInt.h"
 
 #include <QCoreApplication>
@@ -14,17 +15,9 @@
 
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
-
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 void runLoop(int ms)
 {
@@ -36,11 +29,11 @@ void runLoop(int ms)
 // CPU share of one core while the event loop idles for `ms` with the port open.
 double idleCpuPct(int ms)
 {
-    const double before = cpuSeconds();
+    const double before = bench::cpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     runLoop(ms);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return (cpuSeconds() - before) / wall * 100.0;
+    return (bench::cpuSeconds() - before) / wall * 100.0;
 }
 
 } // namespace

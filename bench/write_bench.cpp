@@ -7,6 +7,7 @@
 // 9600-baud line add 2054 x 10 / 9600 s. The CPU time of the whole program
 // during the write is reported as a share of the wall time.
 
+#include "bench/BenchSupport.h"
 #include "app/Application.h"
 #include "app/Program.h"
 #include "widgets/ALed.h"
@@ -18,20 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/resource.h>
 
 #include <cstdio>
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -42,11 +31,8 @@ int main(int argc, char** argv)
 
     QProcess sim;
     // The table comes in at once; the write is what is measured.
-    sim.start(QStringLiteral(PRADIX_BOXSIM_PATH), { QStringLiteral("--fast") });
-    QByteArray path;
-    while (!path.contains('\n') && sim.waitForReadyRead(10000))
-        path += sim.readAllStandardOutput();
-    if (!path.contains('\n')) {
+    const QString path = bench::startSimulator(sim, { QStringLiteral("--fast") });
+    if (path.isEmpty()) {
         std::fprintf(stderr, "write_bench: the box simulator did not start\n");
         return 1;
     }
@@ -61,7 +47,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "write_bench: the main window has no port box, write button or LED\n");
         return 1;
     }
-    EditDevName->setText(QString::fromLocal8Bit(path.trimmed()));
+    EditDevName->setText(path);
 
     frmMain.ButtonTransmitClick();
     if (!QTest::qWaitFor([&] { return !frmMain.comm().Enabled(); }, 30000)
@@ -77,13 +63,13 @@ int main(int argc, char** argv)
         ++writes;
         return false;
     });
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = bench::cpuSeconds();
     QElapsedTimer timer;
     timer.start();
     // The write runs inside the click's handler: the LED is green when it returns.
     QTest::mouseClick(Button4, Qt::LeftButton);
     const double wall = timer.nsecsElapsed() / 1e9;
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = bench::cpuSeconds() - cpuBefore;
     sim.terminate();
     sim.waitForFinished(5000);
     if (frmMain.comm().Enabled() || ALed1->FalseColor() != clGreen || writes < 2 + 127 + 3) {

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <sys/resource.h>
+
+// What the benchmarks share: the process's CPU time, and a box simulator to
+// measure against.
+namespace bench {
+
+// User and system time of this process so far, in seconds.
+inline double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+#ifdef PRADIX_BOXSIM_PATH
+// Starts the box simulator and returns the device path it prints, or an empty
+// text when it did not start within ten seconds.
+inline QString startSimulator(QProcess& sim, const QStringList& arguments = {})
+{
+    sim.start(QStringLiteral(PRADIX_BOXSIM_PATH), arguments);
+    QByteArray path;
+    while (!path.contains('\n') && sim.waitForReadyRead(10000))
+        path += sim.readAllStandardOutput();
+    return path.contains('\n') ? QString::fromLocal8Bit(path.left(path.indexOf('\n')).trimmed()) : QString();
+}
+#endif
+
+} // namespace bench
