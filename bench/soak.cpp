@@ -1,0 +1,504 @@
+// A long session against a misbehaving box: CYCLES reads, each against a box
+// simulator that misbehaves in a way picked at random, the real main window
+// driven offscreen through its buttons, no pauses on either side. After every
+// cycle the window must be idle again and the grid must hold either the box's
+// table exactly (a read that completed) or what it held before (a read that
+// was stopped or failed); after the last one a plain read must still give the
+// table exactly, and the process must hold no more descriptors, threads or
+// memory than after the first few cycles.
+//
+//   soak CYCLES [--seed N] [--fault NAME] [--verbose]
+//
+// --fault keeps to one fault (its name as printed), to find what a growth comes from.
+//
+// Prints one line per failed cycle, a count per fault, and BENCH lines.
+
+#include "app/Application.h"
+#include "app/Program.h"
+#include "device/Codec.h"
+#include "widgets/ALed.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+
+namespace {
+
+class SoakDialogs : public Dialogs
+{
+public:
+    void information(QWidget*, const QString& text) override { show(text); }
+    bool question(QWidget*, const QString& text) override
+    {
+        show(text);
+        return true;
+    }
+    void error(QWidget*, const QString& text) override { show(text); }
+    QString openFileName(QWidget*, const QString&, const QString&) override { return QString(); }
+    QString saveFileName(QWidget*, const QString&, const QString&) override { return QString(); }
+
+    // Only the count and the last message are kept, so the soak itself does not grow.
+    int count = 0;
+    QString last;
+
+private:
+    void show(const QString& text)
+    {
+        ++count;
+        last = text;
+    }
+};
+
+// Pacing off: the simulator sends at once, the window does not pause.
+class NoPacer : public Pacer
+{
+public:
+    void sleep(int) override {}
+};
+
+class SilentBeeper : public Beeper
+{
+public:
+    void beep() override {}
+};
+
+int entries(const char* folder)
+{
+    return int(QDir(QString::fromLatin1(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+}
+
+long rssKb()
+{
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+long heapKb()
+{
+    return long(mallinfo2().uordblks / 1024);
+}
+
+// The simulator as a child process on a pseudo-terminal of its own.
+class Sim
+{
+public:
+    bool start(const QStringList& arguments)
+    {
+        process_.start(QStringLiteral(PRADIX_BOXSIM_PATH), arguments);
+        QByteArray out;
+        while (!out.contains('\n') && process_.waitForReadyRead(10000))
+            out += process_.readAllStandardOutput();
+        path_ = QString::fromLocal8Bit(out.left(out.indexOf('\n')).trimmed());
+        return !path_.isEmpty();
+    }
+    void stop()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000)) {
+                process_.kill();
+                process_.waitForFinished(5000);
+            }
+        }
+    }
+    ~Sim() { stop(); }
+    const QString& path() const { return path_; }
+
+private:
+    QProcess process_;
+    QString path_;
+};
+
+// The image the simulator serves, read straight off its line, so the window's
+// reads are checked against the box and not against themselves.
+QByteArray fetchImage(const QString& device)
+{
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return QByteArray();
+    termios t {};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    const unsigned char request[] = { 0x02, 0x01, 0x01 };
+    QByteArray image;
+    if (::write(fd, request, sizeof request) == ssize_t(sizeof request)) {
+        char chunk[4096];
+        pollfd p { fd, POLLIN, 0 };
+        while (image.size() < codec::ImageSize && ::poll(&p, 1, 10000) > 0) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n <= 0)
+                break;
+            image.append(chunk, int(n));
+        }
+    }
+    ::close(fd);
+    return image.size() == codec::ImageSize ? image : QByteArray();
+}
+
+// The data cells the image gives, decoded as a completed read decodes them.
+QStringList cellsOf(const QByteArray& image)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.constData());
+    const codec::Model model = codec::modelOfByte(bytes[0]);
+    TableGrid grid;
+    grid.fillData(QString());
+    codec::decodeHeader(bytes, model, grid);
+    for (int r = 2; r < TableGrid::RowCount; ++r)
+        codec::decodeRecord(bytes + codec::RecordSize * (r - 1), model, grid, r);
+    QStringList cells;
+    for (int r = 1; r < TableGrid::RowCount; ++r)
+        for (int c = 1; c < TableGrid::ColumnCount; ++c)
+            cells << grid.cell(c, r);
+    return cells;
+}
+
+QStringList cellsOf(const TableGrid& grid)
+{
+    QStringList cells;
+    for (int r = 1; r < TableGrid::RowCount; ++r)
+        for (int c = 1; c < TableGrid::ColumnCount; ++c)
+            cells << grid.cell(c, r);
+    return cells;
+}
+
+enum class Fault { None, Silence, Truncation, HangUp, ErrorReply, Garbage, SecondRead, Count };
+
+const char* faultName(Fault f)
+{
+    static const char* names[] = { "none", "silence", "truncation", "hang-up", "error-reply", "garbage", "second-read" };
+    return names[int(f)];
+}
+
+class Soak
+{
+public:
+    Soak(Program& program, SoakDialogs& dialogs)
+        : program_(program)
+        , window_(program.frmMain)
+        , dialogs_(dialogs)
+        , EditDevName_(window_.findChild<QLineEdit*>(QStringLiteral("EditDevName")))
+        , ButtonTransmit_(window_.findChild<QPushButton*>(QStringLiteral("ButtonTransmit")))
+        , Button1_(window_.findChild<QPushButton*>(QStringLiteral("Button1")))
+        , ButtonReset_(window_.findChild<QPushButton*>(QStringLiteral("ButtonReset")))
+        , ALed1_(dynamic_cast<TALed*>(window_.findChild<QWidget*>(QStringLiteral("ALed1"))))
+        , Label9_(program.form2.findChild<QLabel*>(QStringLiteral("Label9")))
+    {
+    }
+
+    bool ready() const { return EditDevName_ && ButtonTransmit_ && Button1_ && ButtonReset_ && ALed1_ && Label9_; }
+
+    // The table each model's simulator serves.
+    bool learnTables()
+    {
+        for (int model : { 22, 1 }) {
+            Sim sim;
+            if (!sim.start({ QStringLiteral("--fast"), QStringLiteral("--model"), QString::number(model) }))
+                return false;
+            const QByteArray image = fetchImage(sim.path());
+            if (image.isEmpty())
+                return false;
+            (model == 22 ? table22_ : table1_) = cellsOf(image);
+        }
+        return true;
+    }
+
+    // One cycle; an empty result means it went as it must.
+    std::string cycle(Fault fault, int model, std::mt19937& rng)
+    {
+        QStringList arguments { QStringLiteral("--fast"), QStringLiteral("--model"), QString::number(model) };
+        int n = 0;
+        switch (fault) {
+        case Fault::Silence:
+            arguments << QStringLiteral("--fault") << QStringLiteral("silent");
+            break;
+        case Fault::Truncation:
+            n = 1 + int(rng() % (codec::ImageSize - 1));
+            arguments << QStringLiteral("--fault") << QStringLiteral("stop:%1").arg(n);
+            break;
+        case Fault::HangUp:
+            n = int(rng() % codec::ImageSize);
+            arguments << QStringLiteral("--fault") << QStringLiteral("hangup:%1").arg(n);
+            break;
+        case Fault::ErrorReply:
+            arguments << QStringLiteral("--fault") << QStringLiteral("error");
+            break;
+        case Fault::Garbage:
+            n = 1 + int(rng() % codec::ImageSize);
+            arguments << QStringLiteral("--fault") << QStringLiteral("garbage:%1").arg(n);
+            break;
+        default:
+            break;
+        }
+        Sim sim;
+        if (!sim.start(arguments))
+            return "the simulator did not start";
+        EditDevName_->setText(sim.path());
+        const QStringList& table = model == 22 ? table22_ : table1_;
+        const QStringList before = cellsOf(window_.grid());
+        const int shownBefore = dialogs_.count;
+        std::string problem;
+
+        switch (fault) {
+        case Fault::None:
+            // From an empty grid, so nothing of an earlier read can pass for this one.
+            click(ButtonReset_);
+            click(ButtonTransmit_);
+            if (!waitIdle())
+                problem = "the read did not end";
+            else if (cellsOf(window_.grid()) != table)
+                problem = "the table read differs from the box's";
+            break;
+        case Fault::Silence:
+            click(ButtonTransmit_);
+            QTest::qWait(20);
+            problem = stopWaiting(before);
+            break;
+        case Fault::Truncation:
+            click(ButtonTransmit_);
+            if (!QTest::qWaitFor([&] { return window_.receiveBuffer().position() == n; }, 20000))
+                problem = "the bytes sent did not all arrive";
+            else
+                problem = stopWaiting(before);
+            break;
+        case Fault::HangUp:
+            click(ButtonTransmit_);
+            if (!QTest::qWaitFor([&] { return !window_.comm().Enabled(); }, 30000)) {
+                problem = "a hung-up line left the port open";
+                break;
+            }
+            QTest::qWait(20); // late events must not add a message
+            if (dialogs_.count != shownBefore + 1
+                || dialogs_.last != QLatin1String("Serial error: Read error (Error: 5) "))
+                problem = "a hang-up was not reported once as a read error";
+            else if (cellsOf(window_.grid()) != before)
+                problem = "a hang-up changed the grid";
+            click(Button1_);
+            if (problem.empty() && !idle())
+                problem = "\"Stop\" after a hang-up did not bring the window back";
+            break;
+        case Fault::ErrorReply:
+            Label9_->clear();
+            click(ButtonTransmit_);
+            if (!waitIdle())
+                problem = "an error reply did not end the wait";
+            else if (Label9_->text() != QLatin1String("ERRORE!!"))
+                problem = "an error reply was not shown";
+            else if (cellsOf(window_.grid()) != before)
+                problem = "an error reply changed the grid";
+            break;
+        case Fault::Garbage: {
+            // Garbage then the table: the accumulation fills and starts over
+            // with the table's tail, which is no table (the simulator's
+            // garbage never holds a table's first byte, and less than a
+            // whole buffer of it never lines the table up with a new start).
+            click(ButtonTransmit_);
+            const int total = n + codec::ImageSize;
+            const int last = total <= ReceiveBuffer::Size ? total : (total - 1) % ReceiveBuffer::Size + 1;
+            if (!QTest::qWaitFor([&] { return window_.receiveBuffer().position() == last; }, 20000)) {
+                problem = "the garbage and the table did not all arrive";
+            } else {
+                problem = stopWaiting(before);
+            }
+            break;
+        }
+        case Fault::SecondRead:
+            click(ButtonTransmit_);
+            click(ButtonTransmit_);
+            if (dialogs_.count != shownBefore + 1
+                || dialogs_.last != QLatin1String("Serial error: Port already assigned (open) (Error: -1) "))
+                problem = "a second read while waiting was not refused";
+            else if (!waitIdle())
+                problem = "the first read did not go on after the second was refused";
+            else if (cellsOf(window_.grid()) != table)
+                problem = "the table read differs from the box's";
+            break;
+        default:
+            break;
+        }
+        const int expectedMessages = fault == Fault::HangUp || fault == Fault::SecondRead ? 1 : 0;
+        if (problem.empty() && dialogs_.count != shownBefore + expectedMessages)
+            problem = "unexpected message: " + dialogs_.last.toStdString();
+        if (!problem.empty()) {
+            // Leave the window idle for the next cycle whatever happened.
+            click(Button1_);
+        }
+        sim.stop();
+        return problem;
+    }
+
+    // --- Writes. "Scrivi Eeprom" is not in this build; once it is, a cycle
+    // writes an edited table (with faults of its own: silence, hang-up
+    // mid-table, error reply) and checks with the simulator's --save file
+    // that every completed write reached the box exactly.
+    static constexpr bool writesAvailable = false;
+
+    bool idle() { return !window_.comm().Enabled() && ALed1_->FalseColor() == clGreen; }
+
+private:
+    void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
+
+    // "Stop" on a read still waiting: the window idle, the grid as it was.
+    std::string stopWaiting(const QStringList& before)
+    {
+        if (!window_.comm().Enabled())
+            return "the read ended without a table";
+        click(Button1_);
+        if (!idle())
+            return "\"Stop\" did not end the wait";
+        if (cellsOf(window_.grid()) != before)
+            return "a stopped read changed the grid";
+        return std::string();
+    }
+
+    Program& program_;
+    TfrmMain& window_;
+    SoakDialogs& dialogs_;
+    QLineEdit* EditDevName_;
+    QPushButton* ButtonTransmit_;
+    QPushButton* Button1_;
+    QPushButton* ButtonReset_;
+    TALed* ALed1_;
+    QLabel* Label9_;
+    QStringList table22_;
+    QStringList table1_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TApplication app(argc, argv);
+    long cycles = 0;
+    unsigned seed = 1;
+    bool verbose = false;
+    int only = -1;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
+            seed = unsigned(std::strtoul(argv[++i], nullptr, 10));
+        else if (!std::strcmp(argv[i], "--fault") && i + 1 < argc) {
+            const char* name = argv[++i];
+            for (int f = 0; f < int(Fault::Count); ++f)
+                if (!std::strcmp(name, faultName(Fault(f))))
+                    only = f;
+            if (only < 0) {
+                std::fprintf(stderr, "soak: no fault %s\n", name);
+                return 2;
+            }
+        }
+        else if (!std::strcmp(argv[i], "--verbose"))
+            verbose = true;
+        else
+            cycles = std::strtol(argv[i], nullptr, 10);
+    }
+    if (cycles <= 0) {
+        std::fprintf(stderr, "usage: soak CYCLES [--seed N] [--fault NAME] [--verbose]\n");
+        return 2;
+    }
+
+    SoakDialogs dialogs;
+    NoPacer pacer;
+    SilentBeeper beeper;
+    Seams seams = realSeams();
+    seams.dialogs = &dialogs;
+    seams.pacer = &pacer;
+    seams.beeper = &beeper;
+    Program program(seams);
+    program.frmMain.show();
+    Soak soak(program, dialogs);
+    if (!soak.ready()) {
+        std::fprintf(stderr, "soak: the windows lack a control the soak drives\n");
+        return 1;
+    }
+    if (!soak.learnTables()) {
+        std::fprintf(stderr, "soak: the simulator did not serve its tables\n");
+        return 1;
+    }
+
+    std::mt19937 rng(seed);
+    // A few plain cycles first: caches of the toolkit fill on first use.
+    for (int i = 0; i < 3; ++i) {
+        const std::string problem = soak.cycle(Fault::None, i % 2 ? 1 : 22, rng);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "soak: warm-up read failed: %s\n", problem.c_str());
+            return 1;
+        }
+    }
+    QTest::qWait(300); // the last monitoring thread ends by itself
+    const int fdBefore = entries("/proc/self/fd");
+    const int threadsBefore = entries("/proc/self/task");
+    const long rssBefore = rssKb();
+    const long heapBefore = heapKb();
+
+    long ok = 0;
+    std::array<long, int(Fault::Count)> runs {};
+    std::array<long, int(Fault::Count)> passed {};
+    for (long i = 0; i < cycles; ++i) {
+        auto fault = Fault(rng() % unsigned(Fault::Count));
+        if (only >= 0)
+            fault = Fault(only);
+        const int model = rng() % 2 ? 22 : 1;
+        const std::string problem = soak.cycle(fault, model, rng);
+        ++runs[size_t(fault)];
+        if (problem.empty()) {
+            ++ok;
+            ++passed[size_t(fault)];
+        } else {
+            std::printf("soak: cycle %ld (%s, Kolvar%d): %s\n", i + 1, faultName(fault), model, problem.c_str());
+        }
+        if (verbose)
+            std::printf("soak: cycle %ld %s fds %d threads %d rss %ld kB heap %ld kB\n", i + 1, faultName(fault),
+                        entries("/proc/self/fd"), entries("/proc/self/task"), rssKb(), heapKb());
+    }
+
+    // Afterwards a plain read of each model must still be exact.
+    bool finalOk = true;
+    for (int model : { 22, 1 }) {
+        const std::string problem = soak.cycle(Fault::None, model, rng);
+        if (!problem.empty()) {
+            std::printf("soak: the final read of a Kolvar%d failed: %s\n", model, problem.c_str());
+            finalOk = false;
+        }
+    }
+    // The monitoring thread ends by itself shortly after its port closes.
+    (void)QTest::qWaitFor([&] { return entries("/proc/self/task") <= threadsBefore; }, 5000);
+    const int fdGrowth = entries("/proc/self/fd") - fdBefore;
+    const int threadGrowth = entries("/proc/self/task") - threadsBefore;
+    const long rssGrowth = rssKb() - rssBefore;
+    const long heapGrowth = heapKb() - heapBefore;
+
+    for (int f = 0; f < int(Fault::Count); ++f)
+        std::printf("soak: %-12s %ld of %ld cycles as they must\n", faultName(Fault(f)), passed[size_t(f)],
+                    runs[size_t(f)]);
+    std::printf("soak: writes %s\n", Soak::writesAvailable ? "included" : "not included (no \"Scrivi Eeprom\" in this build)");
+    std::printf("soak: final reads %s; rss %+ld kB, heap in use %+ld kB, seed %u\n", finalOk ? "exact" : "FAILED",
+                rssGrowth, heapGrowth, seed);
+    std::printf("BENCH soak_cycles_ok %ld count target >= %ld\n", ok, cycles);
+    std::printf("BENCH soak_fd_growth %d count target <= 0\n", fdGrowth);
+    std::printf("BENCH soak_thread_growth %d count target <= 0\n", threadGrowth);
+    std::printf("BENCH soak_heap_growth_kb %ld kb target <= 256\n", heapGrowth);
+    const bool clean = ok == cycles && finalOk && fdGrowth <= 0 && threadGrowth <= 0 && heapGrowth <= 256;
+    return clean ? 0 : 1;
+}
