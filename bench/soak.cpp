@@ -37,6 +37,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -157,9 +158,12 @@ QByteArray fetchImage(const QString& device)
     return image.size() == codec::ImageSize ? image : QByteArray();
 }
 
-// The data cells the image gives, decoded as a completed read decodes them.
+// The data cells the image gives, decoded as a completed read decodes them;
+// none for no image.
 QStringList cellsOf(const QByteArray& image)
 {
+    if (image.size() != codec::ImageSize)
+        return QStringList();
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.constData());
     const codec::Model model = codec::modelOfByte(bytes[0]);
     TableGrid grid;
@@ -183,6 +187,17 @@ QStringList cellsOf(const TableGrid& grid)
     return cells;
 }
 
+// "Scrivi Eeprom" is the window's Button4Click; a build without it soaks reads only.
+template <typename Window, typename = void>
+struct HasWrite : std::false_type
+{
+};
+template <typename Window>
+struct HasWrite<Window, std::void_t<decltype(&Window::Button4Click)>> : std::true_type
+{
+};
+constexpr bool writesAvailable = HasWrite<TfrmMain>::value;
+
 enum class Fault { None, Silence, Truncation, HangUp, ErrorReply, Garbage, SecondRead, Count };
 
 const char* faultName(Fault f)
@@ -202,12 +217,16 @@ public:
         , ButtonTransmit_(window_.findChild<QPushButton*>(QStringLiteral("ButtonTransmit")))
         , Button1_(window_.findChild<QPushButton*>(QStringLiteral("Button1")))
         , ButtonReset_(window_.findChild<QPushButton*>(QStringLiteral("ButtonReset")))
+        , Button4_(window_.findChild<QPushButton*>(QStringLiteral("Button4")))
         , ALed1_(dynamic_cast<TALed*>(window_.findChild<QWidget*>(QStringLiteral("ALed1"))))
         , Label9_(program.form2.findChild<QLabel*>(QStringLiteral("Label9")))
     {
     }
 
-    bool ready() const { return EditDevName_ && ButtonTransmit_ && Button1_ && ButtonReset_ && ALed1_ && Label9_; }
+    bool ready() const
+    {
+        return EditDevName_ && ButtonTransmit_ && Button1_ && ButtonReset_ && Button4_ && ALed1_ && Label9_;
+    }
 
     // The table each model's simulator serves.
     bool learnTables()
@@ -217,7 +236,7 @@ public:
             if (!sim.start({ QStringLiteral("--fast"), QStringLiteral("--model"), QString::number(model) }))
                 return false;
             const QByteArray image = fetchImage(sim.path());
-            if (image.isEmpty())
+            if (image.isEmpty() || image.at(0) != (model == 22 ? 'U' : 'Y'))
                 return false;
             (model == 22 ? table22_ : table1_) = cellsOf(image);
         }
@@ -344,15 +363,53 @@ public:
             // Leave the window idle for the next cycle whatever happened.
             click(Button1_);
         }
+        if (problem.empty() && (fault == Fault::None || fault == Fault::SecondRead))
+            holdsTable_ = true;
         sim.stop();
         return problem;
     }
 
-    // --- Writes. "Scrivi Eeprom" is not in this build; once it is, a cycle
-    // writes an edited table (with faults of its own: silence, hang-up
-    // mid-table, error reply) and checks with the simulator's --save file
-    // that every completed write reached the box exactly.
-    static constexpr bool writesAvailable = false;
+    // The write half of a cycle: two associations of the table in the grid
+    // swap places, "Scrivi Eeprom" sends it to a fresh box, and the table the
+    // box then serves, read straight off its line, must be the grid's. The
+    // swaps add up over the cycles, so each write sends a table the boxes
+    // never held.
+    std::string write(int model, std::mt19937& rng)
+    {
+        if (!holdsTable_)
+            return std::string();
+        TableGrid& grid = window_.grid();
+        const int a = TableGrid::FirstDataRow + 1 + int(rng() % (TableGrid::RowCount - TableGrid::FirstDataRow - 1));
+        const int b = TableGrid::FirstDataRow + 1 + int(rng() % (TableGrid::RowCount - TableGrid::FirstDataRow - 1));
+        for (int c = 1; c < TableGrid::ColumnCount; ++c) {
+            const QString kept = grid.cell(c, a);
+            grid.setCell(c, a, grid.cell(c, b));
+            grid.setCell(c, b, kept);
+        }
+        Sim sim;
+        if (!sim.start({ QStringLiteral("--fast"), QStringLiteral("--model"), QString::number(model) }))
+            return "the simulator did not start";
+        EditDevName_->setText(sim.path());
+        const int shownBefore = dialogs_.count;
+        const QStringList written = cellsOf(grid);
+        click(Button4_);
+        std::string problem;
+        if (!waitIdle())
+            problem = "the write did not end";
+        else if (dialogs_.count != shownBefore)
+            problem = "unexpected message: " + dialogs_.last.toStdString();
+        else {
+            const QByteArray held = fetchImage(sim.path());
+            if (held.isEmpty())
+                problem = "the box did not serve its table after the write";
+            else if (cellsOf(held) != written)
+                problem = "the box holds other than the table written";
+        }
+        if (!problem.empty())
+            click(Button1_);
+        sim.stop();
+        return problem;
+    }
 
     bool idle() { return !window_.comm().Enabled() && ALed1_->FalseColor() == clGreen; }
 
@@ -380,10 +437,12 @@ private:
     QPushButton* ButtonTransmit_;
     QPushButton* Button1_;
     QPushButton* ButtonReset_;
+    QPushButton* Button4_;
     TALed* ALed1_;
     QLabel* Label9_;
     QStringList table22_;
     QStringList table1_;
+    bool holdsTable_ = false; // the grid holds a whole table read from a box
 };
 
 } // namespace
@@ -453,6 +512,8 @@ int main(int argc, char** argv)
     const long heapBefore = heapKb();
 
     long ok = 0;
+    long writes = 0;
+    long writesOk = 0;
     std::array<long, int(Fault::Count)> runs {};
     std::array<long, int(Fault::Count)> passed {};
     for (long i = 0; i < cycles; ++i) {
@@ -460,7 +521,15 @@ int main(int argc, char** argv)
         if (only >= 0)
             fault = Fault(only);
         const int model = rng() % 2 ? 22 : 1;
-        const std::string problem = soak.cycle(fault, model, rng);
+        std::string problem = soak.cycle(fault, model, rng);
+        if (writesAvailable) {
+            ++writes;
+            const std::string written = soak.write(model, rng);
+            if (written.empty())
+                ++writesOk;
+            else if (problem.empty())
+                problem = "write: " + written;
+        }
         ++runs[size_t(fault)];
         if (problem.empty()) {
             ++ok;
@@ -492,7 +561,10 @@ int main(int argc, char** argv)
     for (int f = 0; f < int(Fault::Count); ++f)
         std::printf("soak: %-12s %ld of %ld cycles as they must\n", faultName(Fault(f)), passed[size_t(f)],
                     runs[size_t(f)]);
-    std::printf("soak: writes %s\n", Soak::writesAvailable ? "included" : "not included (no \"Scrivi Eeprom\" in this build)");
+    if (writesAvailable)
+        std::printf("soak: writes       %ld of %ld reached the box exactly\n", writesOk, writes);
+    else
+        std::printf("soak: writes not included (no \"Scrivi Eeprom\" in this build)\n");
     std::printf("soak: final reads %s; rss %+ld kB, heap in use %+ld kB, seed %u\n", finalOk ? "exact" : "FAILED",
                 rssGrowth, heapGrowth, seed);
     std::printf("BENCH soak_cycles_ok %ld count target >= %ld\n", ok, cycles);
