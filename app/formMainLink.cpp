@@ -121,15 +121,18 @@ void TfrmMain::ButtonResetClick()
 {
     focusWindow();
     receive_.restart();
+    // The selector first: moving it to association 1 fills the boxes from the
+    // old table, and they are emptied only after that, or they would go on
+    // showing an association the grid no longer holds.
+    SpinEdit1->setValue(0);
     for (QLineEdit* box : { Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9 })
         box->clear();
     CheckListBox1->item(0)->setCheckState(Qt::Unchecked);
     CheckListBox1->item(1)->setCheckState(Qt::Unchecked);
     ProgressBar1->setValue(0);
-    SpinEdit1->setValue(0);
     StringGrid1->setCurrentRow(1);
     StringGrid1->setCurrentColumn(1);
-    // After the boxes: whatever their rules wrote while being emptied is overwritten.
+    // After the boxes: whatever their rules wrote while being filled and emptied is overwritten.
     grid_.fillData(QStringLiteral("-"));
     link_->finish();
     StringGrid1->viewport()->repaint();

@@ -354,6 +354,24 @@ TEST(Read, CancellaClearsEverythingAndLeavesNoModel)
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Varnholtica Kolvar22 Programmer"));
 }
 
+TEST(Read, CancellaWithAnotherAssociationSelectedLeavesNoStaleBoxes)
+{
+    ReadFixture f;
+    const MainControls& ui = f.ui;
+    f.pressRead();
+    ASSERT_TRUE(f.line.send(bytes(kolvar22Image())));
+    ASSERT_TRUE(f.waitIdle());
+    ui.SpinEdit1->setValue(2);
+    ASSERT_EQ(ui.Edit2->text(), QStringLiteral("39")); // association 2 is in the boxes
+    QTest::mouseClick(ui.ButtonReset, Qt::LeftButton);
+    EXPECT_EQ(ui.SpinEdit1->value(), 1);
+    // The selector's move to association 1 must not leave the old table's association in the boxes.
+    for (QLineEdit* box : { ui.Edit2, ui.Edit3, ui.Edit5, ui.Edit6, ui.Edit8, ui.Edit9 })
+        EXPECT_EQ(box->text(), QString()) << box->objectName().toStdString();
+    for (int r = 1; r <= 128; ++r)
+        ASSERT_EQ(row(f.window.grid(), r), cells("--------------------------")) << r;
+}
+
 TEST(Read, SummaryFollowsEveryReceiveEventWhileTheAddressBookIsVisible)
 {
     ReadFixture f;
