@@ -1,20 +1,24 @@
-// A long session against a misbehaving box: CYCLES reads, each against a box
-// simulator that misbehaves in a way picked at random, the real main window
-// driven offscreen through its buttons, no pauses on either side. After every
-// cycle the window must be idle again and the grid must hold either the box's
-// table exactly (a read that completed) or what it held before (a read that
-// was stopped or failed); after the last one a plain read must still give the
-// table exactly, and the process must hold no more descriptors, threads or
-// memory than after the first few cycles.
+// A long session against a misbehaving box: CYCLES cycles, each a read
+// against a box simulator that misbehaves in a way picked at random, then a
+// write of an edited table to a well-behaved one, the real main window driven
+// offscreen through its buttons, no pauses on either side. After every read
+// the window must be idle again and the grid must hold either the box's table
+// exactly (a read that completed) or what it held before (a read that was
+// stopped or failed); after every write the box must hold the table written.
+// After the last cycle a plain read must still give the table exactly, and the
+// process must hold no more descriptors, threads or memory than after the
+// first few cycles.
 //
 //   soak CYCLES [--seed N] [--fault NAME] [--verbose]
 //
 // --fault keeps to one fault (its name as printed), to find what a growth comes from.
 //
-// Prints one line per failed cycle, a count per fault, and BENCH lines.
+// Prints one line per failed cycle (with what the box logged), a count per
+// fault, and BENCH lines.
 
 #include "app/Application.h"
 #include "app/Program.h"
+#include "bench/BenchSupport.h"
 #include "device/Codec.h"
 #include "widgets/ALed.h"
 
@@ -23,6 +27,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -104,14 +109,17 @@ long heapKb()
 class Sim
 {
 public:
-    bool start(const QStringList& arguments)
+    bool start(QStringList arguments)
     {
-        process_.start(QStringLiteral(PRADIX_BOXSIM_PATH), arguments);
-        QByteArray out;
-        while (!out.contains('\n') && process_.waitForReadyRead(10000))
-            out += process_.readAllStandardOutput();
-        path_ = QString::fromLocal8Bit(out.left(out.indexOf('\n')).trimmed());
+        arguments << QStringLiteral("--log") << log_.filePath(QStringLiteral("box.log"));
+        path_ = bench::startSimulator(process_, arguments);
         return !path_.isEmpty();
+    }
+    // What the simulator logged, for a cycle that went wrong.
+    QByteArray log() const
+    {
+        QFile file(log_.filePath(QStringLiteral("box.log")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     void stop()
     {
@@ -127,6 +135,7 @@ public:
     const QString& path() const { return path_; }
 
 private:
+    QTemporaryDir log_;
     QProcess process_;
     QString path_;
 };
@@ -362,6 +371,7 @@ public:
         if (!problem.empty()) {
             // Leave the window idle for the next cycle whatever happened.
             click(Button1_);
+            problem += "; the box logged:\n" + sim.log().toStdString();
         }
         if (problem.empty() && (fault == Fault::None || fault == Fault::SecondRead))
             holdsTable_ = true;
@@ -398,6 +408,10 @@ public:
             problem = "the write did not end";
         else if (dialogs_.count != shownBefore)
             problem = "unexpected message: " + dialogs_.last.toStdString();
+        // The box empties its line when it sees the port closed; a request
+        // sent before that would be swept away with the rest.
+        else if (!QTest::qWaitFor([&] { return sim.log().contains("line closed by the other end"); }, 10000))
+            problem = "the box never saw the port closed after the write";
         else {
             const QByteArray held = fetchImage(sim.path());
             if (held.isEmpty())
@@ -405,8 +419,10 @@ public:
             else if (cellsOf(held) != written)
                 problem = "the box holds other than the table written";
         }
-        if (!problem.empty())
+        if (!problem.empty()) {
             click(Button1_);
+            problem += "; the box logged:\n" + sim.log().toStdString();
+        }
         sim.stop();
         return problem;
     }
