@@ -1,6 +1,7 @@
 #include "book/Unit2.h"
 
 #include "book/BookHost.h"
+#include "book/Windows1252.h"
 #include "device/Link.h"
 #include "device/Seams.h"
 #include "device/TableWrite.h"
@@ -21,6 +22,7 @@
 #include <QRegularExpressionValidator>
 #include <QScopeGuard>
 #include <QSignalBlocker>
+#include <QValidator>
 
 #include <algorithm>
 #include <utility>
@@ -64,6 +66,26 @@ bool isDigitKey(QChar c)
     const char16_t code = c.unicode();
     return code == 8 || code == 13 || (code >= u'0' && code <= u'9');
 }
+
+// A card holds its texts as Windows-1252 bytes: a character the code page has
+// no byte for (a Polish "Ł", a Greek letter, an emoji) cannot be stored, and
+// is refused as it comes in rather than saved as "?" without a word.
+bool hasCardByte(char32_t c)
+{
+    return windows1252::fromUnicode(c) >= 0;
+}
+
+class CardTextValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString& text, int&) const override
+    {
+        const QList<uint> characters = text.toUcs4();
+        return std::all_of(characters.begin(), characters.end(), [](uint c) { return hasCardByte(c); }) ? Acceptable
+                                                                                                          : Invalid;
+    }
+};
 
 } // namespace
 
@@ -226,6 +248,11 @@ void TForm2::connectControls()
     const QRegularExpression digits(QStringLiteral("[0-9]*"));
     for (QLineEdit* box : { Enumero, Ecap, Edit1 }) {
         box->setValidator(new QRegularExpressionValidator(digits, box));
+        connect(box, &QLineEdit::inputRejected, this, guarded([this] { host_.seams().beeper->beep(); }));
+    }
+    // The text boxes take every character the card can store.
+    for (QLineEdit* box : { Ecognome, Enome, Eindirizzo, Ecitta, Eprovincia }) {
+        box->setValidator(new CardTextValidator(box));
         connect(box, &QLineEdit::inputRejected, this, guarded([this] { host_.seams().beeper->beep(); }));
     }
     // A change to a card field that is no typed key (a paste, a cut, an
@@ -667,6 +694,10 @@ bool TForm2::filterKey(QLineEdit* box, QKeyEvent* event)
         if (box != Edit1)
             CardModified = true;
         return false;
+    }
+    if (!hasCardByte(typed.unicode())) {
+        host_.seams().beeper->beep();
+        return true;
     }
     CardModified = true;
     if ((box == Ecognome || box == Enome) && typed >= QLatin1Char('a') && typed <= QLatin1Char('z')) {

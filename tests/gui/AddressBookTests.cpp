@@ -406,6 +406,23 @@ TEST(AddressBook, DigitBoxesTakeDigitsOnlyHoweverTheTextComes)
     EXPECT_EQ(f.b.Eindirizzo->text(), QStringLiteral("Via Roma, 1"));
     EXPECT_TRUE(f.form2.cardModified());
     EXPECT_EQ(f.beeper.beeps, 5);
+
+    // A character the card's code page has no byte for is refused as it is
+    // typed or pasted, never stored as "?"; accented Italian letters pass.
+    f.click(f.b.Bsalva);
+    f.type(f.b.Ecitta, QStringLiteral("\u0141\u00f3d\u017a"));
+    EXPECT_EQ(f.b.Ecitta->text(), QStringLiteral("\u00f3d"));
+    EXPECT_EQ(f.beeper.beeps, 7);
+    EXPECT_TRUE(f.form2.cardModified());
+    f.click(f.b.Bsalva);
+    QGuiApplication::clipboard()->setText(QStringLiteral("For\u0142\u00ec"));
+    f.b.Ecognome->paste();
+    EXPECT_EQ(f.b.Ecognome->text(), QString());
+    EXPECT_EQ(f.beeper.beeps, 8);
+    EXPECT_FALSE(f.form2.cardModified());
+    QGuiApplication::clipboard()->setText(QStringLiteral("Forl\u00ec \u20ac"));
+    f.b.Ecognome->paste();
+    EXPECT_EQ(f.b.Ecognome->text(), QStringLiteral("Forl\u00ec \u20ac"));
 }
 
 TEST(AddressBook, ComingBackFromTheMainWindowShowsTheStoredCardButKeepsThePrompt)
