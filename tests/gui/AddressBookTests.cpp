@@ -372,7 +372,7 @@ TEST(AddressBook, SortDropsEmptySurnamesAndKeepsEqualOnesInOrder)
     EXPECT_TRUE(f.dialogs.errors.isEmpty());
 }
 
-TEST(AddressBook, DigitBoxesTakeDigitsOnlyHoweverTheTextComes)
+TEST(AddressBook, BoxesTakeOnlyWhatTheCardCanHoldHoweverTheTextComes)
 {
     BookFixture f;
     f.openBook();
