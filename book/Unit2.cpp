@@ -542,7 +542,12 @@ void TForm2::BprecedenteClick()
             book_.seek(previous);
         }))
         return;
-    CurrentCard = previous;
+    showCardAt(previous, read);
+}
+
+void TForm2::showCardAt(int index, const CustomerCard& read)
+{
+    CurrentCard = index;
     card_ = read;
     ShowCard();
     Ecognome->setFocus();
@@ -572,11 +577,7 @@ void TForm2::BsuccessivoClick()
         information(EndOfFile);
         return;
     }
-    CurrentCard = next;
-    card_ = read;
-    ShowCard();
-    Ecognome->setFocus();
-    ShowSummary();
+    showCardAt(next, read);
 }
 
 void TForm2::BsalvaClick()

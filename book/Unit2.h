@@ -109,6 +109,8 @@ private:
     void StoreCard();
     void ShowCard();
     void ShowSummary();
+    // A card read by a move through the book becomes the one shown.
+    void showCardAt(int index, const CustomerCard& read);
     // The edits that show the card, in record order.
     QLineEdit* fieldBox(CustomerCard::Field field) const;
 
