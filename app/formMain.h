@@ -6,6 +6,7 @@
 #include "device/ReceiveBuffer.h"
 #include "device/Seams.h"
 #include "device/TableGrid.h"
+#include "device/TableWrite.h"
 #include "serial/CommInt.h"
 
 #include <QWidget>
@@ -52,7 +53,7 @@ public:
     bool summaryEditing() const override { return SummaryEditing; }
     void setSummaryEditing(bool editing) override { SummaryEditing = editing; }
     void focusWindow() override;
-    void writeTable() override;
+    tablewrite::Result writeTable() override;
     void restartReceive() override { receive_.restart(); }
     const Seams& seams() const override { return seams_; }
 
@@ -62,8 +63,8 @@ public:
 
     // --- link control and reading (formMainLink.cpp)
     void ButtonTransmitClick();
-    // "Scrivi Eeprom". A table that cannot go out whole is refused before the
-    // port is opened: the operator is told why and tablewrite::Refused is raised.
+    // "Scrivi Eeprom": the table write, and the operator told in a message box
+    // when it was refused or cut short.
     void Button4Click();
     void Comm1RxChar(TCustomComm& sender, int count);
     void Button1Click();

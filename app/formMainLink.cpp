@@ -146,14 +146,19 @@ void TfrmMain::Button10Click()
 
 void TfrmMain::Button4Click()
 {
+    const tablewrite::Result result = writeTable();
+    if (!result.message.isEmpty())
+        seams_.dialogs->information(this, result.message);
+}
+
+tablewrite::Result TfrmMain::writeTable()
+{
     // The whole table is judged before the port is opened: a box must never be
     // left holding part of one.
     const editor::WriteCheck check
         = editor::checkWrite(grid_, { editor::selectorValue(SpinEdit1->text()), Edit8->text(), Edit9->text() });
-    if (!check.ok()) {
-        seams_.dialogs->information(this, check.message);
-        throw tablewrite::Refused(check.message.toStdString());
-    }
+    if (!check.ok())
+        return { tablewrite::Result::Outcome::Refused, {}, check.message };
     // The table as it goes out, so the operator can always put it back.
     editor::keepTableBackup(check.grid, editor::BackupDirection::Write);
 
@@ -189,25 +194,10 @@ void TfrmMain::Button4Click()
         ProgressBar1->setValue(ProgressBar1->value() + codec::RecordSize);
         ProgressBar1->repaint();
     };
-    try {
-        if (tablewrite::send(grid_, { Comm1, *link_, receive_, *seams_.pacer, *seams_.clock }, steps)
-            == tablewrite::Result::LineFailed)
-            return; // the LED stays red and the bar where the line stopped taking the table
-    } catch (const codec::ConversionError& e) {
-        // The check above lets no such cell through; should one still come, the
-        // port is closed and the operator hears that the box holds part of a table.
-        const QString where = e.row() > TableGrid::FirstDataRow
-            ? QStringLiteral("all'associazione %1").arg(e.row() - 1)
-            : QStringLiteral("all'intestazione");
-        const QString message
-            = QStringLiteral("Scrittura interrotta %1: la centralina ha ricevuto solo parte della tabella").arg(where);
-        seams_.dialogs->information(this, message);
-        throw tablewrite::Refused(message.toStdString());
-    }
-    ProgressBar1->setValue(0);
-}
-
-void TfrmMain::writeTable()
-{
-    Button4Click();
+    const tablewrite::Result result
+        = tablewrite::send(grid_, { Comm1, *link_, receive_, *seams_.pacer, *seams_.clock }, steps);
+    // A table cut short leaves the LED red and the bar where the line stopped taking it.
+    if (result.sent())
+        ProgressBar1->setValue(0);
+    return result;
 }

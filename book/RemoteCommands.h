@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/TableWrite.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -32,10 +34,9 @@ public:
         // Where the operator goes next after a step that went out.
         std::function<void()> focusRead;
         std::function<void()> focusWrite;
-        // The main window's table write, as "Scrivi Eeprom" runs it: false when
-        // it refused the table (it has told the operator why). What it raises
-        // reaches the caller.
-        std::function<bool()> writeTable;
+        // The main window's table write, as "Scrivi Eeprom" runs it, with the
+        // operator told whatever went wrong. What it raises reaches the caller.
+        std::function<tablewrite::Result::Outcome()> writeTable;
         // The main window's receive position back to 0, as a local read does.
         std::function<void()> restartReceive;
         // A plain message box over the window.

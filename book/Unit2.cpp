@@ -276,12 +276,10 @@ void TForm2::connectRemote()
     window.focusRead = [this] { Button3->setFocus(); };
     window.focusWrite = [this] { Button4->setFocus(); };
     window.writeTable = [this] {
-        try {
-            host_.writeTable();
-        } catch (const tablewrite::Refused&) {
-            return false;
-        }
-        return true;
+        const tablewrite::Result result = host_.writeTable();
+        if (!result.message.isEmpty())
+            information(result.message);
+        return result.outcome;
     };
     window.inform = [this](const QString& text) { information(text); };
     window.restartReceive = [this] { host_.restartReceive(); };

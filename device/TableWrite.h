@@ -2,8 +2,9 @@
 
 #include "device/TableGrid.h"
 
+#include <QString>
+
 #include <functional>
-#include <stdexcept>
 
 class Clock;
 class Link;
@@ -40,20 +41,49 @@ struct Line
     const Clock& clock;
 };
 
-enum class Result {
-    Sent,       // the whole table and the clock went out; port closed, LED green
-    LineFailed, // a piece was not taken by the line: port closed, LED left red
+// The piece of a transfer at which the line stopped taking it.
+struct StopPoint
+{
+    enum class Piece { Request, Header, Association, Clock };
+    Piece piece = Piece::Request;
+    int association = 0; // 1..127 for Piece::Association
 };
+
+// How a write ended. The caller must look: only Sent means the box holds the
+// table, and anything else ends a command that was to go on after the write.
+struct Result
+{
+    enum class Outcome {
+        Sent,     // the whole table and the clock went out; port closed, LED green
+        Refused,  // nothing went out: the table was refused before the port was opened
+        CutShort, // the line stopped taking the table part-way: port closed, LED left red
+    };
+    Outcome outcome = Outcome::Sent;
+    StopPoint stoppedAt; // for CutShort
+    // What the operator must be told, in Italian; empty when the table went out.
+    QString message;
+
+    bool sent() const { return outcome == Outcome::Sent; }
+};
+
+// The operator's message for a table the line stopped taking at `at`: the box
+// holds part of a table and it must be written again.
+QString cutShortMessage(const StopPoint& at);
+// The operator's message for a grid that names no model to write by.
+QString noModelMessage();
 
 // Opens the link (LED red, port on the port box's name, RTS, DTR), restarts
 // the receive position and sends the table of `grid` by the rules of its
 // model (cell (1, 1)). A used Kolvar22 row whose carrier cells all read "-"
 // goes out with "*" in each, and the grid keeps them.
 //
-// A port that cannot be opened raises ECommError before anything is sent.
-// Whatever is raised once the port is open (a cell that cannot be encoded, a
-// line error) closes the port, leaves the LED red and is passed on: the box
-// then holds part of a table, and the caller must say so.
+// A grid without a model is Refused with nothing sent. A port that cannot be
+// opened raises ECommError before anything is sent. A piece the line does
+// not take (the write time-out of a stalled or unplugged adapter) or a cell
+// that cannot be encoded ends the write CutShort, with the port closed and
+// the LED red; a line error raised once the port is open closes the port,
+// leaves the LED red and is passed on. In every case but Sent the box holds
+// part of a table at most, and the caller must say so.
 Result send(TableGrid& grid, const Line& line, const Steps& steps);
 
 // "*" in cells 7..14 of a used Kolvar22 row whose carrier cells all read "-":
@@ -61,14 +91,5 @@ Result send(TableGrid& grid, const Line& line, const Steps& steps);
 // Decided by the row's own cells, never by the editor's carrier box, which
 // may still show another table's code (after a file load, say).
 void fillMissingCarrier(TableGrid& grid, int row);
-
-// A table that was not sent, or not whole, for a reason the operator has
-// already been shown. It ends the command that asked for the write, and the
-// application's error hook lets it pass without a second message.
-class Refused : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
 
 } // namespace tablewrite

@@ -84,7 +84,7 @@ void refuse(WriteCheck& check, int association, WriteField field, const QString&
     check.association = association;
     check.field = field;
     if (field == WriteField::Model) {
-        check.message = QStringLiteral("Nessun modello selezionato: leggere prima la centralina");
+        check.message = tablewrite::noModelMessage();
         return;
     }
     const bool missing = isMark(field) && (cellText.isEmpty() || layout::cell::holds(cellText, layout::cell::Nothing));

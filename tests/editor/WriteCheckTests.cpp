@@ -160,7 +160,7 @@ TEST(WriteCheck, CellsThatCannotBeEncodedAreNamedByAssociationAndField)
     table.setCell(1, 1, '-');
     check = editor::checkWrite(table, {});
     EXPECT_EQ(check.field, WriteField::Model);
-    EXPECT_EQ(check.message, QStringLiteral("Nessun modello selezionato: leggere prima la centralina"));
+    EXPECT_EQ(check.message, QStringLiteral("Nessun modello selezionato: leggere la centralina, caricare un file o scegliere il modello dal menu"));
     EXPECT_TRUE(check.pieces.empty());
 }
 
