@@ -40,6 +40,12 @@ TEST(TableGrid, EveryByteIsOneCharacter)
         ASSERT_EQ(grid.cell(1, 2).size(), 1);
         EXPECT_EQ(grid.cell(1, 2).at(0).unicode(), b);
     }
+    // Shown, the row 0x80..0x9F reads in the cards' code page; the cell keeps its byte.
+    grid.setCell(1, 2, static_cast<char>(0x80));
+    EXPECT_EQ(TableGridModel::displayText(grid.cell(1, 2)), QStringLiteral("€"));
+    EXPECT_EQ(TableGridModel::displayText(QString(QChar(0x9F))), QStringLiteral("Ÿ"));
+    EXPECT_EQ(TableGridModel::displayText(QString(QChar(0xE0))), QStringLiteral("à"));
+    EXPECT_EQ(grid.cell(1, 2).at(0).unicode(), 0x80);
 }
 
 TEST(TableGrid, DataOperationsCoverRowsOneToLastAndColumnsOneToLast)
