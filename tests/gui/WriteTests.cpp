@@ -493,6 +493,8 @@ TEST(Write, ATableTheLineStopsTakingIsToldAndNothingFollows)
     const Image image = kolvar22Image();
     ASSERT_TRUE(f.startBox(&image, { "--fault", "stall-write:700" }));
     f.read();
+    // A pseudo-terminal takes every piece at once: only the held one waits this long.
+    f.window.comm().setWriteTimeout(300);
     f.write(false); // the piece the line did not take never arrives
 
     ASSERT_EQ(f.dialogs.shown.size(), 1) << shown(f);
