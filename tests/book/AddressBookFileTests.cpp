@@ -1,4 +1,5 @@
 #include "book/AddressBookFile.h"
+#include "tests/book/CrashDisk.h"
 #include "tests/common/TestFiles.h"
 
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include <sys/mount.h>
@@ -365,4 +367,97 @@ TEST(AddressBookFile, SortMatchesTheBubbleSortOnRandomBooks)
         EXPECT_EQ(book.sortBySurname(), int(expected.size()));
         EXPECT_EQ(fileBytes(path), bookOf(expected)) << size << " cards";
     }
+}
+
+namespace {
+
+const QByteArray Folder = "/disk";
+const QByteArray Book = Folder + "/RUBRICA.DAT";
+
+// Runs `operation` on a book laid on a disk that stops after every possible
+// step in turn, then starts the machine again keeping or dropping what was
+// never synced, and opens the book as the window does. Every outcome must be
+// one of `outcomes` (the book before, between steps, after), byte for byte;
+// an operation that reported success must have left the last; a program
+// that only reads must have shown the same; nothing may be left beside it.
+template <typename Operation>
+void survivesEveryStop(const QByteArray& before, const std::vector<QByteArray>& outcomes, Operation operation)
+{
+    std::set<QByteArray> checked; // a crashed disk seen before ends the same way
+    long total = -1;
+    for (long stop = 0; total < 0 || stop <= total; ++stop) {
+        CrashDisk disk;
+        disk.lay(Book, before);
+        bool reported = true;
+        {
+            AddressBookFile book(disk);
+            book.open(QString::fromLatin1(Book));
+            const long start = disk.stepsTaken();
+            disk.stopAfter(total < 0 ? -1 : start + stop);
+            try {
+                operation(book);
+            } catch (const AddressBookError&) {
+                reported = false;
+            }
+            if (total < 0) {
+                ASSERT_TRUE(reported);
+                total = disk.stepsTaken() - start;
+                disk.stopAfter(disk.stepsTaken());
+            }
+        } // the machine stops here
+        for (int variant = 0; variant < 4; ++variant) {
+            CrashDisk after = disk.restarted(variant & 1, variant & 2);
+            if (!checked.insert(after.fingerprint() + char(reported)).second)
+                continue;
+            const QByteArray left = after.file(Book)->live;
+            AddressBookFile reader(after);
+            reader.open(QString::fromLatin1(Book), AddressBookFile::Access::ReadOnly);
+            QByteArray shown;
+            for (const CustomerCard& c : readBook(reader))
+                shown.append(reinterpret_cast<const char*>(c.data()), CustomerCard::Size);
+
+            AddressBookFile book(after);
+            book.open(QString::fromLatin1(Book));
+            const QByteArray outcome = after.file(Book)->live;
+            const auto where = [&] { return testing::Message() << "stop " << stop << " variant " << variant; };
+            ASSERT_NE(std::find(outcomes.begin(), outcomes.end(), outcome), outcomes.end()) << where();
+            if (reported) {
+                ASSERT_EQ(outcome, outcomes.back()) << where();
+            }
+            ASSERT_EQ(shown, outcome) << where();
+            ASSERT_EQ(after.names(Folder), QList<QByteArray> { "RUBRICA.DAT" }) << where();
+            // A save completed on opening is told, and told once.
+            const QStringList told = book.takeNotices();
+            if (outcome != left) {
+                ASSERT_FALSE(told.isEmpty()) << where();
+            }
+            book.open(QString::fromLatin1(Book));
+            ASSERT_TRUE(book.takeNotices().isEmpty()) << where();
+        }
+    }
+}
+
+} // namespace
+
+TEST(AddressBookFile, CardSavesAndTheSortSurviveAStopAtAnyStep)
+{
+    const CustomerCard c = card("C"), a = card("A"), b = card("B"), empty = card(""), d = card("D"), e = card("E");
+    const QByteArray before = bookOf({ c, a, empty, b });
+
+    survivesEveryStop(before, { before, bookOf({ c, d, empty, b }) }, [&](AddressBookFile& book) {
+        book.seek(1);
+        book.writeCard(d);
+    });
+    // Two saves in one session: the second one finds the first one's journal.
+    survivesEveryStop(before, { before, bookOf({ c, a, empty, b, d }), bookOf({ c, a, empty, b, d, e }) },
+                      [&](AddressBookFile& book) {
+                          book.seek(4);
+                          book.writeCard(d);
+                          book.writeCard(e);
+                      });
+    // The journal of a save must not outlive the book it was made for.
+    survivesEveryStop(before, { before, bookOf({ e, a, empty, b }), bookOf({ a, b, e }) }, [&](AddressBookFile& book) {
+        book.writeCard(e);
+        EXPECT_EQ(book.sortBySurname(), 3);
+    });
 }
