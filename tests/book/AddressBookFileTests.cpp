@@ -461,3 +461,55 @@ TEST(AddressBookFile, CardSavesAndTheSortSurviveAStopAtAnyStep)
         EXPECT_EQ(book.sortBySurname(), 3);
     });
 }
+
+// Two programs on one book, on the real disk: the second may only read and is
+// told so once; a book replaced under the writer is reopened, never written;
+// after a sort the writer holds the sorted file; what a crash left aside goes.
+TEST(AddressBookFile, OneWriterAndNeverIntoAReplacedBook)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUBRICA.DAT"));
+    const QByteArray name = QFile::encodeName(path);
+    writeFile(name + ".sort-Ab12Cd", "left by a crash");
+    writeFile(name + ".backup", "the operator's own copy");
+    AddressBookFile first;
+    first.open(path);
+    struct stat st {};
+    ASSERT_EQ(::stat(name.constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral(".sort-Ab12Cd")));
+    EXPECT_TRUE(QFile::exists(path + QStringLiteral(".backup")));
+    first.writeCard(card("B"));
+
+    AddressBookFile second;
+    second.open(path);
+    EXPECT_TRUE(second.isReadOnly());
+    EXPECT_EQ(second.takeNotices().size(), 1);
+    second.open(path);
+    EXPECT_TRUE(second.takeNotices().isEmpty());
+    second.seek(1);
+    EXPECT_TRUE(failureOf([&] { second.writeCard(card("X")); }).reason().contains(QStringLiteral("altro programma")));
+    EXPECT_EQ(fileBytes(path), bookOf({ card("B") }));
+
+    // A copy put back over the book while it is open.
+    const QString copy = dir.filePath(QStringLiteral("COPIA.DAT"));
+    writeFile(copy, bookOf({ card("Z"), card("A") }));
+    ASSERT_EQ(::rename(QFile::encodeName(copy).constData(), name.constData()), 0);
+    first.seek(0);
+    const AddressBookError replaced = failureOf([&] { first.writeCard(card("C")); });
+    EXPECT_TRUE(replaced.reason().contains(QStringLiteral("sostituita"))) << replaced.what();
+    EXPECT_EQ(fileBytes(path), bookOf({ card("Z"), card("A") }));
+    EXPECT_EQ(first.cardCount(), 2);
+
+    // The sorted book is held without a new opening, lock included.
+    EXPECT_EQ(first.sortBySurname(), 2);
+    first.seek(2);
+    first.writeCard(card("C"));
+    EXPECT_EQ(fileBytes(path), bookOf({ card("A"), card("Z"), card("C") }));
+    second.open(path);
+    EXPECT_TRUE(second.isReadOnly());
+    first.close();
+    second.open(path);
+    EXPECT_FALSE(second.isReadOnly());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+}
