@@ -2,13 +2,14 @@
 
 #include "book/BookFileSystem.h"
 
-#include <QCryptographicHash>
+#include <QHash>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include <fcntl.h>
 
@@ -34,30 +35,38 @@ public:
     long stepsTaken() const { return taken_; }
     bool stopped() const { return stopped_; }
 
-    // The machine started again: what was never synced either reached the
-    // disk (kept) or did not; the files' bytes and the folder's names are
-    // chosen apart. This disk stays as it was.
-    CrashDisk restarted(bool keepBytes, bool keepNames) const
+    // The machine started again in every way it may: each file's bytes that
+    // were never synced either reached the disk (kept) or did not, file by
+    // file, and so did the folder's names. This disk stays as it was.
+    std::vector<CrashDisk> restarts() const
     {
-        CrashDisk after;
-        after.inodes_ = inodes_;
-        for (const auto& [name, node] : keepNames ? names_ : lastingNames_) {
-            auto copy = std::make_shared<Node>(*node);
-            copy->live = copy->lasting = keepBytes ? node->live : node->lasting;
-            after.names_[name] = after.lastingNames_[name] = copy;
+        std::vector<const Node*> unsynced;
+        for (const auto* names : { &names_, &lastingNames_ })
+            for (const auto& [name, node] : *names)
+                if (node->live != node->lasting && std::find(unsynced.begin(), unsynced.end(), node.get()) == unsynced.end())
+                    unsynced.push_back(node.get());
+        std::vector<CrashDisk> disks;
+        for (unsigned kept = 0; kept < (2u << unsynced.size()); ++kept) {
+            CrashDisk after;
+            after.inodes_ = inodes_;
+            for (const auto& [name, node] : (kept & 1) ? names_ : lastingNames_) {
+                const auto at = std::find(unsynced.begin(), unsynced.end(), node.get()) - unsynced.begin();
+                auto copy = std::make_shared<Node>(*node);
+                copy->live = copy->lasting = (kept >> (at + 1)) & 1 ? node->live : node->lasting;
+                after.names_[name] = after.lastingNames_[name] = copy;
+            }
+            disks.push_back(std::move(after));
         }
-        return after;
+        return disks;
     }
     // Everything on the disk, names and bytes, in a few bytes.
     QByteArray fingerprint() const
     {
-        QCryptographicHash hash(QCryptographicHash::Sha1);
-        for (const auto& [name, node] : names_) {
-            hash.addData(name);
-            hash.addData(QByteArray::number(node->live.size()));
-            hash.addData(node->live);
-        }
-        return hash.result();
+        QByteArray key;
+        for (const auto& [name, node] : names_)
+            key += name + '\0' + QByteArray::number(node->live.size()) + '\0'
+                + QByteArray::number(quint64(qHash(node->live, 1))) + '\0';
+        return key;
     }
 
     NodeRef file(const QByteArray& path) const
