@@ -250,7 +250,7 @@ void AddressBookFile::openFile(const QString& path, Access access, bool tellRepl
         fd = files_.open(name, O_RDONLY | O_NONBLOCK);
     }
     if (fd < 0)
-        refuse(Step::Open, errnoReason(errno));
+        refuse(Step::Open, errno == ENOENT ? QStringLiteral("il file non esiste") : errnoReason(errno));
     struct stat st {};
     QString reason;
     if (files_.fstat(fd, &st) != 0)
@@ -262,9 +262,11 @@ void AddressBookFile::openFile(const QString& path, Access access, bool tellRepl
         refuse(Step::Open, reason);
     }
 
-    // The file already open: it keeps its descriptor, and so its lock.
+    // The file already open: it keeps its descriptor, and so its lock
+    // (unless it was opened for reading only and is now wanted for writing).
     struct stat held {};
-    if (fd_ >= 0 && files_.fstat(fd_, &held) == 0 && held.st_dev == st.st_dev && held.st_ino == st.st_ino) {
+    if (fd_ >= 0 && files_.fstat(fd_, &held) == 0 && held.st_dev == st.st_dev && held.st_ino == st.st_ino
+        && !(access == Access::Write && readOnly_ == ReadOnly::Asked)) {
         files_.close(fd);
         path_ = path;
         position_ = 0;
