@@ -121,6 +121,19 @@ void syncFolder(const QString& folder)
     }
 }
 
+// Scratch copies that a crash left behind. One still being written by
+// another Pradix is seconds old at most.
+void removeLeftScratch(const QString& folder)
+{
+    static const QRegularExpression scratch(QStringLiteral("^\\.backup-[A-Za-z0-9]{6}$"));
+    const QDateTime longAgo = QDateTime::currentDateTime().addSecs(-60);
+    const QFileInfoList entries = QDir(folder).entryInfoList({ QStringLiteral(".backup-*") },
+                                                             QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo& entry : entries)
+        if (scratch.match(entry.fileName()).hasMatch() && entry.lastModified() < longAgo)
+            QFile::remove(entry.filePath());
+}
+
 QString writeBackup(const TableGrid& grid, BackupDirection direction, const QString& folder, int count,
              const QDateTime& now, QString& why)
 {
@@ -128,6 +141,7 @@ QString writeBackup(const TableGrid& grid, BackupDirection direction, const QStr
         why = QStringLiteral("cannot create the folder: ") + QString::fromLocal8Bit(std::strerror(errno));
         return QString();
     }
+    removeLeftScratch(folder);
     // Made 0600 by QTemporaryFile, and synced before it takes its name, so a
     // power cut never leaves an empty file under a backup's name.
     QTemporaryFile aside(folder + QStringLiteral("/.backup-XXXXXX"));
