@@ -1,0 +1,28 @@
+#include "tool/TableIo.h"
+
+#include "editor/TableFile.h"
+#include "tool/ToolFrame.h"
+
+
+namespace tool {
+
+TableGrid loadTable(const QString& path)
+{
+    // A window just started shows "-" in every data cell; the load then
+    // replaces them all.
+    TableGrid grid;
+    grid.fillData(QStringLiteral("-"));
+    const editor::LoadResult result = editor::loadTableFile(grid, path);
+    if (!result.loaded())
+        fail(FileError, editor::loadFailedMessage(path, result).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    return grid;
+}
+
+void saveTable(const TableGrid& grid, const QString& path)
+{
+    // Every table saved here comes from field texts or a card's summary: one
+    // byte per cell, so nothing is replaced on the way.
+    writeFileWhole(path, editor::tableFileBytes(grid));
+}
+
+} // namespace tool

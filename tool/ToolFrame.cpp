@@ -1,0 +1,298 @@
+#include "tool/ToolFrame.h"
+
+#include "tool/Commands.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QSaveFile>
+#include <QTranslator>
+
+#include <cstdio>
+
+#include <unistd.h>
+
+#ifndef PRADIX_VERSION
+#define PRADIX_VERSION "0"
+#endif
+
+namespace tool {
+
+namespace {
+
+const QString Program = QStringLiteral("pradix-tool");
+
+QString usageHint(const QString& command = QString())
+{
+    return QStringLiteral("\"%1 %2--help\" mostra l'uso.").arg(Program, command.isEmpty() ? QString() : command + QLatin1Char(' '));
+}
+
+// The common options, taken out wherever they stand among the arguments.
+bool takeQuiet(QStringList& arguments)
+{
+    bool quiet = false;
+    for (int i = 0; i < arguments.size();) {
+        if (arguments.at(i) == QLatin1String("--"))
+            break;
+        if (arguments.at(i) == QLatin1String("-q") || arguments.at(i) == QLatin1String("--quiet")) {
+            quiet = true;
+            arguments.removeAt(i);
+        } else {
+            ++i;
+        }
+    }
+    return quiet;
+}
+
+// The parser's own messages ("Unknown option") in Italian, like everything else.
+void loadParserTranslation()
+{
+    static QTranslator translator;
+    static bool loaded = false;
+    if (loaded)
+        return;
+    loaded = true;
+    if (translator.load(QStringLiteral("qtbase_it"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&translator);
+}
+
+QString optionLine(const QCommandLineOption& option)
+{
+    QStringList names;
+    for (const QString& name : option.names())
+        names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    QString text = names.join(QStringLiteral(", "));
+    if (!option.valueName().isEmpty())
+        text += QLatin1Char(' ') + option.valueName();
+    return text;
+}
+
+QString optionTable(const std::vector<QCommandLineOption>& options)
+{
+    int width = 0;
+    for (const QCommandLineOption& o : options)
+        width = std::max(width, int(optionLine(o).size()));
+    QString text;
+    for (const QCommandLineOption& o : options)
+        text += QStringLiteral("  %1  %2\n").arg(optionLine(o), -width).arg(o.description());
+    return text;
+}
+
+const QCommandLineOption HelpOption({ QStringLiteral("h"), QStringLiteral("help") },
+                                    QStringLiteral("mostra questo aiuto ed esce"));
+const QCommandLineOption QuietOption({ QStringLiteral("q"), QStringLiteral("quiet") },
+                                     QStringLiteral("niente avanzamento né note su standard error"));
+
+void writeAll(std::FILE* stream, const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size()))
+        fail(FileError, QStringLiteral("impossibile scrivere sullo standard output"));
+}
+
+} // namespace
+
+void fail(ExitCode code, const QString& message)
+{
+    throw Failure{ code, message };
+}
+
+const std::vector<Command>& commands()
+{
+    static const std::vector<Command> table = {
+        { QStringLiteral("show"), QStringLiteral("show FILE.dat [--json]"),
+          QStringLiteral("mostra una tabella: modello, intestazione, associazioni usate"), runShow },
+        { QStringLiteral("diff"), QStringLiteral("diff A.dat B.dat [--json]"),
+          QStringLiteral("elenca i campi che differiscono tra due tabelle (uscita 1 se ce ne sono)"), runDiff },
+        { QStringLiteral("export"), QStringLiteral("export FILE.dat --csv [-o FILE.csv]"),
+          QStringLiteral("esporta una tabella in CSV, una riga per associazione"), runExport },
+        { QStringLiteral("import"), QStringLiteral("import FILE.csv -o FILE.dat"),
+          QStringLiteral("controlla un CSV e ne fa un file di tabella"), runImport },
+        { QStringLiteral("pdf"), QStringLiteral("pdf FILE.dat -o FILE.pdf [--title TESTO]"),
+          QStringLiteral("stampa una tabella in un documento PDF A4"), runPdf, true },
+        { QStringLiteral("book"), QStringLiteral("book list|show|export ..."),
+          QStringLiteral("legge la rubrica dei clienti (RUBRICA.DAT) senza modificarla"), runBook },
+    };
+    return table;
+}
+
+const Command* findCommand(const QString& name)
+{
+    for (const Command& c : commands())
+        if (c.name == name)
+            return &c;
+    return nullptr;
+}
+
+QString versionText()
+{
+    return QStringLiteral("%1 %2\n").arg(Program, QStringLiteral(PRADIX_VERSION));
+}
+
+QString programHelp()
+{
+    QString text = QStringLiteral("Uso: %1 COMANDO [OPZIONI] [ARGOMENTI]\n"
+                                  "Programma i registri di tabelle Kolvar dalla riga di comando: tabelle (.dat),\n"
+                                  "confronti, CSV, stampa in PDF e rubrica dei clienti, senza finestre.\n\nComandi:\n")
+                       .arg(Program);
+    int width = 0;
+    for (const Command& c : commands())
+        width = std::max(width, int(c.synopsis.size()));
+    for (const Command& c : commands())
+        text += QStringLiteral("  %1  %2\n").arg(c.synopsis, -width).arg(c.summary);
+    text += QStringLiteral("\nOpzioni comuni:\n");
+    text += optionTable({ HelpOption, QuietOption,
+                          QCommandLineOption(QStringLiteral("version"), QStringLiteral("mostra la versione ed esce")) });
+    text += QStringLiteral("\n\"%1 COMANDO --help\" mostra l'uso di ogni comando.\n\n"
+                           "Codici di uscita:\n"
+                           "  0  riuscito\n"
+                           "  1  differenze trovate (diff)\n"
+                           "  2  uso errato\n"
+                           "  3  problema sulla linea\n"
+                           "  4  tabella rifiutata dal controllo\n"
+                           "  5  errore di file\n")
+                .arg(Program);
+    return text;
+}
+
+bool needsGui(const QStringList& arguments)
+{
+    QStringList rest = arguments;
+    takeQuiet(rest);
+    if (rest.isEmpty())
+        return false;
+    const Command* command = findCommand(rest.first());
+    return command && command->needsGui;
+}
+
+int runTool(const QStringList& arguments)
+{
+    try {
+        QStringList rest = arguments;
+        Invocation invocation;
+        invocation.quiet = takeQuiet(rest);
+        if (rest.isEmpty())
+            fail(UsageError, QStringLiteral("manca il comando. ") + usageHint());
+        const QString first = rest.takeFirst();
+        if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+            out(programHelp());
+            return Success;
+        }
+        if (first == QLatin1String("--version")) {
+            out(versionText());
+            return Success;
+        }
+        const Command* command = findCommand(first);
+        if (!command)
+            fail(UsageError, QStringLiteral("comando sconosciuto: \"%1\". ").arg(first) + usageHint());
+        invocation.arguments = rest;
+        const int code = command->run(invocation);
+        if (std::fflush(stdout) != 0)
+            fail(FileError, QStringLiteral("impossibile scrivere sullo standard output"));
+        return code;
+    } catch (const Failure& failure) {
+        std::fflush(stdout);
+        const QByteArray text = (Program + QStringLiteral(": ") + failure.message + QLatin1Char('\n')).toUtf8();
+        std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+        return failure.code;
+    }
+}
+
+CommandParser::CommandParser(const Invocation& invocation, const QString& synopsis, const QString& description)
+    : invocation_(invocation)
+    , synopsis_(synopsis)
+    , description_(description)
+{
+}
+
+QString CommandParser::helpText() const
+{
+    std::vector<QCommandLineOption> all = options_;
+    all.push_back(QuietOption);
+    all.push_back(HelpOption);
+    return QStringLiteral("Uso: %1 %2\n%3\n\nOpzioni:\n%4").arg(Program, synopsis_, description_, optionTable(all));
+}
+
+bool CommandParser::parse()
+{
+    loadParserTranslation();
+    parser_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const QCommandLineOption& o : options_)
+        parser_.addOption(o);
+    parser_.addOption(HelpOption);
+    const QString name = synopsis_.section(QLatin1Char(' '), 0, synopsis_.startsWith(QLatin1String("book ")) ? 1 : 0);
+    QStringList arguments = invocation_.arguments;
+    arguments.prepend(Program);
+    if (!parser_.parse(arguments))
+        fail(UsageError, parser_.errorText() + QLatin1Char(' ') + usageHint(name));
+    if (parser_.isSet(HelpOption)) {
+        out(helpText());
+        return false;
+    }
+    const int count = int(parser_.positionalArguments().size());
+    if (count < least_)
+        fail(UsageError, QStringLiteral("mancano argomenti. ") + usageHint(name));
+    if (count > most_)
+        fail(UsageError, QStringLiteral("argomento in più: \"%1\". ").arg(parser_.positionalArguments().at(most_))
+                 + usageHint(name));
+    return true;
+}
+
+void out(const QString& text)
+{
+    writeAll(stdout, text.toUtf8());
+}
+
+void outBytes(const QByteArray& bytes)
+{
+    writeAll(stdout, bytes);
+}
+
+void note(const Invocation& invocation, const QString& text)
+{
+    if (invocation.quiet)
+        return;
+    const QByteArray bytes = (Program + QStringLiteral(": ") + text + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+void writeFileWhole(const QString& path, const QByteArray& bytes)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        fail(FileError, QStringLiteral("impossibile creare il file \"%1\": è una cartella.").arg(path));
+    if (info.exists() && !info.isFile())
+        fail(FileError, QStringLiteral("impossibile creare il file \"%1\": non è un file.").arg(path));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        fail(FileError, QStringLiteral("impossibile creare il file \"%1\": %2.").arg(path, file.errorString()));
+    // Synced before the rename, so a crash leaves the old file or the whole new one.
+    if (file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0 || !file.commit())
+        fail(FileError, QStringLiteral("impossibile scrivere il file \"%1\": %2. Il file, se esisteva, è rimasto com'era.")
+                            .arg(path, file.errorString()));
+}
+
+QByteArray readFileBounded(const QString& path, qint64 limit)
+{
+    QFile file(path);
+    const QFileInfo info(path);
+    if (info.isDir())
+        fail(FileError, QStringLiteral("impossibile aprire il file \"%1\": è una cartella.").arg(path));
+    if (info.exists() && !info.isFile())
+        fail(FileError, QStringLiteral("impossibile aprire il file \"%1\": non è un file.").arg(path));
+    if (!file.open(QIODevice::ReadOnly))
+        fail(FileError, QStringLiteral("impossibile aprire il file \"%1\": %2.")
+                            .arg(path, info.exists() ? file.errorString() : QStringLiteral("il file non esiste")));
+    if (file.size() > limit)
+        fail(FileError, QStringLiteral("il file \"%1\" è troppo grande (più di %2 byte).").arg(path).arg(limit));
+    QByteArray bytes = file.read(limit + 1);
+    if (file.error() != QFileDevice::NoError)
+        fail(FileError, QStringLiteral("errore di lettura del file \"%1\": %2.").arg(path, file.errorString()));
+    if (bytes.size() > limit)
+        fail(FileError, QStringLiteral("il file \"%1\" è troppo grande (più di %2 byte).").arg(path).arg(limit));
+    return bytes;
+}
+
+} // namespace tool
