@@ -41,6 +41,7 @@ std::optional<std::vector<Record>> parse(const QByteArray& bytes, int maxRecords
     QString field;
     int line = 1;
     current.line = 1;
+    int quoteLine = 0;       // where the open quoted field started
     bool quoted = false;     // inside a quoted field
     bool wasQuoted = false;  // the field so far was a quoted one
     bool fieldStarted = false;
@@ -78,6 +79,7 @@ std::optional<std::vector<Record>> parse(const QByteArray& bytes, int maxRecords
             if (fieldStarted)
                 return problem(QStringLiteral("virgolette dentro un campo senza virgolette"));
             quoted = true;
+            quoteLine = line;
             wasQuoted = true;
             fieldStarted = true;
         } else if (c == QLatin1Char(',')) {
@@ -105,8 +107,10 @@ std::optional<std::vector<Record>> parse(const QByteArray& bytes, int maxRecords
         if (field.size() > MaxFieldLength)
             return problem(QStringLiteral("un campo supera %1 caratteri").arg(MaxFieldLength));
     }
-    if (quoted)
+    if (quoted) {
+        line = quoteLine;
         return problem(QStringLiteral("virgolette aperte e mai chiuse"));
+    }
     // A last record without its line end.
     if (fieldStarted || !current.fields.isEmpty()) {
         if (!endField())

@@ -56,6 +56,9 @@ public:
         const QRectF page(QPointF(0, 0), QSizeF(writer.width(), writer.height()));
         body_ = QFont(QStringLiteral("DejaVu Sans"));
         body_.setPointSizeF(10);
+        // No ligatures: "fi" stays two letters for whoever searches or
+        // copies the document's text.
+        body_.setStyleStrategy(QFont::PreferNoShaping);
         const qreal lineHeight = QFontMetricsF(body_, &writer).height() * 1.35;
         const qreal footer = lineHeight * 2;
 

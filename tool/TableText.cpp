@@ -28,6 +28,22 @@ QString visible(const QString& cell)
     return text;
 }
 
+// The cells of `columns` joined up to the first one holding `stop`; `taken`
+// counts the cells joined.
+QString joinUntil(const TableGrid& grid, int row, Columns columns, char stop, int* taken = nullptr)
+{
+    QString text;
+    int count = 0;
+    for (int c = columns.first; c <= columns.last; ++c, ++count) {
+        if (layout::cell::holds(grid.cell(c, row), stop))
+            break;
+        text += visible(grid.cell(c, row));
+    }
+    if (taken)
+        *taken = count;
+    return text;
+}
+
 bool allNothing(const TableGrid& grid, int row, Columns columns)
 {
     for (int c = columns.first; c <= columns.last; ++c)
@@ -187,11 +203,18 @@ TableText tableText(const TableGrid& grid)
         a.used = usedRow(grid, r);
         if (!a.used)
             continue;
+        if (rowModel == codec::Model::Kolvar1) {
+            // The whole key string: the window's boxes show only its first
+            // cells, and a box may hold a prefix longer than they do.
+            int star = 0;
+            a[AssociationField::Prefix] = joinUntil(grid, r, kolvar1::Keys, layout::cell::Star, &star);
+            a[AssociationField::Carrier] =
+                joinUntil(grid, r, { kolvar1::Keys.first + star + 1, kolvar1::Keys.last }, layout::cell::Hash);
+            continue;
+        }
         const editor::BoxFill fill = editor::boxesForAssociation(grid, n, rowModel);
         a[AssociationField::Prefix] = visible(fill.prefix);
         a[AssociationField::Carrier] = visible(fill.code);
-        if (rowModel != codec::Model::Kolvar22)
-            continue;
         a[AssociationField::Start] = visible(timeText(fill.startTime));
         a[AssociationField::End] = visible(timeText(fill.endTime));
         a[AssociationField::Day] = cellWord(grid.cell(kolvar22::DayTypeColumn, r), fill.dayType);
