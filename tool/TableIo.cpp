@@ -14,7 +14,8 @@ TableGrid loadTable(const QString& path)
     grid.fillData(QStringLiteral("-"));
     const editor::LoadResult result = editor::loadTableFile(grid, path);
     if (!result.loaded())
-        fail(FileError, editor::loadFailedMessage(path, result).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        // The window's message without its second line, which speaks of the window's grid.
+        fail(FileError, editor::loadFailedMessage(path, result).section(QLatin1Char('\n'), 0, 0));
     return grid;
 }
 

@@ -7,11 +7,25 @@
 #include <QGuiApplication>
 #include <QStringList>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
+namespace {
+
+// The toolkit's own warnings (a missing runtime folder on a server, say) are
+// no business of whoever runs the tool; its failures still reach stderr.
+void toolkitMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "pradix-tool: %s\n", message.toLocal8Bit().constData());
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    qInstallMessageHandler(toolkitMessages);
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
