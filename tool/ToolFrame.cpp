@@ -134,7 +134,7 @@ QString versionText()
 QString programHelp()
 {
     QString text = QStringLiteral("Uso: %1 COMANDO [OPZIONI] [ARGOMENTI]\n"
-                                  "Programma i registri di tabelle Kolvar dalla riga di comando: tabelle (.dat),\n"
+                                  "Tabelle e rubrica dei registri Kolvar dalla riga di comando: file di tabella (.dat),\n"
                                   "confronti, CSV, stampa in PDF e rubrica dei clienti, senza finestre.\n\nComandi:\n")
                        .arg(Program);
     int width = 0;
