@@ -53,6 +53,8 @@ const std::vector<CardField>& cardFields()
 class BookReader
 {
 public:
+    static constexpr qint64 MaxCards = 100000;
+
     explicit BookReader(const QString& path)
         : path_(path)
     {
@@ -64,6 +66,10 @@ public:
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
             failWith(QStringLiteral("impossibile aprire la rubrica \"%1\": %2."), QStringLiteral("non è un file"));
         size_ = st.st_size;
+        // Far beyond any customer list; a file this big was named by mistake.
+        if (size_ / CustomerCard::Size > MaxCards)
+            failWith(QStringLiteral("impossibile leggere la rubrica \"%1\": %2."),
+                     QStringLiteral("ha più di %1 schede").arg(MaxCards));
     }
     ~BookReader()
     {
@@ -115,13 +121,26 @@ QString bookPath(const CommandParser& parser)
     return parser.isSet(QStringLiteral("book")) ? parser.value(QStringLiteral("book")) : AddressBookFile::DefaultName;
 }
 
-void notePartial(const Invocation& invocation, const BookReader& book, const QString& path)
+void notePartial(const CommandParser& parser, const BookReader& book, const QString& path)
 {
     if (book.hasPartialCard())
-        note(invocation, QStringLiteral("la rubrica \"%1\" termina con una scheda incompleta, che è stata ignorata.").arg(path));
+        note(parser.quiet(), QStringLiteral("la rubrica \"%1\" termina con una scheda incompleta, che è stata ignorata.").arg(path));
 }
 
-int runList(const Invocation& invocation)
+int cardNumber(const QString& text, const BookReader& book, const QString& path)
+{
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < 1)
+        fail(UsageError, QStringLiteral("\"%1\" non è un numero di scheda (da 1).").arg(text));
+    if (n > book.cardCount())
+        fail(UsageError, QStringLiteral("la rubrica \"%1\" non ha la scheda %2: ne ha %3.").arg(path).arg(n).arg(book.cardCount()));
+    return n;
+}
+
+} // namespace
+
+int runBookList(const Invocation& invocation)
 {
     CommandParser parser(invocation, QStringLiteral("book list [--book FILE] [--json]"),
                          QStringLiteral("Elenca le schede della rubrica, numerate da 1 come le mostra \"Scheda:\".\n"
@@ -166,22 +185,11 @@ int runList(const Invocation& invocation)
             out(line + QLatin1Char('\n'));
         }
     }
-    notePartial(invocation, book, path);
+    notePartial(parser, book, path);
     return Success;
 }
 
-int cardNumber(const QString& text, const BookReader& book, const QString& path)
-{
-    bool ok = false;
-    const int n = text.toInt(&ok);
-    if (!ok || n < 1)
-        fail(UsageError, QStringLiteral("\"%1\" non è un numero di scheda (da 1).").arg(text));
-    if (n > book.cardCount())
-        fail(UsageError, QStringLiteral("la rubrica \"%1\" non ha la scheda %2: ne ha %3.").arg(path).arg(n).arg(book.cardCount()));
-    return n;
-}
-
-int runShowCard(const Invocation& invocation)
+int runBookShow(const Invocation& invocation)
 {
     CommandParser parser(invocation, QStringLiteral("book show N [--book FILE] [--table -o FILE.dat]"),
                          QStringLiteral("Mostra la scheda N (da 1) e il riepilogo della sua programmazione.\n"
@@ -218,7 +226,7 @@ int runShowCard(const Invocation& invocation)
     return Success;
 }
 
-int runExportBook(const Invocation& invocation)
+int runBookExport(const Invocation& invocation)
 {
     CommandParser parser(invocation, QStringLiteral("book export --csv [--book FILE] [-o FILE.csv]"),
                          QStringLiteral("Esporta le schede della rubrica in CSV (RFC 4180, UTF-8, ogni campo tra\n"
@@ -250,63 +258,8 @@ int runExportBook(const Invocation& invocation)
         writeFileWhole(parser.value(QStringLiteral("output")), bytes);
     else
         outBytes(bytes);
-    notePartial(invocation, book, path);
+    notePartial(parser, book, path);
     return Success;
-}
-
-struct Subcommand
-{
-    QString name;
-    QString synopsis;
-    QString summary;
-    int (*run)(const Invocation&);
-};
-
-const std::vector<Subcommand>& subcommands()
-{
-    static const std::vector<Subcommand> table = {
-        { QStringLiteral("list"), QStringLiteral("book list [--book FILE] [--json]"), QStringLiteral("elenca le schede"), runList },
-        { QStringLiteral("show"), QStringLiteral("book show N [--book FILE] [--table -o FILE.dat]"),
-          QStringLiteral("mostra una scheda; con --table ne scrive il riepilogo come tabella"), runShowCard },
-        { QStringLiteral("export"), QStringLiteral("book export --csv [--book FILE] [-o FILE.csv]"),
-          QStringLiteral("esporta le schede in CSV"), runExportBook },
-    };
-    return table;
-}
-
-QString bookHelp()
-{
-    QString text = QStringLiteral("Uso: pradix-tool book COMANDO [OPZIONI]\n"
-                                  "Legge la rubrica dei clienti (RUBRICA.DAT nella cartella corrente, o --book FILE)\n"
-                                  "senza mai modificarla. I testi sono decodificati da Windows-1252.\n\nComandi:\n");
-    int width = 0;
-    for (const Subcommand& s : subcommands())
-        width = std::max(width, int(s.synopsis.size()));
-    for (const Subcommand& s : subcommands())
-        text += QStringLiteral("  %1  %2\n").arg(s.synopsis, -width).arg(s.summary);
-    return text;
-}
-
-} // namespace
-
-int runBook(const Invocation& invocation)
-{
-    if (invocation.arguments.isEmpty())
-        fail(UsageError, QStringLiteral("manca il comando della rubrica (list, show, export). "
-                                        "\"pradix-tool book --help\" mostra l'uso."));
-    const QString name = invocation.arguments.first();
-    if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
-        out(bookHelp());
-        return Success;
-    }
-    for (const Subcommand& s : subcommands()) {
-        if (s.name != name)
-            continue;
-        Invocation rest = invocation;
-        rest.arguments.removeFirst();
-        return s.run(rest);
-    }
-    fail(UsageError, QStringLiteral("comando della rubrica sconosciuto: \"%1\". \"pradix-tool book --help\" mostra l'uso.").arg(name));
 }
 
 } // namespace tool

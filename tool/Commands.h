@@ -10,6 +10,8 @@ int runDiff(const Invocation& invocation);
 int runExport(const Invocation& invocation);
 int runImport(const Invocation& invocation);
 int runPdf(const Invocation& invocation);
-int runBook(const Invocation& invocation);
+int runBookList(const Invocation& invocation);
+int runBookShow(const Invocation& invocation);
+int runBookExport(const Invocation& invocation);
 
 } // namespace tool

@@ -20,30 +20,6 @@ constexpr char Nothing = layout::cell::Nothing;
 const QString Yes = QStringLiteral("Si");
 const QString No = QStringLiteral("No");
 
-// A cell's text without the code 0 a short file leaves in it.
-QString visible(const QString& cell)
-{
-    QString text = cell;
-    text.remove(QChar(0));
-    return text;
-}
-
-// The cells of `columns` joined up to the first one holding `stop`; `taken`
-// counts the cells joined.
-QString joinUntil(const TableGrid& grid, int row, Columns columns, char stop, int* taken = nullptr)
-{
-    QString text;
-    int count = 0;
-    for (int c = columns.first; c <= columns.last; ++c, ++count) {
-        if (layout::cell::holds(grid.cell(c, row), stop))
-            break;
-        text += visible(grid.cell(c, row));
-    }
-    if (taken)
-        *taken = count;
-    return text;
-}
-
 bool allNothing(const TableGrid& grid, int row, Columns columns)
 {
     for (int c = columns.first; c <= columns.last; ++c)
@@ -57,7 +33,7 @@ QString cellWord(const QString& cell, std::optional<QString> word)
 {
     if (word)
         return *word;
-    return layout::cell::holds(cell, Nothing) ? QString() : visible(cell);
+    return layout::cell::holds(cell, Nothing) ? QString() : editor::visibleText(cell);
 }
 
 QString onOff(const QString& cell, char on)
@@ -75,7 +51,7 @@ bool usedRow(const TableGrid& grid, int row)
         return false;
     // A row a short file did not reach holds only the code 0: nothing to read.
     for (int c = layout::RowCells.first; c <= layout::RowCells.last; ++c) {
-        const QString text = visible(grid.cell(c, row));
+        const QString text = editor::visibleText(grid.cell(c, row));
         if (!text.isEmpty() && text != QLatin1String("-"))
             return true;
     }
@@ -189,7 +165,7 @@ TableText tableText(const TableGrid& grid)
     text[HeaderField::Management] = cellWord(grid.cell(header::ManagementColumn, HeaderRow), boxes.management);
     text[HeaderField::LocalPrefix] = allNothing(grid, HeaderRow, header::LocalPrefixWritten)
         ? QString(QLatin1Char(Nothing))
-        : visible(boxes.localPrefix);
+        : editor::visibleText(boxes.localPrefix);
     text[HeaderField::Beep] = onOff(grid.cell(header::BeepColumn, HeaderRow), header::BeepOn);
     text[HeaderField::Flash] = onOff(grid.cell(header::FlashColumn, HeaderRow), header::FlashOn);
 
@@ -207,16 +183,16 @@ TableText tableText(const TableGrid& grid)
             // The whole key string: the window's boxes show only its first
             // cells, and a box may hold a prefix longer than they do.
             int star = 0;
-            a[AssociationField::Prefix] = joinUntil(grid, r, kolvar1::Keys, layout::cell::Star, &star);
+            a[AssociationField::Prefix] = editor::joinCellsUntil(grid, r, kolvar1::Keys, layout::cell::Star, &star);
             a[AssociationField::Carrier] =
-                joinUntil(grid, r, { kolvar1::Keys.first + star + 1, kolvar1::Keys.last }, layout::cell::Hash);
+                editor::joinCellsUntil(grid, r, { kolvar1::Keys.first + star + 1, kolvar1::Keys.last }, layout::cell::Hash);
             continue;
         }
         const editor::BoxFill fill = editor::boxesForAssociation(grid, n, rowModel);
-        a[AssociationField::Prefix] = visible(fill.prefix);
-        a[AssociationField::Carrier] = visible(fill.code);
-        a[AssociationField::Start] = visible(timeText(fill.startTime));
-        a[AssociationField::End] = visible(timeText(fill.endTime));
+        a[AssociationField::Prefix] = fill.prefix;
+        a[AssociationField::Carrier] = fill.code;
+        a[AssociationField::Start] = timeText(fill.startTime);
+        a[AssociationField::End] = timeText(fill.endTime);
         a[AssociationField::Day] = cellWord(grid.cell(kolvar22::DayTypeColumn, r), fill.dayType);
         a[AssociationField::Line] = cellWord(grid.cell(kolvar22::LineColumn, r), fill.line);
     }

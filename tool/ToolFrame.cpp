@@ -28,19 +28,14 @@ QString usageHint(const QString& command = QString())
     return QStringLiteral("\"%1 %2--help\" mostra l'uso.").arg(Program, command.isEmpty() ? QString() : command + QLatin1Char(' '));
 }
 
-// The common options, taken out wherever they stand among the arguments.
+// --quiet before the command name; after it, each command's parser takes it.
 bool takeQuiet(QStringList& arguments)
 {
     bool quiet = false;
-    for (int i = 0; i < arguments.size();) {
-        if (arguments.at(i) == QLatin1String("--"))
-            break;
-        if (arguments.at(i) == QLatin1String("-q") || arguments.at(i) == QLatin1String("--quiet")) {
-            quiet = true;
-            arguments.removeAt(i);
-        } else {
-            ++i;
-        }
+    while (!arguments.isEmpty()
+           && (arguments.first() == QLatin1String("-q") || arguments.first() == QLatin1String("--quiet"))) {
+        quiet = true;
+        arguments.removeFirst();
     }
     return quiet;
 }
@@ -99,32 +94,100 @@ void fail(ExitCode code, const QString& message)
     throw Failure{ code, message };
 }
 
+namespace {
+
+Command leaf(const char* name, const QString& synopsis, const QString& summary,
+             std::function<int(const Invocation&)> run, bool needsGui = false)
+{
+    Command c;
+    c.name = QLatin1String(name);
+    c.synopsis = synopsis;
+    c.summary = summary;
+    c.run = std::move(run);
+    c.needsGui = needsGui;
+    return c;
+}
+
+} // namespace
+
 const std::vector<Command>& commands()
 {
-    static const std::vector<Command> table = {
-        { QStringLiteral("show"), QStringLiteral("show FILE.dat [--json]"),
-          QStringLiteral("mostra una tabella: modello, intestazione, associazioni usate"), runShow },
-        { QStringLiteral("diff"), QStringLiteral("diff A.dat B.dat [--json]"),
-          QStringLiteral("elenca i campi che differiscono tra due tabelle (uscita 1 se ce ne sono)"), runDiff },
-        { QStringLiteral("export"), QStringLiteral("export FILE.dat --csv [-o FILE.csv]"),
-          QStringLiteral("esporta una tabella in CSV, una riga per associazione"), runExport },
-        { QStringLiteral("import"), QStringLiteral("import FILE.csv -o FILE.dat"),
-          QStringLiteral("controlla un CSV e ne fa un file di tabella"), runImport },
-        { QStringLiteral("pdf"), QStringLiteral("pdf FILE.dat -o FILE.pdf [--title TESTO]"),
-          QStringLiteral("stampa una tabella in un documento PDF A4"), runPdf, true },
-        { QStringLiteral("book"), QStringLiteral("book list|show|export ..."),
-          QStringLiteral("legge la rubrica dei clienti (RUBRICA.DAT) senza modificarla"), runBook },
-    };
+    static const std::vector<Command> table = [] {
+        Command book;
+        book.name = QStringLiteral("book");
+        book.synopsis = QStringLiteral("book list|show|export ...");
+        book.summary = QStringLiteral("legge la rubrica dei clienti (RUBRICA.DAT) senza modificarla");
+        book.description = QStringLiteral("Legge la rubrica dei clienti (RUBRICA.DAT nella cartella corrente, o --book FILE)\n"
+                                          "senza mai modificarla. I testi sono decodificati da Windows-1252.");
+        book.subcommands = {
+            leaf("list", QStringLiteral("book list [--book FILE] [--json]"), QStringLiteral("elenca le schede"), runBookList),
+            leaf("show", QStringLiteral("book show N [--book FILE] [--table -o FILE.dat]"),
+                 QStringLiteral("mostra una scheda; con --table ne scrive il riepilogo come tabella"), runBookShow),
+            leaf("export", QStringLiteral("book export --csv [--book FILE] [-o FILE.csv]"), QStringLiteral("esporta le schede in CSV"),
+                 runBookExport),
+        };
+        return std::vector<Command>{
+            leaf("show", QStringLiteral("show FILE.dat [--json]"),
+                 QStringLiteral("mostra una tabella: modello, intestazione, associazioni usate"), runShow),
+            leaf("diff", QStringLiteral("diff A.dat B.dat [--json]"),
+                 QStringLiteral("elenca i campi che differiscono tra due tabelle (uscita 1 se ce ne sono)"), runDiff),
+            leaf("export", QStringLiteral("export FILE.dat --csv [-o FILE.csv]"),
+                 QStringLiteral("esporta una tabella in CSV, una riga per associazione"), runExport),
+            leaf("import", QStringLiteral("import FILE.csv -o FILE.dat"), QStringLiteral("controlla un CSV e ne fa un file di tabella"),
+                 runImport),
+            leaf("pdf", QStringLiteral("pdf FILE.dat -o FILE.pdf [--title TESTO]"),
+                 QStringLiteral("stampa una tabella in un documento PDF A4"), runPdf, true),
+            book,
+        };
+    }();
     return table;
 }
 
-const Command* findCommand(const QString& name)
+namespace {
+
+const Command* findIn(const std::vector<Command>& list, const QString& name)
 {
-    for (const Command& c : commands())
+    for (const Command& c : list)
         if (c.name == name)
             return &c;
     return nullptr;
 }
+
+QString commandList(const std::vector<Command>& list)
+{
+    int width = 0;
+    for (const Command& c : list)
+        width = std::max(width, int(c.synopsis.size()));
+    QString text;
+    for (const Command& c : list)
+        text += QStringLiteral("  %1  %2\n").arg(c.synopsis, -width).arg(c.summary);
+    return text;
+}
+
+// Runs the command named by the first argument of `arguments` among `list`;
+// `path` is how the commands before it were called ("book").
+int dispatch(const std::vector<Command>& list, const QString& path, Invocation invocation)
+{
+    const QString prefix = path.isEmpty() ? QString() : path + QLatin1Char(' ');
+    if (invocation.arguments.isEmpty())
+        fail(UsageError, QStringLiteral("manca il comando. ") + usageHint(path));
+    const QString name = invocation.arguments.takeFirst();
+    const Command* command = findIn(list, name);
+    if (!command)
+        fail(UsageError, QStringLiteral("comando sconosciuto: \"%1%2\". ").arg(prefix, name) + usageHint(path));
+    if (command->run)
+        return command->run(invocation);
+    const QString group = prefix + command->name;
+    if (!invocation.arguments.isEmpty()
+        && (invocation.arguments.first() == QLatin1String("--help") || invocation.arguments.first() == QLatin1String("-h"))) {
+        out(QStringLiteral("Uso: %1 %2 COMANDO [OPZIONI]\n%3\n\nComandi:\n%4")
+                .arg(Program, group, command->description, commandList(command->subcommands)));
+        return Success;
+    }
+    return dispatch(command->subcommands, group, std::move(invocation));
+}
+
+} // namespace
 
 QString versionText()
 {
@@ -137,11 +200,7 @@ QString programHelp()
                                   "Tabelle e rubrica dei registri Kolvar dalla riga di comando: file di tabella (.dat),\n"
                                   "confronti, CSV, stampa in PDF e rubrica dei clienti, senza finestre.\n\nComandi:\n")
                        .arg(Program);
-    int width = 0;
-    for (const Command& c : commands())
-        width = std::max(width, int(c.synopsis.size()));
-    for (const Command& c : commands())
-        text += QStringLiteral("  %1  %2\n").arg(c.synopsis, -width).arg(c.summary);
+    text += commandList(commands());
     text += QStringLiteral("\nOpzioni comuni:\n");
     text += optionTable({ HelpOption, QuietOption,
                           QCommandLineOption(QStringLiteral("version"), QStringLiteral("mostra la versione ed esce")) });
@@ -161,34 +220,24 @@ bool needsGui(const QStringList& arguments)
 {
     QStringList rest = arguments;
     takeQuiet(rest);
-    if (rest.isEmpty())
-        return false;
-    const Command* command = findCommand(rest.first());
+    const Command* command = rest.isEmpty() ? nullptr : findIn(commands(), rest.first());
     return command && command->needsGui;
 }
 
 int runTool(const QStringList& arguments)
 {
     try {
-        QStringList rest = arguments;
         Invocation invocation;
-        invocation.quiet = takeQuiet(rest);
-        if (rest.isEmpty())
-            fail(UsageError, QStringLiteral("manca il comando. ") + usageHint());
-        const QString first = rest.takeFirst();
-        if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+        invocation.arguments = arguments;
+        invocation.quiet = takeQuiet(invocation.arguments);
+        const QString first = invocation.arguments.value(0);
+        int code = Success;
+        if (first == QLatin1String("--help") || first == QLatin1String("-h"))
             out(programHelp());
-            return Success;
-        }
-        if (first == QLatin1String("--version")) {
+        else if (first == QLatin1String("--version"))
             out(versionText());
-            return Success;
-        }
-        const Command* command = findCommand(first);
-        if (!command)
-            fail(UsageError, QStringLiteral("comando sconosciuto: \"%1\". ").arg(first) + usageHint());
-        invocation.arguments = rest;
-        const int code = command->run(invocation);
+        else
+            code = dispatch(commands(), QString(), invocation);
         if (std::fflush(stdout) != 0)
             fail(FileError, QStringLiteral("impossibile scrivere sullo standard output"));
         return code;
@@ -221,6 +270,7 @@ bool CommandParser::parse()
     parser_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const QCommandLineOption& o : options_)
         parser_.addOption(o);
+    parser_.addOption(QuietOption);
     parser_.addOption(HelpOption);
     const QString name = synopsis_.section(QLatin1Char(' '), 0, synopsis_.startsWith(QLatin1String("book ")) ? 1 : 0);
     QStringList arguments = invocation_.arguments;
@@ -250,9 +300,14 @@ void outBytes(const QByteArray& bytes)
     writeAll(stdout, bytes);
 }
 
-void note(const Invocation& invocation, const QString& text)
+bool CommandParser::quiet() const
 {
-    if (invocation.quiet)
+    return invocation_.quiet || parser_.isSet(QuietOption);
+}
+
+void note(bool quiet, const QString& text)
+{
+    if (quiet)
         return;
     const QByteArray bytes = (Program + QStringLiteral(": ") + text + QLatin1Char('\n')).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);

@@ -33,8 +33,8 @@ struct Failure
 
 [[noreturn]] void fail(ExitCode code, const QString& message);
 
-// What a command is handed: its own arguments (the words after its name)
-// and the common options already taken out.
+// What a command is handed: its own arguments (the words after its name),
+// and whether --quiet stood before the command name.
 struct Invocation
 {
     QStringList arguments;
@@ -45,16 +45,18 @@ struct Command
 {
     QString name;
     QString synopsis; // "show FILE.dat [--json]"
-    QString summary;  // one line for the program's help
+    QString summary;  // one line for the help that lists it
+    // Empty for a group of sub-commands ("book list", "book show"), which
+    // dispatches again on the next word.
     std::function<int(const Invocation&)> run;
+    std::vector<Command> subcommands;
+    QString description; // a group's help, after its usage line
     // The PDF printer needs the toolkit's Gui part (on the offscreen platform).
     bool needsGui = false;
 };
 
-// The commands, in the order the program's help lists them. A command with
-// sub-commands ("book") dispatches again through dispatchSubcommand.
+// The commands, in the order the program's help lists them.
 const std::vector<Command>& commands();
-const Command* findCommand(const QString& name);
 
 // Runs the program on its arguments (without the program name); the result
 // is the exit code. Failures are printed here.
@@ -84,6 +86,8 @@ public:
     bool isSet(const QString& name) const { return parser_.isSet(name); }
     QString value(const QString& name) const { return parser_.value(name); }
     QStringList positional() const { return parser_.positionalArguments(); }
+    // --quiet before or after the command name.
+    bool quiet() const;
 
     QString helpText() const;
 
@@ -102,7 +106,7 @@ private:
 void out(const QString& text);
 void outBytes(const QByteArray& bytes);
 // A note on standard error, left out with --quiet.
-void note(const Invocation& invocation, const QString& text);
+void note(bool quiet, const QString& text);
 
 // Writes `bytes` to `path` whole: aside, synced, then renamed over the old
 // file, which stays as it was on any failure (a file error).

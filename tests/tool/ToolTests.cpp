@@ -257,6 +257,7 @@ TEST_F(ToolTest, BookIsReadAsTheWindowShowsItAndNeverWritten)
     EXPECT_EQ(card.value(QStringLiteral("postcode")).toString(), QStringLiteral("47121"));
     EXPECT_TRUE(run.err.contains(QStringLiteral("incompleta")));
     EXPECT_TRUE(tool({ QStringLiteral("--quiet"), QStringLiteral("book"), QStringLiteral("list") }).err.isEmpty());
+    EXPECT_TRUE(tool({ QStringLiteral("book"), QStringLiteral("list"), QStringLiteral("-q") }).err.isEmpty());
 
     run = tool({ QStringLiteral("book"), QStringLiteral("show"), QStringLiteral("2"), QStringLiteral("--table"),
                  QStringLiteral("-o"), path(QStringLiteral("card.dat")) });
@@ -287,6 +288,12 @@ TEST_F(ToolTest, EveryCommandHasItsHelpAndMistakesAreUsageErrors)
         EXPECT_EQ(own.code, 0) << command;
         EXPECT_TRUE(text(own.out).startsWith(QStringLiteral("Uso: pradix-tool %1").arg(QLatin1String(command)))) << command;
     }
+    for (const char* command : { "list", "show", "export" }) {
+        const Outcome own = tool({ QStringLiteral("book"), QLatin1String(command), QStringLiteral("--help") });
+        EXPECT_EQ(own.code, 0) << command;
+        EXPECT_TRUE(text(own.out).startsWith(QStringLiteral("Uso: pradix-tool book %1").arg(QLatin1String(command)))) << command;
+    }
+    EXPECT_EQ(tool({ QStringLiteral("book"), QStringLiteral("lost") }).code, 2);
     EXPECT_EQ(tool({ QStringLiteral("--version") }).code, 0);
     EXPECT_EQ(tool({}).code, 2);
     EXPECT_EQ(tool({ QStringLiteral("frobnicate") }).code, 2);
