@@ -114,7 +114,6 @@ private:
 const QCommandLineOption BookOption(QStringLiteral("book"),
                                     QStringLiteral("la rubrica da leggere (predefinita: RUBRICA.DAT nella cartella corrente)"),
                                     QStringLiteral("FILE"));
-const QCommandLineOption JsonOption(QStringLiteral("json"), QStringLiteral("risultato in JSON"));
 
 QString bookPath(const CommandParser& parser)
 {
@@ -142,12 +141,11 @@ int cardNumber(const QString& text, const BookReader& book, const QString& path)
 
 int runBookList(const Invocation& invocation)
 {
-    CommandParser parser(invocation, QStringLiteral("book list [--book FILE] [--json]"),
-                         QStringLiteral("Elenca le schede della rubrica, numerate da 1 come le mostra \"Scheda:\".\n"
+    CommandParser parser(invocation, QStringLiteral("Elenca le schede della rubrica, numerate da 1 come le mostra \"Scheda:\".\n"
                                         "Con --json: una lista di oggetti \"card\", \"surname\", \"name\", \"number\",\n"
                                         "\"address\", \"town\", \"province\", \"postcode\"."));
     parser.addOption(BookOption);
-    parser.addOption(JsonOption);
+    parser.addOption(jsonOption());
     if (!parser.parse())
         return Success;
     const QString path = bookPath(parser);
@@ -191,20 +189,18 @@ int runBookList(const Invocation& invocation)
 
 int runBookShow(const Invocation& invocation)
 {
-    CommandParser parser(invocation, QStringLiteral("book show N [--book FILE] [--table -o FILE.dat]"),
-                         QStringLiteral("Mostra la scheda N (da 1) e il riepilogo della sua programmazione.\n"
+    CommandParser parser(invocation, QStringLiteral("Mostra la scheda N (da 1) e il riepilogo della sua programmazione.\n"
                                         "Con --table -o FILE.dat scrive il riepilogo come file di tabella, come lo\n"
                                         "salverebbe \"Salva su File\" dopo \"Edita\"."));
     parser.addOption(BookOption);
     parser.addOption(QCommandLineOption(QStringLiteral("table"), QStringLiteral("scrive il riepilogo come file di tabella")));
-    parser.addOption(QCommandLineOption({ QStringLiteral("o"), QStringLiteral("output") },
-                                        QStringLiteral("il file di tabella da scrivere (con --table)"), QStringLiteral("FILE")));
+    parser.addOption(outputOption(QStringLiteral("il file di tabella da scrivere (con --table)")));
     parser.expectArguments(1, 1);
     if (!parser.parse())
         return Success;
     const bool table = parser.isSet(QStringLiteral("table"));
     if (table != parser.isSet(QStringLiteral("output")))
-        fail(UsageError, QStringLiteral("--table e -o FILE.dat vanno insieme. \"pradix-tool book show --help\" mostra l'uso."));
+        parser.usageError(QStringLiteral("--table e -o FILE.dat vanno insieme."));
     const QString path = bookPath(parser);
     const BookReader book(path);
     const int n = cardNumber(parser.positional().first(), book, path);
@@ -228,19 +224,15 @@ int runBookShow(const Invocation& invocation)
 
 int runBookExport(const Invocation& invocation)
 {
-    CommandParser parser(invocation, QStringLiteral("book export --csv [--book FILE] [-o FILE.csv]"),
-                         QStringLiteral("Esporta le schede della rubrica in CSV (RFC 4180, UTF-8, ogni campo tra\n"
+    CommandParser parser(invocation, QStringLiteral("Esporta le schede della rubrica in CSV (RFC 4180, UTF-8, ogni campo tra\n"
                                         "virgolette): Scheda, Cognome, Nome, Numero telefonico, Indirizzo, Citta',\n"
                                         "Provincia, CAP. Senza -o il CSV va sullo standard output."));
     parser.addOption(BookOption);
-    parser.addOption(QCommandLineOption(QStringLiteral("csv"), QStringLiteral("in formato CSV")));
-    parser.addOption(QCommandLineOption({ QStringLiteral("o"), QStringLiteral("output") },
-                                        QStringLiteral("scrive il CSV in FILE invece che sullo standard output"),
-                                        QStringLiteral("FILE")));
+    parser.addOption(csvOption());
+    parser.addOption(outputOption(QStringLiteral("scrive il CSV in FILE invece che sullo standard output")));
     if (!parser.parse())
         return Success;
-    if (!parser.isSet(QStringLiteral("csv")))
-        fail(UsageError, QStringLiteral("book export vuole il formato: --csv. \"pradix-tool book export --help\" mostra l'uso."));
+    parser.require(QStringLiteral("csv"));
     const QString path = bookPath(parser);
     const BookReader book(path);
     QStringList names{ QStringLiteral("Scheda") };
@@ -254,10 +246,7 @@ int runBookExport(const Invocation& invocation)
             fields << card.text(f.field);
         bytes += csv::record(fields);
     }
-    if (parser.isSet(QStringLiteral("output")))
-        writeFileWhole(parser.value(QStringLiteral("output")), bytes);
-    else
-        outBytes(bytes);
+    writeOutput(parser, bytes);
     notePartial(parser, book, path);
     return Success;
 }

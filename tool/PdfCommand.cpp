@@ -177,20 +177,17 @@ private:
 
 int runPdf(const Invocation& invocation)
 {
-    CommandParser parser(invocation, QStringLiteral("pdf FILE.dat -o FILE.pdf [--title TESTO]"),
-                         QStringLiteral("Stampa una tabella in un documento PDF A4 per la cartella del cliente: titolo,\n"
+    CommandParser parser(invocation, QStringLiteral("Stampa una tabella in un documento PDF A4 per la cartella del cliente: titolo,\n"
                                         "data, modello, campi dell'intestazione, la tabella delle associazioni usate e i\n"
                                         "numeri di pagina. Il testo del documento si può selezionare e cercare."));
-    parser.addOption(QCommandLineOption({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("il PDF da scrivere"),
-                                        QStringLiteral("FILE")));
+    parser.addOption(outputOption(QStringLiteral("il PDF da scrivere")));
     parser.addOption(QCommandLineOption(QStringLiteral("title"),
                                         QStringLiteral("il titolo (predefinito: \"Tabella\" e il nome del file)"),
                                         QStringLiteral("TESTO")));
     parser.expectArguments(1, 1);
     if (!parser.parse())
         return Success;
-    if (!parser.isSet(QStringLiteral("output")))
-        fail(UsageError, QStringLiteral("manca -o FILE.pdf. \"pradix-tool pdf --help\" mostra l'uso."));
+    parser.require(QStringLiteral("o"));
     const QString path = parser.positional().first();
     const TableText table = tableText(loadTable(path));
     if (table.model == codec::Model::None)
@@ -199,7 +196,7 @@ int runPdf(const Invocation& invocation)
     if (title.isEmpty())
         title = QStringLiteral("Tabella %1").arg(QFileInfo(path).completeBaseName());
     Report report(table, title);
-    writeFileWhole(parser.value(QStringLiteral("output")), report.render());
+    writeOutput(parser, report.render());
     return Success;
 }
 

@@ -18,14 +18,6 @@ namespace tool {
 
 namespace {
 
-const QCommandLineOption JsonOption(QStringLiteral("json"), QStringLiteral("risultato in JSON"));
-const QCommandLineOption CsvOption(QStringLiteral("csv"), QStringLiteral("in formato CSV (RFC 4180, UTF-8)"));
-
-QCommandLineOption outputOption(const QString& what)
-{
-    return QCommandLineOption({ QStringLiteral("o"), QStringLiteral("output") }, what, QStringLiteral("FILE"));
-}
-
 // ---- show
 
 QJsonValue onOffJson(const QString& text)
@@ -337,10 +329,9 @@ TableGrid csvTable(const QString& path)
 
 int runShow(const Invocation& invocation)
 {
-    CommandParser parser(invocation, QStringLiteral("show FILE.dat [--json]"),
-                         QStringLiteral("Mostra la tabella di un file .dat: modello, gestione, prefisso locale, beep e\n"
+    CommandParser parser(invocation, QStringLiteral("Mostra la tabella di un file .dat: modello, gestione, prefisso locale, beep e\n"
                                         "flash, poi ogni associazione usata con i suoi campi, come li mostra la finestra."));
-    parser.addOption(JsonOption);
+    parser.addOption(jsonOption());
     parser.expectArguments(1, 1);
     if (!parser.parse())
         return Success;
@@ -354,13 +345,12 @@ int runShow(const Invocation& invocation)
 
 int runDiff(const Invocation& invocation)
 {
-    CommandParser parser(invocation, QStringLiteral("diff A.dat B.dat [--json]"),
-                         QStringLiteral("Confronta due tabelle: una riga per ogni campo che differisce, per esempio\n"
+    CommandParser parser(invocation, QStringLiteral("Confronta due tabelle: una riga per ogni campo che differisce, per esempio\n"
                                         "\"Associazione 12, Alle: 1800 -> 1930\"; nulla se sono uguali.\n"
                                         "Uscita 0 se le tabelle sono uguali, 1 se differiscono.\n"
                                         "Con --json: una lista di oggetti \"association\" (null per l'intestazione),\n"
                                         "\"field\", \"from\", \"to\"; [] se sono uguali."));
-    parser.addOption(JsonOption);
+    parser.addOption(jsonOption());
     parser.expectArguments(2, 2);
     if (!parser.parse())
         return Success;
@@ -387,8 +377,7 @@ int runDiff(const Invocation& invocation)
 
 int runExport(const Invocation& invocation)
 {
-    CommandParser parser(invocation, QStringLiteral("export FILE.dat --csv [-o FILE.csv]"),
-                         QStringLiteral("Esporta una tabella in CSV (RFC 4180, UTF-8, ogni campo tra virgolette).\n"
+    CommandParser parser(invocation, QStringLiteral("Esporta una tabella in CSV (RFC 4180, UTF-8, ogni campo tra virgolette).\n"
                                         "Prima riga: i nomi delle colonne Associazione, Prefisso, Gestore, Dalle, Alle,\n"
                                         "Giorno, Linea. Poi l'intestazione, una riga per campo con il nome nella prima\n"
                                         "colonna e il valore nella seconda: Modello (Kolvar22 o Kolvar1), Gestione\n"
@@ -396,33 +385,26 @@ int runExport(const Invocation& invocation)
                                         "Flash (Si o No; vuoti sul Kolvar1). Poi una riga per ciascuna delle 127\n"
                                         "associazioni, vuota se non usata. Giorno: Sempre, Feriale o Festivo.\n"
                                         "Senza -o il CSV va sullo standard output."));
-    parser.addOption(CsvOption);
+    parser.addOption(csvOption());
     parser.addOption(outputOption(QStringLiteral("scrive il CSV in FILE invece che sullo standard output")));
     parser.expectArguments(1, 1);
     if (!parser.parse())
         return Success;
-    if (!parser.isSet(QStringLiteral("csv")))
-        fail(UsageError, QStringLiteral("export vuole il formato: --csv. \"pradix-tool export --help\" mostra l'uso."));
-    const QByteArray bytes = tableCsv(loadTable(parser.positional().first()));
-    if (parser.isSet(QStringLiteral("output")))
-        writeFileWhole(parser.value(QStringLiteral("output")), bytes);
-    else
-        outBytes(bytes);
+    parser.require(QStringLiteral("csv"));
+    writeOutput(parser, tableCsv(loadTable(parser.positional().first())));
     return Success;
 }
 
 int runImport(const Invocation& invocation)
 {
-    CommandParser parser(invocation, QStringLiteral("import FILE.csv -o FILE.dat"),
-                         QStringLiteral("Legge un CSV come lo scrive \"export --csv\", controlla ogni campo con le regole\n"
+    CommandParser parser(invocation, QStringLiteral("Legge un CSV come lo scrive \"export --csv\", controlla ogni campo con le regole\n"
                                         "dei campi della finestra e ne fa un file di tabella .dat. Il primo campo errato\n"
                                         "è indicato con riga e colonna; allora nessun file viene scritto."));
     parser.addOption(outputOption(QStringLiteral("il file di tabella da scrivere")));
     parser.expectArguments(1, 1);
     if (!parser.parse())
         return Success;
-    if (!parser.isSet(QStringLiteral("output")))
-        fail(UsageError, QStringLiteral("manca -o FILE.dat. \"pradix-tool import --help\" mostra l'uso."));
+    parser.require(QStringLiteral("o"));
     saveTable(csvTable(parser.positional().first()), parser.value(QStringLiteral("output")));
     return Success;
 }

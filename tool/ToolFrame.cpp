@@ -175,9 +175,12 @@ int dispatch(const std::vector<Command>& list, const QString& path, Invocation i
     const Command* command = findIn(list, name);
     if (!command)
         fail(UsageError, QStringLiteral("comando sconosciuto: \"%1%2\". ").arg(prefix, name) + usageHint(path));
-    if (command->run)
-        return command->run(invocation);
     const QString group = prefix + command->name;
+    if (command->run) {
+        invocation.path = group;
+        invocation.synopsis = command->synopsis;
+        return command->run(invocation);
+    }
     if (!invocation.arguments.isEmpty()
         && (invocation.arguments.first() == QLatin1String("--help") || invocation.arguments.first() == QLatin1String("-h"))) {
         out(QStringLiteral("Uso: %1 %2 COMANDO [OPZIONI]\n%3\n\nComandi:\n%4")
@@ -249,9 +252,8 @@ int runTool(const QStringList& arguments)
     }
 }
 
-CommandParser::CommandParser(const Invocation& invocation, const QString& synopsis, const QString& description)
+CommandParser::CommandParser(const Invocation& invocation, const QString& description)
     : invocation_(invocation)
-    , synopsis_(synopsis)
     , description_(description)
 {
 }
@@ -261,7 +263,7 @@ QString CommandParser::helpText() const
     std::vector<QCommandLineOption> all = options_;
     all.push_back(QuietOption);
     all.push_back(HelpOption);
-    return QStringLiteral("Uso: %1 %2\n%3\n\nOpzioni:\n%4").arg(Program, synopsis_, description_, optionTable(all));
+    return QStringLiteral("Uso: %1 %2\n%3\n\nOpzioni:\n%4").arg(Program, invocation_.synopsis, description_, optionTable(all));
 }
 
 bool CommandParser::parse()
@@ -272,22 +274,54 @@ bool CommandParser::parse()
         parser_.addOption(o);
     parser_.addOption(QuietOption);
     parser_.addOption(HelpOption);
-    const QString name = synopsis_.section(QLatin1Char(' '), 0, synopsis_.startsWith(QLatin1String("book ")) ? 1 : 0);
     QStringList arguments = invocation_.arguments;
     arguments.prepend(Program);
     if (!parser_.parse(arguments))
-        fail(UsageError, parser_.errorText() + QLatin1Char(' ') + usageHint(name));
+        usageError(parser_.errorText());
     if (parser_.isSet(HelpOption)) {
         out(helpText());
         return false;
     }
     const int count = int(parser_.positionalArguments().size());
     if (count < least_)
-        fail(UsageError, QStringLiteral("mancano argomenti. ") + usageHint(name));
+        usageError(QStringLiteral("mancano argomenti."));
     if (count > most_)
-        fail(UsageError, QStringLiteral("argomento in più: \"%1\". ").arg(parser_.positionalArguments().at(most_))
-                 + usageHint(name));
+        usageError(QStringLiteral("argomento in più: \"%1\".").arg(parser_.positionalArguments().at(most_)));
     return true;
+}
+
+QCommandLineOption outputOption(const QString& description)
+{
+    return QCommandLineOption({ QStringLiteral("o"), QStringLiteral("output") }, description, QStringLiteral("FILE"));
+}
+
+QCommandLineOption jsonOption()
+{
+    return QCommandLineOption(QStringLiteral("json"), QStringLiteral("risultato in JSON"));
+}
+
+QCommandLineOption csvOption()
+{
+    return QCommandLineOption(QStringLiteral("csv"), QStringLiteral("in formato CSV (RFC 4180, UTF-8)"));
+}
+
+void CommandParser::require(const QString& name) const
+{
+    if (!isSet(name))
+        usageError(QStringLiteral("manca %1%2.").arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name));
+}
+
+void CommandParser::usageError(const QString& message) const
+{
+    fail(UsageError, message + QLatin1Char(' ') + usageHint(invocation_.path));
+}
+
+void writeOutput(const CommandParser& parser, const QByteArray& bytes)
+{
+    if (parser.isSet(QStringLiteral("output")))
+        writeFileWhole(parser.value(QStringLiteral("output")), bytes);
+    else
+        outBytes(bytes);
 }
 
 void out(const QString& text)

@@ -39,6 +39,8 @@ struct Invocation
 {
     QStringList arguments;
     bool quiet = false;
+    QString path;     // how the command was called: "show", "book list"
+    QString synopsis; // its line of the command table
 };
 
 struct Command
@@ -74,7 +76,8 @@ QString versionText();
 class CommandParser
 {
 public:
-    CommandParser(const Invocation& invocation, const QString& synopsis, const QString& description);
+    // `description` follows the command's usage line in its help.
+    CommandParser(const Invocation& invocation, const QString& description);
 
     void addOption(const QCommandLineOption& option) { options_.push_back(option); }
     // Positional arguments, as the help names them; between `least` and
@@ -89,17 +92,30 @@ public:
     // --quiet before or after the command name.
     bool quiet() const;
 
+    // A usage error naming the option `name` when it is not given.
+    void require(const QString& name) const;
+    // A usage error: `message`, then where the command's help is.
+    [[noreturn]] void usageError(const QString& message) const;
+
     QString helpText() const;
 
 private:
     const Invocation& invocation_;
-    QString synopsis_;
     QString description_;
     std::vector<QCommandLineOption> options_;
     int least_ = 0;
     int most_ = 0;
     QCommandLineParser parser_;
 };
+
+// Options several commands share.
+QCommandLineOption outputOption(const QString& description); // -o, --output FILE
+QCommandLineOption jsonOption();                             // --json
+QCommandLineOption csvOption();                              // --csv
+
+// `bytes` into the file -o names (whole, as writeFileWhole), or on standard
+// output without -o.
+void writeOutput(const CommandParser& parser, const QByteArray& bytes);
 
 // Output on standard output, as UTF-8. A failed write (a full disk, a closed
 // pipe) is a file error.
