@@ -71,11 +71,12 @@ bool digitsOnly(const QString& text)
     });
 }
 
-bool keysOnly(const QString& text)
+// A carrier code as a box shows it: digits and the "#" end mark a box may
+// hold. A "*" ends what a box shows, so none can stand inside the code.
+bool carrierKeysOnly(const QString& text)
 {
     return std::all_of(text.begin(), text.end(), [](QChar c) {
-        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char(layout::cell::Star)
-            || c == QLatin1Char(layout::cell::Hash);
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char(layout::cell::Hash);
     });
 }
 
@@ -271,9 +272,8 @@ std::optional<QString> associationProblem(const AssociationText& a, codec::Model
             return QStringLiteral("ha più di %1 cifre").arg(kolvar22::Prefix.width());
         return std::nullopt;
     case AssociationField::Carrier:
-        // "*" and "#" as a box holds them after a read (filler, end mark).
-        if (!keysOnly(value))
-            return QStringLiteral("può contenere solo cifre, * e #");
+        if (!carrierKeysOnly(value))
+            return QStringLiteral("può contenere solo cifre e il segno di fine #");
         if (value.size() > kolvar22::Carrier.width())
             return QStringLiteral("ha più di %1 caratteri").arg(kolvar22::Carrier.width());
         return std::nullopt;
