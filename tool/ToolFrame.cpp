@@ -13,10 +13,6 @@
 
 #include <unistd.h>
 
-#ifndef PRADIX_VERSION
-#define PRADIX_VERSION "0"
-#endif
-
 namespace tool {
 
 namespace {
@@ -79,11 +75,11 @@ const QCommandLineOption HelpOption({ QStringLiteral("h"), QStringLiteral("help"
 const QCommandLineOption QuietOption({ QStringLiteral("q"), QStringLiteral("quiet") },
                                      QStringLiteral("niente avanzamento né note su standard error"));
 
-void writeAll(std::FILE* stream, const QByteArray& bytes)
+void writeStdout(const QByteArray& bytes)
 {
     if (bytes.isEmpty())
         return;
-    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size()))
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()))
         fail(FileError, QStringLiteral("impossibile scrivere sullo standard output"));
 }
 
@@ -326,12 +322,12 @@ void writeOutput(const CommandParser& parser, const QByteArray& bytes)
 
 void out(const QString& text)
 {
-    writeAll(stdout, text.toUtf8());
+    writeStdout(text.toUtf8());
 }
 
 void outBytes(const QByteArray& bytes)
 {
-    writeAll(stdout, bytes);
+    writeStdout(bytes);
 }
 
 bool CommandParser::quiet() const
