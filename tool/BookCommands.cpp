@@ -8,17 +8,10 @@
 #include "book/AddressBookFile.h"
 #include "book/CustomerCard.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tool {
 
@@ -48,67 +41,50 @@ const std::vector<CardField>& cardFields()
     return fields;
 }
 
-// RUBRICA.DAT opened for reading only: never created, never locked for
-// writing, never written, so the window may keep it open meanwhile.
+// RUBRICA.DAT opened for reading only: never created, never locked, never
+// written, so the window may keep it open meanwhile. A save the window cut
+// short reads as completed, as the window itself will complete it.
 class BookReader
 {
 public:
-    static constexpr qint64 MaxCards = 100000;
+    static constexpr int MaxCards = 100000;
 
     explicit BookReader(const QString& path)
-        : path_(path)
     {
-        fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd_ < 0)
-            failWith(QStringLiteral("impossibile aprire la rubrica \"%1\": %2."),
-                     errno == ENOENT ? QStringLiteral("il file non esiste") : QString::fromLocal8Bit(std::strerror(errno)));
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
-            failWith(QStringLiteral("impossibile aprire la rubrica \"%1\": %2."), QStringLiteral("non è un file"));
-        size_ = st.st_size;
+        guarded([&] { file_.open(path, AddressBookFile::Access::ReadOnly); });
         // Far beyond any customer list; a file this big was named by mistake.
-        if (size_ / CustomerCard::Size > MaxCards)
-            failWith(QStringLiteral("impossibile leggere la rubrica \"%1\": %2."),
-                     QStringLiteral("ha più di %1 schede").arg(MaxCards));
+        if (file_.cardCount() > MaxCards)
+            fail(FileError, QStringLiteral("la rubrica \"%1\" ha più di %2 schede: non è una rubrica.").arg(path).arg(MaxCards));
     }
-    ~BookReader()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    BookReader(const BookReader&) = delete;
-    BookReader& operator=(const BookReader&) = delete;
 
-    int cardCount() const { return int(size_ / CustomerCard::Size); }
-    bool hasPartialCard() const { return size_ % CustomerCard::Size != 0; }
+    int cardCount() const { return file_.cardCount(); }
+    bool hasPartialCard() const { return file_.hasPartialCard(); }
+    // What the book found on opening that the operator must hear of.
+    QStringList notices() { return file_.takeNotices(); }
 
     // Card `index` (from 0).
-    CustomerCard card(int index) const
+    CustomerCard card(int index)
     {
         CustomerCard card;
-        const off_t offset = off_t(index) * CustomerCard::Size;
-        size_t done = 0;
-        while (done < size_t(CustomerCard::Size)) {
-            const ssize_t n = ::pread(fd_, card.data() + done, size_t(CustomerCard::Size) - done, offset + off_t(done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                failWith(QStringLiteral("errore di lettura della rubrica \"%1\": %2."),
-                         n == 0 ? QStringLiteral("il file è stato accorciato") : QString::fromLocal8Bit(std::strerror(errno)));
-            done += size_t(n);
-        }
+        guarded([&] {
+            file_.seek(index);
+            file_.readCard(card);
+        });
         return card;
     }
 
 private:
-    [[noreturn]] void failWith(const QString& text, const QString& reason) const
+    template<typename Step>
+    static void guarded(Step step)
     {
-        fail(FileError, text.arg(path_, reason));
+        try {
+            step();
+        } catch (const AddressBookError& error) {
+            fail(FileError, QString(error.message()).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        }
     }
 
-    QString path_;
-    int fd_ = -1;
-    qint64 size_ = 0;
+    AddressBookFile file_;
 };
 
 const QCommandLineOption BookOption(QStringLiteral("book"),
@@ -120,8 +96,11 @@ QString bookPath(const CommandParser& parser)
     return parser.isSet(QStringLiteral("book")) ? parser.value(QStringLiteral("book")) : AddressBookFile::DefaultName;
 }
 
-void notePartial(const CommandParser& parser, const BookReader& book, const QString& path)
+// What the book had to tell, on standard error.
+void tellNotices(const CommandParser& parser, BookReader& book, const QString& path)
 {
+    for (const QString& notice : book.notices())
+        note(parser.quiet(), notice);
     if (book.hasPartialCard())
         note(parser.quiet(), QStringLiteral("la rubrica \"%1\" termina con una scheda incompleta, che è stata ignorata.").arg(path));
 }
@@ -149,7 +128,7 @@ int runBookList(const Invocation& invocation)
     if (!parser.parse())
         return Success;
     const QString path = bookPath(parser);
-    const BookReader book(path);
+    BookReader book(path);
     if (parser.isSet(QStringLiteral("json"))) {
         QJsonArray list;
         for (int i = 0; i < book.cardCount(); ++i) {
@@ -183,7 +162,7 @@ int runBookList(const Invocation& invocation)
             out(line + QLatin1Char('\n'));
         }
     }
-    notePartial(parser, book, path);
+    tellNotices(parser, book, path);
     return Success;
 }
 
@@ -202,7 +181,7 @@ int runBookShow(const Invocation& invocation)
     if (table != parser.isSet(QStringLiteral("output")))
         parser.usageError(QStringLiteral("--table e -o FILE.dat vanno insieme."));
     const QString path = bookPath(parser);
-    const BookReader book(path);
+    BookReader book(path);
     const int n = cardNumber(parser.positional().first(), book, path);
     const CustomerCard card = book.card(n - 1);
     TableGrid grid;
@@ -234,7 +213,7 @@ int runBookExport(const Invocation& invocation)
         return Success;
     parser.require(QStringLiteral("csv"));
     const QString path = bookPath(parser);
-    const BookReader book(path);
+    BookReader book(path);
     QStringList names{ QStringLiteral("Scheda") };
     for (const CardField& f : cardFields())
         names << f.label;
@@ -247,7 +226,7 @@ int runBookExport(const Invocation& invocation)
         bytes += csv::record(fields);
     }
     writeOutput(parser, bytes);
-    notePartial(parser, book, path);
+    tellNotices(parser, book, path);
     return Success;
 }
 
