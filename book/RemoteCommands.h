@@ -34,9 +34,9 @@ public:
         // Where the operator goes next after a step that went out.
         std::function<void()> focusRead;
         std::function<void()> focusWrite;
-        // The main window's table write, as "Scrivi Eeprom" runs it, with the
-        // operator told whatever went wrong. What it raises reaches the caller.
-        std::function<tablewrite::Result::Outcome()> writeTable;
+        // The main window's table write, as "Scrivi Eeprom" runs it but
+        // without its message box. What it raises reaches the caller.
+        std::function<tablewrite::Result()> writeTable;
         // The main window's receive position back to 0, as a local read does.
         std::function<void()> restartReceive;
         // A plain message box over the window.
