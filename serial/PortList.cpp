@@ -266,11 +266,14 @@ QString permissionHint(const QString& path, const PortUser& user)
         .arg(device, userName(st.st_uid), group, QString::number(st.st_mode & 07777, 8).rightJustified(4, '0'), who);
 }
 
-QString missingHint(const QString& path, const PortRoots& roots)
+QString missingHint(const QString& path, int code, const PortRoots& roots)
 {
     QString text;
     const QFileInfo info(path);
-    if (info.isSymLink())
+    if (code == EIO || code == ENXIO || code == ENODEV)
+        // A built-in port name with no UART behind it, or an adapter pulled out while opening.
+        text = QStringLiteral("%1 non ha una porta seriale dietro.").arg(path);
+    else if (info.isSymLink())
         text = QStringLiteral("Il collegamento %1 porta a %2, che non c'è.").arg(path, info.symLinkTarget().left(kMaxText * 2));
     else
         text = QStringLiteral("%1 non c'è.").arg(path);
@@ -352,7 +355,8 @@ QString portOpenHint(const QString& path, int code, const PortRoots& roots, cons
     case ENOENT:
     case ENODEV:
     case ENXIO:
-        return missingHint(path, roots);
+    case EIO:
+        return missingHint(path, code, roots);
     case EBUSY:
     case EWOULDBLOCK:
         return busyHint(path, roots);

@@ -117,8 +117,8 @@ TEST(PortList, OffersLinksAdaptersAndRealUartsInThatOrderWithMakerAndProduct)
                   .toStdString());
 
     FakeMachine empty;
-    EXPECT_EQ(portOpenHint(QStringLiteral("/dev/ttyS1"), ENODEV, empty.roots),
-              QStringLiteral("/dev/ttyS1 non c'è. Nessuna porta seriale trovata: collega l'adattatore e riprova."));
+    EXPECT_EQ(portOpenHint(QStringLiteral("/dev/ttyS1"), EIO, empty.roots).toStdString(),
+              "/dev/ttyS1 non ha una porta seriale dietro. Nessuna porta seriale trovata: collega l'adattatore e riprova.");
     EXPECT_TRUE(listSerialPorts(empty.roots).isEmpty());
 }
 
