@@ -1,9 +1,13 @@
 #include "app/PortCompleter.h"
 
 #include <QAbstractItemView>
+#include <QFontMetrics>
+#include <QScrollBar>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QStandardItemModel>
+
+#include <algorithm>
 
 namespace {
 
@@ -43,6 +47,15 @@ void PortCompleter::refresh()
         item->setEditable(false);
         ports_->appendRow(item);
     }
+    // The box is narrow; the list is as wide as its longest line needs (within reason), so the
+    // adapter's maker and product can be read.
+    QAbstractItemView* list = popup();
+    const QFontMetrics metrics(list->font());
+    int widest = 0;
+    for (int row = 0; row < ports_->rowCount(); ++row)
+        widest = std::max(widest, metrics.horizontalAdvance(ports_->item(row)->text()));
+    const int frame = 2 * list->frameWidth() + list->verticalScrollBar()->sizeHint().width() + 16;
+    list->setMinimumWidth(std::min(widest + frame, 640));
 }
 
 bool PortCompleter::eventFilter(QObject* watched, QEvent* event)
