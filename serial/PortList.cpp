@@ -45,15 +45,16 @@ QString attribute(const QString& path)
     if (!f.open(QIODevice::ReadOnly))
         return QString();
     const QByteArray raw = f.read(kMaxAttribute);
-    QString text;
+    QByteArray kept;
     for (const char c : raw) {
         if (c == '\n' || c == '\0')
             break;
         const unsigned char u = static_cast<unsigned char>(c);
         if (u >= 0x20 && u != 0x7F)
-            text += QChar(u >= 0x80 ? QChar(0xFFFD) : QChar(u));
+            kept += c;
     }
-    return text.trimmed().left(kMaxText);
+    // USB strings reach sysfs as UTF-8; anything else shows as replacement characters.
+    return QString::fromUtf8(kept).trimmed().left(kMaxText);
 }
 
 QStringList entries(const QString& folder, const QRegularExpression& pattern)
