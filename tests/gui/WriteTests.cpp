@@ -7,7 +7,7 @@
 #include "tests/gui/editor_helpers.h"
 
 #include "BoxSim.h"
-#include "device/TableWrite.h"
+#include "device/WritePlan.h"
 #include "editor/TableBackup.h"
 #include "editor/TableFile.h"
 #include "widgets/ALed.h"
@@ -157,7 +157,7 @@ struct WriteFixture : Fixture
         clock.reading = { 13, 45, 2 };
         // Every write of the port passes here first: its size is noted, and
         // the one chosen to fail sends nothing.
-        window.comm().setWriteFault([this](int call, int count) {
+        window.exchange().port().setWriteFault([this](int call, int count) {
             if (call == failCall) {
                 progressAtFailure = ui.ProgressBar1->value();
                 pausesAtFailure = pacer.waits().size();
@@ -200,7 +200,7 @@ struct WriteFixture : Fixture
         return true;
     }
 
-    bool idle() const { return !window.comm().Enabled() && ui.ALed1->FalseColor() == clGreen; }
+    bool idle() const { return !window.exchange().port().Enabled() && ui.ALed1->FalseColor() == clGreen; }
 
     // "Leggi Eeprom" up to the decoded table.
     void read()
@@ -426,7 +426,7 @@ TEST(Write, RefusedTablesNeverReachTheBox)
     f.write();
     EXPECT_EQ(shown(f), "Associazione 6: separatore mancante");
     EXPECT_FALSE(f.boxGotAWrite());
-    EXPECT_EQ(f.window.comm().WriteCalls(), 1) << "only the read request since the port was opened";
+    EXPECT_EQ(f.window.exchange().port().WriteCalls(), 1) << "only the read request since the port was opened";
     EXPECT_TRUE(f.idle());
     EXPECT_EQ(f.ui.Label11->text(), QStringLiteral("WRITEBOX 22     "));
     EXPECT_TRUE(g.dataEquals(before));
@@ -452,17 +452,17 @@ TEST(Write, APieceTheLineDoesNotTakeEndsTheWriteWithThePortClosed)
     ASSERT_TRUE(f.startBox(&image));
     f.read();
     f.write();
-    const int calls = f.window.comm().WriteCalls();
+    const int calls = f.window.exchange().port().WriteCalls();
     ASSERT_EQ(calls, int(expectedPieces(bytes(image.data(), 2048), true).size()));
 
     for (const int failing : { 0, calls / 2, calls - 1 }) {
         f.failCall = failing;
         f.write();
-        EXPECT_FALSE(f.window.comm().Enabled()) << failing;
+        EXPECT_FALSE(f.window.exchange().port().Enabled()) << failing;
         EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed) << failing;
         EXPECT_TRUE(f.dialogs.shown.isEmpty()) << failing;
         // Nothing more went out, and no pause followed.
-        EXPECT_EQ(f.window.comm().WriteCalls(), failing + 1) << failing;
+        EXPECT_EQ(f.window.exchange().port().WriteCalls(), failing + 1) << failing;
         EXPECT_EQ(f.pacer.waits().size(), f.pausesAtFailure) << failing;
         EXPECT_EQ(int(f.pieces.size()), failing) << failing;
         // The bar stays where the line stopped taking the table.
@@ -483,10 +483,10 @@ TEST(Write, PortProblemsAreReportedAndNothingIsSent)
     ASSERT_TRUE(silent.start({ "--fault", "silent", "--log", silent.file("box.log") })) << silent.error();
     f.ui.EditDevName->setText(QString::fromStdString(silent.devicePath()));
     QTest::mouseClick(f.ui.ButtonTransmit, Qt::LeftButton);
-    ASSERT_TRUE(f.window.comm().Enabled());
+    ASSERT_TRUE(f.window.exchange().port().Enabled());
     f.write();
     EXPECT_EQ(shown(f), "Serial error: Port already assigned (open) (Error: -1) ");
-    EXPECT_EQ(f.window.comm().WriteCalls(), 1) << "only the read request";
+    EXPECT_EQ(f.window.exchange().port().WriteCalls(), 1) << "only the read request";
     EXPECT_EQ(silent.readLog().find("FRAME write"), std::string::npos);
     QTest::mouseClick(f.ui.Button1, Qt::LeftButton);
 
@@ -494,7 +494,7 @@ TEST(Write, PortProblemsAreReportedAndNothingIsSent)
     f.ui.EditDevName->setText(QStringLiteral("/dev/pradix-no-such-port"));
     f.write();
     EXPECT_EQ(shown(f), "Serial error: Error accessing specified device (Error: 2) ");
-    EXPECT_FALSE(f.window.comm().Enabled());
+    EXPECT_FALSE(f.window.exchange().port().Enabled());
     EXPECT_TRUE(f.pieces.empty());
 }
 

@@ -1,4 +1,4 @@
-#include "device/TableGridView.h"
+#include "widgets/TableGridView.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
