@@ -27,6 +27,7 @@
 #include <QSpinBox>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 
 namespace {
@@ -336,9 +337,17 @@ void TfrmMain::showSentAssociation(int association)
         const QSignalBlocker quietText(SpinEdit1->findChild<QLineEdit*>());
         SpinEdit1->setValue(association);
     }
+    const std::array<QLineEdit*, 4> boxes { Edit2, Edit3, Edit5, Edit6 };
+    std::array<QString, 4> before;
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        before[i] = boxes[i]->text();
     fillBoxes(false);
-    for (QWidget* shown : std::initializer_list<QWidget*> { SpinEdit1, Edit2, Edit3, Edit5, Edit6 })
-        shown->repaint();
+    // No events are served while a table goes out: what changed is painted
+    // now. A box that shows what it showed has nothing new to paint.
+    SpinEdit1->repaint();
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        if (boxes[i]->text() != before[i])
+            boxes[i]->repaint();
 }
 
 void TfrmMain::StringGrid1Click(int column, int row)
