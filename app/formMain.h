@@ -4,6 +4,7 @@
 #include "device/Codec.h"
 #include "device/Exchange.h"
 #include "device/TableGrid.h"
+#include "device/WritePlan.h"
 #include "serial/CommInt.h"
 #include "widgets/Seams.h"
 
@@ -51,7 +52,7 @@ public:
     bool summaryEditing() const override { return SummaryEditing; }
     void setSummaryEditing(bool editing) override { SummaryEditing = editing; }
     void focusWindow() override;
-    void writeTable() override;
+    writeplan::Result writeTable() override;
     const Seams& seams() const override { return seams_; }
 
     // --- start-up and model (formMain.cpp)
@@ -60,8 +61,8 @@ public:
 
     // --- link control and reading (formMainLink.cpp)
     void ButtonTransmitClick();
-    // "Scrivi Eeprom". A table that cannot go out whole is refused before the
-    // port is opened: the operator is told why and writeplan::Refused is raised.
+    // "Scrivi Eeprom": the table write, and the operator told in a message box
+    // when it was refused or cut short.
     void Button4Click();
     // Bound to Comm1's OnRxChar: the window's part of a receive event around
     // the exchange's.

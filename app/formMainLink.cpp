@@ -118,14 +118,19 @@ void TfrmMain::Button10Click()
 
 void TfrmMain::Button4Click()
 {
+    const writeplan::Result result = writeTable();
+    if (!result.message.isEmpty())
+        seams_.dialogs->information(this, result.message);
+}
+
+writeplan::Result TfrmMain::writeTable()
+{
     // The whole table is judged before the port is opened: a box must never be
     // left holding part of one.
     const writeplan::Plan plan
         = writeplan::plan(grid_, { editor::selectorValue(SpinEdit1->text()), Edit8->text(), Edit9->text() });
-    if (!plan.ok()) {
-        seams_.dialogs->information(this, plan.message);
-        throw writeplan::Refused(plan.message.toStdString());
-    }
+    if (!plan.ok())
+        return { writeplan::Result::Outcome::Refused, {}, plan.message };
     // The table as it goes out, so the operator can always put it back.
     editor::keepTableBackup(plan.grid, editor::BackupDirection::Write);
 
@@ -146,8 +151,10 @@ void TfrmMain::Button4Click()
         ProgressBar1->setValue(ProgressBar1->value() + codec::RecordSize);
         ProgressBar1->repaint();
     });
-    if (!result.sent)
-        return; // the LED stays red and the bar where the line stopped taking the table
+    // A table cut short leaves the LED red, the bar and the selector where the
+    // line stopped taking it.
+    if (!result.sent())
+        return result;
     showSentAssociation(plan.editor.selector);
     {
         const QSignalBlocker quietDay(Edit8);
@@ -156,9 +163,5 @@ void TfrmMain::Button4Click()
         Edit9->setText(plan.editor.line);
     }
     ProgressBar1->setValue(0);
-}
-
-void TfrmMain::writeTable()
-{
-    Button4Click();
+    return result;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/WritePlan.h"
+
 class TableGrid;
 struct Seams;
 
@@ -19,8 +21,9 @@ public:
     virtual void setSummaryEditing(bool editing) = 0;
     // The main window becomes the active window with the keyboard focus.
     virtual void focusWindow() = 0;
-    // The table write, run as "Scrivi Eeprom" would run it. What it raises
-    // reaches the caller, so a write that fails stops the command that started it.
-    virtual void writeTable() = 0;
+    // The table write, run as "Scrivi Eeprom" would run it but without its
+    // message box: the caller tells the operator the result's message over
+    // its own window. A port that cannot be opened raises ECommError.
+    virtual writeplan::Result writeTable() = 0;
     virtual const Seams& seams() const = 0;
 };

@@ -90,10 +90,17 @@ void RemoteCommands::writeRemote(const TableGrid& summary, TableGrid& mainGrid)
 {
     window_.setStatus(QStringLiteral("Invio dati programmazioni"));
     mainGrid.copyDataFrom(summary);
-    // A refused table never reached the box: telling it to keep what it
-    // holds would commit whatever half-received table it has.
-    if (!window_.writeTable()) {
+    // Only a table that went out whole may be kept: telling the box to keep
+    // what it holds after a refused or cut-short write would commit whatever
+    // part of a table it has.
+    switch (window_.writeTable()) {
+    case writeplan::Result::Outcome::Sent:
+        break;
+    case writeplan::Result::Outcome::Refused:
         window_.setStatus(QStringLiteral("Dati non inviati"));
+        return;
+    case writeplan::Result::Outcome::CutShort:
+        window_.setStatus(QStringLiteral("Invio interrotto"));
         return;
     }
     pacer_.sleep(TableSettleMs);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/WritePlan.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -31,10 +33,9 @@ public:
         // Where the operator goes next after a step that went out.
         std::function<void()> focusRead;
         std::function<void()> focusWrite;
-        // The main window's table write, as "Scrivi Eeprom" runs it: false when
-        // it refused the table (it has told the operator why). What it raises
-        // reaches the caller.
-        std::function<bool()> writeTable;
+        // The main window's table write, as "Scrivi Eeprom" runs it, with the
+        // operator told whatever went wrong. What it raises reaches the caller.
+        std::function<writeplan::Result::Outcome()> writeTable;
         // A plain message box over the window.
         std::function<void(const QString& text)> inform;
     };

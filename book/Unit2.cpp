@@ -278,12 +278,10 @@ void TForm2::connectRemote()
     window.focusRead = [this] { Button3->setFocus(); };
     window.focusWrite = [this] { Button4->setFocus(); };
     window.writeTable = [this] {
-        try {
-            host_.writeTable();
-        } catch (const writeplan::Refused&) {
-            return false;
-        }
-        return true;
+        const writeplan::Result result = host_.writeTable();
+        if (!result.message.isEmpty())
+            information(result.message);
+        return result.outcome;
     };
     window.inform = [this](const QString& text) { information(text); };
     remote_ = std::make_unique<RemoteCommands>(exchange_, *host_.seams().pacer, std::move(window));

@@ -133,11 +133,11 @@ writeplan::Result Exchange::writeTable(const writeplan::Plan& plan, Pacer& pacer
                                        const writeplan::RecordStarting& recordStarting)
 {
     if (!plan.ok())
-        throw writeplan::Refused(plan.message.toStdString());
+        return { writeplan::Result::Outcome::Refused, {}, plan.message };
     begin();
     receive_.restart();
     const writeplan::Result result = writeplan::send(plan, port_, pacer, clock, recordStarting, observer_);
-    if (result.sent)
+    if (result.sent())
         finish();
     else
         close();

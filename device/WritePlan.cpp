@@ -90,7 +90,7 @@ void refuse(Plan& plan, int association, Field field, const QString& cellText)
     plan.association = association;
     plan.field = field;
     if (field == Field::Model) {
-        plan.message = QStringLiteral("Nessun modello selezionato: leggere prima la centralina");
+        plan.message = noModelMessage();
         return;
     }
     const bool missing = isMark(field) && (cellText.isEmpty() || layout::cell::holds(cellText, layout::cell::Nothing));
@@ -224,21 +224,56 @@ Plan plan(const TableGrid& grid, const EditorState& editor)
     return plan;
 }
 
+QString cutShortMessage(const StopPoint& at)
+{
+    QString where;
+    switch (at.piece) {
+    case StopPoint::Piece::Request:
+        where = QStringLiteral("all'inizio");
+        break;
+    case StopPoint::Piece::Header:
+        where = QStringLiteral("all'intestazione");
+        break;
+    case StopPoint::Piece::Association:
+        where = QStringLiteral("all'associazione %1").arg(at.association);
+        break;
+    case StopPoint::Piece::Clock:
+        where = QStringLiteral("all'orologio");
+        break;
+    }
+    return QStringLiteral("Scrittura interrotta %1: la centralina ha ricevuto solo parte della tabella, "
+                          "che va scritta di nuovo")
+        .arg(where);
+}
+
+QString noModelMessage()
+{
+    return QStringLiteral("Nessun modello selezionato: leggere la centralina, caricare un file o scegliere il "
+                          "modello dal menu");
+}
+
 Result send(const Plan& plan, TCustomComm& port, Pacer& pacer, const Clock& clock,
             const RecordStarting& recordStarting, LineObserver* observer)
 {
     if (!plan.ok())
-        throw Refused(plan.message.toStdString());
+        return { Result::Outcome::Refused, {}, plan.message };
+    const auto cutShort = [](StopPoint at) { return Result { Result::Outcome::CutShort, at, cutShortMessage(at) }; };
     int association = 0;
-    for (const Piece& piece : plan.pieces) {
+    for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
+        const Piece& piece = plan.pieces[i];
         if (piece.association != association) {
             association = piece.association;
             if (recordStarting)
                 recordStarting(association);
         }
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(piece.bytes.constData());
-        if (!put(port, bytes, int(piece.bytes.size()), observer))
-            return { false, association };
+        if (!put(port, bytes, int(piece.bytes.size()), observer)) {
+            // The request is the first piece, the header the second.
+            const StopPoint at = association > 0 ? StopPoint { StopPoint::Piece::Association, association }
+                : i == 0                         ? StopPoint { StopPoint::Piece::Request, 0 }
+                                                 : StopPoint { StopPoint::Piece::Header, 0 };
+            return cutShort(at);
+        }
         if (piece.pauseAfterMs > 0)
             pacer.sleep(piece.pauseAfterMs);
     }
@@ -247,8 +282,8 @@ Result send(const Plan& plan, TCustomComm& port, Pacer& pacer, const Clock& cloc
     const codec::ClockBlock block = codec::encodeClock(now.hours, now.minutes, now.weekday);
     for (const std::uint8_t byte : block)
         if (!put(port, &byte, 1, observer))
-            return { false, ClockPiece };
-    return { true, 0 };
+            return cutShort({ StopPoint::Piece::Clock, 0 });
+    return {};
 }
 
 } // namespace writeplan

@@ -6,7 +6,6 @@
 #include <QString>
 
 #include <functional>
-#include <stdexcept>
 #include <vector>
 
 class Clock;
@@ -105,16 +104,36 @@ QString fieldName(Field field);
 // may still show another table's code (after a file load, say).
 void fillMissingCarrier(TableGrid& grid, int row);
 
-// Where a send ended.
+// The piece of a transfer at which the line stopped taking it.
+struct StopPoint
+{
+    enum class Piece { Request, Header, Association, Clock };
+    Piece piece = Piece::Request;
+    int association = 0; // 1..127 for Piece::Association
+};
+
+// How a write ended. The caller must look: only Sent means the box holds the
+// table, and anything else ends a command that was to go on after the write.
 struct Result
 {
-    bool sent = true; // the whole table and the clock went out
-    // When the line did not take a piece whole (the port's write time-out):
-    // the association whose record it carried, 0 for the write request or
-    // the header, ClockPiece for a byte of the clock. Nothing was sent after it.
-    int association = 0;
+    enum class Outcome {
+        Sent,     // the whole table and the clock went out
+        Refused,  // nothing went out: the plan refused the table
+        CutShort, // the line stopped taking a piece: nothing was sent after it
+    };
+    Outcome outcome = Outcome::Sent;
+    StopPoint stoppedAt; // for CutShort
+    // What the operator must be told, in Italian; empty when the table went out.
+    QString message;
+
+    bool sent() const { return outcome == Outcome::Sent; }
 };
-constexpr int ClockPiece = 128;
+
+// The operator's message for a table the line stopped taking at `at`: the box
+// holds part of a table and it must be written again.
+QString cutShortMessage(const StopPoint& at);
+// The operator's message for a grid that names no model to write by.
+QString noModelMessage();
 
 // Called before the first piece of each record: the association it carries.
 using RecordStarting = std::function<void(int association)>;
@@ -122,17 +141,10 @@ using RecordStarting = std::function<void(int association)>;
 // Puts the plan's pieces on `port`, each one port write followed by its
 // pause, then the three bytes of `clock` one at a time. The port is expected
 // open; it is left open either way. A plan that refused its table sends
-// nothing and raises Refused.
+// nothing and comes back Refused with the plan's message; a piece the line
+// does not take whole (the write time-out of a stalled or unplugged adapter)
+// ends the send CutShort, with where it stopped.
 Result send(const Plan& plan, TCustomComm& port, Pacer& pacer, const Clock& clock,
             const RecordStarting& recordStarting = {}, LineObserver* observer = nullptr);
-
-// A table that was not sent, or not whole, for a reason the operator has
-// already been shown. It ends the command that asked for the write, and the
-// application's error hook lets it pass without a second message.
-class Refused : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
 
 } // namespace writeplan

@@ -70,6 +70,20 @@ BoxServer::BoxServer(int masterFd, const std::string& slavePath, const Options& 
                      SimLog& log)
     : master_(masterFd), slavePath_(slavePath), options_(options), image_(image), log_(log)
 {
+    // Output on a terminal is stopped through a descriptor of it, and once the
+    // program has the port it lets no one else open it: the descriptor is
+    // taken now, before the program comes.
+    if (options_.fault == Fault::StallWrite) {
+        slaveHold_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (slaveHold_ < 0)
+            log_.note(std::string("cannot keep the line to hold it: ") + std::strerror(errno));
+    }
+}
+
+BoxServer::~BoxServer()
+{
+    if (slaveHold_ >= 0)
+        close(slaveHold_);
 }
 
 int BoxServer::run(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask)
@@ -198,10 +212,14 @@ void BoxServer::onFrame(const Frame& frame)
     case FrameKind::Write:
         writeRequestAt_ = chunkAt_;
         log_.frame("write", bytes.data(), bytes.size());
+        if (options_.fault == Fault::StallWrite && options_.faultCount == 0)
+            holdLine(0);
         break;
     case FrameKind::TablePart: {
         const double ms = std::chrono::duration<double, std::milli>(chunkAt_ - writeRequestAt_).count();
         log_.piece(ms, frame.offset, bytes.data(), bytes.size());
+        if (options_.fault == Fault::StallWrite && frame.offset + bytes.size() >= options_.faultCount)
+            holdLine(frame.offset + bytes.size());
         break;
     }
     case FrameKind::Table:
@@ -279,6 +297,7 @@ void BoxServer::answerRead(const char* name, const Frame& frame)
     const std::size_t n = options_.faultCount;
     switch (options_.fault) {
     case Fault::None:
+    case Fault::StallWrite: // a fault of the written table only
         queue(image_.data(), image_.size());
         break;
     case Fault::Silent:
@@ -420,6 +439,39 @@ void BoxServer::peerClosed()
     if (unsent)
         log_.note("dropped " + std::to_string(unsent) + " bytes not sent yet");
     dropPartial("the line was closed");
+    if (lineHeld_)
+        releaseLine();
+}
+
+void BoxServer::holdLine(std::size_t tableBytes)
+{
+    if (lineHeld_ || slaveHold_ < 0)
+        return;
+    if (tcflow(slaveHold_, TCOOFF) != 0) {
+        log_.note(std::string("cannot hold the line: ") + std::strerror(errno));
+        return;
+    }
+    lineHeld_ = true;
+    log_.note("fault: line held after " + std::to_string(tableBytes) + " of " + std::to_string(kWrittenSize)
+              + " bytes of the table");
+    // The line stays stopped without the descriptor, and letting it go lets
+    // the box see the program close the port, which is when the line is
+    // released.
+    close(slaveHold_);
+    slaveHold_ = -1;
+}
+
+void BoxServer::releaseLine()
+{
+    // The stop outlives every descriptor of the terminal: the next opener
+    // would find the line still held.
+    slaveHold_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slaveHold_ < 0 || tcflow(slaveHold_, TCOON) != 0) {
+        log_.note(std::string("cannot release the line: ") + std::strerror(errno));
+        return;
+    }
+    lineHeld_ = false;
+    log_.note("fault: line released");
 }
 
 void BoxServer::takeWhileClosed()

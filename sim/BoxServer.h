@@ -20,6 +20,9 @@ namespace boxsim {
 class BoxServer {
 public:
     BoxServer(int masterFd, const std::string& slavePath, const Options& options, const Image& image, SimLog& log);
+    ~BoxServer();
+    BoxServer(const BoxServer&) = delete;
+    BoxServer& operator=(const BoxServer&) = delete;
 
     // Serves until stop is set (by a signal handler; signals are delivered
     // only during the wait, with waitMask in force) or until a hang-up fault
@@ -43,6 +46,9 @@ private:
     void peerClosed();
     void takeWhileClosed();
     void flushLine();
+    // The stall-write fault: output of the program's side stopped, and started again.
+    void holdLine(std::size_t tableBytes);
+    void releaseLine();
     void dropPartial(const char* why);
     std::optional<Clock::time_point> nextSendTime() const;
     std::size_t dueCount(Clock::time_point now) const;
@@ -69,6 +75,11 @@ private:
     std::size_t sent_ = 0;
     Clock::time_point lineStart_{};
     bool waitWritable_ = false;
+
+    // For the stall-write fault: a descriptor of the slave, taken while the
+    // program does not hold it exclusively, to stop the line with.
+    int slaveHold_ = -1;
+    bool lineHeld_ = false;
 
     bool hangUpArmed_ = false;
     std::optional<Clock::time_point> hangUpAt_;

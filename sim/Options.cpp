@@ -45,6 +45,11 @@ bool parseFault(const std::string& text, Options& options)
         options.fault = Fault::HangUp;
         return true;
     }
+    // A line held after the whole table would cut nothing short.
+    if (kind == "stall-write" && parseCount(count, kWrittenSize - 1, options.faultCount)) {
+        options.fault = Fault::StallWrite;
+        return true;
+    }
     if (kind == "garbage" && parseCount(count, kMaxGarbage, options.faultCount)) {
         options.fault = Fault::Garbage;
         return true;
@@ -202,6 +207,17 @@ const char* usageText()
            "                      error      answer with the error frame 02 03 08\n"
            "                      hangup:N   send N bytes, then hang up the line and end\n"
            "                      garbage:N  send N garbage bytes before the image\n"
+           "                    or on every written table:\n"
+           "                      stall-write:N  hold the line once N bytes (0..2050) of\n"
+           "                                 the table after 02 01 02 have arrived, as a\n"
+           "                                 stalled adapter does: the program's writes\n"
+           "                                 then time out. The line is let go when the\n"
+           "                                 program closes the port, for the next table.\n"
+           "                                 To hold the line the simulator keeps the\n"
+           "                                 device open itself, so until a table has\n"
+           "                                 been held it does not see the port closed:\n"
+           "                                 an answer sent meanwhile waits for the next\n"
+           "                                 opening instead of being lost\n"
            "  --help            show this text\n"
            "\n"
            "Requests: 02 01 01 (and, with --unit, 02 01 05) read the image; 02 01 02 and\n"

@@ -7,7 +7,7 @@
 
 namespace boxsim {
 
-enum class Fault { None, Silent, Stop, Error, HangUp, Garbage };
+enum class Fault { None, Silent, Stop, Error, HangUp, Garbage, StallWrite };
 
 struct Options {
     Model model = Model::Kolvar22;

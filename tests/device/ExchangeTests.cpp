@@ -102,7 +102,7 @@ TEST(ExchangeWrite, ThePlansPiecesGoOutOneWriteEachWithTheirPausesThenTheClock)
     const writeplan::Result result = line.exchange.writeTable(plan, pacer, SundayMorning(),
                                                               [&](int association) { records.push_back(association); });
 
-    EXPECT_TRUE(result.sent);
+    EXPECT_TRUE(result.sent());
     const QByteArray clock("\x07\x00\x07", 3);
     EXPECT_EQ(line.pty.receive(2054), joined(plan.pieces) + clock);
     ASSERT_EQ(line.recorder.writes.size(), plan.pieces.size() + 3);
@@ -131,20 +131,24 @@ TEST(ExchangeWrite, APieceTheLineDoesNotTakeEndsTheWriteThereWithTheLinkLeftBusy
     const writeplan::Plan plan = writeplan::plan(smallTable(), {});
     ASSERT_TRUE(plan.ok());
     // Port writes: request, header, association 1 in 8 pieces, then association 2's prefix.
+    using Piece = writeplan::StopPoint::Piece;
     struct Stop
     {
         int call;
+        Piece piece;
         int association;
     };
-    for (const Stop stop : { Stop { 0, 0 }, Stop { 1, 0 }, Stop { 4, 1 }, Stop { 10, 2 },
-                             Stop { int(plan.pieces.size()) + 1, writeplan::ClockPiece } }) {
+    for (const Stop stop : { Stop { 0, Piece::Request, 0 }, Stop { 1, Piece::Header, 0 },
+                             Stop { 4, Piece::Association, 1 }, Stop { 10, Piece::Association, 2 },
+                             Stop { int(plan.pieces.size()) + 1, Piece::Clock, 0 } }) {
         Line line;
         ASSERT_TRUE(line.pty.ok());
         line.port.setWriteFault([&](int call, int) { return call == stop.call; });
         Pauses pacer;
         const writeplan::Result result = line.exchange.writeTable(plan, pacer, SundayMorning());
-        EXPECT_FALSE(result.sent) << stop.call;
-        EXPECT_EQ(result.association, stop.association) << stop.call;
+        EXPECT_EQ(result.outcome, writeplan::Result::Outcome::CutShort) << stop.call;
+        EXPECT_EQ(result.stoppedAt.piece, stop.piece) << stop.call;
+        EXPECT_EQ(result.stoppedAt.association, stop.association) << stop.call;
         EXPECT_EQ(line.port.WriteCalls(), stop.call + 1) << "nothing after the piece cut short";
         EXPECT_EQ(line.recorder.results.back(), -1);
         QByteArray before;
@@ -166,7 +170,9 @@ TEST(ExchangeWrite, ARefusedPlanOpensNothing)
     const writeplan::Plan plan = writeplan::plan(grid, { 1, QStringLiteral("Sempre"), QStringLiteral("0") });
     ASSERT_FALSE(plan.ok());
     Pauses pacer;
-    EXPECT_THROW(line.exchange.writeTable(plan, pacer, SundayMorning()), writeplan::Refused);
+    const writeplan::Result result = line.exchange.writeTable(plan, pacer, SundayMorning());
+    EXPECT_EQ(result.outcome, writeplan::Result::Outcome::Refused);
+    EXPECT_EQ(result.message, plan.message);
     EXPECT_FALSE(line.exchange.busy());
     EXPECT_TRUE(line.recorder.opens.isEmpty());
 }

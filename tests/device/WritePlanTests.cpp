@@ -160,7 +160,7 @@ TEST(WritePlan, CellsThatCannotBeEncodedAreNamedByAssociationAndField)
     table.setCell(1, 1, '-');
     check = writeplan::plan(table, {});
     EXPECT_EQ(check.field, Field::Model);
-    EXPECT_EQ(check.message, QStringLiteral("Nessun modello selezionato: leggere prima la centralina"));
+    EXPECT_EQ(check.message, QStringLiteral("Nessun modello selezionato: leggere la centralina, caricare un file o scegliere il modello dal menu"));
     EXPECT_TRUE(check.pieces.empty());
 }
 

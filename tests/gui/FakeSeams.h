@@ -17,7 +17,11 @@
 class FakeDialogs : public Dialogs
 {
 public:
-    void information(QWidget*, const QString& text) override { shown << text; }
+    void information(QWidget* parent, const QString& text) override
+    {
+        shown << text;
+        informationParents << parent;
+    }
     bool question(QWidget*, const QString& text) override
     {
         shown << text;
@@ -38,6 +42,7 @@ public:
     }
 
     QStringList shown;
+    QList<QWidget*> informationParents;
     QStringList errors;
     QStringList filters;
     QStringList suffixes;

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -342,6 +343,30 @@ TEST(Remote, TableTheWriteRefusesSendsNothingAtAll)
     EXPECT_EQ(f.status(), QStringLiteral("Dati non inviati"));
     ASSERT_EQ(f.dialogs.shown.size(), 1) << "the write's own message";
     EXPECT_TRUE(f.dialogs.shown[0].startsWith(QStringLiteral("Associazione 1:"))) << f.dialogs.shown[0].toStdString();
+}
+
+// The line held in the middle of the table: the unit is never told to keep
+// what the box got, and the operator hears it over the address book.
+TEST(Remote, ATableCutShortOnTheLineIsNeverCommitted)
+{
+    RemoteFixture f({ "--fault", "stall-write:700" });
+    f.pressRead();
+    ASSERT_TRUE(f.waitIdle());
+    f.pacer.log.clear();
+    f.pressWrite();
+
+    EXPECT_EQ(f.status(), QStringLiteral("Invio interrotto"));
+    ASSERT_EQ(f.dialogs.shown.size(), 1) << f.dialogs.shown.join('\n').toStdString();
+    EXPECT_TRUE(f.dialogs.shown[0].startsWith(QStringLiteral("Scrittura interrotta all'associazione 4")))
+        << f.dialogs.shown[0].toStdString();
+    EXPECT_EQ(f.dialogs.informationParents[0], &f.form2);
+    EXPECT_FALSE(f.window.exchange().port().Enabled());
+    EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed);
+    EXPECT_TRUE(std::none_of(f.pacer.log.begin(), f.pacer.log.end(), [](const PaceEvent& e) { return e.pauseMs == 1200; }))
+        << f.pacer.describe();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.sim.readLog().find("fault: line released") != std::string::npos; },
+                                10000));
+    EXPECT_EQ(f.sim.readLog().find("FRAME remote-write"), std::string::npos);
 }
 
 TEST(Remote, ADumpCutShortDoesNotRunIntoTheNextOne)

@@ -26,6 +26,7 @@
 #include <array>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -439,7 +440,7 @@ TEST(Write, RefusedTablesNeverReachTheBox)
     f.dialogs.shown.clear();
     QTest::mouseClick(f.ui.ButtonReset, Qt::LeftButton);
     f.write();
-    EXPECT_EQ(shown(f), "Nessun modello selezionato: leggere prima la centralina");
+    EXPECT_EQ(shown(f), writeplan::noModelMessage().toStdString());
     EXPECT_FALSE(f.boxGotAWrite());
     EXPECT_TRUE(f.idle());
     EXPECT_TRUE(backups("write").isEmpty());
@@ -455,12 +456,20 @@ TEST(Write, APieceTheLineDoesNotTakeEndsTheWriteWithThePortClosed)
     const int calls = f.window.exchange().port().WriteCalls();
     ASSERT_EQ(calls, int(expectedPieces(bytes(image.data(), 2048), true).size()));
 
-    for (const int failing : { 0, calls / 2, calls - 1 }) {
+    // Call 85 is association 58's record: the request, the header and
+    // associations 1 to 4 take 2 + 30 pieces, 5 to 57 one each.
+    ASSERT_EQ(calls / 2, 85);
+    using Piece = writeplan::StopPoint::Piece;
+    const std::map<int, writeplan::StopPoint> where { { 0, { Piece::Request, 0 } },
+                                                       { calls / 2, { Piece::Association, 58 } },
+                                                       { calls - 1, { Piece::Clock, 0 } } };
+    for (const auto& [failing, stop] : where) {
         f.failCall = failing;
+        f.dialogs.shown.clear();
         f.write();
         EXPECT_FALSE(f.window.exchange().port().Enabled()) << failing;
         EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed) << failing;
-        EXPECT_TRUE(f.dialogs.shown.isEmpty()) << failing;
+        EXPECT_EQ(f.dialogs.shown, QStringList { writeplan::cutShortMessage(stop) }) << failing;
         // Nothing more went out, and no pause followed.
         EXPECT_EQ(f.window.exchange().port().WriteCalls(), failing + 1) << failing;
         EXPECT_EQ(f.pacer.waits().size(), f.pausesAtFailure) << failing;
@@ -472,6 +481,31 @@ TEST(Write, APieceTheLineDoesNotTakeEndsTheWriteWithThePortClosed)
         }
     }
     EXPECT_EQ(f.progressAtFailure, 2032);
+}
+
+// The line held part-way, as a stalled adapter holds it: the write times out
+// in the middle of association 43 or just after, and the operator hears where.
+TEST(Write, ATableTheLineStopsTakingIsToldAndNothingFollows)
+{
+    WriteFixture f;
+    const Image image = kolvar22Image();
+    ASSERT_TRUE(f.startBox(&image, { "--fault", "stall-write:700" }));
+    f.read();
+    QTest::mouseClick(f.ui.Button4, Qt::LeftButton);
+
+    ASSERT_EQ(f.dialogs.shown.size(), 1) << shown(f);
+    const int stoppedAt = f.ui.SpinEdit1->value();
+    EXPECT_TRUE(stoppedAt == 43 || stoppedAt == 44) << stoppedAt;
+    EXPECT_EQ(f.dialogs.shown[0],
+              writeplan::cutShortMessage({ writeplan::StopPoint::Piece::Association, stoppedAt }));
+    EXPECT_EQ(f.dialogs.informationParents[0], &f.window);
+    EXPECT_FALSE(f.window.exchange().port().Enabled());
+    EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed);
+    EXPECT_EQ(f.ui.ProgressBar1->value(), 16 * stoppedAt) << "the bar stays where the line stopped";
+    // The box saw the port closed, and never a whole table.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.sim.readLog().find("fault: line released") != std::string::npos; },
+                                10000));
+    EXPECT_EQ(f.sim.readLog().find("FRAME table"), std::string::npos);
 }
 
 TEST(Write, PortProblemsAreReportedAndNothingIsSent)

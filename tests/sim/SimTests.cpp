@@ -411,7 +411,7 @@ TEST(SimCommandLine, WrongImagesAndArgumentsAreRefused)
     EXPECT_EQ(sim.stop(), 1);
 
     const std::vector<std::vector<std::string>> bad{
-        {"--model", "3"}, {"--fault", "stop:2068"}, {"--fault", "hangup:-1"}, {"--fault", "later"},
+        {"--model", "3"}, {"--fault", "stop:2068"}, {"--fault", "stall-write:2051"}, {"--fault", "hangup:-1"}, {"--fault", "later"},
         {"--fault", "silent", "--fault", "error"}, {"--link", "com0"}, {"--link", "../com1"},
         {"--link"}, {"--burst", "0"}, {"--model", "1", "--image", "x"}, {"--bogus"},
         {"--reply-error"}, {"--need-dial"}};
