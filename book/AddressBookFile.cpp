@@ -1,17 +1,23 @@
 #include "book/AddressBookFile.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
+#include <QtEndian>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 const QString AddressBookFile::DefaultName = QStringLiteral("RUBRICA.DAT");
 
@@ -84,24 +90,61 @@ QString messageFor(AddressBookError::Step step, const QString& path, const QStri
     return reason;
 }
 
-// pread until `count` bytes are in or the file ends; returns the bytes read,
-// or -1 with errno set.
-std::int64_t readAll(int fd, void* data, size_t count, std::int64_t offset)
+// The journal: a fixed-size record, so that a new one always covers the last
+// one whole. A record is taken only with its magic, its length and its
+// checksum right; a cut-short or stale write fails one of them.
+constexpr char JournalMagic[8] = { 'P', 'R', 'X', 'J', 'R', 'N', 'L', '1' };
+constexpr int JournalHeader = 8 + 4 * 8;
+constexpr int JournalDigest = 32;
+constexpr int JournalSize = JournalHeader + CustomerCard::Size + JournalDigest;
+
+QByteArray digestOf(const char* data, int count)
 {
-    auto* at = static_cast<char*>(data);
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pread(fd, at + done, count - done, off_t(offset + std::int64_t(done)));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (n == 0)
-            break;
-        done += size_t(n);
-    }
-    return std::int64_t(done);
+    return QCryptographicHash::hash(QByteArrayView(data, count), QCryptographicHash::Sha256);
+}
+
+} // namespace
+
+QByteArray AddressBookFile::journalBytes(const JournalRecord& r)
+{
+    QByteArray bytes(JournalSize, '\0');
+    char* at = bytes.data();
+    std::memcpy(at, JournalMagic, 8);
+    qToLittleEndian<quint64>(r.device, at + 8);
+    qToLittleEndian<quint64>(r.inode, at + 16);
+    qToLittleEndian<qint64>(r.offset, at + 24);
+    qToLittleEndian<qint64>(r.lengthBefore, at + 32);
+    std::memcpy(at + JournalHeader, r.card.data(), CustomerCard::Size);
+    const QByteArray digest = digestOf(at, JournalSize - JournalDigest);
+    std::memcpy(at + JournalSize - JournalDigest, digest.constData(), JournalDigest);
+    return bytes;
+}
+
+AddressBookFile::JournalState AddressBookFile::readJournal(const QByteArray& bytes, JournalRecord& r)
+{
+    if (bytes.size() < 8 || std::memcmp(bytes.constData(), JournalMagic, 8) != 0)
+        return JournalState::None; // none, or one emptied after its save
+    if (bytes.size() != JournalSize
+        || digestOf(bytes.constData(), JournalSize - JournalDigest) != bytes.right(JournalDigest))
+        return JournalState::CutShort;
+    const char* at = bytes.constData();
+    r.device = qFromLittleEndian<quint64>(at + 8);
+    r.inode = qFromLittleEndian<quint64>(at + 16);
+    r.offset = qFromLittleEndian<qint64>(at + 24);
+    r.lengthBefore = qFromLittleEndian<qint64>(at + 32);
+    std::memcpy(r.card.data(), at + JournalHeader, CustomerCard::Size);
+    return JournalState::Whole;
+}
+
+namespace {
+
+// A scratch copy of a sort: the book's name, ".sort-" and six letters or digits.
+bool isScratchCopy(const QByteArray& name, const QByteArray& book)
+{
+    const QByteArray prefix = book + ".sort-";
+    if (name.size() != prefix.size() + 6 || !name.startsWith(prefix))
+        return false;
+    return std::all_of(name.end() - 6, name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
 } // namespace
@@ -114,6 +157,11 @@ AddressBookError::AddressBookError(Step step, const QString& message, const QStr
 {
 }
 
+AddressBookFile::AddressBookFile(BookFileSystem& files)
+    : files_(files)
+{
+}
+
 AddressBookFile::~AddressBookFile()
 {
     close();
@@ -121,11 +169,42 @@ AddressBookFile::~AddressBookFile()
 
 void AddressBookFile::close()
 {
+    dropJournal();
     if (fd_ >= 0)
-        ::close(fd_);
+        files_.close(fd_); // lets the lock go
     fd_ = -1;
-    readOnly_ = false;
+    readOnly_ = ReadOnly::No;
     position_ = 0;
+    pendingSave_ = false;
+}
+
+QStringList AddressBookFile::takeNotices()
+{
+    return std::exchange(notices_, {});
+}
+
+QByteArray AddressBookFile::journalName() const
+{
+    return realPath_ + ".journal";
+}
+
+QByteArray AddressBookFile::folderName() const
+{
+    const int slash = realPath_.lastIndexOf('/');
+    return slash <= 0 ? QByteArray("/") : realPath_.left(slash);
+}
+
+// Emptied for good before it goes: a journal that came back after a power cut
+// must not carry out a save over a book that changed since.
+void AddressBookFile::dropJournal()
+{
+    if (journalFd_ < 0)
+        return;
+    if (files_.ftruncate(journalFd_, 0) == 0)
+        files_.fdatasync(journalFd_);
+    files_.close(journalFd_);
+    journalFd_ = -1;
+    files_.unlink(journalName());
 }
 
 void AddressBookFile::fail(AddressBookError::Step step, const QString& reason, int card) const
@@ -138,59 +217,193 @@ void AddressBookFile::fail(AddressBookError::Step step, int errorNumber, int car
     fail(step, errnoReason(errorNumber), card);
 }
 
-void AddressBookFile::open(const QString& path)
+void AddressBookFile::open(const QString& path, Access access)
 {
-    openFile(path);
+    openFile(path, access, true);
 }
 
-void AddressBookFile::openFile(const QString& path)
+void AddressBookFile::openFile(const QString& path, Access access, bool tellReplaced)
 {
-    const QString previousPath = path_;
-    path_ = path; // for the message, should it fail
-    const QByteArray name = QFile::encodeName(path);
-    bool readOnly = false;
+    using Step = AddressBookError::Step;
+    // Reached the same way however the program's working folder changes.
+    const QByteArray name = QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
+    const auto refuse = [&](Step step, const QString& reason) {
+        throw AddressBookError(step, messageFor(step, path, reason, -1), reason);
+    };
+    bool writable = false;
     // Not blocking: a pipe by that name must not freeze the window.
-    int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0 && errno == ENOENT) {
-        fd = ::open(name.constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_CREAT | O_EXCL, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            const int error = errno;
-            path_ = previousPath;
-            throw AddressBookError(AddressBookError::Step::Create,
-                                   messageFor(AddressBookError::Step::Create, path, errnoReason(error), -1),
-                                   errnoReason(error));
+    int fd = -1;
+    if (access == Access::Write) {
+        fd = files_.open(name, O_RDWR | O_NONBLOCK);
+        if (fd < 0 && errno == ENOENT) {
+            // The customers' data, for the user alone.
+            fd = files_.open(name, O_RDWR | O_NONBLOCK | O_CREAT | O_EXCL, 0600);
+            if (fd < 0 && errno != EEXIST)
+                refuse(Step::Create, errnoReason(errno));
+            if (fd < 0) // made by someone else in the meantime
+                fd = files_.open(name, O_RDWR | O_NONBLOCK);
         }
-        if (fd < 0) // made by someone else in the meantime
-            fd = ::open(name.constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-    }
-    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
-        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        readOnly = fd >= 0;
-    }
-    QString reason;
-    if (fd < 0) {
-        reason = errnoReason(errno);
+        writable = fd >= 0;
+        if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
+            fd = files_.open(name, O_RDONLY | O_NONBLOCK);
     } else {
-        struct stat st {};
-        if (::fstat(fd, &st) != 0)
-            reason = errnoReason(errno);
-        else if (!S_ISREG(st.st_mode))
-            reason = QStringLiteral("non è un file");
-        else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
-            reason = errnoReason(errno);
-        if (!reason.isEmpty())
-            ::close(fd);
+        fd = files_.open(name, O_RDONLY | O_NONBLOCK);
     }
+    if (fd < 0)
+        refuse(Step::Open, errno == ENOENT ? QStringLiteral("il file non esiste") : errnoReason(errno));
+    struct stat st {};
+    QString reason;
+    if (files_.fstat(fd, &st) != 0)
+        reason = errnoReason(errno);
+    else if (!S_ISREG(st.st_mode))
+        reason = QStringLiteral("non è un file");
     if (!reason.isEmpty()) {
-        path_ = previousPath;
-        throw AddressBookError(AddressBookError::Step::Open,
-                               messageFor(AddressBookError::Step::Open, path, reason, -1), reason);
+        files_.close(fd);
+        refuse(Step::Open, reason);
     }
+
+    // The file already open: it keeps its descriptor, and so its lock
+    // (unless it was opened for reading only and is now wanted for writing).
+    struct stat held {};
+    if (fd_ >= 0 && files_.fstat(fd_, &held) == 0 && held.st_dev == st.st_dev && held.st_ino == st.st_ino
+        && !(access == Access::Write && readOnly_ == ReadOnly::Asked)) {
+        files_.close(fd);
+        path_ = path;
+        position_ = 0;
+        if (access == Access::Write && (readOnly_ == ReadOnly::HeldElsewhere || readOnly_ == ReadOnly::Unrecovered))
+            takeOver();
+        else if (isReadOnly())
+            readPendingSave();
+        return;
+    }
+    const bool replaced = fd_ >= 0 && name == name_;
+    const QString shown = replaced ? path_ : path;
     close();
     fd_ = fd;
-    readOnly_ = readOnly;
-    position_ = 0;
-    path_ = path;
+    path_ = shown;
+    name_ = name;
+    realPath_ = files_.realPath(name);
+    readOnly_ = writable ? ReadOnly::No : (access == Access::ReadOnly ? ReadOnly::Asked : ReadOnly::Permission);
+    if (replaced && tellReplaced)
+        notices_.append(QStringLiteral("La rubrica \"%1\" è stata sostituita mentre era aperta (da un altro "
+                                       "programma o da una copia): è stata riaperta.")
+                            .arg(path_));
+    if (writable)
+        takeOver();
+    else
+        readPendingSave();
+}
+
+// The book's name opened again, told as the operator gave it.
+void AddressBookFile::reopen(bool tellReplaced)
+{
+    const QString shown = path_;
+    openFile(QFile::decodeName(name_), Access::Write, tellReplaced);
+    path_ = shown;
+}
+
+// This program becomes the book's one writer, or learns that another program is.
+void AddressBookFile::takeOver()
+{
+    if (files_.flock(fd_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        if (!toldHeld_)
+            notices_.append(QStringLiteral("La rubrica \"%1\" è già aperta in un altro programma Pradix: qui si "
+                                           "può consultare, ma non salvare né ordinare finché l'altro programma "
+                                           "non la chiude.")
+                                .arg(path_));
+        toldHeld_ = true;
+        readOnly_ = ReadOnly::HeldElsewhere;
+        readPendingSave();
+        return;
+    }
+    // A file system without locks leaves the book to this program, as before.
+    toldHeld_ = false;
+    readOnly_ = ReadOnly::No;
+    pendingSave_ = false;
+    recover();
+    removeScratchCopies();
+}
+
+// A journal left by a save that a crash cut short: a whole one is carried out,
+// one cut short is dropped (the book was not touched yet).
+void AddressBookFile::recover()
+{
+    JournalRecord record;
+    const JournalState state = loadJournal(record);
+    const QString interrupted =
+        QStringLiteral("L'ultimo salvataggio nella rubrica \"%1\" era stato interrotto (il programma o il computer "
+                       "si è fermato)")
+            .arg(path_);
+    if (state == JournalState::CutShort)
+        notices_.append(interrupted + QStringLiteral(" prima di toccare la rubrica: la rubrica è rimasta com'era."));
+    if (state == JournalState::Whole && appliesToBook(record)) {
+        CustomerCard there;
+        const bool done = readAll(fd_, there.data(), size_t(CardBytes), record.offset) == CardBytes
+            && there == record.card;
+        if (!done) {
+            if (!writeAll(fd_, record.card.data(), size_t(CardBytes), record.offset) || files_.fdatasync(fd_) != 0) {
+                // Left for a later opening; meanwhile the book is shown as the save would leave it.
+                notices_.append(interrupted + QStringLiteral(" e non si può completare (%1): la rubrica si può "
+                                                             "solo consultare.")
+                                                  .arg(errnoReason(errno)));
+                readOnly_ = ReadOnly::Unrecovered;
+                pendingSave_ = true;
+                pending_ = record;
+                return;
+            }
+            notices_.append(interrupted + QStringLiteral(": la scheda %1 è stata salvata ora, come era stata chiesta.")
+                                              .arg(record.offset / CardBytes + 1));
+        }
+    }
+    files_.unlink(journalName());
+}
+
+
+AddressBookFile::JournalState AddressBookFile::loadJournal(JournalRecord& record) const
+{
+    const int journal = files_.open(journalName(), O_RDONLY | O_NONBLOCK);
+    if (journal < 0)
+        return JournalState::None;
+    QByteArray bytes(JournalSize + 1, '\0');
+    const std::int64_t n = readAll(journal, bytes.data(), size_t(bytes.size()), 0);
+    files_.close(journal);
+    bytes.truncate(qsizetype(std::max<std::int64_t>(n, 0)));
+    return readJournal(bytes, record);
+}
+
+// A journal belongs to the open book as it is now: the same file, and the
+// length the save had or was making. Anything else is stale and left alone.
+bool AddressBookFile::appliesToBook(const JournalRecord& r) const
+{
+    struct stat st {};
+    if (files_.fstat(fd_, &st) != 0 || r.device != std::uint64_t(st.st_dev) || r.inode != std::uint64_t(st.st_ino)
+        || r.offset < 0 || r.offset % CardBytes != 0)
+        return false;
+    const std::int64_t size = st.st_size;
+    if (r.offset + CardBytes <= r.lengthBefore)
+        return size == r.lengthBefore;
+    return r.offset <= r.lengthBefore && r.lengthBefore <= size && size <= r.offset + CardBytes;
+}
+
+// A program that only reads the book shows a save cut short as completed,
+// without touching a file.
+void AddressBookFile::readPendingSave()
+{
+    JournalRecord record;
+    pendingSave_ = loadJournal(record) == JournalState::Whole && appliesToBook(record);
+    if (pendingSave_)
+        pending_ = record;
+}
+
+// Scratch copies of a sort that a crash cut short. Only the writer makes
+// them, so while it holds the lock none of them is in use.
+void AddressBookFile::removeScratchCopies()
+{
+    const QByteArray folder = folderName();
+    const QByteArray book = realPath_.mid(realPath_.lastIndexOf('/') + 1);
+    for (const QByteArray& name : files_.names(folder))
+        if (isScratchCopy(name, book))
+            files_.unlink(folder + '/' + name);
 }
 
 void AddressBookFile::requireOpen(AddressBookError::Step step, int card) const
@@ -202,16 +415,36 @@ void AddressBookFile::requireOpen(AddressBookError::Step step, int card) const
 void AddressBookFile::requireWritable(AddressBookError::Step step, int card) const
 {
     requireOpen(step, card);
-    if (readOnly_)
-        fail(step, QStringLiteral("il file è di sola lettura"), card);
+    switch (readOnly_) {
+    case ReadOnly::No:
+        return;
+    case ReadOnly::HeldElsewhere:
+        fail(step, QStringLiteral("la rubrica è aperta in un altro programma Pradix"), card);
+    case ReadOnly::Unrecovered:
+        fail(step, QStringLiteral("l'ultimo salvataggio interrotto non si è potuto completare"), card);
+    case ReadOnly::Asked:
+    case ReadOnly::Permission:
+        break;
+    }
+    fail(step, QStringLiteral("il file è di sola lettura"), card);
+}
+
+bool AddressBookFile::stillAtPath() const
+{
+    struct stat atPath {};
+    struct stat held {};
+    return files_.stat(name_, &atPath) == 0 && files_.fstat(fd_, &held) == 0
+        && atPath.st_dev == held.st_dev && atPath.st_ino == held.st_ino;
 }
 
 std::int64_t AddressBookFile::length() const
 {
     requireOpen(AddressBookError::Step::Position, position_);
     struct stat st {};
-    if (::fstat(fd_, &st) != 0)
+    if (files_.fstat(fd_, &st) != 0)
         fail(AddressBookError::Step::Position, errno, position_);
+    if (pendingSave_)
+        return std::max<std::int64_t>(st.st_size, pending_.offset + CardBytes);
     return std::int64_t(st.st_size);
 }
 
@@ -238,6 +471,24 @@ bool AddressBookFile::atEnd() const
     return std::int64_t(position_) * CardBytes >= length();
 }
 
+std::int64_t AddressBookFile::readAll(int fd, void* data, size_t count, std::int64_t offset) const
+{
+    auto* at = static_cast<char*>(data);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = files_.pread(fd, at + done, count - done, off_t(offset + std::int64_t(done)));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        done += size_t(n);
+    }
+    return std::int64_t(done);
+}
+
 void AddressBookFile::readCard(CustomerCard& card)
 {
     using Step = AddressBookError::Step;
@@ -248,6 +499,11 @@ void AddressBookFile::readCard(CustomerCard& card)
         fail(Step::Read, QStringLiteral("la scheda non esiste, il file finisce prima"), position_);
     if (offset + CardBytes > size)
         fail(Step::Read, QStringLiteral("la scheda è incompleta, il file finisce a metà"), position_);
+    if (pendingSave_ && offset == pending_.offset) {
+        card = pending_.card;
+        ++position_;
+        return;
+    }
     CustomerCard read;
     const std::int64_t n = readAll(fd_, read.data(), size_t(CardBytes), offset);
     if (n < 0)
@@ -263,7 +519,7 @@ bool AddressBookFile::writeAll(int fd, const void* data, size_t count, std::int6
     const auto* at = static_cast<const char*>(data);
     size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::pwrite(fd, at + done, count - done, off_t(offset + std::int64_t(done)));
+        const ssize_t n = files_.pwrite(fd, at + done, count - done, off_t(offset + std::int64_t(done)));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -282,8 +538,19 @@ void AddressBookFile::writeCard(const CustomerCard& card)
 {
     using Step = AddressBookError::Step;
     requireWritable(Step::Write, position_);
+    if (!stillAtPath()) {
+        const int index = position_;
+        reopen(false);
+        fail(Step::Write,
+             QStringLiteral("la rubrica è stata sostituita mentre era aperta (da un altro programma o da una copia) "
+                            "ed è stata riaperta: controllare la scheda e salvarla di nuovo"),
+             index);
+    }
+    struct stat st {};
+    if (files_.fstat(fd_, &st) != 0)
+        fail(Step::Write, errno, position_);
     const std::int64_t offset = std::int64_t(position_) * CardBytes;
-    const std::int64_t size = length();
+    const std::int64_t size = st.st_size;
     if (position_ > size / CardBytes)
         fail(Step::Write, QStringLiteral("la scheda precedente non esiste"), position_);
 
@@ -293,13 +560,41 @@ void AddressBookFile::writeCard(const CustomerCard& card)
     if (kept < 0)
         fail(Step::Write, errno, position_);
 
-    if (!writeAll(fd_, card.data(), size_t(CardBytes), offset) || ::fdatasync(fd_) != 0) {
+    // The card goes to the journal first, and the journal onto the disk; only
+    // then is the book touched.
+    if (journalFd_ < 0) {
+        journalFd_ = files_.open(journalName(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+        if (journalFd_ < 0 || files_.syncFolder(folderName()) != 0) {
+            const int error = errno;
+            dropJournal();
+            fail(Step::Write, QStringLiteral("non si può scrivere nella cartella della rubrica (%1)").arg(errnoReason(error)),
+                 position_);
+        }
+    }
+    JournalRecord record;
+    record.device = std::uint64_t(st.st_dev);
+    record.inode = std::uint64_t(st.st_ino);
+    record.offset = offset;
+    record.lengthBefore = size;
+    record.card = card;
+    const QByteArray journal = journalBytes(record);
+    if (!writeAll(journalFd_, journal.constData(), size_t(journal.size()), 0) || files_.fdatasync(journalFd_) != 0) {
         const int error = errno;
-        writeAll(fd_, before.data(), size_t(kept), offset);
-        if (::ftruncate(fd_, off_t(size)) == 0)
-            ::fdatasync(fd_);
+        dropJournal();
         fail(Step::Write, error, position_);
     }
+
+    if (!writeAll(fd_, card.data(), size_t(CardBytes), offset) || files_.fdatasync(fd_) != 0) {
+        const int error = errno;
+        writeAll(fd_, before.data(), size_t(kept), offset);
+        // Put back, the journal must not carry the save out on the next opening.
+        if (files_.ftruncate(fd_, off_t(size)) == 0 && files_.fdatasync(fd_) == 0)
+            dropJournal();
+        fail(Step::Write, error, position_);
+    }
+    // The save is whole on disk. Emptying the journal need not be: carried out
+    // again, it writes the same card.
+    files_.pwrite(journalFd_, "\0\0\0\0\0\0\0\0", 8, 0);
     ++position_;
 }
 
@@ -308,7 +603,7 @@ int AddressBookFile::sortBySurname()
     using Step = AddressBookError::Step;
     requireOpen(Step::Sort, -1);
     // Sort what is in the folder now, not a file replaced since it was opened.
-    openFile(path_);
+    reopen(true);
     requireWritable(Step::Sort, -1);
     const std::int64_t size = length();
     if (size % CardBytes != 0)
@@ -342,20 +637,29 @@ int AddressBookFile::sortBySurname()
     // The new book goes beside the old one, in the same folder (a rename
     // never crosses file systems), and replaces it only when whole on disk.
     // A book reached through a link is replaced where it really lies.
-    const QFileInfo info(path_);
-    const QString target = info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
-    QByteArray scratch = QFile::encodeName(target) + ".XXXXXX";
-    const int out = ::mkstemp(scratch.data());
+    QByteArray scratch;
+    int out = -1;
+    for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
+        scratch = realPath_ + ".sort-";
+        for (int i = 0; i < 6; ++i)
+            scratch += "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"[QRandomGenerator::global()->bounded(62)];
+        out = files_.open(scratch, O_RDWR | O_CREAT | O_EXCL, 0600);
+        if (out < 0 && errno != EEXIST)
+            break;
+    }
     if (out < 0)
         fail(Step::Sort, QStringLiteral("non si può scrivere nella cartella (%1)").arg(errnoReason(errno)));
     const auto abandon = [&](const QString& reason) {
-        ::close(out);
-        ::unlink(scratch.constData());
+        files_.close(out);
+        files_.unlink(scratch);
         fail(Step::Sort, reason);
     };
+    const auto writeError = [&] { return QStringLiteral("errore di scrittura (%1)").arg(errnoReason(errno)); };
+    // Locked before it has its name, so no other program can take it as writer.
+    files_.flock(out, LOCK_EX | LOCK_NB);
     struct stat st {};
-    if (::fstat(fd_, &st) == 0)
-        ::fchmod(out, st.st_mode & 07777);
+    if (files_.fstat(fd_, &st) == 0)
+        files_.fchmod(out, st.st_mode & 07777);
 
     std::vector<std::uint8_t> chunk;
     chunk.reserve(size_t(CardsPerWrite * CardBytes));
@@ -365,36 +669,30 @@ int AddressBookFile::sortBySurname()
         chunk.insert(chunk.end(), card, card + CardBytes);
         if (chunk.size() == size_t(CardsPerWrite * CardBytes) || i + 1 == order.size()) {
             if (!writeAll(out, chunk.data(), chunk.size(), written))
-                abandon(QStringLiteral("errore di scrittura (%1)").arg(errnoReason(errno)));
+                abandon(writeError());
             written += std::int64_t(chunk.size());
             chunk.clear();
         }
     }
-    if (::fsync(out) != 0)
-        abandon(QStringLiteral("errore di scrittura (%1)").arg(errnoReason(errno)));
-    if (::close(out) != 0) {
-        const int error = errno;
-        ::unlink(scratch.constData());
-        fail(Step::Sort, QStringLiteral("errore di scrittura (%1)").arg(errnoReason(error)));
-    }
-    if (::rename(scratch.constData(), QFile::encodeName(target).constData()) != 0) {
-        const int error = errno;
-        ::unlink(scratch.constData());
-        fail(Step::Sort, QStringLiteral("il file non si può sostituire (%1)").arg(errnoReason(error)));
-    }
-    // The new name is only lasting once the folder is on disk too.
-    const int folder = ::open(QFile::encodeName(QFileInfo(target).absolutePath()).constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
-
-    // The descriptor held still reads the old book, which is gone from the folder.
-    const QString path = path_;
-    close();
-    path_ = path;
-    openFile(path_);
+    if (files_.fsync(out) != 0)
+        abandon(writeError());
+    // A journal of this session names the old book: it must not outlive it.
+    dropJournal();
+    if (files_.rename(scratch, realPath_) != 0)
+        abandon(QStringLiteral("il file non si può sostituire (%1)").arg(errnoReason(errno)));
+    // The sorted copy is the book now, lock and all; the old one is gone.
+    files_.close(fd_);
+    fd_ = out;
     position_ = int(order.size());
+    // The new name is only lasting once the folder is on disk too.
+    if (files_.syncFolder(folderName()) != 0) {
+        const QString reason = errnoReason(errno);
+        throw AddressBookError(Step::Sort,
+                               QStringLiteral("La rubrica \"%1\" è stata ordinata, ma il disco non ha confermato di "
+                                              "averla registrata (%2): dopo un'interruzione di corrente potrebbe "
+                                              "tornare com'era.")
+                                   .arg(path_, reason),
+                               reason);
+    }
     return position_;
 }

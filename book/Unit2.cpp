@@ -484,13 +484,20 @@ void TForm2::StoreCard()
 
 bool TForm2::onBook(const std::function<void()>& step)
 {
+    QString failure;
     try {
         step();
-        return true;
-    } catch (const AddressBookError& failure) {
-        error(failure.message());
-        return false;
+    } catch (const AddressBookError& e) {
+        failure = e.message();
     }
+    // What the book found on the way (a save completed after a crash, another
+    // program holding it, a replaced file) is told first, once.
+    for (const QString& notice : book_.takeNotices())
+        information(notice);
+    if (failure.isEmpty())
+        return true;
+    error(failure);
+    return false;
 }
 
 void TForm2::information(const QString& text)

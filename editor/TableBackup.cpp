@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryFile>
 
@@ -89,6 +90,19 @@ void prune(const QString& folder, int keep)
         QFile::remove(folder + QLatin1Char('/') + entries[i].name);
 }
 
+// Scratch copies that a crash left behind. One still being written by
+// another Pradix is seconds old at most.
+void removeLeftScratch(const QString& folder)
+{
+    static const QRegularExpression scratch(QStringLiteral("^\\.backup-[A-Za-z0-9]{6}$"));
+    const QDateTime longAgo = QDateTime::currentDateTime().addSecs(-60);
+    const QFileInfoList entries = QDir(folder).entryInfoList({ QStringLiteral(".backup-*") },
+                                                             QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo& entry : entries)
+        if (scratch.match(entry.fileName()).hasMatch() && entry.lastModified() < longAgo)
+            QFile::remove(entry.filePath());
+}
+
 QString writeBackup(const TableGrid& grid, BackupDirection direction, const QString& folder, int count,
              const QDateTime& now, QString& why)
 {
@@ -96,6 +110,7 @@ QString writeBackup(const TableGrid& grid, BackupDirection direction, const QStr
         why = QStringLiteral("cannot create the folder");
         return QString();
     }
+    removeLeftScratch(folder);
     QTemporaryFile aside(folder + QStringLiteral("/.backup-XXXXXX"));
     const QByteArray bytes = tableFileBytes(grid);
     if (!aside.open() || aside.write(bytes) != bytes.size() || !aside.flush()) {

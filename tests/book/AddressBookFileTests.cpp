@@ -1,4 +1,5 @@
 #include "book/AddressBookFile.h"
+#include "tests/book/CrashDisk.h"
 #include "tests/common/TestFiles.h"
 
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include <sys/mount.h>
@@ -365,4 +367,152 @@ TEST(AddressBookFile, SortMatchesTheBubbleSortOnRandomBooks)
         EXPECT_EQ(book.sortBySurname(), int(expected.size()));
         EXPECT_EQ(fileBytes(path), bookOf(expected)) << size << " cards";
     }
+}
+
+namespace {
+
+const QByteArray Folder = "/disk";
+const QByteArray Book = Folder + "/RUBRICA.DAT";
+
+// Runs `operation` (after `setup`, which is not cut short) on a book laid on
+// a disk that stops after every possible step of the operation in turn, then starts the machine again keeping or dropping what was
+// never synced, and opens the book as the window does. Every outcome must be
+// one of `outcomes` (the book before, between steps, after), byte for byte;
+// an operation that reported success must have left the last; a program
+// that only reads must have shown the same; nothing may be left beside it.
+template <typename Setup, typename Operation>
+void survivesEveryStop(const QByteArray& before, const std::vector<QByteArray>& outcomes, Setup setup,
+                       Operation operation)
+{
+    std::set<QByteArray> checked; // a crashed disk seen before ends the same way
+    long total = -1;
+    for (long stop = 0; total < 0 || stop <= total; ++stop) {
+        CrashDisk disk;
+        disk.lay(Book, before);
+        bool reported = true;
+        {
+            AddressBookFile book(disk);
+            book.open(QString::fromLatin1(Book));
+            setup(book);
+            const long start = disk.stepsTaken();
+            disk.stopAfter(total < 0 ? -1 : start + stop);
+            try {
+                operation(book);
+            } catch (const AddressBookError&) {
+                reported = false;
+            }
+            if (total < 0) {
+                ASSERT_TRUE(reported);
+                total = disk.stepsTaken() - start;
+                disk.stopAfter(disk.stepsTaken());
+            }
+        } // the machine stops here
+        const std::vector<CrashDisk> restarts = disk.restarts();
+        for (size_t variant = 0; variant < restarts.size(); ++variant) {
+            CrashDisk after = restarts[variant];
+            if (!checked.insert(after.fingerprint() + char(reported)).second)
+                continue;
+            const QByteArray left = after.file(Book)->live;
+            AddressBookFile reader(after);
+            reader.open(QString::fromLatin1(Book), AddressBookFile::Access::ReadOnly);
+            QByteArray shown;
+            for (const CustomerCard& c : readBook(reader))
+                shown.append(reinterpret_cast<const char*>(c.data()), CustomerCard::Size);
+
+            AddressBookFile book(after);
+            book.open(QString::fromLatin1(Book));
+            const QByteArray outcome = after.file(Book)->live;
+            const auto where = [&] { return testing::Message() << "stop " << stop << " variant " << variant; };
+            ASSERT_NE(std::find(outcomes.begin(), outcomes.end(), outcome), outcomes.end()) << where();
+            if (reported) {
+                ASSERT_EQ(outcome, outcomes.back()) << where();
+            }
+            ASSERT_EQ(shown, outcome) << where();
+            ASSERT_EQ(after.names(Folder), QList<QByteArray> { "RUBRICA.DAT" }) << where();
+            // A save completed on opening is told, and told once.
+            const QStringList told = book.takeNotices();
+            if (outcome != left) {
+                ASSERT_FALSE(told.isEmpty()) << where();
+            }
+            book.open(QString::fromLatin1(Book));
+            ASSERT_TRUE(book.takeNotices().isEmpty()) << where();
+        }
+    }
+}
+
+} // namespace
+
+TEST(AddressBookFile, CardSavesAndTheSortSurviveAStopAtAnyStep)
+{
+    const CustomerCard c = card("C"), a = card("A"), b = card("B"), empty = card(""), d = card("D"), e = card("E");
+    const QByteArray before = bookOf({ c, a, empty, b });
+
+    const auto nothing = [](AddressBookFile&) {};
+    survivesEveryStop(before, { before, bookOf({ c, d, empty, b }) }, nothing, [&](AddressBookFile& book) {
+        book.seek(1);
+        book.writeCard(d);
+    });
+    // A second save in one session finds the first one's journal.
+    const auto appendD = [&](AddressBookFile& book) {
+        book.seek(4);
+        book.writeCard(d);
+    };
+    survivesEveryStop(before, { bookOf({ c, a, empty, b, d }), bookOf({ c, a, empty, b, d, e }) }, appendD,
+                      [&](AddressBookFile& book) { book.writeCard(e); });
+    // The journal of a save must not outlive the book it was made for.
+    survivesEveryStop(before, { bookOf({ d, a, empty, b }), bookOf({ a, b, d }) },
+                      [&](AddressBookFile& book) { book.writeCard(d); },
+                      [&](AddressBookFile& book) { EXPECT_EQ(book.sortBySurname(), 3); });
+}
+
+// Two programs on one book, on the real disk: the second may only read and is
+// told so once; a book replaced under the writer is reopened, never written;
+// after a sort the writer holds the sorted file; what a crash left aside goes.
+TEST(AddressBookFile, OneWriterAndNeverIntoAReplacedBook)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUBRICA.DAT"));
+    const QByteArray name = QFile::encodeName(path);
+    writeFile(name + ".sort-Ab12Cd", "left by a crash");
+    writeFile(name + ".backup", "the operator's own copy");
+    AddressBookFile first;
+    first.open(path);
+    struct stat st {};
+    ASSERT_EQ(::stat(name.constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral(".sort-Ab12Cd")));
+    EXPECT_TRUE(QFile::exists(path + QStringLiteral(".backup")));
+    first.writeCard(card("B"));
+
+    AddressBookFile second;
+    second.open(path);
+    EXPECT_TRUE(second.isReadOnly());
+    EXPECT_EQ(second.takeNotices().size(), 1);
+    second.open(path);
+    EXPECT_TRUE(second.takeNotices().isEmpty());
+    second.seek(1);
+    EXPECT_TRUE(failureOf([&] { second.writeCard(card("X")); }).reason().contains(QStringLiteral("altro programma")));
+    EXPECT_EQ(fileBytes(path), bookOf({ card("B") }));
+
+    // A copy put back over the book while it is open.
+    const QString copy = dir.filePath(QStringLiteral("COPIA.DAT"));
+    writeFile(copy, bookOf({ card("Z"), card("A") }));
+    ASSERT_EQ(::rename(QFile::encodeName(copy).constData(), name.constData()), 0);
+    first.seek(0);
+    const AddressBookError replaced = failureOf([&] { first.writeCard(card("C")); });
+    EXPECT_TRUE(replaced.reason().contains(QStringLiteral("sostituita"))) << replaced.what();
+    EXPECT_EQ(fileBytes(path), bookOf({ card("Z"), card("A") }));
+    EXPECT_EQ(first.cardCount(), 2);
+
+    // The sorted book is held without a new opening, lock included.
+    EXPECT_EQ(first.sortBySurname(), 2);
+    first.seek(2);
+    first.writeCard(card("C"));
+    EXPECT_EQ(fileBytes(path), bookOf({ card("A"), card("Z"), card("C") }));
+    second.open(path);
+    EXPECT_TRUE(second.isReadOnly());
+    first.close();
+    second.open(path);
+    EXPECT_FALSE(second.isReadOnly());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
 }

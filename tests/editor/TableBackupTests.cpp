@@ -75,14 +75,23 @@ TEST(TableBackup, KeepsOnlyTheNewestOfItsOwnFiles)
                               "2026-12-07_14-03-22_write_Kolvar22_9.dat", "tabella.dat",
                               "2020-01-01_00-00-00_read_Kolvar22.dat.txt" })
         touch(dir.filePath(QString::fromLatin1(name)));
+    // Scratch copies: one a crash left an hour ago, one another Pradix is writing now.
+    for (const char* name : { ".backup-AbC123", ".backup-xYz789" })
+        touch(dir.filePath(QString::fromLatin1(name)));
+    QFile left(dir.filePath(QStringLiteral(".backup-AbC123")));
+    ASSERT_TRUE(left.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(left.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+    left.close();
 
     const QString kept = editor::keepTableBackup(kolvar22Table(), editor::BackupDirection::Read, folder, 3,
                                                  when.addSecs(60));
+    EXPECT_EQ(QDir(folder).entryList({ QStringLiteral(".backup-*") }, QDir::Files | QDir::Hidden),
+              QStringList { QStringLiteral(".backup-xYz789") });
     ASSERT_FALSE(kept.isEmpty());
     // Numbered files of one second count in their order (9 before 10); other names stay.
-    QStringList left = QDir(folder).entryList(QDir::Files);
-    left.sort();
-    EXPECT_EQ(left, (QStringList{ QStringLiteral("2020-01-01_00-00-00_read_Kolvar22.dat.txt"),
+    QStringList names = QDir(folder).entryList(QDir::Files);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{ QStringLiteral("2020-01-01_00-00-00_read_Kolvar22.dat.txt"),
                                   QStringLiteral("2026-12-07_14-03-22_write_Kolvar22_10.dat"),
                                   QStringLiteral("2026-12-07_14-03-22_write_Kolvar22_9.dat"),
                                   QStringLiteral("2026-12-07_14-04-22_read_Kolvar22.dat"),

@@ -1,0 +1,252 @@
+#pragma once
+
+#include "book/BookFileSystem.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+
+// A disk in memory, one folder deep, that keeps apart what was written and
+// what was made lasting (a file's bytes by fdatasync, the folder's names by
+// syncFolder). It can stop after any number of steps (a byte written, a name
+// made or removed, a sync) as a machine stops in a power cut: the step
+// cut short is half done, and every later operation fails with EIO. `crash()`
+// then starts the machine again, keeping or dropping what was never synced.
+class CrashDisk final : public BookFileSystem
+{
+public:
+    struct Node
+    {
+        QByteArray live, lasting;
+        mode_t mode = 0600;
+        ino_t inode = 0;
+    };
+    using NodeRef = std::shared_ptr<Node>;
+
+    // Steps allowed from now on; -1 for no limit.
+    void stopAfter(long steps) { budget_ = steps; }
+    long stepsTaken() const { return taken_; }
+    bool stopped() const { return stopped_; }
+
+    // The machine started again in every way it may: each file's bytes that
+    // were never synced either reached the disk (kept) or did not, file by
+    // file, and so did the folder's names. This disk stays as it was.
+    std::vector<CrashDisk> restarts() const
+    {
+        std::vector<const Node*> unsynced;
+        for (const auto* names : { &names_, &lastingNames_ })
+            for (const auto& [name, node] : *names)
+                if (node->live != node->lasting && std::find(unsynced.begin(), unsynced.end(), node.get()) == unsynced.end())
+                    unsynced.push_back(node.get());
+        std::vector<CrashDisk> disks;
+        for (unsigned kept = 0; kept < (2u << unsynced.size()); ++kept) {
+            CrashDisk after;
+            after.inodes_ = inodes_;
+            for (const auto& [name, node] : (kept & 1) ? names_ : lastingNames_) {
+                const auto at = std::find(unsynced.begin(), unsynced.end(), node.get()) - unsynced.begin();
+                auto copy = std::make_shared<Node>(*node);
+                copy->live = copy->lasting = (kept >> (at + 1)) & 1 ? node->live : node->lasting;
+                after.names_[name] = after.lastingNames_[name] = copy;
+            }
+            disks.push_back(std::move(after));
+        }
+        return disks;
+    }
+    // Everything on the disk, names and bytes, in a few bytes.
+    QByteArray fingerprint() const
+    {
+        QByteArray key;
+        for (const auto& [name, node] : names_)
+            key += name + '\0' + QByteArray::number(node->live.size()) + '\0'
+                + QByteArray::number(quint64(qHash(node->live, 1))) + '\0';
+        return key;
+    }
+
+    NodeRef file(const QByteArray& path) const
+    {
+        const auto it = names_.find(path);
+        return it == names_.end() ? nullptr : it->second;
+    }
+    // A file whose bytes and name are already on the disk.
+    void lay(const QByteArray& path, const QByteArray& bytes)
+    {
+        auto node = std::make_shared<Node>();
+        node->live = node->lasting = bytes;
+        node->inode = ++inodes_;
+        names_[path] = lastingNames_[path] = node;
+    }
+
+    int open(const QByteArray& path, int flags, mode_t mode) override
+    {
+        NodeRef node = file(path);
+        if (node && (flags & O_CREAT) && (flags & O_EXCL))
+            return failWith(EEXIST);
+        if (!node && !(flags & O_CREAT))
+            return failWith(ENOENT);
+        if (!node || (flags & O_TRUNC)) {
+            if (!step())
+                return -1;
+            if (!node) {
+                node = std::make_shared<Node>();
+                node->mode = mode;
+                node->inode = ++inodes_;
+                names_[path] = node;
+            }
+            if (flags & O_TRUNC)
+                node->live.clear();
+        }
+        open_[++fds_] = node;
+        return fds_;
+    }
+    int close(int fd) override { return open_.erase(fd) ? 0 : failWith(EBADF); }
+    ssize_t pread(int fd, void* data, size_t count, off_t offset) override
+    {
+        const NodeRef node = at(fd);
+        if (!node)
+            return -1;
+        const qsizetype n = std::clamp<qsizetype>(node->live.size() - offset, 0, qsizetype(count));
+        if (n > 0)
+            std::memcpy(data, node->live.constData() + offset, size_t(n));
+        return n;
+    }
+    ssize_t pwrite(int fd, const void* data, size_t count, off_t offset) override
+    {
+        const NodeRef node = at(fd);
+        if (!node)
+            return -1;
+        size_t n = count;
+        if (budget_ >= 0 && long(n) > budget_ - taken_)
+            n = size_t(std::max(0L, budget_ - taken_));
+        if (node->live.size() < offset + qsizetype(n))
+            node->live.resize(offset + qsizetype(n), '\0');
+        std::memcpy(node->live.data() + offset, data, n);
+        taken_ += long(n);
+        if (n < count) {
+            stopped_ = true;
+            return failWith(EIO);
+        }
+        return ssize_t(n);
+    }
+    int ftruncate(int fd, off_t length) override
+    {
+        const NodeRef node = at(fd);
+        if (!node || !step())
+            return -1;
+        node->live.resize(length, '\0');
+        return 0;
+    }
+    int fdatasync(int fd) override
+    {
+        const NodeRef node = at(fd);
+        if (!node || !step())
+            return -1;
+        node->lasting = node->live;
+        return 0;
+    }
+    int fsync(int fd) override { return fdatasync(fd); }
+    int fstat(int fd, struct stat* st) override
+    {
+        const NodeRef node = at(fd);
+        return node ? describe(*node, st) : -1;
+    }
+    int stat(const QByteArray& path, struct stat* st) override
+    {
+        const NodeRef node = file(path);
+        return node ? describe(*node, st) : failWith(ENOENT);
+    }
+    int fchmod(int fd, mode_t mode) override
+    {
+        const NodeRef node = at(fd);
+        if (!node || !step())
+            return -1;
+        node->mode = mode;
+        return 0;
+    }
+    int flock(int fd, int) override { return at(fd) ? 0 : -1; }
+    int rename(const QByteArray& from, const QByteArray& to) override
+    {
+        const NodeRef node = file(from);
+        if (!node)
+            return failWith(ENOENT);
+        if (!step())
+            return -1;
+        names_.erase(from);
+        names_[to] = node;
+        return 0;
+    }
+    int unlink(const QByteArray& path) override
+    {
+        if (!file(path))
+            return failWith(ENOENT);
+        if (!step())
+            return -1;
+        names_.erase(path);
+        return 0;
+    }
+    int syncFolder(const QByteArray&) override
+    {
+        if (!step())
+            return -1;
+        lastingNames_ = names_;
+        return 0;
+    }
+    QList<QByteArray> names(const QByteArray& folder) override
+    {
+        QList<QByteArray> found;
+        for (const auto& [name, node] : names_)
+            if (name.startsWith(folder + '/'))
+                found.append(name.mid(folder.size() + 1));
+        return found;
+    }
+    QByteArray realPath(const QByteArray& path) override { return path; }
+
+private:
+    static int failWith(int error)
+    {
+        errno = error;
+        return -1;
+    }
+    // One step more, unless the machine has stopped.
+    bool step()
+    {
+        if (stopped_ || (budget_ >= 0 && taken_ >= budget_)) {
+            stopped_ = true;
+            return failWith(EIO) == 0;
+        }
+        ++taken_;
+        return true;
+    }
+    NodeRef at(int fd)
+    {
+        const auto it = open_.find(fd);
+        if (stopped_ || it == open_.end()) {
+            failWith(stopped_ ? EIO : EBADF);
+            return nullptr;
+        }
+        return it->second;
+    }
+    static int describe(const Node& node, struct stat* st)
+    {
+        *st = {};
+        st->st_dev = 1;
+        st->st_ino = node.inode;
+        st->st_mode = S_IFREG | node.mode;
+        st->st_size = node.live.size();
+        return 0;
+    }
+
+    std::map<QByteArray, NodeRef> names_, lastingNames_;
+    std::map<int, NodeRef> open_;
+    int fds_ = 2;
+    ino_t inodes_ = 0;
+    long budget_ = -1;
+    long taken_ = 0;
+    bool stopped_ = false;
+};
