@@ -48,16 +48,18 @@ public:
     using QSpinBox::QSpinBox;
 
 protected:
-    QValidator::State validate(QString& input, int& pos) const override
+    QValidator::State validate(QString& input, int&) const override
     {
-        const QString digits = input.trimmed();
-        if (digits.isEmpty() || digits.size() > 3)
-            return QSpinBox::validate(input, pos);
-        for (QChar c : digits) {
+        // Digits only: a space, a sign or a letter is refused as it is typed.
+        if (input.isEmpty())
+            return QValidator::Intermediate;
+        if (input.size() > 3)
+            return QValidator::Invalid;
+        for (QChar c : input) {
             if (c < u'0' || c > u'9')
-                return QSpinBox::validate(input, pos);
+                return QValidator::Invalid;
         }
-        const int value = digits.toInt();
+        const int value = input.toInt();
         return value >= minimum() && value <= maximum() ? QValidator::Acceptable : QValidator::Intermediate;
     }
 

@@ -1,6 +1,6 @@
 #include "book/CustomerCard.h"
 
-#include "book/Windows1252.h"
+#include "device/Windows1252.h"
 #include "device/TableGrid.h"
 
 #include <algorithm>

@@ -1,9 +1,9 @@
 #include "book/Unit2.h"
 
 #include "book/BookHost.h"
-#include "book/Windows1252.h"
 #include "device/Exchange.h"
 #include "device/Frames.h"
+#include "device/Windows1252.h"
 #include "device/WritePlan.h"
 #include "help/HelpContext.h"
 #include "serial/HandlerGuard.h"
@@ -528,6 +528,9 @@ bool TForm2::saveCard()
     if (!onBook([this] { StoreCard(); }))
         return false;
     ShowCard();
+    // The card holds the main window's table now, which may not be what the
+    // summary showed: the operator sees what was stored.
+    ShowSummary();
     NewCardPending = false;
     CardModified = false;
     return true;
@@ -634,6 +637,17 @@ void TForm2::BordinaClick()
         }
         CardModified = false;
     }
+    // The sort leaves out the cards without a surname: that is how a card is
+    // deleted, and it is never done without asking.
+    int withoutSurname = 0;
+    if (!onBook([&] { withoutSurname = cardsWithoutSurname(); }))
+        return;
+    if (withoutSurname > 0
+        && !question(withoutSurname == 1
+                         ? QStringLiteral("Una scheda senza cognome sarà cancellata. Ordinare comunque?")
+                         : QStringLiteral("%1 schede senza cognome saranno cancellate. Ordinare comunque?")
+                               .arg(withoutSurname)))
+        return;
     ClearCardFields();
     CurrentCard = 0;
     int written = 0;
@@ -641,6 +655,21 @@ void TForm2::BordinaClick()
     if (!onBook([&] { written = book_.sortBySurname(); }))
         return;
     CurrentCard = written;
+}
+
+int TForm2::cardsWithoutSurname()
+{
+    const int count = book_.cardCount();
+    int found = 0;
+    book_.seek(0);
+    for (int i = 0; i < count; ++i) {
+        CustomerCard card;
+        book_.readCard(card);
+        if (card.textLength(CustomerCard::Field::Cognome) == 0)
+            ++found;
+    }
+    book_.seek(CurrentCard);
+    return found;
 }
 
 void TForm2::Button2Click()
@@ -691,7 +720,8 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event)
         guarded([&] { consumed = filterKey(box, static_cast<QKeyEvent*>(event)); })();
         return consumed;
     }
-    if (event->type() == QEvent::FocusIn && !selectOnFocus_) {
+    // The line prefix is no card field: it keeps selecting its text on entry.
+    if (event->type() == QEvent::FocusIn && !selectOnFocus_ && box != Edit1) {
         // The box takes the focus as usual (tabbing in selects its text), then
         // lets the selection go.
         static_cast<QObject*>(box)->event(event);
@@ -703,6 +733,11 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event)
 
 bool TForm2::filterKey(QLineEdit* box, QKeyEvent* event)
 {
+    // Every key that types a character into the name boxes counts as typing,
+    // Escape and control characters included; Tab only moves on.
+    if ((box == Ecognome || box == Enome) && !event->text().isEmpty() && event->key() != Qt::Key_Tab
+        && event->key() != Qt::Key_Backtab)
+        CardModified = true;
     QChar typed;
     if (box == Edit8 || !typedCharacter(event, &typed))
         return false;

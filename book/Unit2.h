@@ -119,6 +119,8 @@ private:
     // Before moving away from typed changes: false when the operator chose to
     // save and the card could not be written (the typing is kept).
     bool promptSaveBeforeLeaving();
+    // The cards "Ordina" would leave out; reads the whole book.
+    int cardsWithoutSurname();
     // "Salva": true when the card is on disk.
     bool saveCard();
     // Runs a step on the book; a failure is told to the operator and gives false.

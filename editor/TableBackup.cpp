@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace editor {
@@ -60,7 +61,10 @@ bool renameNew(const QByteArray& from, const QByteArray& to)
     return ::rename(from.constData(), to.constData()) == 0;
 }
 
-void prune(const QString& folder, int keep)
+// Deletes the oldest backups beyond the newest `keep`, counting `kept`, the
+// one just written, among them whatever its date says (a clock once set
+// ahead leaves later names behind): it is never deleted itself.
+void prune(const QString& folder, int keep, const QString& kept)
 {
     struct Entry
     {
@@ -72,10 +76,11 @@ void prune(const QString& folder, int keep)
     const QStringList names = QDir(folder).entryList({ QStringLiteral("*.dat") }, QDir::Files, QDir::NoSort);
     for (const QString& name : names) {
         const QRegularExpressionMatch m = backupName().match(name);
-        if (m.hasMatch())
+        if (m.hasMatch() && name != kept)
             entries.push_back({ m.captured(1), m.captured(2).isEmpty() ? 1 : m.captured(2).toInt(), name });
     }
-    if (int(entries.size()) <= keep)
+    const int others = keep - 1;
+    if (int(entries.size()) <= others)
         return;
     // The names carry the time; a number counts the files of one second.
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
@@ -85,9 +90,35 @@ void prune(const QString& folder, int keep)
             return a.number < b.number;
         return a.name < b.name;
     });
-    const std::size_t excess = entries.size() - std::size_t(keep);
+    const std::size_t excess = entries.size() - std::size_t(others);
     for (std::size_t i = 0; i < excess; ++i)
         QFile::remove(folder + QLatin1Char('/') + entries[i].name);
+}
+
+// The folder and whatever is missing above it, each made for the user
+// alone (0700): the tables of the customers' boxes are nobody else's. A
+// folder that exists keeps its mode.
+bool makePrivateFolder(const QString& folder)
+{
+    const QByteArray path = QFile::encodeName(QDir::cleanPath(folder));
+    for (int i = 1; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != '/')
+            continue;
+        const QByteArray part = path.left(i);
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    return QFileInfo(folder).isDir();
+}
+
+// Makes a rename lasting: the folder's entry is on disk once this returns.
+void syncFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 // Scratch copies that a crash left behind. One still being written by
@@ -106,15 +137,21 @@ void removeLeftScratch(const QString& folder)
 QString writeBackup(const TableGrid& grid, BackupDirection direction, const QString& folder, int count,
              const QDateTime& now, QString& why)
 {
-    if (!QDir().mkpath(folder)) {
-        why = QStringLiteral("cannot create the folder");
+    if (!makePrivateFolder(folder)) {
+        why = QStringLiteral("cannot create the folder: ") + QString::fromLocal8Bit(std::strerror(errno));
         return QString();
     }
     removeLeftScratch(folder);
+    // Made 0600 by QTemporaryFile, and synced before it takes its name, so a
+    // power cut never leaves an empty file under a backup's name.
     QTemporaryFile aside(folder + QStringLiteral("/.backup-XXXXXX"));
     const QByteArray bytes = tableFileBytes(grid);
     if (!aside.open() || aside.write(bytes) != bytes.size() || !aside.flush()) {
         why = aside.errorString();
+        return QString();
+    }
+    if (::fsync(aside.handle()) != 0) {
+        why = QString::fromLocal8Bit(std::strerror(errno));
         return QString();
     }
     aside.close();
@@ -126,7 +163,8 @@ QString writeBackup(const TableGrid& grid, BackupDirection direction, const QStr
         const QString path = base + (n == 1 ? QString() : QStringLiteral("_%1").arg(n)) + QStringLiteral(".dat");
         if (renameNew(from, QFile::encodeName(path))) {
             aside.setAutoRemove(false);
-            prune(folder, std::max(count, 1));
+            syncFolder(folder);
+            prune(folder, std::max(count, 1), QFileInfo(path).fileName());
             return path;
         }
         if (errno != EEXIST) {

@@ -167,8 +167,11 @@ int putTableLines(const QByteArray& bytes, TableGrid& grid)
     ByteReader in(bytes);
     int row = TableGrid::FirstDataRow;
     for (; row <= TableGrid::LastDataRow; ++row) {
-        if (!in.have(1) || in.at(0) == EndOfFile)
+        if (!in.have(1))
             break;
+        // A whole line is a row whatever its bytes, 0x1A first included (a
+        // card's summary can put it there): only a short line ends the file
+        // with it.
         constexpr int Full = TableFileLineLength + 2;
         if (in.have(Full) && in.at(Full - 2) == Cr && in.at(Full - 1) == Lf) {
             char line[TableFileLineLength];
@@ -178,6 +181,8 @@ int putTableLines(const QByteArray& bytes, TableGrid& grid)
             in.skip(Full);
             continue;
         }
+        if (in.at(0) == EndOfFile)
+            break;
         // A short or LF-ended line: up to its LF, the CR before it not a cell.
         char line[TableFileLineLength + 1];
         int length = 0;

@@ -60,7 +60,8 @@ QByteArray tableFileBytes(const TableGrid& grid, std::vector<int>* replacedRows 
 
 // Reads the device whole first (no further than a table file can reach),
 // then puts its lines into grid rows 1, 2, ... until the bytes end, a line
-// starts with the byte 0x1A, or 128 lines are read; later lines are ignored. A line
+// that is not 26 bytes and CR LF starts with the byte 0x1A, or 128 lines are
+// read; later lines are ignored. A line
 // of 26 bytes and CR LF is taken as it stands, whatever its bytes; any other
 // line runs to the next LF (a CR before it is the line end, not a cell), and
 // only its first 26 bytes count. Cells a line does not reach get the code 0.

@@ -3,11 +3,14 @@
 // pseudo-random inputs and mutations of earlier ones. Any fault the target
 // finds ends the run through the sanitizers or an abort, so as a test it fails.
 //
-//   <target> [-runs=N] [-seed=S] [-max_len=L] [file-or-folder ...]
+//   <target> [-runs=N] [-seed=S] [-max_len=L] [-max_total_time=SECONDS] [file-or-folder ...]
 //
 // The same seed always gives the same inputs, so a failing run can be
-// repeated under a debugger.
+// repeated under a debugger. -max_total_time ends the generated inputs early
+// once that many seconds have passed since the start (the files are always
+// all run); the inputs run are still the first ones of the seed's sequence.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +34,7 @@ struct Options
     long runs = 3000;
     std::uint64_t seed = 1;
     std::size_t maxLen = 4096;
+    unsigned long long maxSeconds = 0; // 0: no time limit
     std::vector<std::string> paths;
 };
 
@@ -57,6 +61,8 @@ Options parse(int argc, char** argv)
             o.runs = static_cast<long>(v);
         else if (numberOption(argv[i], "-seed=", v))
             o.seed = v;
+        else if (numberOption(argv[i], "-max_total_time=", v))
+            o.maxSeconds = v;
         else if (numberOption(argv[i], "-max_len=", v))
             o.maxLen = v > 0 ? static_cast<std::size_t>(v) : 1;
         else if (argv[i][0] == '-')
@@ -162,6 +168,11 @@ int main(int argc, char** argv)
     if (LLVMFuzzerInitialize)
         LLVMFuzzerInitialize(&argc, &argv);
     const Options options = parse(argc, argv);
+    const auto start = std::chrono::steady_clock::now();
+    const auto outOfTime = [&options, start] {
+        return options.maxSeconds > 0
+            && std::chrono::steady_clock::now() - start >= std::chrono::seconds(options.maxSeconds);
+    };
 
     std::vector<Input> pool;
     for (const std::string& p : options.paths) {
@@ -180,7 +191,8 @@ int main(int argc, char** argv)
 
     constexpr std::size_t poolLimit = 256;
     Mutator m(options.seed, options.maxLen);
-    for (long i = 0; i < options.runs; ++i) {
+    long generated = 0;
+    for (; generated < options.runs && !outOfTime(); ++generated) {
         Input input;
         if (!pool.empty() && m.below(3) != 0) {
             input = pool[m.below(pool.size())];
@@ -195,7 +207,7 @@ int main(int argc, char** argv)
         else if (seeds < poolLimit)
             pool[seeds + m.below(poolLimit - seeds)] = std::move(input);
     }
-    std::printf("%zu seed inputs and %ld generated inputs run, seed %llu\n", seeds, options.runs,
+    std::printf("%zu seed inputs and %ld generated inputs run, seed %llu\n", seeds, generated,
                 static_cast<unsigned long long>(options.seed));
     return 0;
 }

@@ -32,14 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
     again.open(QIODevice::ReadOnly);
     TableGrid reread;
     reread.fillData(QString(QChar(0)));
-    editor::readTableLines(again, reread);
-    // A cell holding 0x1A in column 1 ends the file when read back, by design of
-    // the format; every row before it must match.
-    for (int r = 1; r <= 128; ++r) {
-        if (grid.cell(1, r) == QString(QChar(0x1A)))
-            break;
-        for (int c = 1; c <= 26; ++c)
-            fuzzCheck(reread.cell(c, r) == grid.cell(c, r), "saved table reads back differently");
-    }
+    fuzzCheck(editor::readTableLines(again, reread) == 128, "a saved table does not read back whole");
+    fuzzCheck(reread.dataEquals(grid), "saved table reads back differently");
     return 0;
 }

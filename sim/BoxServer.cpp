@@ -211,15 +211,17 @@ void BoxServer::onFrame(const Frame& frame)
         break;
     case FrameKind::Write:
         writeRequestAt_ = chunkAt_;
-        log_.frame("write", bytes.data(), bytes.size());
         if (options_.fault == Fault::StallWrite && options_.faultCount == 0)
             holdLine(0);
+        log_.frame("write", bytes.data(), bytes.size());
         break;
     case FrameKind::TablePart: {
-        const double ms = std::chrono::duration<double, std::milli>(chunkAt_ - writeRequestAt_).count();
-        log_.piece(ms, frame.offset, bytes.data(), bytes.size());
+        // Held before the piece is logged: whoever follows the log knows the
+        // line is held once it sees the byte that held it.
         if (options_.fault == Fault::StallWrite && frame.offset + bytes.size() >= options_.faultCount)
             holdLine(frame.offset + bytes.size());
+        const double ms = std::chrono::duration<double, std::milli>(chunkAt_ - writeRequestAt_).count();
+        log_.piece(ms, frame.offset, bytes.data(), bytes.size());
         break;
     }
     case FrameKind::Table:

@@ -1,5 +1,7 @@
 #include "widgets/TableGridView.h"
 
+#include "device/Windows1252.h"
+
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -31,6 +33,12 @@ QString TableGridModel::displayText(const QString& cell)
 {
     QString shown = cell;
     shown.remove(QChar(0));
+    // A byte 0x80..0x9F, which a card's summary can hold, reads as its
+    // Windows-1252 character (the code page of the cards) rather than as an
+    // invisible control character; the cell keeps the byte.
+    for (QChar& c : shown)
+        if (c.unicode() >= 0x80 && c.unicode() <= 0x9F)
+            c = QChar(windows1252::toUnicode(std::uint8_t(c.unicode())));
     return shown;
 }
 

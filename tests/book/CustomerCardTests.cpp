@@ -1,5 +1,5 @@
 #include "book/CustomerCard.h"
-#include "book/Windows1252.h"
+#include "device/Windows1252.h"
 #include "device/TableGrid.h"
 
 #include <gtest/gtest.h>

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QDateTime when(QDate(2026, 12, 7), QTime(14, 3, 22));
@@ -27,6 +29,12 @@ QByteArray contents(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+int modeOf(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 void touch(const QString& path)
@@ -63,6 +71,10 @@ TEST(TableBackup, IsATableFileNamedByTimeDirectionAndModelThatLoadsBack)
               folder + QStringLiteral("/2026-12-07_14-03-22_read_Kolvar1.dat"));
     // Nothing is left aside.
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 3);
+    // The folders made on the way and every backup are the user's alone.
+    EXPECT_EQ(modeOf(folder), 0700);
+    EXPECT_EQ(modeOf(dir.filePath(QStringLiteral("pradix"))), 0700);
+    EXPECT_EQ(modeOf(second), 0600);
 }
 
 TEST(TableBackup, KeepsOnlyTheNewestOfItsOwnFiles)
@@ -96,6 +108,13 @@ TEST(TableBackup, KeepsOnlyTheNewestOfItsOwnFiles)
                                   QStringLiteral("2026-12-07_14-03-22_write_Kolvar22_9.dat"),
                                   QStringLiteral("2026-12-07_14-04-22_read_Kolvar22.dat"),
                                   QStringLiteral("tabella.dat") }));
+
+    // Backups dated later than now (a clock once set ahead) never push out the new one.
+    const QString early = editor::keepTableBackup(kolvar22Table(), editor::BackupDirection::Write, folder, 3,
+                                                  when.addYears(-5));
+    ASSERT_FALSE(early.isEmpty());
+    EXPECT_TRUE(QFile::exists(early));
+    EXPECT_EQ(QDir(folder).entryList({ QStringLiteral("20*.dat") }, QDir::Files).size(), 3);
 }
 
 TEST(TableBackup, AFolderThatCannotBeMadeFailsWithOneLineOnStandardError)

@@ -126,19 +126,15 @@ TEST_F(TableFileTest, FreshTableSavesAs128LinesOfDashes)
 
 TEST_F(TableFileTest, EveryByteRoundTrips)
 {
-    // Any byte in any cell, line ends and 0x1A inside lines included, except
-    // 0x1A as the first byte of a line, which ends a table file.
+    // Any byte in any cell, line ends and 0x1A included, at the start of a line too.
     TableGrid grid;
     QRandomGenerator random(4711);
     for (int r = 1; r <= 128; ++r)
-        for (int c = 1; c <= 26; ++c) {
-            uchar b = uchar(random.bounded(256));
-            if (c == 1 && b == 0x1A)
-                b = 'U';
-            grid.setCell(c, r, QString(QChar(b)));
-        }
+        for (int c = 1; c <= 26; ++c)
+            grid.setCell(c, r, QString(QChar(uchar(random.bounded(256)))));
     setRowText(grid, 7, QStringLiteral("\r\n\n\r\x1A\x00\xff"), 1);
     grid.setCell(1, 8, QString(QChar(u'\n')));
+    grid.setCell(1, 9, QString(QChar(0x1A)));
 
     ASSERT_TRUE(editor::saveTableFile(grid, path("any.dat")).saved());
     const QByteArray saved = fileBytes(path("any.dat"));
@@ -220,12 +216,14 @@ TEST_F(TableFileTest, EndByteAndExtraLines)
     QByteArray bytes;
     for (int i = 1; i <= 4; ++i)
         bytes += line(QByteArray(25, char('A' + i)) + '\x1A'); // 0x1A inside a line is data
-    bytes += "\x1A" + line(QByteArray(25, 'Z'));
+    bytes += line("\x1A" + QByteArray(25, 'Z')); // a whole line is a row, whatever its first byte
+    bytes += "\x1A" + line(QByteArray(24, 'Y'));  // a short one ends the file
     TableGrid grid = freshGrid();
     writeFile(path("eof.dat"), bytes);
-    EXPECT_EQ(editor::loadTableFile(grid, path("eof.dat")).linesRead, 4);
+    EXPECT_EQ(editor::loadTableFile(grid, path("eof.dat")).linesRead, 5);
     EXPECT_EQ(grid.cell(26, 4), QString(QChar(0x1A)));
-    EXPECT_TRUE(rowHoldsCodeZero(grid, 5));
+    EXPECT_EQ(grid.cell(1, 5), QString(QChar(0x1A)));
+    EXPECT_TRUE(rowHoldsCodeZero(grid, 6));
 
     // Lines after the 128th have no row.
     QByteArray many;

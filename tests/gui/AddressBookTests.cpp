@@ -359,6 +359,14 @@ TEST(AddressBook, SortDropsEmptySurnamesAndKeepsEqualOnesInOrder)
     BookFixture f;
     writeBook({ card("BBB", "1"), card(""), card("AAA"), card("BBB", "2") });
     f.openBook();
+    // A card without surname is deleted by the sort, never without asking.
+    f.dialogs.answerYes = false;
+    f.click(f.b.Bordina);
+    EXPECT_EQ(f.dialogs.shown,
+              QStringList { QStringLiteral("Una scheda senza cognome sarà cancellata. Ordinare comunque?") });
+    EXPECT_EQ(surnames(), (QStringList { "BBB", "", "AAA", "BBB" }));
+    EXPECT_EQ(f.b.Ecognome->text(), QStringLiteral("BBB"));
+    f.dialogs.answerYes = true;
     f.click(f.b.Bordina);
     const std::vector<CustomerCard> sorted = readBook();
     ASSERT_EQ(sorted.size(), 3u);
@@ -370,6 +378,28 @@ TEST(AddressBook, SortDropsEmptySurnamesAndKeepsEqualOnesInOrder)
         EXPECT_TRUE(box->text().isEmpty());
     EXPECT_EQ(f.b.Edit8->text(), QStringLiteral("1"));
     EXPECT_TRUE(f.dialogs.errors.isEmpty());
+}
+
+// "Salva" stores the main window's table, not the summary shown: the
+// summary then shows what the card holds.
+TEST(AddressBook, AfterSalvaTheSummaryShowsWhatTheCardHolds)
+{
+    BookFixture f;
+    writeBook({ card("AAA", "", '5'), card("BBB", "", '6') });
+    f.openBook();
+    f.click(f.b.Bsuccessivo);
+    ASSERT_EQ(f.form2.summary().cell(2, 2), QStringLiteral("6"));
+    ASSERT_FALSE(f.form2.summary().dataEquals(f.window.grid()));
+    // Escape types nothing, but counts as typing in the name boxes.
+    QTest::keyClick(f.b.Ecognome, Qt::Key_Escape);
+    EXPECT_TRUE(f.form2.cardModified());
+    f.click(f.b.Bsalva);
+    EXPECT_TRUE(f.form2.summary().dataEquals(f.window.grid()));
+    const TableGrid stored = f.form2.summary();
+    f.click(f.b.Bprecedente);
+    f.click(f.b.Bsuccessivo);
+    EXPECT_TRUE(f.form2.summary().dataEquals(stored));
+    EXPECT_EQ(f.form2.summary().cell(2, 2), f.window.grid().cell(2, 2));
 }
 
 TEST(AddressBook, BoxesTakeOnlyWhatTheCardCanHoldHoweverTheTextComes)

@@ -99,7 +99,7 @@ TEST(EditorSelection, TypedSelectorTextDecidesTheAssociation)
     // 0 while typing selects nothing: every box is emptied, no cell written.
     const TableGrid before = g;
     ui.SpinEdit1->selectAll();
-    type(QStringLiteral("0"));
+    type(QStringLiteral("0 +a"));
     EXPECT_EQ(ui.SpinEdit1->text(), QStringLiteral("0"));
     for (QLineEdit* box : { ui.Edit2, ui.Edit3, ui.Edit5, ui.Edit6, ui.Edit8, ui.Edit9 })
         EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();

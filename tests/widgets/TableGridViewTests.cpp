@@ -7,6 +7,17 @@
 
 #include <memory>
 
+// Shown, the bytes 0x80..0x9F read in the cards' code page; the cell keeps its byte.
+TEST(TableGridView, CellsShowTheCardsCodePage)
+{
+    TableGrid grid;
+    grid.setCell(1, 2, static_cast<char>(0x80));
+    EXPECT_EQ(TableGridModel::displayText(grid.cell(1, 2)), QStringLiteral("€"));
+    EXPECT_EQ(TableGridModel::displayText(QString(QChar(0x9F))), QStringLiteral("Ÿ"));
+    EXPECT_EQ(TableGridModel::displayText(QString(QChar(0xE0))), QStringLiteral("à"));
+    EXPECT_EQ(grid.cell(1, 2).at(0).unicode(), 0x80);
+}
+
 // Copies are taken freely (a dry run of a write works on one), so a copy
 // that kept the original's view would repaint it, and would reach a freed
 // model once that view is gone.

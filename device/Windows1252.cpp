@@ -1,4 +1,4 @@
-#include "book/Windows1252.h"
+#include "device/Windows1252.h"
 
 namespace windows1252 {
 
