@@ -3,6 +3,7 @@
 #include "widgets/Seams.h"
 #include "serial/CommInt.h"
 #include "serial/HandlerGuard.h"
+#include "serial/PortList.h"
 
 #include <QDir>
 #include <QKeyEvent>
@@ -81,9 +82,11 @@ void TApplication::showHelp(int context)
     viewer_->activateWindow();
 }
 
-void TApplication::reportSerialError(const QString& message)
+void TApplication::reportSerialError(const QString& message, const QString& hint)
 {
-    const QString text = QStringLiteral("Serial error: ") + message;
+    QString text = QStringLiteral("Serial error: ") + message;
+    if (!hint.isEmpty())
+        text += QLatin1Char('\n') + hint;
     if (dialogs_)
         dialogs_->information(activeWindow(), text);
 }
@@ -113,7 +116,7 @@ void TApplication::reportEscapedError(std::exception_ptr error)
     try {
         std::rethrow_exception(error);
     } catch (const ECommError& e) {
-        reportSerialError(e.Message());
+        reportSerialError(e.Message(), portOpenHint(e.Device(), e.ErrorCode()));
     } catch (...) {
         // Any other failure ends only the handler that raised it.
     }

@@ -11,7 +11,8 @@ class Dialogs;
 
 // The application object. Its notify() is the program's error hook: a serial
 // error that a handler lets escape is shown to the operator as
-// "Serial error: " + message; any other exception ends only the handler that
+// "Serial error: " + message, followed on a line of its own by advice when
+// a port would not open; any other exception ends only the handler that
 // raised it. Nothing ever crosses the event loop uncaught, so an unsaved table
 // survives every line or file failure. F1 opens the help at the topic of the
 // control that has the focus. The toolkit's own texts (context menus, Yes/No,
@@ -45,7 +46,8 @@ public:
 
 private:
     void reportEscapedError(std::exception_ptr error);
-    void reportSerialError(const QString& message);
+    // The message, and on a line of its own what the operator can do about it.
+    void reportSerialError(const QString& message, const QString& hint);
 
     Dialogs* dialogs_ = nullptr;
     QPointer<QWidget> mainWindow_;

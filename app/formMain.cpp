@@ -1,5 +1,6 @@
 #include "app/formMain.h"
 
+#include "app/PortCompleter.h"
 #include "help/HelpContext.h"
 #include "book/Unit2.h"
 #include "widgets/TableGridView.h"
@@ -179,6 +180,7 @@ void TfrmMain::buildControls()
         EditDevName->setPalette(pal);
     }
     buddy(LabelDevName, EditDevName, QString(), 1);
+    new PortCompleter(*EditDevName);
     Button3 = button("Button3", QStringLiteral("X"), 669, 30, 22, 22);
     {
         QPalette pal = Button3->palette();

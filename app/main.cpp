@@ -1,9 +1,51 @@
 #include "app/Application.h"
 #include "app/Program.h"
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char* const usage =
+    "Uso: pradix [--help | --version]\n"
+    "\n"
+    "Programma i Kolvar (Kolvar22 e Kolvar1) sulla linea seriale: legge la tabella\n"
+    "di 127 associazioni di un Kolvar, la modifica in una griglia, la riscrive con\n"
+    "l'orologio del computer, la conserva in file \".dat\" e tiene la rubrica dei\n"
+    "clienti (RUBRICA.DAT nella cartella in cui il programma parte).\n"
+    "\n"
+    "La porta si sceglie nella finestra, nella casella \"Porta:\": \"Com1\", \"Com2\",\n"
+    "un percorso come /dev/ttyUSB0, o un collegamento comN in\n"
+    "$XDG_CONFIG_HOME/pradix/ports/ (di solito ~/.config/pradix/ports/).\n"
+    "\n"
+    "  --help      mostra questo testo\n"
+    "  --version   mostra la versione\n"
+    "\n"
+    "Le opzioni dell'interfaccia grafica (per esempio -platform offscreen) valgono come\n"
+    "per ogni programma Qt.\n";
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    // Answered on the terminal before any window or display is touched.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("pradix %s\n", PRADIX_VERSION);
+            return 0;
+        }
+    }
+
     TApplication app(argc, argv);
+    // The toolkit has taken its own options out; anything left is a mistake.
+    if (argc > 1) {
+        std::fprintf(stderr, "pradix: opzione sconosciuta: %.200s\n\n%s", argv[1], usage);
+        return 2;
+    }
     app.setHelpFile(QStringLiteral("Pradix.hlp"));
 
     Program program(realSeams());

@@ -15,17 +15,24 @@ namespace kolvar1 = layout::kolvar1;
 namespace header = layout::header;
 using layout::Columns;
 
-// A cell holding the code 0 (rows a short file did not reach) shows nothing in a box.
-QString visible(const QString& cell)
+QString joinAll(const TableGrid& grid, int row, Columns columns)
+{
+    QString text;
+    for (int c = columns.first; c <= columns.last; ++c)
+        text += visibleText(grid.cell(c, row));
+    return text;
+}
+
+} // namespace
+
+QString visibleText(const QString& cell)
 {
     QString text = cell;
     text.remove(QChar(0));
     return text;
 }
 
-// The cells of `columns` in `row` joined, stopping before the first cell
-// that holds `stop`; `taken` counts the cells joined.
-QString joinUntil(const TableGrid& grid, int row, Columns columns, char stop, int* taken = nullptr)
+QString joinCellsUntil(const TableGrid& grid, int row, Columns columns, char stop, int* taken)
 {
     QString text;
     int count = 0;
@@ -33,23 +40,13 @@ QString joinUntil(const TableGrid& grid, int row, Columns columns, char stop, in
         const QString& cell = grid.cell(c, row);
         if (layout::cell::holds(cell, stop))
             break;
-        text += visible(cell);
+        text += visibleText(cell);
         ++count;
     }
     if (taken)
         *taken = count;
     return text;
 }
-
-QString joinAll(const TableGrid& grid, int row, Columns columns)
-{
-    QString text;
-    for (int c = columns.first; c <= columns.last; ++c)
-        text += visible(grid.cell(c, row));
-    return text;
-}
-
-} // namespace
 
 int selectorValue(const QString& text)
 {
@@ -86,16 +83,16 @@ BoxFill boxesForAssociation(const TableGrid& grid, int selector, codec::Model mo
 
     switch (model) {
     case codec::Model::Kolvar22:
-        fill.prefix = joinUntil(grid, r, kolvar22::Prefix, layout::cell::Star);
-        fill.code = joinUntil(grid, r, kolvar22::Carrier, layout::cell::Star);
+        fill.prefix = joinCellsUntil(grid, r, kolvar22::Prefix, layout::cell::Star);
+        fill.code = joinCellsUntil(grid, r, kolvar22::Carrier, layout::cell::Star);
         fill.startTime = joinAll(grid, r, kolvar22::StartTime);
         fill.endTime = joinAll(grid, r, kolvar22::EndTime);
         break;
     case codec::Model::Kolvar1: {
         // Prefix digits up to the "*", the code after it up to the "#".
         int p = 0;
-        fill.prefix = joinUntil(grid, r, kolvar1::PrefixShown, layout::cell::Star, &p);
-        fill.code = joinUntil(grid, r, { kolvar1::PrefixShown.first + p + 1, kolvar1::CodeShownLast }, layout::cell::Hash);
+        fill.prefix = joinCellsUntil(grid, r, kolvar1::PrefixShown, layout::cell::Star, &p);
+        fill.code = joinCellsUntil(grid, r, { kolvar1::PrefixShown.first + p + 1, kolvar1::CodeShownLast }, layout::cell::Hash);
         fill.startTime = QString();
         fill.endTime = QString();
         break;
@@ -114,7 +111,7 @@ HeaderBoxes boxesForHeader(const TableGrid& grid)
         boxes.management = QString(layout::Manual);
     else if (layout::cell::holds(management, header::Automatic))
         boxes.management = QString(layout::Automatic);
-    boxes.localPrefix = joinUntil(grid, layout::HeaderRow, header::LocalPrefixShown, layout::cell::Hash);
+    boxes.localPrefix = joinCellsUntil(grid, layout::HeaderRow, header::LocalPrefixShown, layout::cell::Hash);
     return boxes;
 }
 

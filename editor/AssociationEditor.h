@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/Codec.h"
+#include "device/GridLayout.h"
 #include "device/TableGrid.h"
 
 #include <QString>
@@ -50,6 +51,14 @@ struct HeaderBoxes
     QString localPrefix;
 };
 HeaderBoxes boxesForHeader(const TableGrid& grid);
+
+// A cell's text as a box shows it: without the code 0 that rows a short
+// file did not reach hold.
+QString visibleText(const QString& cell);
+
+// The cells of `columns` in `row` as a box shows them, joined, stopping
+// before the first cell that holds `stop`; `taken` counts the cells joined.
+QString joinCellsUntil(const TableGrid& grid, int row, layout::Columns columns, char stop, int* taken = nullptr);
 
 // Column 0 of rows 2..128 := "1".."127".
 void rewriteRowNumbers(TableGrid& grid);

@@ -163,10 +163,11 @@ bool isTerminalNode(dev_t rdev)
 
 } // namespace
 
-ECommError::ECommError(const QString& text, int code)
+ECommError::ECommError(const QString& text, int code, const QString& device)
     : std::runtime_error((text + QStringLiteral(" (Error: %1) ").arg(code)).toStdString()),
       fErrorCode(code),
-      fMessage(text + QStringLiteral(" (Error: %1) ").arg(code))
+      fMessage(text + QStringLiteral(" (Error: %1) ").arg(code)),
+      fDevice(device)
 {
 }
 
@@ -302,6 +303,7 @@ void TCustomComm::OpenDevice()
 {
     const QString path = resolvePortName(fDeviceName);
     const QByteArray local = QFile::encodeName(path);
+    const auto refused = [&path](int code) { throw ECommError(QString::fromLatin1(msgAccess), code, path); };
     if (local.isEmpty())
         RaiseCommError(QString::fromLatin1(msgAccess), ENOENT);
     if (local.contains('\0'))
@@ -309,7 +311,7 @@ void TCustomComm::OpenDevice()
 
     struct stat node {};
     if (::stat(local.constData(), &node) != 0)
-        RaiseCommError(QString::fromLatin1(msgAccess), errno);
+        refused(errno);
     if (!S_ISCHR(node.st_mode) || !isTerminalNode(node.st_rdev))
         RaiseCommError(QString::fromLatin1(msgInvalidHandle), -1);
 
@@ -326,16 +328,16 @@ void TCustomComm::OpenDevice()
         }
     } device { ::open(local.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) };
     if (device.fd < 0)
-        RaiseCommError(QString::fromLatin1(msgAccess), errno);
+        refused(errno);
 
     struct stat st {};
     if (fstat(device.fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != node.st_rdev || !isatty(device.fd))
         RaiseCommError(QString::fromLatin1(msgInvalidHandle), -1);
     // flock holds even against root, TIOCEXCL keeps out programs that do not lock.
     if (flock(device.fd, LOCK_EX | LOCK_NB) != 0)
-        RaiseCommError(QString::fromLatin1(msgAccess), errno);
+        refused(errno);
     if (ioctl(device.fd, TIOCEXCL) != 0)
-        RaiseCommError(QString::fromLatin1(msgAccess), errno);
+        refused(errno);
 
     fHandle = device.fd;
     device.fd = -1;

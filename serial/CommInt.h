@@ -25,15 +25,19 @@ class TCustomComm;
 class ECommError : public std::runtime_error
 {
 public:
-    ECommError(const QString& text, int code);
+    // `device`: the path a failed open tried, so the operator can be told what to do about it.
+    ECommError(const QString& text, int code, const QString& device = QString());
 
     int ErrorCode() const { return fErrorCode; }
     // The whole message, as shown to the operator.
     QString Message() const { return fMessage; }
+    // The device path when opening it failed, else empty.
+    QString Device() const { return fDevice; }
 
 private:
     int fErrorCode;
     QString fMessage;
+    QString fDevice;
 };
 
 // A small set over an enumeration with at most 32 members, written like the toolkit's sets:

@@ -310,7 +310,11 @@ TEST(Read, MissingDeviceIsReportedAndNothingIsLeftOpen)
     f.ui.EditDevName->setText(QStringLiteral("/dev/pradix-no-such-port"));
     QTest::mouseClick(f.ui.ButtonTransmit, Qt::LeftButton);
     ASSERT_EQ(f.dialogs.shown.size(), 1);
-    EXPECT_EQ(f.dialogs.shown[0], QStringLiteral("Serial error: Error accessing specified device (Error: 2) "));
+    // The port's own message stays the first line; what to do follows on a line of its own.
+    const QStringList lines = f.dialogs.shown[0].split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], QStringLiteral("Serial error: Error accessing specified device (Error: 2) "));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("/dev/pradix-no-such-port non c'è. "))) << lines[1].toStdString();
     EXPECT_FALSE(f.window.exchange().port().Enabled());
     // The hook changes neither the port nor the LED; "Stop" brings the idle state back.
     EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed);

@@ -532,7 +532,9 @@ TEST(Write, PortProblemsAreReportedAndNothingIsSent)
     f.dialogs.shown.clear();
     f.ui.EditDevName->setText(QStringLiteral("/dev/pradix-no-such-port"));
     f.write();
-    EXPECT_EQ(shown(f), "Serial error: Error accessing specified device (Error: 2) ");
+    ASSERT_EQ(f.dialogs.shown.size(), 1);
+    EXPECT_EQ(f.dialogs.shown[0].section(QLatin1Char('\n'), 0, 0),
+              QStringLiteral("Serial error: Error accessing specified device (Error: 2) "));
     EXPECT_FALSE(f.window.exchange().port().Enabled());
     EXPECT_TRUE(f.pieces.empty());
 }

@@ -1,0 +1,305 @@
+// pradix-tool end to end: the program run on real files, its standard
+// output, standard error and exit code looked at as a script would.
+
+#include "book/CustomerCard.h"
+#include "device/Codec.h"
+#include "editor/TableFile.h"
+#include "sim/SampleImage.h"
+#include "tests/common/TestFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using testfiles::fileBytes;
+using testfiles::writeFile;
+
+struct Outcome
+{
+    int code = -1;
+    QByteArray out;
+    QString err;
+};
+
+class ToolTest : public ::testing::Test
+{
+protected:
+    Outcome tool(const QStringList& arguments)
+    {
+        QProcess process;
+        process.setWorkingDirectory(dir_.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
+        // The PDF printer must not need a display, whatever the session has.
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("DISPLAY"));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(PRADIX_TOOL_PATH), arguments);
+        EXPECT_TRUE(process.waitForFinished(60000)) << arguments.join(' ').toStdString();
+        Outcome run;
+        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.out = process.readAllStandardOutput();
+        run.err = QString::fromUtf8(process.readAllStandardError());
+        return run;
+    }
+
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    // A table file exactly as "Salva su File" writes it after a read of the
+    // simulator's sample table.
+    QString sampleTable(boxsim::Model model, const QString& name)
+    {
+        const boxsim::Image image = boxsim::sampleImage(model);
+        const codec::Model m = model == boxsim::Model::Kolvar22 ? codec::Model::Kolvar22 : codec::Model::Kolvar1;
+        TableGrid grid;
+        grid.fillData(QString());
+        codec::decodeHeader(image.data(), m, grid);
+        for (int r = 2; r <= 128; ++r)
+            codec::decodeRecord(image.data() + 16 * (r - 1), m, grid, r);
+        writeFile(path(name), editor::tableFileBytes(grid));
+        return path(name);
+    }
+
+    QTemporaryDir dir_;
+};
+
+QString text(const QByteArray& bytes)
+{
+    return QString::fromUtf8(bytes);
+}
+
+TEST_F(ToolTest, CsvExportThenImportGivesTheSameTableFileByteForByte)
+{
+    for (auto model : { boxsim::Model::Kolvar22, boxsim::Model::Kolvar1 }) {
+        const QString table = sampleTable(model, QStringLiteral("box.dat"));
+        const Outcome toFile = tool({ QStringLiteral("export"), table, QStringLiteral("--csv"), QStringLiteral("-o"), path(QStringLiteral("box.csv")) });
+        ASSERT_EQ(toFile.code, 0) << toFile.err.toStdString();
+        const Outcome toStdout = tool({ QStringLiteral("export"), table, QStringLiteral("--csv") });
+        EXPECT_EQ(toStdout.out, fileBytes(path(QStringLiteral("box.csv"))));
+
+        const Outcome back = tool({ QStringLiteral("import"), path(QStringLiteral("box.csv")), QStringLiteral("-o"), path(QStringLiteral("back.dat")) });
+        ASSERT_EQ(back.code, 0) << back.err.toStdString();
+        EXPECT_EQ(fileBytes(path(QStringLiteral("back.dat"))), fileBytes(table));
+    }
+    // Every field quoted, codes with leading zeros as text, one row per association.
+    const QString csv = text(fileBytes(path(QStringLiteral("box.csv"))));
+    EXPECT_TRUE(csv.startsWith(QStringLiteral("\"Associazione\",\"Prefisso\",\"Gestore\",\"Dalle\",\"Alle\",\"Giorno\",\"Linea\"\r\n")));
+    EXPECT_TRUE(csv.contains(QStringLiteral("\"Prefisso Locale\",\"011\"")));
+    EXPECT_TRUE(csv.contains(QStringLiteral("\"2\",\"0039\",\"1088\"")));
+    EXPECT_EQ(csv.count(QStringLiteral("\r\n")), 1 + 5 + 127);
+}
+
+TEST_F(ToolTest, ImportNamesTheRowAndColumnOfTheFirstBadCellAndWritesNothing)
+{
+    const QString table = sampleTable(boxsim::Model::Kolvar22, QStringLiteral("box.dat"));
+    const QString csv = text(tool({ QStringLiteral("export"), table, QStringLiteral("--csv") }).out);
+    ASSERT_FALSE(csv.isEmpty());
+    const QString out = path(QStringLiteral("out.dat"));
+
+    // Association 1 is on line 7, after the column names and five header lines.
+    QString bad = csv;
+    bad.replace(QStringLiteral("\"1\",\"39\",\"1055\",\"0830\""), QStringLiteral("\"1\",\"39\",\"1055\",\"2500\""));
+    ASSERT_NE(bad, csv);
+    writeFile(path(QStringLiteral("bad.csv")), bad.toUtf8());
+    Outcome run = tool({ QStringLiteral("import"), path(QStringLiteral("bad.csv")), QStringLiteral("-o"), out });
+    EXPECT_EQ(run.code, 4);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("riga 7, colonna \"Dalle\""))) << run.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out));
+
+    bad = csv;
+    bad.replace(QStringLiteral("\"Gestione\",\"Automatica\""), QStringLiteral("\"Gestione\",\"Sempre\""));
+    writeFile(path(QStringLiteral("bad.csv")), bad.toUtf8());
+    run = tool({ QStringLiteral("import"), path(QStringLiteral("bad.csv")), QStringLiteral("-o"), out });
+    EXPECT_EQ(run.code, 4);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("riga 3, colonna \"Prefisso\""))) << run.err.toStdString();
+
+    // A file that is no CSV at all is a file error, told with its line.
+    writeFile(path(QStringLiteral("broken.csv")), QByteArray("\"Associazione\",\"Prefisso\r\n"));
+    run = tool({ QStringLiteral("import"), path(QStringLiteral("broken.csv")), QStringLiteral("-o"), out });
+    EXPECT_EQ(run.code, 5);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("riga 1"))) << run.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out));
+
+    run = tool({ QStringLiteral("import"), path(QStringLiteral("bad.csv")) });
+    EXPECT_EQ(run.code, 2);
+}
+
+TEST_F(ToolTest, DiffPrintsOneLinePerDifferingFieldAndExitsWithOne)
+{
+    const QString a = sampleTable(boxsim::Model::Kolvar22, QStringLiteral("a.dat"));
+    Outcome run = tool({ QStringLiteral("diff"), a, a });
+    EXPECT_EQ(run.code, 0);
+    EXPECT_TRUE(run.out.isEmpty());
+
+    QString csv = text(tool({ QStringLiteral("export"), a, QStringLiteral("--csv") }).out);
+    csv.replace(QStringLiteral("\"1\",\"39\",\"1055\",\"0830\",\"1300\""), QStringLiteral("\"1\",\"39\",\"1055\",\"0830\",\"1930\""));
+    csv.replace(QStringLiteral("\"Gestione\",\"Automatica\""), QStringLiteral("\"Gestione\",\"Manuale\""));
+    csv.replace(QStringLiteral("\"Beep\",\"Si\""), QStringLiteral("\"Beep\",\"No\""));
+    writeFile(path(QStringLiteral("b.csv")), csv.toUtf8());
+    ASSERT_EQ(tool({ QStringLiteral("import"), path(QStringLiteral("b.csv")), QStringLiteral("-o"), path(QStringLiteral("b.dat")) }).code, 0);
+
+    run = tool({ QStringLiteral("diff"), a, path(QStringLiteral("b.dat")) });
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(text(run.out), QStringLiteral("Gestione: Automatica -> Manuale\n"
+                                            "Beep: Si -> No\n"
+                                            "Associazione 1, Alle: 1300 -> 1930\n"));
+
+    run = tool({ QStringLiteral("diff"), a, path(QStringLiteral("b.dat")), QStringLiteral("--json") });
+    EXPECT_EQ(run.code, 1);
+    const QJsonArray list = QJsonDocument::fromJson(run.out).array();
+    ASSERT_EQ(list.size(), 3);
+    EXPECT_EQ(list.at(2).toObject().value(QStringLiteral("association")).toInt(), 1);
+    EXPECT_EQ(list.at(2).toObject().value(QStringLiteral("field")).toString(), QStringLiteral("end"));
+    EXPECT_TRUE(list.at(0).toObject().value(QStringLiteral("association")).isNull());
+
+    // A cell no field reading shows (a table file cut short) is still a difference.
+    QByteArray cut = fileBytes(a);
+    cut.chop(28);
+    writeFile(path(QStringLiteral("cut.dat")), cut);
+    run = tool({ QStringLiteral("diff"), a, path(QStringLiteral("cut.dat")) });
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(text(run.out).startsWith(QStringLiteral("Associazione 127, Prefisso: 055 -> (vuoto)\n"))) << run.out.toStdString();
+
+    run = tool({ QStringLiteral("diff"), a, path(QStringLiteral("missing.dat")) });
+    EXPECT_EQ(run.code, 5);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("missing.dat")));
+}
+
+TEST_F(ToolTest, ShowJsonGivesTheModelHeaderAndUsedAssociations)
+{
+    Outcome run = tool({ QStringLiteral("show"), sampleTable(boxsim::Model::Kolvar22, QStringLiteral("k22.dat")), QStringLiteral("--json") });
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    QJsonObject root = QJsonDocument::fromJson(run.out).object();
+    EXPECT_EQ(root.value(QStringLiteral("model")).toString(), QStringLiteral("Kolvar22"));
+    const QJsonObject header = root.value(QStringLiteral("header")).toObject();
+    EXPECT_EQ(header.value(QStringLiteral("management")).toString(), QStringLiteral("Automatica"));
+    EXPECT_EQ(header.value(QStringLiteral("local_prefix")).toString(), QStringLiteral("02"));
+    EXPECT_EQ(header.value(QStringLiteral("beep")), QJsonValue(true));
+    EXPECT_EQ(header.value(QStringLiteral("flash")), QJsonValue(false));
+    QJsonArray list = root.value(QStringLiteral("associations")).toArray();
+    ASSERT_EQ(list.size(), 8);
+    const QJsonObject first = list.at(0).toObject();
+    EXPECT_EQ(first.value(QStringLiteral("number")).toInt(), 1);
+    EXPECT_EQ(first.value(QStringLiteral("prefix")).toString(), QStringLiteral("39"));
+    EXPECT_EQ(first.value(QStringLiteral("carrier")).toString(), QStringLiteral("1055"));
+    EXPECT_EQ(first.value(QStringLiteral("start")).toString(), QStringLiteral("0830"));
+    EXPECT_EQ(first.value(QStringLiteral("end")).toString(), QStringLiteral("1300"));
+    EXPECT_EQ(first.value(QStringLiteral("day")).toString(), QStringLiteral("Feriale"));
+    EXPECT_EQ(first.value(QStringLiteral("line")).toString(), QStringLiteral("1"));
+    EXPECT_EQ(list.at(3).toObject().value(QStringLiteral("carrier")).toString(), QStringLiteral("123#"));
+    EXPECT_EQ(list.at(7).toObject().value(QStringLiteral("number")).toInt(), 127);
+
+    run = tool({ QStringLiteral("show"), sampleTable(boxsim::Model::Kolvar1, QStringLiteral("k1.dat")), QStringLiteral("--json") });
+    root = QJsonDocument::fromJson(run.out).object();
+    EXPECT_EQ(root.value(QStringLiteral("model")).toString(), QStringLiteral("Kolvar1"));
+    list = root.value(QStringLiteral("associations")).toArray();
+    ASSERT_EQ(list.size(), 6);
+    EXPECT_EQ(list.at(3).toObject().value(QStringLiteral("prefix")).toString(), QStringLiteral("800123456"));
+    EXPECT_FALSE(list.at(0).toObject().contains(QStringLiteral("start")));
+}
+
+TEST_F(ToolTest, PdfHoldsTheTableAsSelectableText)
+{
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    ASSERT_FALSE(pdftotext.isEmpty()) << "pdftotext (poppler-utils) is installed by scripts/bootstrap";
+    const QString table = sampleTable(boxsim::Model::Kolvar22, QStringLiteral("box.dat"));
+    const Outcome run = tool({ QStringLiteral("pdf"), table, QStringLiteral("-o"), path(QStringLiteral("box.pdf")),
+                           QStringLiteral("--title"), QStringLiteral("Rossi Mario") });
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    QProcess convert;
+    convert.start(pdftotext, { QStringLiteral("-layout"), path(QStringLiteral("box.pdf")), QStringLiteral("-") });
+    ASSERT_TRUE(convert.waitForFinished(60000));
+    const QString pdf = QString::fromUtf8(convert.readAllStandardOutput());
+    for (const char* expected : { "Rossi Mario", "Modello: Kolvar22", "Gestione: Automatica", "Prefisso Locale: 02",
+                                  "Pagina 1 di 1", "1055", "0830", "Feriale", "800123", "127" })
+        EXPECT_TRUE(pdf.contains(QLatin1String(expected))) << expected << "\n" << pdf.toStdString();
+}
+
+TEST_F(ToolTest, BookIsReadAsTheWindowShowsItAndNeverWritten)
+{
+    CustomerCard rossi;
+    rossi.setText(CustomerCard::Field::Cognome, QStringLiteral("ROSSI"));
+    rossi.setText(CustomerCard::Field::Nome, QStringLiteral("MARIO"));
+    rossi.setText(CustomerCard::Field::Numero, QStringLiteral("0461123456"));
+    rossi.setText(CustomerCard::Field::Citta, QStringLiteral("Forlì"));
+    rossi.setText(CustomerCard::Field::Cap, QStringLiteral("47121"));
+    TableGrid summary;
+    summary.fillData(QStringLiteral("-"));
+    ASSERT_EQ(editor::loadTableFile(summary, sampleTable(boxsim::Model::Kolvar1, QStringLiteral("k1.dat"))).status,
+              editor::LoadResult::Status::Loaded);
+    rossi.takeSummaryFrom(summary);
+    CustomerCard empty;
+    QByteArray book(reinterpret_cast<const char*>(empty.data()), CustomerCard::Size);
+    book.append(reinterpret_cast<const char*>(rossi.data()), CustomerCard::Size);
+    book.append("partial");
+    writeFile(path(QStringLiteral("RUBRICA.DAT")), book);
+    const QDateTime modified = QFileInfo(path(QStringLiteral("RUBRICA.DAT"))).lastModified();
+
+    Outcome run = tool({ QStringLiteral("book"), QStringLiteral("list"), QStringLiteral("--json") });
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    const QJsonArray list = QJsonDocument::fromJson(run.out).array();
+    ASSERT_EQ(list.size(), 2);
+    const QJsonObject card = list.at(1).toObject();
+    EXPECT_EQ(card.value(QStringLiteral("card")).toInt(), 2);
+    EXPECT_EQ(card.value(QStringLiteral("surname")).toString(), QStringLiteral("ROSSI"));
+    EXPECT_EQ(card.value(QStringLiteral("town")).toString(), QStringLiteral("Forlì"));
+    EXPECT_EQ(card.value(QStringLiteral("postcode")).toString(), QStringLiteral("47121"));
+    EXPECT_TRUE(run.err.contains(QStringLiteral("incompleta")));
+    EXPECT_TRUE(tool({ QStringLiteral("--quiet"), QStringLiteral("book"), QStringLiteral("list") }).err.isEmpty());
+    EXPECT_TRUE(tool({ QStringLiteral("book"), QStringLiteral("list"), QStringLiteral("-q") }).err.isEmpty());
+
+    run = tool({ QStringLiteral("book"), QStringLiteral("show"), QStringLiteral("2"), QStringLiteral("--table"),
+                 QStringLiteral("-o"), path(QStringLiteral("card.dat")) });
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_EQ(fileBytes(path(QStringLiteral("card.dat"))), fileBytes(path(QStringLiteral("k1.dat"))));
+
+    run = tool({ QStringLiteral("book"), QStringLiteral("export"), QStringLiteral("--csv") });
+    EXPECT_TRUE(text(run.out).contains(QStringLiteral("\"2\",\"ROSSI\",\"MARIO\",\"0461123456\",\"\",\"Forlì\",\"\",\"47121\"\r\n")))
+        << run.out.toStdString();
+
+    EXPECT_EQ(tool({ QStringLiteral("book"), QStringLiteral("show"), QStringLiteral("3") }).code, 2);
+    EXPECT_EQ(fileBytes(path(QStringLiteral("RUBRICA.DAT"))), book);
+    EXPECT_EQ(QFileInfo(path(QStringLiteral("RUBRICA.DAT"))).lastModified(), modified);
+
+    // No book is never a new, empty one.
+    run = tool({ QStringLiteral("book"), QStringLiteral("list"), QStringLiteral("--book"), path(QStringLiteral("none.dat")) });
+    EXPECT_EQ(run.code, 5);
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("none.dat"))));
+}
+
+TEST_F(ToolTest, EveryCommandHasItsHelpAndMistakesAreUsageErrors)
+{
+    const Outcome help = tool({ QStringLiteral("--help") });
+    EXPECT_EQ(help.code, 0);
+    for (const char* command : { "show", "diff", "export", "import", "pdf", "book" }) {
+        EXPECT_TRUE(text(help.out).contains(QStringLiteral("\n  %1 ").arg(QLatin1String(command)))) << command;
+        const Outcome own = tool({ QLatin1String(command), QStringLiteral("--help") });
+        EXPECT_EQ(own.code, 0) << command;
+        EXPECT_TRUE(text(own.out).startsWith(QStringLiteral("Uso: pradix-tool %1").arg(QLatin1String(command)))) << command;
+    }
+    for (const char* command : { "list", "show", "export" }) {
+        const Outcome own = tool({ QStringLiteral("book"), QLatin1String(command), QStringLiteral("--help") });
+        EXPECT_EQ(own.code, 0) << command;
+        EXPECT_TRUE(text(own.out).startsWith(QStringLiteral("Uso: pradix-tool book %1").arg(QLatin1String(command)))) << command;
+    }
+    EXPECT_EQ(tool({ QStringLiteral("book"), QStringLiteral("lost") }).code, 2);
+    EXPECT_EQ(tool({ QStringLiteral("--version") }).code, 0);
+    EXPECT_EQ(tool({}).code, 2);
+    EXPECT_EQ(tool({ QStringLiteral("frobnicate") }).code, 2);
+    EXPECT_EQ(tool({ QStringLiteral("show") }).code, 2);
+    EXPECT_EQ(tool({ QStringLiteral("show"), QStringLiteral("a.dat"), QStringLiteral("--nope") }).code, 2);
+    EXPECT_EQ(tool({ QStringLiteral("export"), QStringLiteral("a.dat") }).code, 2);
+}
+
+} // namespace

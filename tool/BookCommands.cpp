@@ -1,0 +1,233 @@
+// book list, show and export: the address book read, never written.
+
+#include "tool/Commands.h"
+#include "tool/Csv.h"
+#include "tool/TableIo.h"
+#include "tool/TableText.h"
+
+#include "book/AddressBookFile.h"
+#include "book/CustomerCard.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+
+namespace tool {
+
+namespace {
+
+using Field = CustomerCard::Field;
+
+// The card's fields in the order the window shows them, with its labels and
+// the names machine output uses.
+struct CardField
+{
+    Field field;
+    QString label;
+    const char* key;
+};
+const std::vector<CardField>& cardFields()
+{
+    static const std::vector<CardField> fields = {
+        { Field::Cognome, QStringLiteral("Cognome"), "surname" },
+        { Field::Nome, QStringLiteral("Nome"), "name" },
+        { Field::Numero, QStringLiteral("Numero telefonico"), "number" },
+        { Field::Indirizzo, QStringLiteral("Indirizzo"), "address" },
+        { Field::Citta, QStringLiteral("Citta'"), "town" },
+        { Field::Provincia, QStringLiteral("Provincia"), "province" },
+        { Field::Cap, QStringLiteral("CAP"), "postcode" },
+    };
+    return fields;
+}
+
+// RUBRICA.DAT opened for reading only: never created, never locked, never
+// written, so the window may keep it open meanwhile. A save the window cut
+// short reads as completed, as the window itself will complete it.
+class BookReader
+{
+public:
+    static constexpr int MaxCards = 100000;
+
+    explicit BookReader(const QString& path)
+    {
+        guarded([&] { file_.open(path, AddressBookFile::Access::ReadOnly); });
+        // Far beyond any customer list; a file this big was named by mistake.
+        if (file_.cardCount() > MaxCards)
+            fail(FileError, QStringLiteral("la rubrica \"%1\" ha più di %2 schede: non è una rubrica.").arg(path).arg(MaxCards));
+    }
+
+    int cardCount() const { return file_.cardCount(); }
+    bool hasPartialCard() const { return file_.hasPartialCard(); }
+    // What the book found on opening that the operator must hear of.
+    QStringList notices() { return file_.takeNotices(); }
+
+    // Card `index` (from 0).
+    CustomerCard card(int index)
+    {
+        CustomerCard card;
+        guarded([&] {
+            file_.seek(index);
+            file_.readCard(card);
+        });
+        return card;
+    }
+
+private:
+    template<typename Step>
+    static void guarded(Step step)
+    {
+        try {
+            step();
+        } catch (const AddressBookError& error) {
+            fail(FileError, QString(error.message()).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        }
+    }
+
+    AddressBookFile file_;
+};
+
+const QCommandLineOption BookOption(QStringLiteral("book"),
+                                    QStringLiteral("la rubrica da leggere (predefinita: RUBRICA.DAT nella cartella corrente)"),
+                                    QStringLiteral("FILE"));
+
+QString bookPath(const CommandParser& parser)
+{
+    return parser.isSet(QStringLiteral("book")) ? parser.value(QStringLiteral("book")) : AddressBookFile::DefaultName;
+}
+
+// What the book had to tell, on standard error.
+void tellNotices(const CommandParser& parser, BookReader& book, const QString& path)
+{
+    for (const QString& notice : book.notices())
+        note(parser.quiet(), notice);
+    if (book.hasPartialCard())
+        note(parser.quiet(), QStringLiteral("la rubrica \"%1\" termina con una scheda incompleta, che è stata ignorata.").arg(path));
+}
+
+int cardNumber(const QString& text, const BookReader& book, const QString& path)
+{
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < 1)
+        fail(UsageError, QStringLiteral("\"%1\" non è un numero di scheda (da 1).").arg(text));
+    if (n > book.cardCount())
+        fail(UsageError, QStringLiteral("la rubrica \"%1\" non ha la scheda %2: ne ha %3.").arg(path).arg(n).arg(book.cardCount()));
+    return n;
+}
+
+} // namespace
+
+int runBookList(const Invocation& invocation)
+{
+    CommandParser parser(invocation, QStringLiteral("Elenca le schede della rubrica, numerate da 1 come le mostra \"Scheda:\".\n"
+                                        "Con --json: una lista di oggetti \"card\", \"surname\", \"name\", \"number\",\n"
+                                        "\"address\", \"town\", \"province\", \"postcode\"."));
+    parser.addOption(BookOption);
+    parser.addOption(jsonOption());
+    if (!parser.parse())
+        return Success;
+    const QString path = bookPath(parser);
+    BookReader book(path);
+    if (parser.isSet(QStringLiteral("json"))) {
+        QJsonArray list;
+        for (int i = 0; i < book.cardCount(); ++i) {
+            const CustomerCard card = book.card(i);
+            QJsonObject o;
+            o.insert(QStringLiteral("card"), i + 1);
+            for (const CardField& f : cardFields())
+                o.insert(QLatin1String(f.key), card.text(f.field));
+            list.append(o);
+        }
+        out(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)));
+    } else {
+        const int width = std::max(6, int(QString::number(book.cardCount()).size()));
+        out(QStringLiteral("%1  %2  %3  %4  %5\n")
+                .arg(QStringLiteral("Scheda"), width)
+                .arg(QStringLiteral("Cognome"), -20)
+                .arg(QStringLiteral("Nome"), -20)
+                .arg(QStringLiteral("Numero"), -20)
+                .arg(QStringLiteral("Citta'"))
+                .trimmed() + QLatin1Char('\n'));
+        for (int i = 0; i < book.cardCount(); ++i) {
+            const CustomerCard card = book.card(i);
+            QString line = QStringLiteral("%1  %2  %3  %4  %5")
+                               .arg(i + 1, width)
+                               .arg(card.text(Field::Cognome), -20)
+                               .arg(card.text(Field::Nome), -20)
+                               .arg(card.text(Field::Numero), -20)
+                               .arg(card.text(Field::Citta));
+            while (line.endsWith(QLatin1Char(' ')))
+                line.chop(1);
+            out(line + QLatin1Char('\n'));
+        }
+    }
+    tellNotices(parser, book, path);
+    return Success;
+}
+
+int runBookShow(const Invocation& invocation)
+{
+    CommandParser parser(invocation, QStringLiteral("Mostra la scheda N (da 1) e il riepilogo della sua programmazione.\n"
+                                        "Con --table -o FILE.dat scrive il riepilogo come file di tabella, come lo\n"
+                                        "salverebbe \"Salva su File\" dopo \"Edita\"."));
+    parser.addOption(BookOption);
+    parser.addOption(QCommandLineOption(QStringLiteral("table"), QStringLiteral("scrive il riepilogo come file di tabella")));
+    parser.addOption(outputOption(QStringLiteral("il file di tabella da scrivere (con --table)")));
+    parser.expectArguments(1, 1);
+    if (!parser.parse())
+        return Success;
+    const bool table = parser.isSet(QStringLiteral("table"));
+    if (table != parser.isSet(QStringLiteral("output")))
+        parser.usageError(QStringLiteral("--table e -o FILE.dat vanno insieme."));
+    const QString path = bookPath(parser);
+    BookReader book(path);
+    const int n = cardNumber(parser.positional().first(), book, path);
+    const CustomerCard card = book.card(n - 1);
+    TableGrid grid;
+    card.showSummaryIn(grid);
+    if (table) {
+        saveTable(grid, parser.value(QStringLiteral("output")));
+        return Success;
+    }
+    QString text = QStringLiteral("Scheda: %1\n").arg(n);
+    for (const CardField& f : cardFields())
+        text += QStringLiteral("%1: %2\n").arg(f.label, card.text(f.field));
+    const TableText summary = tableText(grid);
+    text += summary.model == codec::Model::None
+        ? QStringLiteral("Riepilogo: nessuna tabella\n")
+        : QStringLiteral("Riepilogo: %1, %2 associazioni usate\n").arg(modelName(summary.model)).arg(summary.usedCount());
+    out(text);
+    return Success;
+}
+
+int runBookExport(const Invocation& invocation)
+{
+    CommandParser parser(invocation, QStringLiteral("Esporta le schede della rubrica in CSV (RFC 4180, UTF-8, ogni campo tra\n"
+                                        "virgolette): Scheda, Cognome, Nome, Numero telefonico, Indirizzo, Citta',\n"
+                                        "Provincia, CAP. Senza -o il CSV va sullo standard output."));
+    parser.addOption(BookOption);
+    parser.addOption(csvOption());
+    parser.addOption(outputOption(QStringLiteral("scrive il CSV in FILE invece che sullo standard output")));
+    if (!parser.parse())
+        return Success;
+    parser.require(QStringLiteral("csv"));
+    const QString path = bookPath(parser);
+    BookReader book(path);
+    QStringList names{ QStringLiteral("Scheda") };
+    for (const CardField& f : cardFields())
+        names << f.label;
+    QByteArray bytes = csv::record(names);
+    for (int i = 0; i < book.cardCount(); ++i) {
+        const CustomerCard card = book.card(i);
+        QStringList fields{ QString::number(i + 1) };
+        for (const CardField& f : cardFields())
+            fields << card.text(f.field);
+        bytes += csv::record(fields);
+    }
+    writeOutput(parser, bytes);
+    tellNotices(parser, book, path);
+    return Success;
+}
+
+} // namespace tool
