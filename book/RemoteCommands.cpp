@@ -93,14 +93,17 @@ void RemoteCommands::writeRemote(const TableGrid& summary, TableGrid& mainGrid)
     // Only a table that went out whole may be kept: telling the box to keep
     // what it holds after a refused or cut-short write would commit whatever
     // part of a table it has.
-    switch (window_.writeTable()) {
+    const writeplan::Result written = window_.writeTable();
+    switch (written.outcome) {
     case writeplan::Result::Outcome::Sent:
         break;
     case writeplan::Result::Outcome::Refused:
         window_.setStatus(QStringLiteral("Dati non inviati"));
+        window_.inform(written.message);
         return;
     case writeplan::Result::Outcome::CutShort:
         window_.setStatus(QStringLiteral("Invio interrotto"));
+        window_.inform(written.message);
         return;
     }
     pacer_.sleep(TableSettleMs);

@@ -33,9 +33,9 @@ public:
         // Where the operator goes next after a step that went out.
         std::function<void()> focusRead;
         std::function<void()> focusWrite;
-        // The main window's table write, as "Scrivi Eeprom" runs it, with the
-        // operator told whatever went wrong. What it raises reaches the caller.
-        std::function<writeplan::Result::Outcome()> writeTable;
+        // The main window's table write, as "Scrivi Eeprom" runs it but
+        // without its message box. What it raises reaches the caller.
+        std::function<writeplan::Result()> writeTable;
         // A plain message box over the window.
         std::function<void(const QString& text)> inform;
     };

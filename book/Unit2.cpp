@@ -277,12 +277,7 @@ void TForm2::connectRemote()
     window.setStatus = [this](const QString& text) { showStatus(text); };
     window.focusRead = [this] { Button3->setFocus(); };
     window.focusWrite = [this] { Button4->setFocus(); };
-    window.writeTable = [this] {
-        const writeplan::Result result = host_.writeTable();
-        if (!result.message.isEmpty())
-            information(result.message);
-        return result.outcome;
-    };
+    window.writeTable = [this] { return host_.writeTable(); };
     window.inform = [this](const QString& text) { information(text); };
     remote_ = std::make_unique<RemoteCommands>(exchange_, *host_.seams().pacer, std::move(window));
 
