@@ -1,6 +1,6 @@
 #include "app/Application.h"
 
-#include "device/Seams.h"
+#include "widgets/Seams.h"
 #include "serial/CommInt.h"
 #include "serial/HandlerGuard.h"
 #include "serial/PortList.h"

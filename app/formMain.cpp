@@ -3,7 +3,7 @@
 #include "app/PortCompleter.h"
 #include "help/HelpContext.h"
 #include "book/Unit2.h"
-#include "device/TableGridView.h"
+#include "widgets/TableGridView.h"
 #include "serial/HandlerGuard.h"
 #include "widgets/ALed.h"
 #include "widgets/Fonts.h"
@@ -101,7 +101,7 @@ TfrmMain::TfrmMain(const Seams& seams, QWidget* parent)
     Comm1.OnRxChar = [this](TCustomComm& sender, int count) { Comm1RxChar(sender, count); };
 
     buildControls();
-    link_.emplace(Comm1, *EditDevName, *ALed1);
+    connectExchange();
     EditDevName->setText(Comm1.DeviceName());
     setTabOrder();
     connectControls();
@@ -367,7 +367,7 @@ void TfrmMain::focusWindow()
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
     // FormClose: the box must not be left with an open line.
-    link_->close();
+    exchange_.close();
     QWidget::closeEvent(event);
 }
 

@@ -2,16 +2,14 @@
 
 #include "book/BookHost.h"
 #include "device/Codec.h"
-#include "device/Link.h"
-#include "device/ReceiveBuffer.h"
-#include "device/Seams.h"
+#include "device/Exchange.h"
 #include "device/TableGrid.h"
-#include "device/TableWrite.h"
+#include "device/WritePlan.h"
 #include "serial/CommInt.h"
+#include "widgets/Seams.h"
 
 #include <QWidget>
 
-#include <cstdint>
 #include <optional>
 
 class QAction;
@@ -43,18 +41,18 @@ public:
     // (1, 1) and the seven controls only the larger model uses.
     void selectModel(codec::Model model);
 
-    // The address book window is handed what it needs of this one once it exists.
+    // "Utente" shows the address book window once it exists.
     void setAddressBook(TForm2* form) { Form2 = form; }
+
+    // The link of every exchange on Comm1, shared with the address book.
+    Exchange& exchange() { return exchange_; }
 
     // --- BookHost
     TableGrid& grid() override { return grid_; }
-    Link& link() override { return *link_; }
-    TCustomComm& comm() override { return Comm1; }
     bool summaryEditing() const override { return SummaryEditing; }
     void setSummaryEditing(bool editing) override { SummaryEditing = editing; }
     void focusWindow() override;
-    tablewrite::Result writeTable() override;
-    void restartReceive() override { receive_.restart(); }
+    writeplan::Result writeTable() override;
     const Seams& seams() const override { return seams_; }
 
     // --- start-up and model (formMain.cpp)
@@ -66,6 +64,8 @@ public:
     // "Scrivi Eeprom": the table write, and the operator told in a message box
     // when it was refused or cut short.
     void Button4Click();
+    // Bound to Comm1's OnRxChar: the window's part of a receive event around
+    // the exchange's.
     void Comm1RxChar(TCustomComm& sender, int count);
     void Button1Click();
     void ButtonResetClick();
@@ -92,7 +92,7 @@ public:
     void Button6Click();
 
     // Receive buffer and position, touched only by the UI thread.
-    const ReceiveBuffer& receiveBuffer() const { return receive_; }
+    const ReceiveBuffer& receiveBuffer() const { return exchange_.receiveBuffer(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -154,17 +154,22 @@ private:
     // Key-release rule of an editor box.
     void editorKeyReleased(QObject* watched);
 
-    void completeTable(codec::Model model, const std::uint8_t* image);
-    void handleReplyFrame(std::uint8_t code);
+    // The window's side of the exchange: the LED, the progress bar and the
+    // boxes while a table comes in.
+    void connectExchange();
+    void showReceivedTable(const ReceivedTable& table);
+    // Association `association` of a table the write has already completed:
+    // the selector and the boxes show it, and no box rule writes back.
+    void showSentAssociation(int association);
+    // Fills the editor boxes from the selector's association; with
+    // `runRules` false the day-type and line boxes change quietly.
+    void fillBoxes(bool runRules);
 
     Seams seams_;
     TableGrid grid_;
     TComm Comm1;
-    // Set once the port box and the LED exist.
-    std::optional<Link> link_;
+    Exchange exchange_ { Comm1, grid_ };
     // Shared with the address book window.
     bool SummaryEditing = false;
     TForm2* Form2 = nullptr;
-
-    ReceiveBuffer receive_;
 };

@@ -4,7 +4,7 @@
 
 #include "app/formMain.h"
 
-#include "device/TableGridView.h"
+#include "widgets/TableGridView.h"
 #include "editor/AssociationEditor.h"
 #include "editor/FieldRules.h"
 #include "editor/TableFile.h"
@@ -23,9 +23,11 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 
 namespace {
@@ -304,6 +306,11 @@ void TfrmMain::editorKeyReleased(QObject* watched)
 
 void TfrmMain::SpinEdit1Change()
 {
+    fillBoxes(true);
+}
+
+void TfrmMain::fillBoxes(bool runRules)
+{
     SpinEdit1->setProperty(FilledFromProperty, SpinEdit1->text());
     const editor::BoxFill fill
         = editor::boxesForAssociation(grid_, editor::selectorValue(SpinEdit1->text()), codec::modelOf(grid_));
@@ -314,10 +321,33 @@ void TfrmMain::SpinEdit1Change()
     if (fill.endTime)
         Edit6->setText(*fill.endTime);
     // Their change rules write the day type and line back with "*" and "#".
+    const QSignalBlocker quietDay(runRules ? nullptr : Edit8);
+    const QSignalBlocker quietLine(runRules ? nullptr : Edit9);
     if (fill.dayType)
         Edit8->setText(*fill.dayType);
     if (fill.line)
         Edit9->setText(*fill.line);
+}
+
+void TfrmMain::showSentAssociation(int association)
+{
+    {
+        // The spin box and the line edit inside it both report the new text.
+        const QSignalBlocker quietSelector(SpinEdit1);
+        const QSignalBlocker quietText(SpinEdit1->findChild<QLineEdit*>());
+        SpinEdit1->setValue(association);
+    }
+    const std::array<QLineEdit*, 4> boxes { Edit2, Edit3, Edit5, Edit6 };
+    std::array<QString, 4> before;
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        before[i] = boxes[i]->text();
+    fillBoxes(false);
+    // No events are served while a table goes out: what changed is painted
+    // now. A box that shows what it showed has nothing new to paint.
+    SpinEdit1->repaint();
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        if (boxes[i]->text() != before[i])
+            boxes[i]->repaint();
 }
 
 void TfrmMain::StringGrid1Click(int column, int row)

@@ -45,7 +45,7 @@ int main(int argc, char** argv)
     QElapsedTimer timer;
     timer.start();
     frmMain.ButtonTransmitClick();
-    const bool done = QTest::qWaitFor([&] { return !frmMain.comm().Enabled(); }, 30000);
+    const bool done = QTest::qWaitFor([&] { return !frmMain.exchange().port().Enabled(); }, 30000);
     const double wall = timer.nsecsElapsed() / 1e9;
     const double cpu = bench::cpuSeconds() - cpuBefore;
     sim.terminate();

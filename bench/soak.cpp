@@ -312,7 +312,7 @@ public:
             break;
         case Fault::HangUp:
             click(ButtonTransmit_);
-            if (!QTest::qWaitFor([&] { return !window_.comm().Enabled(); }, 30000)) {
+            if (!QTest::qWaitFor([&] { return !window_.exchange().port().Enabled(); }, 30000)) {
                 problem = "a hung-up line left the port open";
                 break;
             }
@@ -427,7 +427,7 @@ public:
         return problem;
     }
 
-    bool idle() { return !window_.comm().Enabled() && ALed1_->FalseColor() == clGreen; }
+    bool idle() { return !window_.exchange().port().Enabled() && ALed1_->FalseColor() == clGreen; }
 
 private:
     void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
@@ -436,7 +436,7 @@ private:
     // "Stop" on a read still waiting: the window idle, the grid as it was.
     std::string stopWaiting(const QStringList& before)
     {
-        if (!window_.comm().Enabled())
+        if (!window_.exchange().port().Enabled())
             return "the read ended without a table";
         click(Button1_);
         if (!idle())

@@ -50,7 +50,7 @@ int main(int argc, char** argv)
     EditDevName->setText(path);
 
     frmMain.ButtonTransmitClick();
-    if (!QTest::qWaitFor([&] { return !frmMain.comm().Enabled(); }, 30000)
+    if (!QTest::qWaitFor([&] { return !frmMain.exchange().port().Enabled(); }, 30000)
         || frmMain.grid().cell(1, 1) != QLatin1String("U")) {
         std::fprintf(stderr, "write_bench: the table to write was not read\n");
         return 1;
@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     constexpr double lineSeconds = 0.0; // a pseudo-terminal
     constexpr double floorSeconds = 0.045 + 0.055 + 127 * 0.050 + lineSeconds;
     int writes = 0;
-    frmMain.comm().setWriteFault([&writes](int, int) {
+    frmMain.exchange().port().setWriteFault([&writes](int, int) {
         ++writes;
         return false;
     });
@@ -72,7 +72,7 @@ int main(int argc, char** argv)
     const double cpu = bench::cpuSeconds() - cpuBefore;
     sim.terminate();
     sim.waitForFinished(5000);
-    if (frmMain.comm().Enabled() || ALed1->FalseColor() != clGreen || writes < 2 + 127 + 3) {
+    if (frmMain.exchange().port().Enabled() || ALed1->FalseColor() != clGreen || writes < 2 + 127 + 3) {
         std::fprintf(stderr, "write_bench: the table was not written (%d port writes)\n", writes);
         return 1;
     }

@@ -1,14 +1,13 @@
 #pragma once
 
-#include "device/TableWrite.h"
+#include "device/WritePlan.h"
 
-class Link;
 class TableGrid;
-class TCustomComm;
 struct Seams;
 
 // What the address book window uses of the main window, handed to it at
-// start-up: it never includes the main window itself.
+// start-up: it never includes the main window itself. The line it shares
+// with the main window is the Exchange, handed to it beside this.
 class BookHost
 {
 public:
@@ -16,10 +15,6 @@ public:
 
     // The device grid: stored into cards, written by "Edita" and "Esci".
     virtual TableGrid& grid() = 0;
-    // The link of every exchange: the port box, the LED and opening the port.
-    virtual Link& link() = 0;
-    // The one serial port; the main window's receive handler answers what arrives on it.
-    virtual TCustomComm& comm() = 0;
     // Set by the address book's "Edita": the main grid then holds the card's
     // summary under edit, and "Utente" carries it back into the summary.
     virtual bool summaryEditing() const = 0;
@@ -29,9 +24,6 @@ public:
     // The table write, run as "Scrivi Eeprom" would run it but without its
     // message box: the caller tells the operator the result's message over
     // its own window. A port that cannot be opened raises ECommError.
-    virtual tablewrite::Result writeTable() = 0;
-    // The main window's receive handler starts a new accumulation: what an
-    // exchange cut short left in it must not run into the next table.
-    virtual void restartReceive() = 0;
+    virtual writeplan::Result writeTable() = 0;
     virtual const Seams& seams() const = 0;
 };

@@ -1,10 +1,9 @@
 #include "book/RemoteCommands.h"
 
+#include "device/Exchange.h"
 #include "device/Frames.h"
-#include "device/Link.h"
-#include "device/Seams.h"
+#include "device/Pacer.h"
 #include "device/TableGrid.h"
-#include "serial/CommInt.h"
 
 #include <optional>
 #include <utility>
@@ -33,9 +32,8 @@ std::optional<frames::Frame> dialFrame(const QString& digits, const QString& wha
 
 } // namespace
 
-RemoteCommands::RemoteCommands(Link& link, TCustomComm& port, Pacer& pacer, Window window)
-    : link_(link)
-    , port_(port)
+RemoteCommands::RemoteCommands(Exchange& exchange, Pacer& pacer, Window window)
+    : exchange_(exchange)
     , pacer_(pacer)
     , window_(std::move(window))
 {
@@ -43,7 +41,7 @@ RemoteCommands::RemoteCommands(Link& link, TCustomComm& port, Pacer& pacer, Wind
 
 bool RemoteCommands::send(const std::uint8_t* bytes, int count)
 {
-    return port_.Write(bytes, count) != -1;
+    return exchange_.write(bytes, count) != -1;
 }
 
 void RemoteCommands::call(const QString& surname, const QString& prefix, const QString& number)
@@ -62,7 +60,7 @@ void RemoteCommands::call(const QString& surname, const QString& prefix, const Q
     }
 
     window_.setStatus(QStringLiteral("Composizione numero utente:  ") + surname);
-    link_.begin();
+    exchange_.begin();
     if (prefixFrame) {
         // A prefix the unit missed shows as a call that does not go through.
         send(prefixFrame->data(), int(prefixFrame->size()));
@@ -70,17 +68,17 @@ void RemoteCommands::call(const QString& surname, const QString& prefix, const Q
     }
     if (!send(numberFrame->data(), int(numberFrame->size())))
         return;
-    link_.finish();
+    exchange_.finish();
     window_.focusRead();
 }
 
 void RemoteCommands::readRemote()
 {
     window_.setStatus(QStringLiteral("Lettura dati programmazioni"));
-    link_.begin();
+    exchange_.begin();
     // A dump cut short earlier (the port then closed by "Esci") left its bytes
     // in the receive buffer; the box's table must start a new accumulation.
-    window_.restartReceive();
+    exchange_.restartReceive();
     pacer_.sleep(CallSettleMs);
     if (!send(frames::RemoteReadRequest.data(), int(frames::RemoteReadRequest.size())))
         return;
@@ -95,32 +93,32 @@ void RemoteCommands::writeRemote(const TableGrid& summary, TableGrid& mainGrid)
     // Only a table that went out whole may be kept: telling the box to keep
     // what it holds after a refused or cut-short write would commit whatever
     // part of a table it has.
-    const tablewrite::Result written = window_.writeTable();
+    const writeplan::Result written = window_.writeTable();
     switch (written.outcome) {
-    case tablewrite::Result::Outcome::Sent:
+    case writeplan::Result::Outcome::Sent:
         break;
-    case tablewrite::Result::Outcome::Refused:
+    case writeplan::Result::Outcome::Refused:
         window_.setStatus(QStringLiteral("Dati non inviati"));
         window_.inform(written.message);
         return;
-    case tablewrite::Result::Outcome::CutShort:
+    case writeplan::Result::Outcome::CutShort:
         window_.setStatus(QStringLiteral("Invio interrotto"));
         window_.inform(written.message);
         return;
     }
     pacer_.sleep(TableSettleMs);
-    link_.begin();
+    exchange_.begin();
     if (!send(frames::RemoteWriteRequest.data(), int(frames::RemoteWriteRequest.size())))
         return;
     // The port stays open for the box's reply, which closes it.
-    link_.showBusy(false);
+    exchange_.setBusy(false);
 }
 
 void RemoteCommands::hangUp()
 {
     window_.setStatus(QString());
-    link_.begin();
+    exchange_.begin();
     if (!send(frames::HangUp.data(), int(frames::HangUp.size())))
         return;
-    link_.finish();
+    exchange_.finish();
 }

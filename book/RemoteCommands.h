@@ -1,24 +1,23 @@
 #pragma once
 
-#include "device/TableWrite.h"
+#include "device/WritePlan.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 
-class Link;
+class Exchange;
 class Pacer;
 class TableGrid;
-class TCustomComm;
 
 // The four commands of the address book that work a customer's box through
 // the dialling unit on the serial line: dial ("Chiama"), read the remote box
 // ("Leggi Dati"), write it ("Scrivi Dati") and hang up ("Sconnetti"). Each
 // opens the port itself and keeps no state beyond the port, the LED and the
 // status line, so the operator may press any of them at any time. What the
-// box sends back (its table, the reply to a write) reaches the main window's
-// receive handler, which closes the port when it has it.
+// box sends back (its table, the reply to a write) reaches the exchange,
+// which closes the port when it has it.
 //
 // A port that cannot be opened, or is still open from an earlier exchange,
 // raises ECommError to the caller with nothing of the command sent. A frame
@@ -36,14 +35,12 @@ public:
         std::function<void()> focusWrite;
         // The main window's table write, as "Scrivi Eeprom" runs it but
         // without its message box. What it raises reaches the caller.
-        std::function<tablewrite::Result()> writeTable;
-        // The main window's receive position back to 0, as a local read does.
-        std::function<void()> restartReceive;
+        std::function<writeplan::Result()> writeTable;
         // A plain message box over the window.
         std::function<void(const QString& text)> inform;
     };
 
-    RemoteCommands(Link& link, TCustomComm& port, Pacer& pacer, Window window);
+    RemoteCommands(Exchange& exchange, Pacer& pacer, Window window);
 
     // "Chiama": the prefix for an outside line (when there is one), a pause
     // for the exchange to give the line, then the customer's number.
@@ -60,8 +57,7 @@ private:
     // False when the line did not take the frame within the write time-out.
     bool send(const std::uint8_t* bytes, int count);
 
-    Link& link_;
-    TCustomComm& port_;
+    Exchange& exchange_;
     Pacer& pacer_;
     Window window_;
 };

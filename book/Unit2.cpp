@@ -1,14 +1,15 @@
 #include "book/Unit2.h"
 
 #include "book/BookHost.h"
+#include "device/Exchange.h"
+#include "device/Frames.h"
 #include "device/Windows1252.h"
-#include "device/Link.h"
-#include "device/Seams.h"
-#include "device/TableWrite.h"
-#include "device/TableGridView.h"
+#include "device/WritePlan.h"
 #include "help/HelpContext.h"
 #include "serial/HandlerGuard.h"
 #include "widgets/Fonts.h"
+#include "widgets/Seams.h"
+#include "widgets/TableGridView.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -123,10 +124,11 @@ private:
     QPointer<QWidget> current_;
 };
 
-TForm2::TForm2(BookHost& host, QWidget* parent)
+TForm2::TForm2(BookHost& host, Exchange& exchange, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , host_(host)
+    , exchange_(exchange)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Rubrica"));
@@ -277,8 +279,21 @@ void TForm2::connectRemote()
     window.focusWrite = [this] { Button4->setFocus(); };
     window.writeTable = [this] { return host_.writeTable(); };
     window.inform = [this](const QString& text) { information(text); };
-    window.restartReceive = [this] { host_.restartReceive(); };
-    remote_ = std::make_unique<RemoteCommands>(host_.link(), host_.comm(), *host_.seams().pacer, std::move(window));
+    remote_ = std::make_unique<RemoteCommands>(exchange_, *host_.seams().pacer, std::move(window));
+
+    // The box's answers reach this window from the exchange itself.
+    connect(&exchange_, &Exchange::replyReceived, this, guarded([this](int code) {
+        if (code == frames::ReplyReceived)
+            showStatus(QStringLiteral("Dati inviati"));
+        else if (code == frames::ReplyError)
+            showStatus(QStringLiteral("ERRORE!!"));
+    }));
+    // After every receive event, while the window is up, the summary shows
+    // what the main grid holds.
+    connect(&exchange_, &Exchange::received, this, guarded([this] {
+        if (isVisible())
+            mirrorSummary(host_.grid());
+    }));
 
     connect(Bcomponi, &QPushButton::clicked, this, guarded([this] { BcomponiClick(); }));
     connect(Button3, &QPushButton::clicked, this, guarded([this] { Button3Click(); }));
@@ -676,7 +691,7 @@ void TForm2::BesciClick()
     QCoreApplication::processEvents();
     close();
     // The port is let go; the LED keeps telling how the last exchange ended.
-    host_.link().close();
+    exchange_.close();
 }
 
 void TForm2::FormClose()

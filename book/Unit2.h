@@ -17,6 +17,7 @@ class QPushButton;
 class QKeyEvent;
 class ActivationWatch;
 class BookHost;
+class Exchange;
 class TableGridView;
 
 // The customer address book window, created hidden at start-up. It shows one
@@ -28,14 +29,15 @@ class TForm2 : public QWidget
     Q_OBJECT
 
 public:
-    explicit TForm2(BookHost& host, QWidget* parent = nullptr);
+    // The window hears the line through `exchange`, the main window's.
+    TForm2(BookHost& host, Exchange& exchange, QWidget* parent = nullptr);
 
     // "Utente" of the main window: the summary takes the main grid while it is
     // being edited there, then the window comes up with an empty status line.
     void showFromMain();
 
-    // While the window is visible, the main window's receive handler keeps
-    // the summary in step with the main grid (data cells only).
+    // The summary takes the main grid's data cells: after every receive
+    // event while the window is visible, and at "Utente".
     void mirrorSummary(const TableGrid& mainGrid);
     const TableGrid& summary() const { return summary_; }
 
@@ -62,7 +64,7 @@ public:
     void Button1Click();
 
     // The status line at the bottom of the window, repainted at once (the
-    // receive handler tells the box's answer to a remote write here).
+    // box's answer to a remote write is told here).
     void showStatus(const QString& text);
 
 protected:
@@ -130,6 +132,7 @@ private:
     void error(const QString& text);
 
     BookHost& host_;
+    Exchange& exchange_;
     TableGrid summary_;
     CustomerCard card_;
     AddressBookFile book_;

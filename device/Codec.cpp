@@ -18,25 +18,28 @@ using layout::Columns;
 // and one table of decimals over static storage keep that free of
 // allocations and of reference counting: a cell assignment only copies a
 // pointer.
+struct DecimalTexts
+{
+    char16_t chars[256][3];
+    std::array<QString, 256> texts;
+    DecimalTexts()
+    {
+        for (int i = 0; i < 256; ++i) {
+            const QString digits = QString::number(i);
+            for (int k = 0; k < digits.size(); ++k)
+                chars[i][k] = digits.at(k).unicode();
+            texts[static_cast<size_t>(i)] =
+                QString::fromRawData(reinterpret_cast<const QChar*>(chars[i]), digits.size());
+        }
+    }
+};
+// At namespace scope: a function's own static would be checked for its
+// first use at every one of the thousands of calls a table makes.
+const DecimalTexts decimalTexts;
+
 const QString& decimalText(int value)
 {
-    struct Table
-    {
-        char16_t chars[256][3];
-        std::array<QString, 256> texts;
-        Table()
-        {
-            for (int i = 0; i < 256; ++i) {
-                const QString digits = QString::number(i);
-                for (int k = 0; k < digits.size(); ++k)
-                    chars[i][k] = digits.at(k).unicode();
-                texts[static_cast<size_t>(i)] =
-                    QString::fromRawData(reinterpret_cast<const QChar*>(chars[i]), digits.size());
-            }
-        }
-    };
-    static const Table table;
-    return table.texts[static_cast<size_t>(value & 0xFF)];
+    return decimalTexts.texts[static_cast<size_t>(value & 0xFF)];
 }
 
 QString dash() { return QStringLiteral("-"); }
@@ -65,17 +68,18 @@ void checkModel(Model model)
 // Fields differ in which of the three they recognise, so each passes its own.
 enum KeyTexts { Zero = 1, Star = 2, Hash = 4 };
 
+const QString zeroText = QStringLiteral("0");
+const QString starText = QStringLiteral("*");
+const QString hashText = QStringLiteral("#");
+
 const QString& keyText(int value, int recognised)
 {
-    static const QString zero = QStringLiteral("0");
-    static const QString star = QStringLiteral("*");
-    static const QString hash = QStringLiteral("#");
     if (value == key::Zero && (recognised & Zero))
-        return zero;
+        return zeroText;
     if (value == key::Star && (recognised & Star))
-        return star;
+        return starText;
     if (value == key::Hash && (recognised & Hash))
-        return hash;
+        return hashText;
     return decimalText(value);
 }
 

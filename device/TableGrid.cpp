@@ -46,30 +46,17 @@ void TableGrid::changed(int c0, int r0, int c1, int r1) const
             watches_[i]->listener_(c0, r0, c1, r1);
 }
 
-const QString& TableGrid::cell(int column, int row) const
+const QString& TableGrid::outside()
 {
-    static const QString outside;
-    if (!contains(column, row))
-        return outside;
-    return cells_[static_cast<size_t>(index(column, row))];
-}
-
-void TableGrid::setCell(int column, int row, const QString& text)
-{
-    if (!contains(column, row))
-        return;
-    QString& slot = cells_[static_cast<size_t>(index(column, row))];
-    if (slot == text)
-        return;
-    slot = text;
-    changed(column, row, column, row);
+    static const QString empty;
+    return empty;
 }
 
 void TableGrid::fillData(const QString& text)
 {
     for (int r = FirstDataRow; r <= LastDataRow; ++r)
         for (int c = FirstDataColumn; c <= LastDataColumn; ++c)
-            cells_[static_cast<size_t>(index(c, r))] = text;
+            assign(cells_[static_cast<size_t>(index(c, r))], text);
     changed(FirstDataColumn, FirstDataRow, LastDataColumn, LastDataRow);
 }
 
@@ -77,7 +64,7 @@ void TableGrid::copyDataFrom(const TableGrid& other)
 {
     for (int r = FirstDataRow; r <= LastDataRow; ++r)
         for (int c = FirstDataColumn; c <= LastDataColumn; ++c)
-            cells_[static_cast<size_t>(index(c, r))] = other.cells_[static_cast<size_t>(index(c, r))];
+            assign(cells_[static_cast<size_t>(index(c, r))], other.cells_[static_cast<size_t>(index(c, r))]);
     changed(FirstDataColumn, FirstDataRow, LastDataColumn, LastDataRow);
 }
 

@@ -62,9 +62,26 @@ public:
         return column >= 0 && column < ColumnCount && row >= 0 && row < RowCount;
     }
 
-    // A cell outside the grid reads as empty and ignores writes.
-    const QString& cell(int column, int row) const;
-    void setCell(int column, int row, const QString& text);
+    // A cell outside the grid reads as empty and ignores writes. Both run
+    // thousands of times per table read or written: they are inline, and a
+    // grid nobody watches tells nobody.
+    const QString& cell(int column, int row) const
+    {
+        if (!contains(column, row))
+            return outside();
+        return cells_[static_cast<size_t>(index(column, row))];
+    }
+    void setCell(int column, int row, const QString& text)
+    {
+        if (!contains(column, row))
+            return;
+        QString& slot = cells_[static_cast<size_t>(index(column, row))];
+        if (slot == text)
+            return;
+        assign(slot, text);
+        if (!watches_.empty())
+            changed(column, row, column, row);
+    }
     void setCell(int column, int row, char text) { setCell(column, row, QString(QLatin1Char(text))); }
 
     // Every cell of rows 1..128, columns 1..26.
@@ -75,6 +92,14 @@ public:
 
 private:
     static int index(int column, int row) { return row * ColumnCount + column; }
+    static const QString& outside();
+    // A copy and a swap, both inline: the toolkit's own assignment is a call
+    // into its library for every cell.
+    static void assign(QString& slot, const QString& text)
+    {
+        QString copy(text);
+        slot.swap(copy);
+    }
     void changed(int c0, int r0, int c1, int r1) const;
 
     std::array<QString, ColumnCount * RowCount> cells_;

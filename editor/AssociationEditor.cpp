@@ -1,5 +1,6 @@
 #include "editor/AssociationEditor.h"
 
+#include "device/DayLineRules.h"
 #include "device/GridLayout.h"
 
 #include <algorithm>
@@ -71,34 +72,22 @@ BoxFill boxesForAssociation(const TableGrid& grid, int selector, codec::Model mo
 {
     BoxFill fill;
     const int r = associationRow(selector);
+    const dayline::Boxes dayLine = dayline::boxesForRow(grid, r, model);
+    fill.dayType = dayLine.dayType;
+    fill.line = dayLine.line;
     if (r == 0 || grid.cell(layout::RowCells.first, r).isEmpty()) {
         fill.startTime = QString();
         fill.endTime = QString();
-        fill.dayType = QString();
-        fill.line = QString();
         return fill;
     }
 
     switch (model) {
-    case codec::Model::Kolvar22: {
+    case codec::Model::Kolvar22:
         fill.prefix = joinCellsUntil(grid, r, kolvar22::Prefix, layout::cell::Star);
         fill.code = joinCellsUntil(grid, r, kolvar22::Carrier, layout::cell::Star);
         fill.startTime = joinAll(grid, r, kolvar22::StartTime);
         fill.endTime = joinAll(grid, r, kolvar22::EndTime);
-
-        const QString& day = grid.cell(kolvar22::DayTypeColumn, r);
-        if (const std::optional<QString> word = layout::dayTypeWord(day))
-            fill.dayType = word;
-        else if (layout::cell::holds(day, layout::cell::Nothing))
-            fill.dayType = QString();
-
-        const QString& line = grid.cell(kolvar22::LineColumn, r);
-        if (layout::isLine(line))
-            fill.line = line;
-        else if (layout::cell::holds(line, layout::cell::Nothing))
-            fill.line = QString();
         break;
-    }
     case codec::Model::Kolvar1: {
         // Prefix digits up to the "*", the code after it up to the "#".
         int p = 0;

@@ -232,24 +232,6 @@ TimeResult timeReleased(TableGrid& grid, int row, const QString& time, int first
     return result;
 }
 
-void dayTypeChanged(TableGrid& grid, int row, const QString& text)
-{
-    if (!isAssociationRow(row) || text.isEmpty())
-        return;
-    if (const std::optional<char> day = layout::dayTypeCell(text))
-        put(grid, kolvar22::DayTypeColumn, row, *day);
-    put(grid, kolvar22::SeparatorColumn, row, Star);
-}
-
-void lineChanged(TableGrid& grid, int row, const QString& text)
-{
-    if (!isAssociationRow(row) || text.isEmpty())
-        return;
-    if (layout::isLine(text))
-        grid.setCell(kolvar22::LineColumn, row, text);
-    put(grid, kolvar22::TerminatorColumn, row, Hash);
-}
-
 void clearAssociation(TableGrid& grid, int row)
 {
     if (isAssociationRow(row))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/Codec.h"
+#include "device/DayLineRules.h"
 #include "device/GridLayout.h"
 #include "device/TableGrid.h"
 
@@ -86,12 +87,9 @@ constexpr int StartTimeColumn = layout::kolvar22::StartTime.first;
 constexpr int EndTimeColumn = layout::kolvar22::EndTime.first;
 TimeResult timeReleased(TableGrid& grid, int row, const QString& time, int firstColumn);
 
-// Edit8Change: "Sempre" "0", "Feriale" "1", "Festivo" "2" into cell 23; any
-// non-empty text puts "*" into cell 24.
-void dayTypeChanged(TableGrid& grid, int row, const QString& text);
-
-// Edit9Change: "0", "1" or "2" into cell 25; any non-empty text puts "#" into cell 26.
-void lineChanged(TableGrid& grid, int row, const QString& text);
+// Edit8Change and Edit9Change, shared with the write plan.
+using dayline::dayTypeChanged;
+using dayline::lineChanged;
 
 // Every cell of an association row := "-" (an empty association).
 void clearAssociation(TableGrid& grid, int row);

@@ -1,6 +1,6 @@
 #include "editor/AssociationEditor.h"
 #include "editor/FieldRules.h"
-#include "tests/editor/GridText.h"
+#include "GridText.h"
 
 #include <gtest/gtest.h>
 

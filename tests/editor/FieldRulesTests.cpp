@@ -1,5 +1,5 @@
 #include "editor/FieldRules.h"
-#include "tests/editor/GridText.h"
+#include "GridText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "editor/TableFile.h"
 #include "tests/common/TestFiles.h"
-#include "tests/editor/GridText.h"
+#include "GridText.h"
 
 #include <QBuffer>
 #include <QDir>

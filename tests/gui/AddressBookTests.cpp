@@ -6,7 +6,7 @@
 
 #include "BoxSim.h"
 #include "book/CustomerCard.h"
-#include "device/TableGridView.h"
+#include "widgets/TableGridView.h"
 #include "widgets/ALed.h"
 
 #include <QApplication>
@@ -562,7 +562,7 @@ TEST(AddressBook, EsciCopiesTheCardsSummaryAndClosesThePort)
 
     // A read under way: the port is open, the LED red.
     QTest::mouseClick(f.ui.ButtonTransmit, Qt::LeftButton);
-    ASSERT_TRUE(f.window.comm().Enabled());
+    ASSERT_TRUE(f.window.exchange().port().Enabled());
     f.openBook();
     EXPECT_EQ(f.form2.summary().cell(2, 3), QStringLiteral("5"));
 
@@ -570,7 +570,7 @@ TEST(AddressBook, EsciCopiesTheCardsSummaryAndClosesThePort)
     f.form2.close();
     EXPECT_FALSE(f.form2.isVisible());
     EXPECT_TRUE(mainGrid.dataEquals(operatorsTable));
-    EXPECT_TRUE(f.window.comm().Enabled());
+    EXPECT_TRUE(f.window.exchange().port().Enabled());
 
     // "Esci": the summary into the main grid, the port closed, the LED as it was.
     f.openBook();
@@ -580,7 +580,7 @@ TEST(AddressBook, EsciCopiesTheCardsSummaryAndClosesThePort)
     EXPECT_TRUE(f.b.Label9->text().isEmpty());
     EXPECT_TRUE(mainGrid.dataEquals(f.form2.summary()));
     EXPECT_EQ(mainGrid.cell(2, 3), QStringLiteral("5"));
-    EXPECT_FALSE(f.window.comm().Enabled());
+    EXPECT_FALSE(f.window.exchange().port().Enabled());
     EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed);
     EXPECT_TRUE(f.dialogs.shown.isEmpty());
 }

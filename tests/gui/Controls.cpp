@@ -1,6 +1,6 @@
 #include "tests/gui/Controls.h"
 
-#include "device/TableGridView.h"
+#include "widgets/TableGridView.h"
 #include "widgets/ALed.h"
 
 #include <QAction>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/Program.h"
-#include "device/Seams.h"
+#include "widgets/Seams.h"
 #include "tests/gui/Controls.h"
 
 #include <QByteArray>

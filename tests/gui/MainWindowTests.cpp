@@ -3,7 +3,7 @@
 
 #include "tests/gui/FakeSeams.h"
 
-#include "device/TableGridView.h"
+#include "widgets/TableGridView.h"
 #include "widgets/ALed.h"
 
 #include <QAccessible>
@@ -53,12 +53,12 @@ TEST(MainWindow, StartsWithAnEmptyTableAndNoModel)
     EXPECT_FALSE(f.window.summaryEditing());
     EXPECT_FALSE(f.form2.isVisible());
     EXPECT_EQ(f.ui.ALed1->FalseColor(), clGreen);
-    EXPECT_FALSE(f.window.comm().Enabled());
-    EXPECT_EQ(f.window.comm().ReadTimeout(), 4000);
-    EXPECT_EQ(f.window.comm().WriteTimeout(), 2000);
-    EXPECT_EQ(f.window.comm().WriteBufSize(), 4096);
-    EXPECT_EQ(f.window.comm().FlowControl(), fcNone);
-    EXPECT_EQ(f.window.comm().MonitorEvents(), (TCommEventTypes { evRxChar, evTxEmpty }));
+    EXPECT_FALSE(f.window.exchange().port().Enabled());
+    EXPECT_EQ(f.window.exchange().port().ReadTimeout(), 4000);
+    EXPECT_EQ(f.window.exchange().port().WriteTimeout(), 2000);
+    EXPECT_EQ(f.window.exchange().port().WriteBufSize(), 4096);
+    EXPECT_EQ(f.window.exchange().port().FlowControl(), fcNone);
+    EXPECT_EQ(f.window.exchange().port().MonitorEvents(), (TCommEventTypes { evRxChar, evTxEmpty }));
 }
 
 TEST(MainWindow, ControlsSitWhereTheOperatorExpectsThem)

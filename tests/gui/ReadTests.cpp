@@ -6,7 +6,7 @@
 #include "tests/gui/editor_helpers.h"
 
 #include "BoxSim.h"
-#include "device/TableGridView.h"
+#include "widgets/TableGridView.h"
 #include "tests/serial/PtyPair.h"
 #include "widgets/ALed.h"
 
@@ -95,7 +95,7 @@ struct ReadFixture : Fixture
     // "Leggi Eeprom" as the operator presses it (through the error hook).
     void pressRead() { QTest::mouseClick(ui.ButtonTransmit, Qt::LeftButton); }
 
-    bool idle() { return !window.comm().Enabled() && ui.ALed1->FalseColor() == clGreen; }
+    bool idle() { return !window.exchange().port().Enabled() && ui.ALed1->FalseColor() == clGreen; }
     bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
     bool waitPosition(int position)
     {
@@ -114,7 +114,7 @@ TEST(Read, Kolvar22TableFillsGridHeaderClockAndDeviceText)
     const MainControls& ui = f.ui;
     ui.Label11->setText(QStringLiteral("old"));
     f.pressRead();
-    ASSERT_TRUE(w.comm().Enabled());
+    ASSERT_TRUE(w.exchange().port().Enabled());
     EXPECT_EQ(ui.ALed1->FalseColor(), clRed);
     EXPECT_EQ(ui.Label11->text(), QString());
     EXPECT_EQ(f.line.receive(3), QByteArray("\x02\x01\x01", 3));
@@ -193,7 +193,7 @@ TEST(Read, ByteAfterTheTableStartsANewAccumulation)
     ReadFixture f;
     f.pressRead();
     ASSERT_TRUE(f.line.send(bytes(kolvar22Image()) + QByteArray(1, 'Q')));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.window.comm().Enabled(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.window.exchange().port().Enabled(); }, 30000));
     // The chunk went on after the table: its last byte is the first of a new accumulation.
     EXPECT_EQ(f.window.receiveBuffer().position(), 1);
     EXPECT_EQ(f.window.receiveBuffer().data()[0], 'Q');
@@ -254,7 +254,7 @@ TEST(Read, ReplyFramesEndTheWaitWhole)
         ASSERT_TRUE(f.line.send(c.first));
         if (!c.second.isEmpty()) {
             ASSERT_TRUE(f.waitPosition(c.first.size()));
-            EXPECT_TRUE(f.window.comm().Enabled()) << "a frame is whole only at its length";
+            EXPECT_TRUE(f.window.exchange().port().Enabled()) << "a frame is whole only at its length";
             ASSERT_TRUE(f.line.send(c.second));
         }
         ASSERT_TRUE(f.waitIdle());
@@ -297,7 +297,7 @@ TEST(Read, SecondReadWhileWaitingIsASerialErrorAndTheWaitGoesOn)
     f.pressRead();
     ASSERT_EQ(f.dialogs.shown.size(), 1);
     EXPECT_EQ(f.dialogs.shown[0], QStringLiteral("Serial error: Port already assigned (open) (Error: -1) "));
-    EXPECT_TRUE(f.window.comm().Enabled());
+    EXPECT_TRUE(f.window.exchange().port().Enabled());
     EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed);
     ASSERT_TRUE(f.line.send(bytes(kolvar22Image())));
     ASSERT_TRUE(f.waitIdle());
@@ -315,7 +315,7 @@ TEST(Read, MissingDeviceIsReportedAndNothingIsLeftOpen)
     ASSERT_EQ(lines.size(), 2);
     EXPECT_EQ(lines[0], QStringLiteral("Serial error: Error accessing specified device (Error: 2) "));
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("/dev/pradix-no-such-port non c'è. "))) << lines[1].toStdString();
-    EXPECT_FALSE(f.window.comm().Enabled());
+    EXPECT_FALSE(f.window.exchange().port().Enabled());
     // The hook changes neither the port nor the LED; "Stop" brings the idle state back.
     EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed);
     QTest::mouseClick(f.ui.Button1, Qt::LeftButton);
@@ -396,9 +396,9 @@ TEST(Read, ClosingTheWindowClosesThePort)
 {
     ReadFixture f;
     f.pressRead();
-    ASSERT_TRUE(f.window.comm().Enabled());
+    ASSERT_TRUE(f.window.exchange().port().Enabled());
     f.window.close();
-    EXPECT_FALSE(f.window.comm().Enabled());
+    EXPECT_FALSE(f.window.exchange().port().Enabled());
 }
 
 TEST(Read, SimulatedBoxesOfBothModels)
@@ -409,7 +409,7 @@ TEST(Read, SimulatedBoxesOfBothModels)
         Fixture f;
         f.ui.EditDevName->setText(QString::fromStdString(sim.devicePath()));
         QTest::mouseClick(f.ui.ButtonTransmit, Qt::LeftButton);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !f.window.comm().Enabled(); }, 30000)) << model;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !f.window.exchange().port().Enabled(); }, 30000)) << model;
         EXPECT_TRUE(f.dialogs.shown.isEmpty());
         EXPECT_EQ(f.window.grid().cell(1, 1), QLatin1String(model[1] ? "U" : "Y"));
         EXPECT_FALSE(f.ui.Label11->text().isEmpty());
@@ -425,12 +425,12 @@ TEST(Read, BoxHangingUpMidTableIsReportedOnce)
     f.ui.EditDevName->setText(QString::fromStdString(sim.devicePath()));
     f.window.grid().setCell(4, 30, QStringLiteral("7"));
     QTest::mouseClick(f.ui.ButtonTransmit, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.window.comm().Enabled(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.window.exchange().port().Enabled(); }, 30000));
     // Let any late events arrive: they must not repeat the message.
     QTest::qWait(200);
     ASSERT_EQ(f.dialogs.shown.size(), 1);
     EXPECT_EQ(f.dialogs.shown[0], QStringLiteral("Serial error: Read error (Error: 5) "));
-    EXPECT_FALSE(f.window.comm().Enabled());
+    EXPECT_FALSE(f.window.exchange().port().Enabled());
     // The table in the grid is the operator's and stays.
     EXPECT_EQ(f.window.grid().cell(4, 30), QStringLiteral("7"));
 }

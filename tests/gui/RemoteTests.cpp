@@ -8,7 +8,7 @@
 #include "book/CustomerCard.h"
 #include "tests/gui/editor_helpers.h"
 #include "book/Unit2.h"
-#include "device/TableGridView.h"
+#include "widgets/TableGridView.h"
 #include "widgets/ALed.h"
 
 #include <QFile>
@@ -45,7 +45,7 @@ struct RemoteFixture : Fixture
         EXPECT_TRUE(sim.start(simArguments)) << sim.error();
         ui.EditDevName->setText(QString::fromStdString(sim.devicePath()));
         // Counts what the program hands to the line; never fails a write.
-        window.comm().setWriteFault([this](int, int count) {
+        window.exchange().port().setWriteFault([this](int, int count) {
             written_ += count;
             return false;
         });
@@ -102,7 +102,7 @@ struct RemoteFixture : Fixture
         return bytes;
     }
 
-    bool idle() { return !window.comm().Enabled() && ui.ALed1->FalseColor() == clGreen; }
+    bool idle() { return !window.exchange().port().Enabled() && ui.ALed1->FalseColor() == clGreen; }
     bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
     QString status() const { return book.Label9->text(); }
 
@@ -168,8 +168,8 @@ TEST(Remote, NumbersWithoutAFrameAreRefusedBeforeThePortOpens)
                             QStringLiteral("Prefisso troppo lungo: al massimo 254 cifre"),
                             QStringLiteral("Numero telefonico non valido: sono ammesse solo cifre") }));
     EXPECT_TRUE(f.pacer.log.empty()) << f.pacer.describe();
-    EXPECT_EQ(f.window.comm().WriteCalls(), 0);
-    EXPECT_FALSE(f.window.comm().Enabled());
+    EXPECT_EQ(f.window.exchange().port().WriteCalls(), 0);
+    EXPECT_FALSE(f.window.exchange().port().Enabled());
     EXPECT_EQ(f.ui.ALed1->FalseColor(), clGreen);
     EXPECT_EQ(f.status(), QString());
 
@@ -220,7 +220,7 @@ TEST(Remote, HangUpSendsItsFrameAndClosesButNotWhileAReadWaits)
     EXPECT_EQ(f.pacer.log, record({ { 5000, {} }, { -1, hex("020105") } })) << f.pacer.describe();
     ASSERT_EQ(f.dialogs.shown.size(), 1);
     EXPECT_EQ(f.dialogs.shown[0], QStringLiteral("Serial error: Port already assigned (open) (Error: -1) "));
-    EXPECT_TRUE(f.window.comm().Enabled());
+    EXPECT_TRUE(f.window.exchange().port().Enabled());
     EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed);
 }
 
@@ -232,7 +232,7 @@ TEST(Remote, WriteWithAnEmptySummarySendsNothingAndKeepsTheMainTable)
     f.pressWrite();
     f.settle();
     EXPECT_TRUE(f.pacer.log.empty()) << f.pacer.describe();
-    EXPECT_EQ(f.window.comm().WriteCalls(), 0);
+    EXPECT_EQ(f.window.exchange().port().WriteCalls(), 0);
     EXPECT_EQ(f.status(), QStringLiteral("Dati non inviati"));
     EXPECT_EQ(
         f.dialogs.shown,
@@ -322,7 +322,7 @@ TEST(Remote, WriteShowsTheBoxsRefusal)
     ASSERT_TRUE(f.waitIdle());
     f.pressWrite();
     EXPECT_EQ(f.ui.ALed1->FalseColor(), clGreen) << "the command is out";
-    EXPECT_TRUE(f.window.comm().Enabled()) << "the port waits for the reply";
+    EXPECT_TRUE(f.window.exchange().port().Enabled()) << "the port waits for the reply";
     ASSERT_TRUE(f.waitIdle());
     EXPECT_EQ(f.status(), QStringLiteral("ERRORE!!"));
     EXPECT_NE(f.sim.readLog().find("FRAME table 2051 bytes"), std::string::npos);
@@ -338,8 +338,8 @@ TEST(Remote, TableTheWriteRefusesSendsNothingAtAll)
     f.pressWrite();
     f.settle();
     EXPECT_TRUE(f.pacer.log.empty()) << f.pacer.describe();
-    EXPECT_EQ(f.window.comm().WriteCalls(), 0);
-    EXPECT_FALSE(f.window.comm().Enabled());
+    EXPECT_EQ(f.window.exchange().port().WriteCalls(), 0);
+    EXPECT_FALSE(f.window.exchange().port().Enabled());
     EXPECT_EQ(f.status(), QStringLiteral("Dati non inviati"));
     ASSERT_EQ(f.dialogs.shown.size(), 1) << "the write's own message";
     EXPECT_TRUE(f.dialogs.shown[0].startsWith(QStringLiteral("Associazione 1:"))) << f.dialogs.shown[0].toStdString();
@@ -353,7 +353,7 @@ TEST(Remote, ATableCutShortOnTheLineIsNeverCommitted)
     f.pressRead();
     ASSERT_TRUE(f.waitIdle());
     // A pseudo-terminal takes every piece at once: only the held one waits this long.
-    f.window.comm().setWriteTimeout(300);
+    f.window.exchange().port().setWriteTimeout(300);
     f.pacer.log.clear();
     f.pressWrite();
 
@@ -362,7 +362,7 @@ TEST(Remote, ATableCutShortOnTheLineIsNeverCommitted)
     EXPECT_TRUE(f.dialogs.shown[0].startsWith(QStringLiteral("Scrittura interrotta all'associazione 4")))
         << f.dialogs.shown[0].toStdString();
     EXPECT_EQ(f.dialogs.informationParents[0], &f.form2);
-    EXPECT_FALSE(f.window.comm().Enabled());
+    EXPECT_FALSE(f.window.exchange().port().Enabled());
     EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed);
     EXPECT_TRUE(std::none_of(f.pacer.log.begin(), f.pacer.log.end(), [](const PaceEvent& e) { return e.pauseMs == 1200; }))
         << f.pacer.describe();
@@ -379,11 +379,11 @@ TEST(Remote, ADumpCutShortDoesNotRunIntoTheNextOne)
     f.pressRead();
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.window.receiveBuffer().position() == 700; }, 10000));
     f.click("Besci");
-    ASSERT_FALSE(f.window.comm().Enabled());
+    ASSERT_FALSE(f.window.exchange().port().Enabled());
 
     // The second box is not the one whose log the fixture follows.
     f.pacer.onSleep = nullptr;
-    f.window.comm().setWriteFault(nullptr);
+    f.window.exchange().port().setWriteFault(nullptr);
     BoxSim whole;
     ASSERT_TRUE(whole.start({ "--fast", "--unit" })) << whole.error();
     f.ui.EditDevName->setText(QString::fromStdString(whole.devicePath()));

@@ -6,7 +6,7 @@
 #include "tests/gui/FakeSeams.h"
 #include "tests/gui/editor_helpers.h"
 
-#include "device/TableGridView.h"
+#include "widgets/TableGridView.h"
 #include "tests/serial/PtyPair.h"
 #include "widgets/ALed.h"
 

@@ -3,10 +3,10 @@
 // Driving the editor strips of the main window the way the operator does:
 // real key events to the box that has the focus.
 
-#include "tests/editor/GridText.h"
+#include "GridText.h"
 #include "tests/gui/FakeSeams.h"
 
-#include "device/TableGridView.h"
+#include "widgets/TableGridView.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,11 +1,8 @@
-#include "device/Seams.h"
+#include "widgets/Seams.h"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QFileDialog>
 #include <QMessageBox>
-
-#include <thread>
 
 namespace {
 
@@ -70,21 +67,9 @@ QString RealDialogs::saveFileName(QWidget* parent, const QString& filter, const 
     return runFileDialog(parent, filter, defaultSuffix, QFileDialog::AcceptSave);
 }
 
-void RealPacer::sleep(int ms)
-{
-    if (ms > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 void RealBeeper::beep()
 {
     QApplication::beep();
-}
-
-ClockReading RealClock::now() const
-{
-    const QDateTime t = QDateTime::currentDateTime();
-    return { t.time().hour(), t.time().minute(), t.date().dayOfWeek() };
 }
 
 Seams realSeams()

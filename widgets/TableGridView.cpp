@@ -1,4 +1,4 @@
-#include "device/TableGridView.h"
+#include "widgets/TableGridView.h"
 
 #include "device/Windows1252.h"
 

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "device/Pacer.h"
+
 #include <QString>
 
 class QWidget;
 
-// The few places where the program meets the operator's desktop or the
-// passage of time. Each has a real implementation; tests put in their own to
-// script answers, count beeps and record pauses instead of sleeping.
+// The few places where the windows meet the operator's desktop (message
+// boxes, file dialogs, the beep) or the passage of time (device/Pacer.h).
+// Each has a real implementation; tests put in their own to script answers,
+// count beeps and record pauses instead of sleeping.
 
 class Dialogs
 {
@@ -20,33 +23,11 @@ public:
     virtual QString saveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix) = 0;
 };
 
-class Pacer
-{
-public:
-    virtual ~Pacer() = default;
-    // A blocking wait of a transfer; the event loop is not serviced.
-    virtual void sleep(int ms) = 0;
-};
-
 class Beeper
 {
 public:
     virtual ~Beeper() = default;
     virtual void beep() = 0;
-};
-
-struct ClockReading
-{
-    int hours = 0;   // 0..23
-    int minutes = 0; // 0..59
-    int weekday = 1; // 1 = Monday .. 7 = Sunday
-};
-
-class Clock
-{
-public:
-    virtual ~Clock() = default;
-    virtual ClockReading now() const = 0;
 };
 
 class RealDialogs : public Dialogs
@@ -59,22 +40,10 @@ public:
     QString saveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
 };
 
-class RealPacer : public Pacer
-{
-public:
-    void sleep(int ms) override;
-};
-
 class RealBeeper : public Beeper
 {
 public:
     void beep() override;
-};
-
-class RealClock : public Clock
-{
-public:
-    ClockReading now() const override;
 };
 
 // What a window is handed: one of each.

@@ -1,0 +1,289 @@
+#include "device/WritePlan.h"
+
+#include "device/Codec.h"
+#include "device/DayLineRules.h"
+#include "device/Frames.h"
+#include "device/GridLayout.h"
+#include "device/LineObserver.h"
+#include "device/Pacer.h"
+#include "serial/CommInt.h"
+
+namespace writeplan {
+namespace {
+
+constexpr int FirstAssociation = 1;
+constexpr int LastAssociation = codec::RecordCount;
+
+QByteArray bytesOf(const std::uint8_t* bytes, int count)
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes), count);
+}
+
+// The header field a refused cell of row 1 belongs to.
+Field headerField(int column)
+{
+    namespace h = layout::header;
+    if (column == h::ModelColumn)
+        return Field::Model;
+    if (column == h::FirstSeparatorColumn || column == h::SecondSeparatorColumn)
+        return Field::HeaderSeparator;
+    if (column == h::ManagementColumn)
+        return Field::Management;
+    if (h::LocalPrefixCodes.contains(column) || column == h::LocalPrefixNinthColumn)
+        return Field::LocalPrefix;
+    if (column == h::BeepColumn)
+        return Field::Beep;
+    if (column == h::FlashColumn)
+        return Field::Flash;
+    return Field::Reserved;
+}
+
+Field kolvar22Field(int column)
+{
+    namespace k = layout::kolvar22;
+    if (k::Prefix.contains(column))
+        return Field::Prefix;
+    if (k::Carrier.contains(column))
+        return Field::Carrier;
+    if (k::StartTime.contains(column))
+        return Field::StartTime;
+    if (k::EndTime.contains(column))
+        return Field::EndTime;
+    if (column == k::DayTypeColumn)
+        return Field::DayType;
+    if (column == k::SeparatorColumn)
+        return Field::Separator;
+    if (column == k::LineColumn)
+        return Field::Line;
+    return Field::Terminator;
+}
+
+// A Kolvar1 record is one run of keys: the prefix up to its "*", then the code.
+Field kolvar1Field(const TableGrid& grid, int row, int column)
+{
+    for (int c = layout::kolvar1::Keys.first; c < column; ++c)
+        if (layout::cell::holds(grid.cell(c, row), layout::cell::Star))
+            return Field::Carrier;
+    return Field::Prefix;
+}
+
+bool feminine(Field field)
+{
+    switch (field) {
+    case Field::Management:
+    case Field::StartTime:
+    case Field::EndTime:
+    case Field::Line:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isMark(Field field)
+{
+    return field == Field::HeaderSeparator || field == Field::Separator || field == Field::Terminator;
+}
+
+void refuse(Plan& plan, int association, Field field, const QString& cellText)
+{
+    plan.association = association;
+    plan.field = field;
+    if (field == Field::Model) {
+        plan.message = noModelMessage();
+        return;
+    }
+    const bool missing = isMark(field) && (cellText.isEmpty() || layout::cell::holds(cellText, layout::cell::Nothing));
+    const QString verdict = missing ? QStringLiteral("mancante")
+        : feminine(field)           ? QStringLiteral("non valida")
+                                    : QStringLiteral("non valido");
+    const QString where
+        = association > 0 ? QStringLiteral("Associazione %1").arg(association) : QStringLiteral("Intestazione");
+    plan.message = QStringLiteral("%1: %2 %3").arg(where, fieldName(field), verdict);
+}
+
+// The selector set to `selector`: when that changes it, the editor is filled
+// from the association's row, and the day-type and line boxes write their
+// rules back into the row when their text changes.
+void select(TableGrid& grid, EditorState& boxes, int selector, codec::Model model)
+{
+    if (boxes.selector == selector)
+        return;
+    boxes.selector = selector;
+    const int row = selector + 1;
+    const dayline::Boxes fill = dayline::boxesForRow(grid, row, model);
+    if (fill.dayType && *fill.dayType != boxes.dayType) {
+        boxes.dayType = *fill.dayType;
+        dayline::dayTypeChanged(grid, row, boxes.dayType);
+    }
+    if (fill.line && *fill.line != boxes.line) {
+        boxes.line = *fill.line;
+        dayline::lineChanged(grid, row, boxes.line);
+    }
+}
+
+// One piece, one port write. A piece the line did not take whole leaves a
+// table in the box that must not be added to.
+bool put(TCustomComm& port, const std::uint8_t* bytes, int count, LineObserver* observer)
+{
+    const int result = port.Write(bytes, count);
+    if (observer)
+        observer->written(bytes, count, result);
+    return result == count;
+}
+
+} // namespace
+
+QString fieldName(Field field)
+{
+    switch (field) {
+    case Field::None: return QString();
+    case Field::Model: return QStringLiteral("modello");
+    case Field::HeaderSeparator: return QStringLiteral("separatore");
+    case Field::Management: return QStringLiteral("gestione");
+    case Field::LocalPrefix: return QStringLiteral("prefisso locale");
+    case Field::Reserved: return QStringLiteral("campo riservato");
+    case Field::Beep: return QStringLiteral("beep");
+    case Field::Flash: return QStringLiteral("flash");
+    case Field::Prefix: return QStringLiteral("prefisso");
+    case Field::Carrier: return QStringLiteral("gestore");
+    case Field::StartTime: return QStringLiteral("ora di inizio");
+    case Field::EndTime: return QStringLiteral("ora di fine");
+    case Field::DayType: return QStringLiteral("giorno");
+    case Field::Separator: return QStringLiteral("separatore");
+    case Field::Line: return QStringLiteral("linea");
+    case Field::Terminator: return QStringLiteral("terminatore");
+    }
+    return QString();
+}
+
+void fillMissingCarrier(TableGrid& grid, int row)
+{
+    using layout::cell::holds;
+    using layout::cell::Nothing;
+    constexpr layout::Columns carrier = layout::kolvar22::Carrier;
+    if (holds(grid.cell(layout::kolvar22::Prefix.first, row), Nothing))
+        return;
+    for (int c = carrier.first; c <= carrier.last; ++c)
+        if (!holds(grid.cell(c, row), Nothing))
+            return;
+    for (int c = carrier.first; c <= carrier.last; ++c)
+        grid.setCell(c, row, layout::cell::Star);
+}
+
+Plan plan(const TableGrid& grid, const EditorState& editor)
+{
+    Plan plan;
+    // A copy takes the cells only: nothing that shows the original hears of the steps.
+    plan.grid = grid;
+    plan.editor = editor;
+    TableGrid& table = plan.grid;
+
+    const codec::Model model = codec::modelOf(table);
+    if (model == codec::Model::None) {
+        refuse(plan, 0, Field::Model, table.cell(layout::header::ModelColumn, layout::HeaderRow));
+        return plan;
+    }
+    // 3 + 16 bytes, then at most 10 pieces a record.
+    plan.pieces.reserve(2 + 10 * LastAssociation);
+    plan.pieces.push_back({ bytesOf(frames::WriteRequest.data(), int(frames::WriteRequest.size())), PauseAfterRequestMs, 0 });
+
+    try {
+        const codec::Record header = codec::encodeHeader(table);
+        plan.pieces.push_back({ bytesOf(header.data(), codec::RecordSize), PauseAfterHeaderMs, 0 });
+    } catch (const codec::ConversionError& e) {
+        refuse(plan, 0, headerField(e.column()), table.cell(e.column(), layout::HeaderRow));
+        return plan;
+    }
+
+    int association = 0;
+    const codec::PieceSink keep = [&plan, &association](const std::uint8_t* bytes, int count) {
+        plan.pieces.push_back({ bytesOf(bytes, count), 0, association });
+        return true;
+    };
+    for (association = FirstAssociation; association <= LastAssociation; ++association) {
+        const int row = association + 1;
+        select(table, plan.editor, association, model);
+        try {
+            if (model == codec::Model::Kolvar22) {
+                fillMissingCarrier(table, row);
+                codec::encodeKolvar22Pieces(table, row, keep);
+            } else {
+                const codec::Record record = codec::encodeRecord(table, row, model);
+                keep(record.data(), codec::RecordSize);
+            }
+        } catch (const codec::ConversionError& e) {
+            const Field field
+                = model == codec::Model::Kolvar22 ? kolvar22Field(e.column()) : kolvar1Field(table, row, e.column());
+            refuse(plan, association, field, table.cell(e.column(), row));
+            return plan;
+        }
+        plan.pieces.back().pauseAfterMs = PauseAfterRecordMs;
+    }
+    select(table, plan.editor, FirstAssociation, model);
+    return plan;
+}
+
+QString cutShortMessage(const StopPoint& at)
+{
+    QString where;
+    switch (at.piece) {
+    case StopPoint::Piece::Request:
+        where = QStringLiteral("all'inizio");
+        break;
+    case StopPoint::Piece::Header:
+        where = QStringLiteral("all'intestazione");
+        break;
+    case StopPoint::Piece::Association:
+        where = QStringLiteral("all'associazione %1").arg(at.association);
+        break;
+    case StopPoint::Piece::Clock:
+        where = QStringLiteral("all'orologio");
+        break;
+    }
+    return QStringLiteral("Scrittura interrotta %1: la centralina ha ricevuto solo parte della tabella, "
+                          "che va scritta di nuovo")
+        .arg(where);
+}
+
+QString noModelMessage()
+{
+    return QStringLiteral("Nessun modello selezionato: leggere la centralina, caricare un file o scegliere il "
+                          "modello dal menu");
+}
+
+Result send(const Plan& plan, TCustomComm& port, Pacer& pacer, const Clock& clock,
+            const RecordStarting& recordStarting, LineObserver* observer)
+{
+    if (!plan.ok())
+        return { Result::Outcome::Refused, {}, plan.message };
+    const auto cutShort = [](StopPoint at) { return Result { Result::Outcome::CutShort, at, cutShortMessage(at) }; };
+    int association = 0;
+    for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
+        const Piece& piece = plan.pieces[i];
+        if (piece.association != association) {
+            association = piece.association;
+            if (recordStarting)
+                recordStarting(association);
+        }
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(piece.bytes.constData());
+        if (!put(port, bytes, int(piece.bytes.size()), observer)) {
+            // The request is the first piece, the header the second.
+            const StopPoint at = association > 0 ? StopPoint { StopPoint::Piece::Association, association }
+                : i == 0                         ? StopPoint { StopPoint::Piece::Request, 0 }
+                                                 : StopPoint { StopPoint::Piece::Header, 0 };
+            return cutShort(at);
+        }
+        if (piece.pauseAfterMs > 0)
+            pacer.sleep(piece.pauseAfterMs);
+    }
+
+    const ClockReading now = clock.now();
+    const codec::ClockBlock block = codec::encodeClock(now.hours, now.minutes, now.weekday);
+    for (const std::uint8_t byte : block)
+        if (!put(port, &byte, 1, observer))
+            return cutShort({ StopPoint::Piece::Clock, 0 });
+    return {};
+}
+
+} // namespace writeplan
