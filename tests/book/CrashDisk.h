@@ -17,8 +17,9 @@
 // what was made lasting (a file's bytes by fdatasync, the folder's names by
 // syncFolder). It can stop after any number of steps (a byte written, a name
 // made or removed, a sync) as a machine stops in a power cut: the step
-// cut short is half done, and every later operation fails with EIO, so the
-// program cannot tell how many bytes of a write got through before the stop.
+// cut short is half done, and every later operation fails with EIO (closing
+// a file aside, and the folder then lists nothing), so the program cannot
+// tell how many bytes of a write got through before the stop.
 // The machine then starts again in every way it may, keeping or dropping
 // what was never synced.
 class CrashDisk final : public BookFileSystem
