@@ -43,11 +43,24 @@ void Exchange::setBusy(bool busy)
     emit busyChanged(busy);
 }
 
+void Exchange::announce(const QString& action)
+{
+    if (observer_)
+        observer_->action(action);
+}
+
 void Exchange::begin()
 {
     setBusy(true);
     port_.setDeviceName(portName_);
-    port_.Open();
+    try {
+        port_.Open();
+    } catch (const ECommError& e) {
+        // The commonest trouble in the field; the error goes on to the operator.
+        if (observer_)
+            observer_->openFailed(port_.DeviceName(), e.Message());
+        throw;
+    }
     if (observer_)
         observer_->opened(port_.DeviceName());
     port_.SetRTS(true);

@@ -63,6 +63,9 @@ public:
 
     // Installed for the exchanges from now on; null removes it. Not owned.
     void setObserver(LineObserver* observer) { observer_ = observer; }
+    // The operator's action that starts the exchanges that follow (a
+    // button's caption, a command line), told to the observer.
+    void announce(const QString& action);
 
     // ---- the link
 
