@@ -61,6 +61,7 @@ LineOptions lineOptions(const CommandParser& parser)
 {
     LineOptions options;
     options.quiet = parser.quiet();
+    options.action = QStringLiteral("pradix-tool %1 %2").arg(parser.invocation().path, parser.invocation().arguments.join(QLatin1Char(' '))).trimmed();
     if (parser.isSet(PortOption.names().first()))
         options.port = checkedPortName(parser.value(PortOption.names().first()));
     if (parser.isSet(TimeoutOption.names().first())) {
@@ -115,6 +116,18 @@ void Progress::end()
 
 // ---- LineTap
 
+void LineTap::action(const QString& what)
+{
+    for (LineObserver* o : observers_)
+        o->action(what);
+}
+
+void LineTap::openFailed(const QString& deviceName, const QString& message)
+{
+    for (LineObserver* o : observers_)
+        o->openFailed(deviceName, message);
+}
+
 void LineTap::opened(const QString& deviceName)
 {
     for (LineObserver* o : observers_)
@@ -151,7 +164,16 @@ BoxLink::BoxLink(const LineOptions& options)
     grid_.fillData(QStringLiteral("-"));
     port_.OnRxChar = [this](TCustomComm&, int count) { exchange_.receive(count); };
     exchange_.setPortName(options_.port);
+    // The line log the windows keep, for support, and the trace a script
+    // asked for besides it: the log holds every exchange whatever the
+    // script chose. Neither ever stops the command.
+    logs_.push_back(std::make_unique<LineLog>());
+    if (!options_.trace.isEmpty())
+        logs_.push_back(std::make_unique<LineLog>(options_.trace, LineLog::Limits{ 0, 1 }));
+    for (const auto& log : logs_)
+        tap_.add(log.get());
     exchange_.setObserver(&tap_);
+    exchange_.announce(options_.action);
     // A serial error in the receive handler (a line that hung up) closes the
     // port; the answer awaited will not come.
     setEscapedReporter([this](std::exception_ptr error) {
@@ -171,8 +193,14 @@ BoxLink::~BoxLink()
 {
     setEscapedReporter(nullptr);
     port_.OnRxChar = nullptr;
+    exchange_.close();
     exchange_.setObserver(nullptr);
-    port_.Close();
+    for (const auto& log : logs_) {
+        log->flush();
+        const QString failure = log->failure();
+        if (!failure.isEmpty())
+            note(false, QStringLiteral("il log della linea non si è potuto scrivere (%1); il comando non ne risente.").arg(failure));
+    }
 }
 
 QString BoxLink::serialErrorText(const ECommError& error)
@@ -238,7 +266,7 @@ ReceivedTable BoxLink::readTable()
     onLine([&] { exchange_.requestTable(); });
     const Answer answer = await(QStringLiteral("Lettura"));
     if (!answer.table)
-        fail(LineTrouble, QStringLiteral("il registro sulla porta \"%1\" ha risposto 02 03 %2 invece di mandare la tabella.")
+        fail(LineTrouble, QStringLiteral("la centralina sulla porta \"%1\" ha risposto 02 03 %2 invece di mandare la tabella.")
                               .arg(options_.port)
                               .arg(answer.replyCode, 2, 16, QLatin1Char('0')));
     editor::keepTableBackup(grid_, editor::BackupDirection::Read);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/Exchange.h"
+#include "device/LineLog.h"
 #include "device/LineObserver.h"
 #include "device/TableGrid.h"
 #include "device/WritePlan.h"
@@ -26,7 +27,8 @@ struct LineOptions
     QString port;
     int silenceMs = 10000;
     bool quiet = false;
-    QString trace; // a file the exchange is also written to, or empty
+    QString trace;  // a file the exchange is also written to, or empty
+    QString action; // the command line, for the logs
 };
 
 // --port P, --timeout S and --trace FILE, for every command on the line.
@@ -65,7 +67,9 @@ public:
     void add(LineObserver* observer) { observers_.push_back(observer); }
     int writes() const { return writes_; }
 
+    void action(const QString& what) override;
     void opened(const QString& deviceName) override;
+    void openFailed(const QString& deviceName, const QString& message) override;
     void closed() override;
     void written(const std::uint8_t* bytes, int count, int result) override;
     void read(const std::uint8_t* bytes, int count) override;
@@ -134,7 +138,7 @@ private:
     TableGrid grid_;
     Exchange exchange_;
     LineTap tap_;
-    std::vector<std::unique_ptr<LineObserver>> logs_;
+    std::vector<std::unique_ptr<LineLog>> logs_;
     QEventLoop* waiting_ = nullptr;
     QString lineError_;
 };

@@ -20,7 +20,7 @@ namespace tool {
 namespace {
 
 const QCommandLineOption VerifyOption(QStringLiteral("verify"),
-                                      QStringLiteral("dopo la scrittura rilegge il registro e lo confronta con la tabella"));
+                                      QStringLiteral("dopo la scrittura rilegge la centralina e la confronta con la tabella"));
 
 // What the write reads of the editor in a window just started, after "Copia
 // da file": the selector on association 1, the day and line boxes empty.
@@ -64,7 +64,7 @@ int verifyBox(BoxLink& link, const writeplan::Plan& plan)
     for (const QString& line : lines)
         out(line + QLatin1Char('\n'));
     if (!lines.isEmpty())
-        fail(Differences, QStringLiteral("il registro sulla porta \"%1\" non contiene la tabella: %2.")
+        fail(Differences, QStringLiteral("la centralina sulla porta \"%1\" non contiene la tabella: %2.")
                               .arg(link.options().port,
                                    lines.size() == 1 ? QStringLiteral("1 differenza")
                                                      : QStringLiteral("%1 differenze").arg(lines.size())));
@@ -233,7 +233,7 @@ private:
 
 int runRead(const Invocation& invocation)
 {
-    CommandParser parser(invocation, QStringLiteral("Legge la tabella del registro sulla porta P (02 01 01 e i 2067 byte della\n"
+    CommandParser parser(invocation, QStringLiteral("Legge la tabella della centralina sulla porta P (02 01 01 e i 2067 byte della\n"
                                                     "risposta, come \"Leggi Eeprom\") e la scrive nel file di tabella, byte per byte\n"
                                                     "come \"Salva su File\". Ne tiene la copia di sicurezza come la finestra."));
     addLineOptions(parser);
@@ -249,12 +249,12 @@ int runRead(const Invocation& invocation)
 
 int runWrite(const Invocation& invocation)
 {
-    CommandParser parser(invocation, QStringLiteral("Scrive la tabella del file nel registro sulla porta P come farebbe \"Scrivi\n"
+    CommandParser parser(invocation, QStringLiteral("Scrive la tabella del file nella centralina sulla porta P come farebbe \"Scrivi\n"
                                                     "Eeprom\" in una finestra appena aperta dopo \"Copia da file\": lo stesso controllo\n"
                                                     "(una tabella rifiutata esce con 4 e nulla parte), la stessa copia di sicurezza,\n"
                                                     "gli stessi byte, pause e orologio del computer.\n"
-                                                    "Con --verify rilegge poi il registro e confronta ogni byte scritto (orologio e\n"
-                                                    "testo del registro esclusi): uscita 1 se qualcosa differisce."));
+                                                    "Con --verify rilegge poi la centralina e confronta ogni byte scritto (orologio e\n"
+                                                    "testo della centralina esclusi): uscita 1 se qualcosa differisce."));
     addLineOptions(parser);
     parser.addOption(VerifyOption);
     parser.expectArguments(1, 1);
@@ -271,9 +271,9 @@ int runWrite(const Invocation& invocation)
 
 int runVerify(const Invocation& invocation)
 {
-    CommandParser parser(invocation, QStringLiteral("Legge il registro sulla porta P e lo confronta con la tabella del file come\n"
+    CommandParser parser(invocation, QStringLiteral("Legge la centralina sulla porta P e la confronta con la tabella del file come\n"
                                                     "\"write --verify\": ogni byte che la scrittura del file manderebbe (orologio e\n"
-                                                    "testo del registro esclusi). Una riga per differenza; uscita 0 se il registro\n"
+                                                    "testo della centralina esclusi). Una riga per differenza; uscita 0 se la centralina\n"
                                                     "contiene la tabella, 1 se no."));
     addLineOptions(parser);
     parser.expectArguments(1, 1);
@@ -289,7 +289,7 @@ int runDiff(const Invocation& invocation)
 {
     CommandParser parser(invocation, QStringLiteral("Confronta due tabelle: una riga per ogni campo che differisce, per esempio\n"
                                                     "\"Associazione 12, Alle: 1800 -> 1930\"; nulla se sono uguali.\n"
-                                                    "A e B sono file di tabella, oppure port:P per la tabella del registro sulla\n"
+                                                    "A e B sono file di tabella, oppure port:P per la tabella della centralina sulla\n"
                                                     "porta P, letta come \"Leggi Eeprom\" (un file di nome \"port:...\" va scritto\n"
                                                     "\"./port:...\").\n"
                                                     "Uscita 0 se le tabelle sono uguali, 1 se differiscono.\n"
@@ -325,7 +325,7 @@ int runDiff(const Invocation& invocation)
 int runRemoteRead(const Invocation& invocation)
 {
     CommandParser parser(invocation, QStringLiteral("Una sessione remota come la rubrica: \"Chiama\" (il prefisso, 4 s, il numero),\n"
-                                                    "\"Leggi Dati\" (5 s, 02 01 05, la tabella del registro chiamato), poi\n"
+                                                    "\"Leggi Dati\" (5 s, 02 01 05, la tabella della centralina chiamata), poi\n"
                                                     "\"Sconnetti\" (02 03 03 02 02), mandato anche quando un passo non è riuscito.\n"
                                                     "La tabella va nel file -o, con la copia di sicurezza; con --save-to-card anche\n"
                                                     "nel riepilogo della scheda (la rubrica resta bloccata per tutta la sessione)."));
@@ -359,7 +359,7 @@ int runRemoteRead(const Invocation& invocation)
             fail(LineTrouble, QStringLiteral("la richiesta di lettura (02 01 05) non è partita: la linea non l'ha presa in tempo."));
         const BoxLink::Answer answer = link.await(QStringLiteral("Lettura dati programmazioni"));
         if (!answer.table)
-            fail(LineTrouble, QStringLiteral("il registro chiamato ha risposto 02 03 %1 invece di mandare la tabella.")
+            fail(LineTrouble, QStringLiteral("la centralina chiamata ha risposto 02 03 %1 invece di mandare la tabella.")
                                   .arg(answer.replyCode, 2, 16, QLatin1Char('0')));
         received = true;
     });
@@ -379,7 +379,7 @@ int runRemoteWrite(const Invocation& invocation)
 {
     CommandParser parser(invocation, QStringLiteral("Una sessione remota come la rubrica: \"Chiama\" (il prefisso, 4 s, il numero),\n"
                                                     "\"Scrivi Dati\" (la tabella del file come \"Scrivi Eeprom\", 1,2 s, 02 01 06 e la\n"
-                                                    "risposta del registro), poi \"Sconnetti\" (02 03 03 02 02), mandato anche quando\n"
+                                                    "risposta della centralina), poi \"Sconnetti\" (02 03 03 02 02), mandato anche quando\n"
                                                     "un passo non è riuscito. La tabella è controllata prima della chiamata; una\n"
                                                     "tabella rifiutata o interrotta non è mai seguita da 02 01 06. La risposta\n"
                                                     "\"ERRORE!!\" (02 03 08) è un problema sulla linea (uscita 3)."));
@@ -408,11 +408,11 @@ int runRemoteWrite(const Invocation& invocation)
         }
         const BoxLink::Answer answer = link.await(QStringLiteral("Invio dati programmazioni"));
         if (answer.table)
-            fail(LineTrouble, QStringLiteral("il registro chiamato ha mandato una tabella invece della risposta."));
+            fail(LineTrouble, QStringLiteral("la centralina chiamata ha mandato una tabella invece della risposta."));
         if (answer.replyCode == frames::ReplyError)
-            fail(LineTrouble, QStringLiteral("ERRORE!! Il registro chiamato ha risposto 02 03 08: non ha preso la tabella."));
+            fail(LineTrouble, QStringLiteral("ERRORE!! La centralina chiamata ha risposto 02 03 08: non ha preso la tabella."));
         if (answer.replyCode != frames::ReplyReceived)
-            fail(LineTrouble, QStringLiteral("il registro chiamato ha risposto 02 03 %1, che non conferma la tabella.")
+            fail(LineTrouble, QStringLiteral("la centralina chiamata ha risposto 02 03 %1, che non conferma la tabella.")
                                   .arg(answer.replyCode, 2, 16, QLatin1Char('0')));
         note(parser.quiet(), QStringLiteral("Dati inviati"));
     });

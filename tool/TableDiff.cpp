@@ -123,7 +123,7 @@ QStringList storedDifferences(const QByteArray& sent, const QByteArray& stored)
     constexpr int Compared = codec::ClockOffset;
     QStringList lines;
     if (sent.size() < Compared || stored.size() < Compared) {
-        lines << QStringLiteral("la tabella del registro è incompleta");
+        lines << QStringLiteral("la tabella della centralina è incompleta");
         return lines;
     }
     std::set<int> explained; // associations (0 the header) a field line names

@@ -127,24 +127,24 @@ const std::vector<Command>& commands()
         remote.synopsis = QStringLiteral("remote read|write ...");
         remote.summary = QStringLiteral("una sessione remota completa con il combinatore: chiama, legge o scrive, riaggancia");
         remote.description = QStringLiteral("Una sessione remota come la fa la rubrica: il combinatore sulla porta chiama il\n"
-                                            "registro del cliente (--card N della rubrica o --number CIFRE), legge o scrive\n"
+                                            "centralina del cliente (--card N della rubrica o --number CIFRE), legge o scrive\n"
                                             "la tabella e riaggancia, anche quando un passo non è riuscito.");
         remote.subcommands = {
             leaf("read",
                  QStringLiteral("remote read --port P (--card N [--book FILE] | --number CIFRE) [--prefix CIFRE] -o FILE.dat "
                                 "[--save-to-card]"),
-                 QStringLiteral("legge il registro chiamato in un file di tabella"), runRemoteRead),
+                 QStringLiteral("legge la centralina chiamata in un file di tabella"), runRemoteRead),
             leaf("write",
                  QStringLiteral("remote write FILE.dat --port P (--card N [--book FILE] | --number CIFRE) [--prefix CIFRE]"),
-                 QStringLiteral("scrive la tabella del file nel registro chiamato"), runRemoteWrite),
+                 QStringLiteral("scrive la tabella del file nella centralina chiamata"), runRemoteWrite),
         };
         return std::vector<Command>{
             leaf("read", QStringLiteral("read --port P -o FILE.dat"),
-                 QStringLiteral("legge la tabella del registro sulla porta in un file di tabella"), runRead),
+                 QStringLiteral("legge la tabella della centralina sulla porta in un file di tabella"), runRead),
             leaf("write", QStringLiteral("write FILE.dat --port P [--verify]"),
-                 QStringLiteral("scrive un file di tabella nel registro; con --verify lo rilegge e confronta"), runWrite),
+                 QStringLiteral("scrive un file di tabella nella centralina; con --verify lo rilegge e confronta"), runWrite),
             leaf("verify", QStringLiteral("verify FILE.dat --port P"),
-                 QStringLiteral("confronta il registro con un file di tabella (uscita 1 se differiscono)"), runVerify),
+                 QStringLiteral("confronta la centralina con un file di tabella (uscita 1 se differiscono)"), runVerify),
             leaf("show", QStringLiteral("show FILE.dat [--json]"),
                  QStringLiteral("mostra una tabella: modello, intestazione, associazioni usate"), runShow),
             leaf("diff", QStringLiteral("diff A B [--json]"),
@@ -219,7 +219,7 @@ QString versionText()
 QString programHelp()
 {
     QString text = QStringLiteral("Uso: %1 COMANDO [OPZIONI] [ARGOMENTI]\n"
-                                  "Registri Kolvar dalla riga di comando, senza finestre: lettura, scrittura e verifica\n"
+                                  "Centraline Kolvar dalla riga di comando, senza finestre: lettura, scrittura e verifica\n"
                                   "sulla linea seriale, sessioni remote, file di tabella (.dat), confronti, CSV,\n"
                                   "stampa in PDF e rubrica dei clienti.\n\nComandi:\n")
                        .arg(Program);
