@@ -93,6 +93,7 @@ TfrmMain::TfrmMain(const Seams& seams, QWidget* parent)
     Comm1.OnRxChar = [this](TCustomComm& sender, int count) { Comm1RxChar(sender, count); };
 
     buildControls();
+    connectLineLog();
     connectExchange();
     EditDevName->setText(Comm1.DeviceName());
     setTabOrder();
@@ -359,6 +360,7 @@ void TfrmMain::focusWindow()
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
     // FormClose: the box must not be left with an open line.
+    exchange_.announceIfOpen(QStringLiteral("Chiusura del programma"));
     exchange_.close();
     QWidget::closeEvent(event);
 }

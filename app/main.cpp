@@ -47,6 +47,7 @@ int main(int argc, char** argv)
         return 2;
     }
     app.setHelpFile(QStringLiteral("Pradix.hlp"));
+    app.setApplicationVersion(QStringLiteral(PRADIX_VERSION));
 
     Program program(realSeams());
     app.setMainWindow(&program.frmMain);

@@ -49,6 +49,12 @@ void Exchange::announce(const QString& action)
         observer_->action(action);
 }
 
+void Exchange::announceIfOpen(const QString& action)
+{
+    if (port_.Enabled())
+        announce(action);
+}
+
 void Exchange::begin()
 {
     setBusy(true);

@@ -66,6 +66,9 @@ public:
     // The operator's action that starts the exchanges that follow (a
     // button's caption, a command line), told to the observer.
     void announce(const QString& action);
+    // The same, only while the port is open: who let go of a line (a "Stop",
+    // the window closing) is worth telling, a click on an idle link is not.
+    void announceIfOpen(const QString& action);
 
     // ---- the link
 
