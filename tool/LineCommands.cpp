@@ -175,6 +175,7 @@ public:
     {
         std::optional<Failure> failed;
         try {
+            link_.exchange().announce(QStringLiteral("Chiama"));
             if (!link_.onLine([&] { return remote_.call(callee_.surname, callee_.prefix, callee_.number); }))
                 fail(LineTrouble, QStringLiteral("la chiamata al numero %1 non è partita: la linea non ha preso il numero in tempo.")
                                       .arg(callee_.number));
@@ -209,6 +210,7 @@ private:
         try {
             // A step that failed may have left the port open.
             link_.exchange().close();
+            link_.exchange().announce(QStringLiteral("Sconnetti"));
             if (!link_.onLine([&] { return remote_.hangUp(); }))
                 fail(LineTrouble, QStringLiteral("la linea non ha preso la chiusura della chiamata (02 03 03 02 02): "
                                                  "la chiamata può essere ancora in corso."));
@@ -355,6 +357,7 @@ int runRemoteRead(const Invocation& invocation)
     RemoteSession session(link, callee(parser, card ? &*card : nullptr));
     bool received = false;
     const std::optional<Failure> failed = session.run([&] {
+        link.exchange().announce(QStringLiteral("Leggi Dati"));
         if (!link.onLine([&] { return session.remote().readRemote(); }))
             fail(LineTrouble, QStringLiteral("la richiesta di lettura (02 01 05) non è partita: la linea non l'ha presa in tempo."));
         const BoxLink::Answer answer = link.await(QStringLiteral("Lettura dati programmazioni"));
@@ -398,6 +401,7 @@ int runRemoteWrite(const Invocation& invocation)
     RemoteSession session(link, callee(parser, card ? &*card : nullptr));
     session.setPlan(&plan);
     const std::optional<Failure> failed = session.run([&] {
+        link.exchange().announce(QStringLiteral("Scrivi Dati"));
         if (!link.onLine([&] { return session.remote().writeRemote(table, link.grid()); })) {
             const std::optional<writeplan::Result>& written = session.lastWrite();
             if (written && written->outcome == writeplan::Result::Outcome::Refused)
