@@ -103,14 +103,15 @@ void tellNotices(const CommandParser& parser, BookReader& book, const QString& p
         note(parser.quiet(), QStringLiteral("la rubrica \"%1\" termina con una scheda incompleta, che è stata ignorata.").arg(path));
 }
 
-int cardNumber(const QString& text, const BookReader& book, const QString& path)
+// Card `text` (from 1) of a book of `count` cards.
+int cardNumber(const QString& text, int count, const QString& path)
 {
     bool ok = false;
     const int n = text.toInt(&ok);
     if (!ok || n < 1)
         fail(UsageError, QStringLiteral("\"%1\" non è un numero di scheda (da 1).").arg(text));
-    if (n > book.cardCount())
-        fail(UsageError, QStringLiteral("la rubrica \"%1\" non ha la scheda %2: ne ha %3.").arg(path).arg(n).arg(book.cardCount()));
+    if (n > count)
+        fail(UsageError, QStringLiteral("la rubrica \"%1\" non ha la scheda %2: ne ha %3.").arg(path).arg(n).arg(count));
     return n;
 }
 
@@ -131,7 +132,7 @@ QString bookPath(const CommandParser& parser)
 CustomerCard readBookCard(const QString& path, const QString& number, bool quiet)
 {
     BookReader book(path);
-    const int n = cardNumber(number, book, path);
+    const int n = cardNumber(number, book.cardCount(), path);
     const CustomerCard card = book.card(n - 1);
     for (const QString& notice : book.notices())
         note(quiet, notice);
@@ -156,13 +157,7 @@ CardWriter::CardWriter(const QString& path, const QString& number)
                  : notices.join(QLatin1Char(' ')));
     for (const QString& notice : notices)
         note(false, notice);
-    bool ok = false;
-    const int n = number.toInt(&ok);
-    if (!ok || n < 1)
-        fail(UsageError, QStringLiteral("\"%1\" non è un numero di scheda (da 1).").arg(number));
-    if (n > file_.cardCount())
-        fail(UsageError, QStringLiteral("la rubrica \"%1\" non ha la scheda %2: ne ha %3.").arg(path).arg(n).arg(file_.cardCount()));
-    index_ = n - 1;
+    index_ = cardNumber(number, file_.cardCount(), path) - 1;
     try {
         file_.seek(index_);
         file_.readCard(card_);
@@ -250,7 +245,7 @@ int runBookShow(const Invocation& invocation)
         parser.usageError(QStringLiteral("--table e -o FILE.dat vanno insieme."));
     const QString path = bookPath(parser);
     BookReader book(path);
-    const int n = cardNumber(parser.positional().first(), book, path);
+    const int n = cardNumber(parser.positional().first(), book.cardCount(), path);
     const CustomerCard card = book.card(n - 1);
     TableGrid grid;
     card.showSummaryIn(grid);
