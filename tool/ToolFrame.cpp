@@ -142,7 +142,7 @@ const std::vector<Command>& commands()
             leaf("read", QStringLiteral("read --port P -o FILE.dat"),
                  QStringLiteral("legge la tabella della centralina sulla porta in un file di tabella"), runRead),
             leaf("write", QStringLiteral("write FILE.dat --port P [--verify]"),
-                 QStringLiteral("scrive un file di tabella nella centralina; con --verify lo rilegge e confronta"), runWrite),
+                 QStringLiteral("scrive un file di tabella nella centralina; con --verify la rilegge e confronta"), runWrite),
             leaf("verify", QStringLiteral("verify FILE.dat --port P"),
                  QStringLiteral("confronta la centralina con un file di tabella (uscita 1 se differiscono)"), runVerify),
             leaf("show", QStringLiteral("show FILE.dat [--json]"),
