@@ -56,7 +56,10 @@ TEST(LineLog, WritesEachEventAsOneStampedLineInOrderInAPrivateFile)
     {
         LineLog log(path);
         log.action(QStringLiteral("Leggi Eeprom\nforged line"));
-        log.opened(QStringLiteral("/dev/pts/9"));
+        // A port reached through a link names the device behind it.
+        QFile adapter(dir.filePath(QStringLiteral("ttyUSB0")));
+        ASSERT_TRUE(adapter.open(QIODevice::WriteOnly) && adapter.link(dir.filePath(QStringLiteral("adapter"))));
+        log.opened(dir.filePath(QStringLiteral("adapter")));
         log.written(request, 3, 3);
         const std::uint8_t chunk[] = { 0x55, 0x0C, 0xFF };
         log.read(chunk, 3);
@@ -70,7 +73,10 @@ TEST(LineLog, WritesEachEventAsOneStampedLineInOrderInAPrivateFile)
     ASSERT_EQ(entries.size(), 7) << entries.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(entries[0].startsWith(QStringLiteral("-- avvio "))) << entries[0].toStdString();
     EXPECT_EQ(entries.mid(1), (QStringList { QStringLiteral("== Leggi Eeprom forged line"),
-                                             QStringLiteral("-- aperta /dev/pts/9"), QStringLiteral("> 02 01 01"),
+                                             QStringLiteral("-- aperta %1 (-> %2)")
+                                                 .arg(dir.filePath(QStringLiteral("adapter")),
+                                                      QFileInfo(dir.filePath(QStringLiteral("ttyUSB0"))).canonicalFilePath()),
+                                             QStringLiteral("> 02 01 01"),
                                              QStringLiteral("< 55 0C FF"),
                                              QStringLiteral("> 02 01 01 !! non presi dalla linea in tempo (-1)"),
                                              QStringLiteral("-- chiusa") }));

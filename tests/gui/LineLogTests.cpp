@@ -170,3 +170,20 @@ TEST(LineLogWindow, ALogThatCannotBeWrittenStopsNoReadAndIsToldOnce)
     QTest::qWait(50);
     EXPECT_EQ(f.dialogs.shown.size(), 1);
 }
+
+TEST(LineLogWindow, TheAddressBooksCommandsAreLoggedUnderTheirButtons)
+{
+    LogFixture f;
+    ASSERT_TRUE(f.startBox({ "--fast", "--unit" })) << f.sim.error();
+    f.window.show();
+    QTest::mouseClick(f.ui.Button10, Qt::LeftButton);
+    control<QLineEdit>(f.form2, "Enumero")->setText(QStringLiteral("0123456789"));
+    QTest::mouseClick(control<QPushButton>(f.form2, "Bcomponi"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(f.form2, "Button1"), Qt::LeftButton);
+    ASSERT_TRUE(f.idle());
+    f.window.lineLog().flush();
+
+    const std::vector<Entry> entries = entriesOf(f.logPath);
+    EXPECT_EQ(bytesOfAction(entries, QStringLiteral("Chiama"), '>'), QByteArray::fromHex("020B0330313233343536373839"));
+    EXPECT_EQ(bytesOfAction(entries, QStringLiteral("Sconnetti"), '>'), QByteArray::fromHex("0203030202"));
+}
