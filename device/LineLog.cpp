@@ -236,10 +236,16 @@ QByteArray LineLog::format(const std::vector<Entry>& batch, int lost)
             out += "== " + oneLine(e.text).toUtf8();
             break;
         case Kind::Opened: {
+            // The name typed, the device it stands for and, behind a link
+            // ("Com1", /dev/serial/by-id/...), the adapter's own device.
             out += "-- aperta " + oneLine(e.text).toUtf8();
             const QString device = resolvePortName(e.text);
-            if (device != e.text.trimmed())
-                out += " (" + oneLine(device).toUtf8() + ')';
+            const QString target = QFileInfo(device).canonicalFilePath();
+            QString where = device == e.text.trimmed() ? QString() : device;
+            if (!target.isEmpty() && target != device)
+                where += (where.isEmpty() ? QString() : QStringLiteral(" ")) + QStringLiteral("-> ") + target;
+            if (!where.isEmpty())
+                out += " (" + oneLine(where).toUtf8() + ')';
             break;
         }
         case Kind::OpenFailed:

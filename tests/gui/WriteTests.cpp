@@ -203,15 +203,6 @@ struct WriteFixture : Fixture
         return true;
     }
 
-    bool idle() const { return !window.exchange().port().Enabled() && ui.ALed1->FalseColor() == clGreen; }
-
-    // "Leggi Eeprom" up to the decoded table.
-    void read()
-    {
-        QTest::mouseClick(ui.ButtonTransmit, Qt::LeftButton);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return idle(); }, 30000));
-    }
-
     // "Scrivi Eeprom" as the operator clicks it, with a fresh record of the
     // pauses, the pieces and what reached the box. Each pause waits for the
     // box to have what went before; `settle` waits for the rest at the end.
