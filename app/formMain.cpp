@@ -89,18 +89,11 @@ TfrmMain::TfrmMain(const Seams& seams, QWidget* parent)
 
     // Link settings first: the error hook is the application object's, the
     // line is fixed at 9600 8N1 with the time-outs and events the exchanges need.
-    Comm1.setReadTimeout(4000);
-    Comm1.setWriteTimeout(2000);
-    Comm1.setWriteBufSize(4096);
-    Comm1.setMonitorEvents({ evRxChar, evTxEmpty });
-    Comm1.setFlowControl(fcNone);
-    Comm1.setBaudRate(br9600);
-    Comm1.setDatabits(da8);
-    Comm1.setParity(paNone);
-    Comm1.setStopbits(sb10);
+    setBoxLineSettings(Comm1);
     Comm1.OnRxChar = [this](TCustomComm& sender, int count) { Comm1RxChar(sender, count); };
 
     buildControls();
+    connectLineLog();
     connectExchange();
     EditDevName->setText(Comm1.DeviceName());
     setTabOrder();
@@ -367,6 +360,7 @@ void TfrmMain::focusWindow()
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
     // FormClose: the box must not be left with an open line.
+    exchange_.announceIfOpen(QStringLiteral("Chiusura del programma"));
     exchange_.close();
     QWidget::closeEvent(event);
 }

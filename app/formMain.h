@@ -3,6 +3,7 @@
 #include "book/BookHost.h"
 #include "device/Codec.h"
 #include "device/Exchange.h"
+#include "device/LineLog.h"
 #include "device/TableGrid.h"
 #include "device/WritePlan.h"
 #include "serial/CommInt.h"
@@ -46,6 +47,8 @@ public:
 
     // The link of every exchange on Comm1, shared with the address book.
     Exchange& exchange() { return exchange_; }
+    // The record of every exchange for support (device/LineLog.h).
+    LineLog& lineLog() { return lineLog_; }
 
     // --- BookHost
     TableGrid& grid() override { return grid_; }
@@ -157,6 +160,10 @@ private:
     // The window's side of the exchange: the LED, the progress bar and the
     // boxes while a table comes in.
     void connectExchange();
+    // The line log on the exchange, and the operator told once when it
+    // cannot be written.
+    void connectLineLog();
+    void tellLineLogFailure();
     void showReceivedTable(const ReceivedTable& table);
     // Association `association` of a table the write has already completed:
     // the selector and the boxes show it, and no box rule writes back.
@@ -167,8 +174,12 @@ private:
 
     Seams seams_;
     TableGrid grid_;
+    // Before the exchange, which reports to it until its last close.
+    LineLog lineLog_;
     TComm Comm1;
     Exchange exchange_ { Comm1, grid_ };
+    // A failure of the line log not yet told to the operator.
+    QString lineLogFailure_;
     // Shared with the address book window.
     bool SummaryEditing = false;
     TForm2* Form2 = nullptr;

@@ -18,6 +18,9 @@
 #include <QProgressBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTimer>
+
+#include <utility>
 
 void TfrmMain::connectExchange()
 {
@@ -39,8 +42,40 @@ void TfrmMain::connectExchange()
     connect(&exchange_, &Exchange::received, this, guarded([this] { SpinEdit1->setValue(1); }));
 }
 
+void TfrmMain::connectLineLog()
+{
+    exchange_.setObserver(&lineLog_);
+    connect(&lineLog_, &LineLog::failed, this, [this](const QString& why) {
+        lineLogFailure_ = why;
+        tellLineLogFailure();
+    });
+    connect(&exchange_, &Exchange::busyChanged, this, [this](bool busy) {
+        if (!busy)
+            tellLineLogFailure();
+    });
+}
+
+void TfrmMain::tellLineLogFailure()
+{
+    // Never in the middle of an exchange, and not from inside the exchange's
+    // own signal: once the link is idle, from the event loop.
+    if (lineLogFailure_.isEmpty() || exchange_.busy())
+        return;
+    QTimer::singleShot(0, this, guarded([this] {
+        if (lineLogFailure_.isEmpty() || exchange_.busy())
+            return;
+        const QString why = std::exchange(lineLogFailure_, QString());
+        seams_.dialogs->information(
+            this, QStringLiteral("Il registro della linea per l'assistenza non può essere scritto:\n%1\n"
+                                 "Letture e scritture vanno avanti, ma il registro non ne tiene traccia. "
+                                 "Questo avviso non sarà ripetuto.")
+                      .arg(why));
+    }));
+}
+
 void TfrmMain::ButtonTransmitClick()
 {
+    exchange_.announce(QStringLiteral("Leggi Eeprom"));
     ProgressBar1->setValue(0);
     Label11->clear();
     exchange_.requestTable();
@@ -85,6 +120,7 @@ void TfrmMain::showReceivedTable(const ReceivedTable& table)
 
 void TfrmMain::Button1Click()
 {
+    exchange_.announceIfOpen(QStringLiteral("Stop"));
     exchange_.restartReceive();
     exchange_.finish();
 }
@@ -106,6 +142,7 @@ void TfrmMain::ButtonResetClick()
     StringGrid1->setCurrentColumn(1);
     // After the boxes: whatever their rules wrote while being filled and emptied is overwritten.
     grid_.fillData(QStringLiteral("-"));
+    exchange_.announceIfOpen(QStringLiteral("Cancella"));
     exchange_.finish();
     StringGrid1->viewport()->repaint();
 }
@@ -118,6 +155,7 @@ void TfrmMain::Button10Click()
 
 void TfrmMain::Button4Click()
 {
+    exchange_.announce(QStringLiteral("Scrivi Eeprom"));
     const writeplan::Result result = writeTable();
     if (!result.message.isEmpty())
         seams_.dialogs->information(this, result.message);

@@ -18,6 +18,9 @@ const char* const usage =
     "un percorso come /dev/ttyUSB0, o un collegamento comN in\n"
     "$XDG_CONFIG_HOME/pradix/ports/ (di solito ~/.config/pradix/ports/).\n"
     "\n"
+    "Ogni scambio sulla linea resta nel registro per l'assistenza,\n"
+    "$XDG_STATE_HOME/pradix/line.log (di solito ~/.local/state/pradix/line.log).\n"
+    "\n"
     "  --help      mostra questo testo\n"
     "  --version   mostra la versione\n"
     "\n"
@@ -47,6 +50,7 @@ int main(int argc, char** argv)
         return 2;
     }
     app.setHelpFile(QStringLiteral("Pradix.hlp"));
+    app.setApplicationVersion(QStringLiteral(PRADIX_VERSION));
 
     Program program(realSeams());
     app.setMainWindow(&program.frmMain);

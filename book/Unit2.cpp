@@ -303,11 +303,13 @@ void TForm2::connectRemote()
 
 void TForm2::BcomponiClick()
 {
+    exchange_.announce(QStringLiteral("Chiama"));
     remote_->call(Ecognome->text(), Edit1->text(), Enumero->text());
 }
 
 void TForm2::Button3Click()
 {
+    exchange_.announce(QStringLiteral("Leggi Dati"));
     remote_->readRemote();
 }
 
@@ -320,11 +322,13 @@ void TForm2::Button4Click()
         information(QStringLiteral("Nessuna programmazione da inviare: scegliere una scheda o leggere i dati"));
         return;
     }
+    exchange_.announce(QStringLiteral("Scrivi Dati"));
     remote_->writeRemote(summary_, host_.grid());
 }
 
 void TForm2::Button1Click()
 {
+    exchange_.announce(QStringLiteral("Sconnetti"));
     remote_->hangUp();
 }
 
@@ -691,6 +695,7 @@ void TForm2::BesciClick()
     QCoreApplication::processEvents();
     close();
     // The port is let go; the LED keeps telling how the last exchange ended.
+    exchange_.announceIfOpen(QStringLiteral("Esci"));
     exchange_.close();
 }
 

@@ -8,6 +8,19 @@
 #include <algorithm>
 #include <vector>
 
+void setBoxLineSettings(TCustomComm& port)
+{
+    port.setReadTimeout(4000);
+    port.setWriteTimeout(2000);
+    port.setWriteBufSize(4096);
+    port.setMonitorEvents({ evRxChar, evTxEmpty });
+    port.setFlowControl(fcNone);
+    port.setBaudRate(br9600);
+    port.setDatabits(da8);
+    port.setParity(paNone);
+    port.setStopbits(sb10);
+}
+
 Exchange::Exchange(TCustomComm& port, TableGrid& grid, QObject* parent)
     : QObject(parent)
     , port_(port)
@@ -30,11 +43,30 @@ void Exchange::setBusy(bool busy)
     emit busyChanged(busy);
 }
 
+void Exchange::announce(const QString& action)
+{
+    if (observer_)
+        observer_->action(action);
+}
+
+void Exchange::announceIfOpen(const QString& action)
+{
+    if (port_.Enabled())
+        announce(action);
+}
+
 void Exchange::begin()
 {
     setBusy(true);
     port_.setDeviceName(portName_);
-    port_.Open();
+    try {
+        port_.Open();
+    } catch (const ECommError& e) {
+        // The commonest trouble in the field; the error goes on to the operator.
+        if (observer_)
+            observer_->openFailed(port_.DeviceName(), e.Message());
+        throw;
+    }
     if (observer_)
         observer_->opened(port_.DeviceName());
     port_.SetRTS(true);
@@ -122,6 +154,7 @@ void Exchange::completeTable(codec::Model model, const std::uint8_t* image)
     if (model == codec::Model::Kolvar22)
         table.clockText = codec::clockText(image + codec::ClockOffset);
     table.deviceText = codec::deviceText(image + codec::DeviceTextOffset);
+    table.image = QByteArray(reinterpret_cast<const char*>(image), codec::ImageSize);
 
     setBusy(false);
     receive_.clear();

@@ -2,6 +2,8 @@
 
 #include "editor/TableFile.h"
 
+#include "device/PrivateFolder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -93,22 +95,6 @@ void prune(const QString& folder, int keep, const QString& kept)
     const std::size_t excess = entries.size() - std::size_t(others);
     for (std::size_t i = 0; i < excess; ++i)
         QFile::remove(folder + QLatin1Char('/') + entries[i].name);
-}
-
-// The folder and whatever is missing above it, each made for the user
-// alone (0700): the tables of the customers' boxes are nobody else's. A
-// folder that exists keeps its mode.
-bool makePrivateFolder(const QString& folder)
-{
-    const QByteArray path = QFile::encodeName(QDir::cleanPath(folder));
-    for (int i = 1; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != '/')
-            continue;
-        const QByteArray part = path.left(i);
-        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    return QFileInfo(folder).isDir();
 }
 
 // Makes a rename lasting: the folder's entry is on disk once this returns.

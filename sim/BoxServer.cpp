@@ -299,7 +299,8 @@ void BoxServer::answerRead(const char* name, const Frame& frame)
     const std::size_t n = options_.faultCount;
     switch (options_.fault) {
     case Fault::None:
-    case Fault::StallWrite: // a fault of the written table only
+    case Fault::StallWrite: // faults of the written table only
+    case Fault::CorruptStore:
         queue(image_.data(), image_.size());
         break;
     case Fault::Silent:
@@ -334,6 +335,10 @@ void BoxServer::takeTable(const std::vector<std::uint8_t>& table)
     std::copy(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(kWrittenSize), image_.begin());
     lastTableWhole_ = true;
     log_.frame("table " + std::to_string(table.size()) + " bytes", nullptr, 0);
+    if (options_.fault == Fault::CorruptStore) {
+        image_[options_.faultCount] ^= 0x01;
+        log_.note("fault: byte " + std::to_string(options_.faultCount) + " stored changed");
+    }
     saveImage();
 }
 

@@ -50,6 +50,10 @@ bool parseFault(const std::string& text, Options& options)
         options.fault = Fault::StallWrite;
         return true;
     }
+    if (kind == "corrupt-store" && parseCount(count, kWrittenSize - 1, options.faultCount)) {
+        options.fault = Fault::CorruptStore;
+        return true;
+    }
     if (kind == "garbage" && parseCount(count, kMaxGarbage, options.faultCount)) {
         options.fault = Fault::Garbage;
         return true;

@@ -7,7 +7,7 @@
 
 namespace boxsim {
 
-enum class Fault { None, Silent, Stop, Error, HangUp, Garbage, StallWrite };
+enum class Fault { None, Silent, Stop, Error, HangUp, Garbage, StallWrite, CorruptStore };
 
 struct Options {
     Model model = Model::Kolvar22;

@@ -1,13 +1,18 @@
 #pragma once
 
 #include "app/Program.h"
+#include "widgets/ALed.h"
 #include "widgets/Seams.h"
 #include "tests/gui/Controls.h"
 
 #include <QByteArray>
 #include <QDir>
+#include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
@@ -167,5 +172,15 @@ struct BasicFixture
     TForm2& form2 = program.form2;
     const MainControls ui { window };
     const BookControls book { form2 };
+
+    // The link at rest: the port closed and the LED green.
+    bool idle() const { return !window.exchange().port().Enabled() && ui.ALed1->FalseColor() == clGreen; }
+    bool waitIdle() const { return QTest::qWaitFor([&] { return idle(); }, 30000); }
+    // "Leggi Eeprom" as the operator clicks it, up to the decoded table.
+    void read()
+    {
+        QTest::mouseClick(ui.ButtonTransmit, Qt::LeftButton);
+        ASSERT_TRUE(waitIdle());
+    }
 };
 using Fixture = BasicFixture<FakeDialogs>;

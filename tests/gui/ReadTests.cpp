@@ -95,8 +95,6 @@ struct ReadFixture : Fixture
     // "Leggi Eeprom" as the operator presses it (through the error hook).
     void pressRead() { QTest::mouseClick(ui.ButtonTransmit, Qt::LeftButton); }
 
-    bool idle() { return !window.exchange().port().Enabled() && ui.ALed1->FalseColor() == clGreen; }
-    bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
     bool waitPosition(int position)
     {
         return QTest::qWaitFor([&] { return window.receiveBuffer().position() == position; }, 20000);

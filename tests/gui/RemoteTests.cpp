@@ -102,8 +102,6 @@ struct RemoteFixture : Fixture
         return bytes;
     }
 
-    bool idle() { return !window.exchange().port().Enabled() && ui.ALed1->FalseColor() == clGreen; }
-    bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
     QString status() const { return book.Label9->text(); }
 
     BoxSim sim;
