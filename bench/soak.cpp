@@ -9,32 +9,25 @@
 // process must hold no more descriptors, threads or memory than after the
 // first few cycles.
 //
-//   soak CYCLES [--seed N] [--fault NAME] [--verbose]
+//   soak CYCLES [--remote] [--seed N] [--fault NAME]... [--verbose]
 //
-// --fault keeps to one fault (its name as printed), to find what a growth comes from.
+// --fault keeps to one fault (its name as printed), to find what a growth comes from;
+// remote cycles take several and pick among them. --remote runs remote sessions
+// through the address book instead (bench/RemoteSoak.cpp says what).
 //
 // Prints one line per failed cycle (with what the box logged), a count per
 // fault, and BENCH lines.
 
 #include "app/Application.h"
 #include "app/Program.h"
-#include "bench/BenchSupport.h"
-#include "device/Codec.h"
+#include "bench/RemoteSoak.h"
+#include "bench/SoakSupport.h"
 #include "widgets/ALed.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <fcntl.h>
-#include <malloc.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -43,158 +36,11 @@
 #include <random>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
-class SoakDialogs : public Dialogs
-{
-public:
-    void information(QWidget*, const QString& text) override { show(text); }
-    bool question(QWidget*, const QString& text) override
-    {
-        show(text);
-        return true;
-    }
-    void error(QWidget*, const QString& text) override { show(text); }
-    QString openFileName(QWidget*, const QString&, const QString&) override { return QString(); }
-    QString saveFileName(QWidget*, const QString&, const QString&) override { return QString(); }
-
-    // Only the count and the last message are kept, so the soak itself does not grow.
-    int count = 0;
-    QString last;
-
-private:
-    void show(const QString& text)
-    {
-        ++count;
-        last = text;
-    }
-};
-
-// Pacing off: the simulator sends at once, the window does not pause.
-class NoPacer : public Pacer
-{
-public:
-    void sleep(int) override {}
-};
-
-class SilentBeeper : public Beeper
-{
-public:
-    void beep() override {}
-};
-
-int entries(const char* folder)
-{
-    return int(QDir(QString::fromLatin1(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
-}
-
-long rssKb()
-{
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-long heapKb()
-{
-    return long(mallinfo2().uordblks / 1024);
-}
-
-// The simulator as a child process on a pseudo-terminal of its own.
-class Sim
-{
-public:
-    bool start(QStringList arguments)
-    {
-        arguments << QStringLiteral("--log") << log_.filePath(QStringLiteral("box.log"));
-        path_ = bench::startSimulator(process_, arguments);
-        return !path_.isEmpty();
-    }
-    // What the simulator logged, for a cycle that went wrong.
-    QByteArray log() const
-    {
-        QFile file(log_.filePath(QStringLiteral("box.log")));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    void stop()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(5000)) {
-                process_.kill();
-                process_.waitForFinished(5000);
-            }
-        }
-    }
-    ~Sim() { stop(); }
-    const QString& path() const { return path_; }
-
-private:
-    QTemporaryDir log_;
-    QProcess process_;
-    QString path_;
-};
-
-// The image the simulator serves, read straight off its line, so the window's
-// reads are checked against the box and not against themselves.
-QByteArray fetchImage(const QString& device)
-{
-    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return QByteArray();
-    termios t {};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    tcsetattr(fd, TCSANOW, &t);
-    const unsigned char request[] = { 0x02, 0x01, 0x01 };
-    QByteArray image;
-    if (::write(fd, request, sizeof request) == ssize_t(sizeof request)) {
-        char chunk[4096];
-        pollfd p { fd, POLLIN, 0 };
-        while (image.size() < codec::ImageSize && ::poll(&p, 1, 10000) > 0) {
-            const ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n <= 0)
-                break;
-            image.append(chunk, int(n));
-        }
-    }
-    ::close(fd);
-    return image.size() == codec::ImageSize ? image : QByteArray();
-}
-
-// The data cells the image gives, decoded as a completed read decodes them;
-// none for no image.
-QStringList cellsOf(const QByteArray& image)
-{
-    if (image.size() != codec::ImageSize)
-        return QStringList();
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.constData());
-    const codec::Model model = codec::modelOfByte(bytes[0]);
-    TableGrid grid;
-    grid.fillData(QString());
-    codec::decodeHeader(bytes, model, grid);
-    for (int r = 2; r < TableGrid::RowCount; ++r)
-        codec::decodeRecord(bytes + codec::RecordSize * (r - 1), model, grid, r);
-    QStringList cells;
-    for (int r = 1; r < TableGrid::RowCount; ++r)
-        for (int c = 1; c < TableGrid::ColumnCount; ++c)
-            cells << grid.cell(c, r);
-    return cells;
-}
-
-QStringList cellsOf(const TableGrid& grid)
-{
-    QStringList cells;
-    for (int r = 1; r < TableGrid::RowCount; ++r)
-        for (int c = 1; c < TableGrid::ColumnCount; ++c)
-            cells << grid.cell(c, r);
-    return cells;
-}
+using namespace soak;
 
 // "Scrivi Eeprom" is the window's Button4Click; a build without it soaks reads only.
 template <typename Window, typename = void>
@@ -469,28 +315,33 @@ int main(int argc, char** argv)
     long cycles = 0;
     unsigned seed = 1;
     bool verbose = false;
-    int only = -1;
+    bool remote = false;
+    std::vector<std::string> faults;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
             seed = unsigned(std::strtoul(argv[++i], nullptr, 10));
-        else if (!std::strcmp(argv[i], "--fault") && i + 1 < argc) {
-            const char* name = argv[++i];
-            for (int f = 0; f < int(Fault::Count); ++f)
-                if (!std::strcmp(name, faultName(Fault(f))))
-                    only = f;
-            if (only < 0) {
-                std::fprintf(stderr, "soak: no fault %s\n", name);
-                return 2;
-            }
-        }
+        else if (!std::strcmp(argv[i], "--fault") && i + 1 < argc)
+            faults.emplace_back(argv[++i]);
         else if (!std::strcmp(argv[i], "--verbose"))
             verbose = true;
+        else if (!std::strcmp(argv[i], "--remote"))
+            remote = true;
         else
             cycles = std::strtol(argv[i], nullptr, 10);
     }
-    if (cycles <= 0) {
-        std::fprintf(stderr, "usage: soak CYCLES [--seed N] [--fault NAME] [--verbose]\n");
+    if (cycles <= 0 || cycles > 1000000) {
+        std::fprintf(stderr, "usage: soak CYCLES [--remote] [--seed N] [--fault NAME]... [--verbose]\n");
         return 2;
+    }
+    int only = -1;
+    if (!remote && !faults.empty()) {
+        for (int f = 0; f < int(Fault::Count); ++f)
+            if (faults.size() == 1 && faults[0] == faultName(Fault(f)))
+                only = f;
+        if (only < 0) {
+            std::fprintf(stderr, "soak: no fault %s (local cycles keep to one)\n", faults.back().c_str());
+            return 2;
+        }
     }
 
     SoakDialogs dialogs;
@@ -502,6 +353,8 @@ int main(int argc, char** argv)
     seams.beeper = &beeper;
     Program program(seams);
     program.frmMain.show();
+    if (remote)
+        return soak::runRemote(program, dialogs, cycles, seed, faults, verbose);
     Soak soak(program, dialogs);
     if (!soak.ready()) {
         std::fprintf(stderr, "soak: the windows lack a control the soak drives\n");
