@@ -25,7 +25,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QDeadlineTimer>
 #include <QTest>
+#include <QThread>
 
 #include <array>
 #include <cstdio>
@@ -45,13 +47,47 @@ const char* faultName(Fault f)
 // What the box must hold once the session is over.
 enum class Expect { Old, New };
 
+// The bytes the unit has logged as received, read as the log grows.
+class LineWatch
+{
+public:
+    void follow(const QString& path)
+    {
+        file_.close();
+        count_ = 0;
+        pending_.clear();
+        if (!path.isEmpty())
+            file_.setFileName(path);
+    }
+    qint64 received()
+    {
+        if (!file_.isOpen() && !file_.open(QIODevice::ReadOnly))
+            return count_;
+        pending_ += file_.readAll();
+        int end;
+        while ((end = int(pending_.indexOf('\n'))) >= 0) {
+            const QByteArray line = pending_.left(end);
+            pending_.remove(0, end + 1);
+            const int at = int(line.indexOf(" RX "));
+            if (at >= 0)
+                count_ += (line.size() - at - 4 + 1) / 3;
+        }
+        return count_;
+    }
+
+private:
+    QFile file_;
+    QByteArray pending_;
+    qint64 count_ = 0;
+};
+
 const QString Surname = QStringLiteral("ROSSI");
 const QString Number = QStringLiteral("0451234567");
 
 class RemoteSoak
 {
 public:
-    RemoteSoak(Program& program, SoakDialogs& dialogs)
+    RemoteSoak(Program& program, SoakDialogs& dialogs, NoPacer& pacer)
         : window_(program.frmMain)
         , book_(program.form2)
         , dialogs_(dialogs)
@@ -72,6 +108,12 @@ public:
         , Eindirizzo_(book_.findChild<QLineEdit*>(QStringLiteral("Eindirizzo")))
         , Label9_(book_.findChild<QLabel*>(QStringLiteral("Label9")))
     {
+        // Counts what the program hands to the line; never fails a write.
+        window_.exchange().port().setWriteFault([this](int, int count) {
+            written_ += count;
+            return false;
+        });
+        pacer.onSleep = [this] { waitDrained(); };
     }
 
     bool ready() const
@@ -126,6 +168,8 @@ public:
         if (!sim.start(arguments))
             return "the simulator did not start";
         EditDevName_->setText(sim.path());
+        line_.follow(sim.logPath());
+        written_ = 0;
         const int shownBefore = dialogs_.count;
         std::string problem = session(fault, n, sim, rng);
         int expectedMessages = fault == Fault::StallWrite ? 1 : 0;
@@ -137,10 +181,14 @@ public:
             problem += "; the unit logged:\n" + sim.log().toStdString();
         }
         sim.stop();
-        if (problem.empty())
-            problem = checkBox(fault == Fault::None || fault == Fault::Truncation || fault == Fault::Garbage ? Expect::New
-                                                                                                              : Expect::Old,
-                               boxBefore);
+        line_.follow(QString());
+        // A partial table in the box is a defect whatever else went wrong.
+        const std::string box = checkBox(fault == Fault::None || fault == Fault::Truncation || fault == Fault::Garbage
+                                             ? Expect::New
+                                             : Expect::Old,
+                                         boxBefore);
+        if (problem.empty() || box.find("partial") != std::string::npos)
+            problem = box + (problem.empty() || box.empty() ? "" : "; ") + problem;
         if (problem.empty())
             problem = checkBook();
         return problem;
@@ -268,7 +316,7 @@ private:
     {
         Label9_->clear();
         click(ScriviDati_);
-        written_ = cellsOf(window_.grid());
+        writtenTable_ = cellsOf(window_.grid());
         switch (fault) {
         case Fault::StallWrite:
             if (Label9_->text() != QLatin1String("Invio interrotto"))
@@ -311,17 +359,20 @@ private:
     std::string typeChange(std::mt19937& rng)
     {
         std::vector<int> used;
-        for (int r = TableGrid::FirstDataRow; r < TableGrid::RowCount; ++r)
+        for (int r = TableGrid::FirstDataRow + 1; r < TableGrid::RowCount; ++r)
             if (window_.grid().cell(1, r) != QLatin1String("-") && !window_.grid().cell(1, r).isEmpty())
                 used.push_back(r);
         if (used.empty())
             return "the table has no association to edit";
         const int association = used[rng() % used.size()] - 1;
         SpinEdit1_->setFocus();
-        QTest::keyClick(SpinEdit1_, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(SpinEdit1_, Qt::Key_End);
+        for (int i = SpinEdit1_->text().size(); i > 0; --i)
+            QTest::keyClick(SpinEdit1_, Qt::Key_Backspace);
         QTest::keyClicks(SpinEdit1_, QString::number(association));
         if (SpinEdit1_->value() != association)
-            return "the association could not be chosen by typing its number";
+            return "association " + std::to_string(association) + " could not be chosen by typing its number (\""
+                + SpinEdit1_->text().toStdString() + "\")";
         QString prefix;
         const int digits = 1 + int(rng() % 5);
         for (int i = 0; i < digits; ++i)
@@ -364,7 +415,7 @@ private:
                 return "the box did not keep its old table (" + state.toStdString() + ")";
         } else if (state != "new") {
             return "the box was not given the table written (" + state.toStdString() + ")";
-        } else if (cellsOf(after) != written_) {
+        } else if (cellsOf(after) != writtenTable_) {
             return "the box holds other than the table written";
         }
         return std::string();
@@ -418,6 +469,15 @@ private:
         box->setFocus();
         QTest::keyClicks(box, text);
     }
+    // A pause of a command: once the unit has taken what was written, as a
+    // line at its own pace would have carried it by then. A held line never
+    // drains; the wait gives up and the program finds the line held.
+    void waitDrained()
+    {
+        const QDeadlineTimer deadline(3000);
+        while (line_.received() < written_ && !deadline.hasExpired())
+            QThread::msleep(1);
+    }
     bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
     bool waitLog(const Sim& sim, const QByteArray& needle)
     {
@@ -446,14 +506,16 @@ private:
     QTemporaryDir folder_;
     QByteArray sampleImage_;
     CustomerCard expectedCard_;
-    QStringList written_;
+    QStringList writtenTable_;
+    LineWatch line_;
+    qint64 written_ = 0; // bytes handed to the line this session
     bool customerTyped_ = false;
     long sessions_ = 0;
 };
 
 } // namespace
 
-int runRemote(Program& program, SoakDialogs& dialogs, long cycles, unsigned seed,
+int runRemote(Program& program, SoakDialogs& dialogs, NoPacer& pacer, long cycles, unsigned seed,
               const std::vector<std::string>& faults, bool verbose)
 {
     std::vector<Fault> pick;
@@ -472,7 +534,7 @@ int runRemote(Program& program, SoakDialogs& dialogs, long cycles, unsigned seed
         for (int f = 0; f < int(Fault::Count); ++f)
             pick.push_back(Fault(f));
 
-    RemoteSoak soak(program, dialogs);
+    RemoteSoak soak(program, dialogs, pacer);
     if (!soak.ready() || !soak.enterFolder()) {
         std::fprintf(stderr, "soak: the windows lack a control the remote soak drives\n");
         return 1;

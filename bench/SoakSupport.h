@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 
 namespace soak {
 
@@ -51,11 +52,17 @@ private:
     }
 };
 
-// Pacing off: the simulator sends at once, the window does not pause.
+// Pacing off: the simulator sends at once, the window does not pause. A
+// soak may instead wait at each pause for what it needs (the line drained).
 class NoPacer : public Pacer
 {
 public:
-    void sleep(int) override {}
+    void sleep(int) override
+    {
+        if (onSleep)
+            onSleep();
+    }
+    std::function<void()> onSleep;
 };
 
 class SilentBeeper : public Beeper
@@ -113,6 +120,7 @@ public:
     }
     ~Sim() { stop(); }
     const QString& path() const { return path_; }
+    QString logPath() const { return log_.filePath(QStringLiteral("box.log")); }
 
 private:
     QTemporaryDir log_;

@@ -354,7 +354,7 @@ int main(int argc, char** argv)
     Program program(seams);
     program.frmMain.show();
     if (remote)
-        return soak::runRemote(program, dialogs, cycles, seed, faults, verbose);
+        return soak::runRemote(program, dialogs, pacer, cycles, seed, faults, verbose);
     Soak soak(program, dialogs);
     if (!soak.ready()) {
         std::fprintf(stderr, "soak: the windows lack a control the soak drives\n");
