@@ -575,7 +575,11 @@ int runRemote(Program& program, SoakDialogs& dialogs, NoPacer& pacer, long cycle
                         entries("/proc/self/fd"), entries("/proc/self/task"), heapKb());
         std::fflush(stdout);
     }
-    (void)QTest::qWaitFor([&] { return entries("/proc/self/task") <= threadsBefore; }, 5000);
+    // The monitoring thread of the last session ends by itself shortly after
+    // its port closes, and its event descriptor goes with it; what is still
+    // there after five seconds stays.
+    (void)QTest::qWaitFor(
+        [&] { return entries("/proc/self/task") <= threadsBefore && entries("/proc/self/fd") <= fdBefore; }, 5000);
     const int fdGrowth = entries("/proc/self/fd") - fdBefore;
     const int threadGrowth = entries("/proc/self/task") - threadsBefore;
     const long heapGrowth = heapKb() - heapBefore;
