@@ -84,19 +84,17 @@ private:
 const QString Surname = QStringLiteral("ROSSI");
 const QString Number = QStringLiteral("0451234567");
 
-class RemoteSoak
+class RemoteSoak : public MainWindowDriver
 {
 public:
     RemoteSoak(Program& program, SoakDialogs& dialogs, NoPacer& pacer)
-        : window_(program.frmMain)
+        : MainWindowDriver(program.frmMain)
         , book_(program.form2)
         , dialogs_(dialogs)
         , EditDevName_(window_.findChild<QLineEdit*>(QStringLiteral("EditDevName")))
         , Utente_(window_.findChild<QPushButton*>(QStringLiteral("Button10")))
-        , Stop_(window_.findChild<QPushButton*>(QStringLiteral("Button1")))
         , SpinEdit1_(window_.findChild<QSpinBox*>(QStringLiteral("SpinEdit1")))
         , Edit2_(window_.findChild<QLineEdit*>(QStringLiteral("Edit2")))
-        , ALed1_(dynamic_cast<TALed*>(window_.findChild<QWidget*>(QStringLiteral("ALed1"))))
         , Chiama_(book_.findChild<QPushButton*>(QStringLiteral("Bcomponi")))
         , LeggiDati_(book_.findChild<QPushButton*>(QStringLiteral("Button3")))
         , Edita_(book_.findChild<QPushButton*>(QStringLiteral("Button2")))
@@ -118,7 +116,7 @@ public:
 
     bool ready() const
     {
-        return folder_.isValid() && EditDevName_ && Utente_ && Stop_ && SpinEdit1_ && Edit2_ && ALed1_ && Chiama_
+        return driverReady() && folder_.isValid() && EditDevName_ && Utente_ && SpinEdit1_ && Edit2_ && Chiama_
             && LeggiDati_ && Edita_ && ScriviDati_ && Sconnetti_ && Salva_ && Ecognome_ && Enumero_ && Eindirizzo_
             && Label9_;
     }
@@ -142,8 +140,7 @@ public:
             arguments << QStringLiteral("--fault") << QStringLiteral("silent");
             break;
         case Fault::Truncation:
-            n = 1 + int(rng() % (codec::ImageSize - 1));
-            arguments << QStringLiteral("--fault") << QStringLiteral("stop:%1").arg(n);
+            arguments << stopFault(rng, n);
             break;
         case Fault::StallWrite:
             n = int(rng() % (codec::ImageSize - 16));
@@ -157,8 +154,7 @@ public:
             arguments << QStringLiteral("--fault") << QStringLiteral("drop-call:%1").arg(n);
             break;
         case Fault::Garbage:
-            n = 1 + int(rng() % codec::ImageSize);
-            arguments << QStringLiteral("--fault") << QStringLiteral("garbage:%1").arg(n);
+            arguments << garbageFault(rng, n);
             break;
         default:
             break;
@@ -177,7 +173,7 @@ public:
             problem = "unexpected message: " + dialogs_.last.toStdString();
         if (!problem.empty()) {
             // Whatever happened, the next session starts on a closed port.
-            click(Stop_);
+            click(Button1_);
             problem += "; the unit logged:\n" + sim.log().toStdString();
         }
         sim.stop();
@@ -193,8 +189,6 @@ public:
             problem = checkBook();
         return problem;
     }
-
-    bool idle() { return !window_.exchange().port().Enabled() && ALed1_->FalseColor() == clGreen; }
 
 private:
     std::string session(Fault fault, int n, Sim& sim, std::mt19937& rng)
@@ -294,10 +288,7 @@ private:
                 return "the bytes sent did not all arrive";
             return stopWaiting(before);
         case Fault::Garbage: {
-            // The garbage fills the accumulation, which starts over with the
-            // table's tail: no table (as in the local soak).
-            const int total = n + codec::ImageSize;
-            const int last = total <= ReceiveBuffer::Size ? total : (total - 1) % ReceiveBuffer::Size + 1;
+            const int last = garbageEnd(n);
             if (!QTest::qWaitFor([&] { return window_.receiveBuffer().position() == last; }, 20000))
                 return "the garbage and the table did not all arrive";
             return stopWaiting(before);
@@ -339,7 +330,7 @@ private:
                 return "the unit did not leave 02 01 06 unanswered";
             if (!window_.exchange().port().Enabled())
                 return "the port did not wait for the box's reply";
-            click(Stop_);
+            click(Button1_);
             if (!idle())
                 return "\"Stop\" did not end the wait for the reply";
             return std::string();
@@ -386,19 +377,6 @@ private:
             return "the prefix typed did not take";
         if (window_.grid().cell(1, association + 1) != prefix.left(1))
             return "the prefix typed did not reach the grid";
-        return std::string();
-    }
-
-    // "Stop" on a read still waiting: the window idle, the grid as it was.
-    std::string stopWaiting(const QStringList& before)
-    {
-        if (!window_.exchange().port().Enabled())
-            return "the read ended without a table";
-        click(Stop_);
-        if (!idle())
-            return "\"Stop\" did not end the wait";
-        if (cellsOf(window_.grid()) != before)
-            return "a stopped read changed the grid";
         return std::string();
     }
 
@@ -463,7 +441,6 @@ private:
     QString statePath() const { return folder_.filePath(QStringLiteral("box.state")); }
     QString imagePath() const { return folder_.filePath(QStringLiteral("box.img")); }
 
-    void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
     void type(QLineEdit* box, const QString& text)
     {
         box->setFocus();
@@ -478,21 +455,17 @@ private:
         while (line_.received() < written_ && !deadline.hasExpired())
             QThread::msleep(1);
     }
-    bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
     bool waitLog(const Sim& sim, const QByteArray& needle)
     {
         return QTest::qWaitFor([&] { return sim.log().contains(needle); }, 10000);
     }
 
-    TfrmMain& window_;
     TForm2& book_;
     SoakDialogs& dialogs_;
     QLineEdit* EditDevName_;
     QPushButton* Utente_;
-    QPushButton* Stop_;
     QSpinBox* SpinEdit1_;
     QLineEdit* Edit2_;
-    TALed* ALed1_;
     QPushButton* Chiama_;
     QPushButton* LeggiDati_;
     QPushButton* Edita_;

@@ -8,13 +8,18 @@
 #include "device/Codec.h"
 #include "device/Pacer.h"
 #include "device/TableGrid.h"
+#include "app/formMain.h"
+#include "device/ReceiveBuffer.h"
+#include "widgets/ALed.h"
 #include "widgets/Seams.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -24,6 +29,8 @@
 
 #include <cstdio>
 #include <functional>
+#include <random>
+#include <string>
 
 namespace soak {
 
@@ -183,5 +190,66 @@ inline QStringList cellsOf(const TableGrid& grid)
             cells << grid.cell(c, r);
     return cells;
 }
+
+// The simulator's fault for a table cut short after a byte count picked at
+// random, and for garbage before it; the count goes to n.
+inline QStringList stopFault(std::mt19937& rng, int& n)
+{
+    n = 1 + int(rng() % (codec::ImageSize - 1));
+    return { QStringLiteral("--fault"), QStringLiteral("stop:%1").arg(n) };
+}
+inline QStringList garbageFault(std::mt19937& rng, int& n)
+{
+    n = 1 + int(rng() % codec::ImageSize);
+    return { QStringLiteral("--fault"), QStringLiteral("garbage:%1").arg(n) };
+}
+
+// Where the receive position rests once n garbage bytes and then the table
+// have arrived: the accumulation fills and starts over with the table's tail,
+// which is no table (the simulator's garbage never holds a table's first
+// byte, and less than a whole buffer of it never lines the table up with a
+// new start).
+inline int garbageEnd(int n)
+{
+    const int total = n + codec::ImageSize;
+    return total <= ReceiveBuffer::Size ? total : (total - 1) % ReceiveBuffer::Size + 1;
+}
+
+// What both soaks do on the main window: tell it idle, and press "Stop" on a
+// read still waiting.
+class MainWindowDriver
+{
+public:
+    explicit MainWindowDriver(TfrmMain& window)
+        : window_(window)
+        , Button1_(window.findChild<QPushButton*>(QStringLiteral("Button1")))
+        , ALed1_(dynamic_cast<TALed*>(window.findChild<QWidget*>(QStringLiteral("ALed1"))))
+    {
+    }
+
+    bool idle() { return !window_.exchange().port().Enabled() && ALed1_->FalseColor() == clGreen; }
+
+protected:
+    bool driverReady() const { return Button1_ && ALed1_; }
+    static void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
+
+    // "Stop" on a read still waiting: the window idle, the grid as it was.
+    std::string stopWaiting(const QStringList& before)
+    {
+        if (!window_.exchange().port().Enabled())
+            return "the read ended without a table";
+        click(Button1_);
+        if (!idle())
+            return "\"Stop\" did not end the wait";
+        if (cellsOf(window_.grid()) != before)
+            return "a stopped read changed the grid";
+        return std::string();
+    }
+
+    TfrmMain& window_;
+    QPushButton* Button1_;
+    TALed* ALed1_;
+};
 
 } // namespace soak

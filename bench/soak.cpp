@@ -61,26 +61,24 @@ const char* faultName(Fault f)
     return names[int(f)];
 }
 
-class Soak
+class Soak : public MainWindowDriver
 {
 public:
     Soak(Program& program, SoakDialogs& dialogs)
-        : program_(program)
-        , window_(program.frmMain)
+        : MainWindowDriver(program.frmMain)
+        , program_(program)
         , dialogs_(dialogs)
         , EditDevName_(window_.findChild<QLineEdit*>(QStringLiteral("EditDevName")))
         , ButtonTransmit_(window_.findChild<QPushButton*>(QStringLiteral("ButtonTransmit")))
-        , Button1_(window_.findChild<QPushButton*>(QStringLiteral("Button1")))
         , ButtonReset_(window_.findChild<QPushButton*>(QStringLiteral("ButtonReset")))
         , Button4_(window_.findChild<QPushButton*>(QStringLiteral("Button4")))
-        , ALed1_(dynamic_cast<TALed*>(window_.findChild<QWidget*>(QStringLiteral("ALed1"))))
         , Label9_(program.form2.findChild<QLabel*>(QStringLiteral("Label9")))
     {
     }
 
     bool ready() const
     {
-        return EditDevName_ && ButtonTransmit_ && Button1_ && ButtonReset_ && Button4_ && ALed1_ && Label9_;
+        return driverReady() && EditDevName_ && ButtonTransmit_ && ButtonReset_ && Button4_ && Label9_;
     }
 
     // The table each model's simulator serves.
@@ -108,8 +106,7 @@ public:
             arguments << QStringLiteral("--fault") << QStringLiteral("silent");
             break;
         case Fault::Truncation:
-            n = 1 + int(rng() % (codec::ImageSize - 1));
-            arguments << QStringLiteral("--fault") << QStringLiteral("stop:%1").arg(n);
+            arguments << stopFault(rng, n);
             break;
         case Fault::HangUp:
             n = int(rng() % codec::ImageSize);
@@ -119,8 +116,7 @@ public:
             arguments << QStringLiteral("--fault") << QStringLiteral("error");
             break;
         case Fault::Garbage:
-            n = 1 + int(rng() % codec::ImageSize);
-            arguments << QStringLiteral("--fault") << QStringLiteral("garbage:%1").arg(n);
+            arguments << garbageFault(rng, n);
             break;
         default:
             break;
@@ -183,13 +179,8 @@ public:
                 problem = "an error reply changed the grid";
             break;
         case Fault::Garbage: {
-            // Garbage then the table: the accumulation fills and starts over
-            // with the table's tail, which is no table (the simulator's
-            // garbage never holds a table's first byte, and less than a
-            // whole buffer of it never lines the table up with a new start).
             click(ButtonTransmit_);
-            const int total = n + codec::ImageSize;
-            const int last = total <= ReceiveBuffer::Size ? total : (total - 1) % ReceiveBuffer::Size + 1;
+            const int last = garbageEnd(n);
             if (!QTest::qWaitFor([&] { return window_.receiveBuffer().position() == last; }, 20000)) {
                 problem = "the garbage and the table did not all arrive";
             } else {
@@ -273,34 +264,13 @@ public:
         return problem;
     }
 
-    bool idle() { return !window_.exchange().port().Enabled() && ALed1_->FalseColor() == clGreen; }
-
 private:
-    void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-    bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
-
-    // "Stop" on a read still waiting: the window idle, the grid as it was.
-    std::string stopWaiting(const QStringList& before)
-    {
-        if (!window_.exchange().port().Enabled())
-            return "the read ended without a table";
-        click(Button1_);
-        if (!idle())
-            return "\"Stop\" did not end the wait";
-        if (cellsOf(window_.grid()) != before)
-            return "a stopped read changed the grid";
-        return std::string();
-    }
-
     Program& program_;
-    TfrmMain& window_;
     SoakDialogs& dialogs_;
     QLineEdit* EditDevName_;
     QPushButton* ButtonTransmit_;
-    QPushButton* Button1_;
     QPushButton* ButtonReset_;
     QPushButton* Button4_;
-    TALed* ALed1_;
     QLabel* Label9_;
     QStringList table22_;
     QStringList table1_;
