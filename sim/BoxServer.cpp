@@ -550,6 +550,7 @@ void BoxServer::takeWhileClosed()
     // looks: the box still gets the bytes, as it would on a real line, but
     // what it answers goes to a closed port and is lost.
     readLine();
+    log_.note("line opened and closed again by the other end between two looks");
     if (out_.size() > sent_)
         log_.note("dropped " + std::to_string(out_.size() - sent_) + " bytes: the line is closed");
     out_.clear();
