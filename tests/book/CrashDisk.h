@@ -17,8 +17,11 @@
 // what was made lasting (a file's bytes by fdatasync, the folder's names by
 // syncFolder). It can stop after any number of steps (a byte written, a name
 // made or removed, a sync) as a machine stops in a power cut: the step
-// cut short is half done, and every later operation fails with EIO. `crash()`
-// then starts the machine again, keeping or dropping what was never synced.
+// cut short is half done, and every later operation fails with EIO (closing
+// a file aside, and the folder then lists nothing), so the program cannot
+// tell how many bytes of a write got through before the stop.
+// The machine then starts again in every way it may, keeping or dropping
+// what was never synced.
 class CrashDisk final : public BookFileSystem
 {
 public:
@@ -35,38 +38,68 @@ public:
     long stepsTaken() const { return taken_; }
     bool stopped() const { return stopped_; }
 
+    // The bytes of the write the stop cut short that never reached the file.
+    qsizetype bytesCutOff() const { return cut_.bytes.size() - cut_.through; }
+    // This disk had the stop come `more` bytes later in the write it cut
+    // short: the program saw the same failure, only more bytes got through.
+    CrashDisk stoppedLater(qsizetype more) const
+    {
+        CrashDisk later = *this;
+        const NodeRef copy = std::make_shared<Node>(*cut_.node);
+        for (auto* names : { &later.names_, &later.lastingNames_ })
+            for (auto& [name, node] : *names)
+                if (node == cut_.node)
+                    node = copy;
+        for (auto& [fd, node] : later.open_)
+            if (node == cut_.node)
+                node = copy;
+        const qsizetype n = std::min(more, bytesCutOff());
+        const qsizetype at = cut_.offset + cut_.through;
+        if (copy->live.size() < at + n)
+            copy->live.resize(at + n, '\0');
+        std::memcpy(copy->live.data() + at, cut_.bytes.constData() + cut_.through, size_t(n));
+        later.cut_.node = copy;
+        later.cut_.through += n;
+        later.taken_ += long(n);
+        return later;
+    }
+
     // The machine started again in every way it may: each file's bytes that
     // were never synced either reached the disk (kept) or did not, file by
-    // file, and so did the folder's names. This disk stays as it was.
-    std::vector<CrashDisk> restarts() const
+    // file, and so did the folder's names. Way 0 drops everything unsynced.
+    // Two ways have the same key only when they leave the same disk, names
+    // and bytes; each file's bytes are hashed once for all the ways.
+    std::vector<QByteArray> restartKeys() const
     {
-        std::vector<const Node*> unsynced;
-        for (const auto* names : { &names_, &lastingNames_ })
-            for (const auto& [name, node] : *names)
-                if (node->live != node->lasting && std::find(unsynced.begin(), unsynced.end(), node.get()) == unsynced.end())
-                    unsynced.push_back(node.get());
-        std::vector<CrashDisk> disks;
-        for (unsigned kept = 0; kept < (2u << unsynced.size()); ++kept) {
-            CrashDisk after;
-            after.inodes_ = inodes_;
-            for (const auto& [name, node] : (kept & 1) ? names_ : lastingNames_) {
-                const auto at = std::find(unsynced.begin(), unsynced.end(), node.get()) - unsynced.begin();
-                auto copy = std::make_shared<Node>(*node);
-                copy->live = copy->lasting = (kept >> (at + 1)) & 1 ? node->live : node->lasting;
-                after.names_[name] = after.lastingNames_[name] = copy;
-            }
-            disks.push_back(std::move(after));
+        const std::vector<const Node*> unsynced = unsyncedNodes();
+        std::map<std::pair<const char*, qsizetype>, QByteArray> hashes;
+        const auto hashOf = [&hashes](const QByteArray& bytes) -> const QByteArray& {
+            QByteArray& hash = hashes[{ bytes.constData(), bytes.size() }];
+            if (hash.isEmpty())
+                hash = QByteArray::number(bytes.size()) + '\0' + QByteArray::number(quint64(qHash(bytes, 1)));
+            return hash;
+        };
+        std::vector<QByteArray> keys;
+        for (unsigned way = 0; way < (2u << unsynced.size()); ++way) {
+            QByteArray key;
+            key.reserve(256);
+            for (const auto& [name, node] : (way & 1) ? names_ : lastingNames_)
+                key.append(name).append('\0').append(hashOf(kept(unsynced, *node, way))).append('\0');
+            keys.push_back(key);
         }
-        return disks;
+        return keys;
     }
-    // Everything on the disk, names and bytes, in a few bytes.
-    QByteArray fingerprint() const
+    CrashDisk restart(unsigned way) const
     {
-        QByteArray key;
-        for (const auto& [name, node] : names_)
-            key += name + '\0' + QByteArray::number(node->live.size()) + '\0'
-                + QByteArray::number(quint64(qHash(node->live, 1))) + '\0';
-        return key;
+        const std::vector<const Node*> unsynced = unsyncedNodes();
+        CrashDisk after;
+        after.inodes_ = inodes_;
+        for (const auto& [name, node] : (way & 1) ? names_ : lastingNames_) {
+            auto copy = std::make_shared<Node>(*node);
+            copy->live = copy->lasting = kept(unsynced, *node, way);
+            after.names_[name] = after.lastingNames_[name] = copy;
+        }
+        return after;
     }
 
     NodeRef file(const QByteArray& path) const
@@ -85,6 +118,8 @@ public:
 
     int open(const QByteArray& path, int flags, mode_t mode) override
     {
+        if (stopped_)
+            return failWith(EIO);
         NodeRef node = file(path);
         if (node && (flags & O_CREAT) && (flags & O_EXCL))
             return failWith(EEXIST);
@@ -130,6 +165,7 @@ public:
         taken_ += long(n);
         if (n < count) {
             stopped_ = true;
+            cut_ = { node, offset + qsizetype(n), QByteArray(static_cast<const char*>(data) + n, qsizetype(count - n)), 0 };
             return failWith(EIO);
         }
         return ssize_t(n);
@@ -158,6 +194,8 @@ public:
     }
     int stat(const QByteArray& path, struct stat* st) override
     {
+        if (stopped_)
+            return failWith(EIO);
         const NodeRef node = file(path);
         return node ? describe(*node, st) : failWith(ENOENT);
     }
@@ -172,6 +210,8 @@ public:
     int flock(int fd, int) override { return at(fd) ? 0 : -1; }
     int rename(const QByteArray& from, const QByteArray& to) override
     {
+        if (stopped_)
+            return failWith(EIO);
         const NodeRef node = file(from);
         if (!node)
             return failWith(ENOENT);
@@ -183,6 +223,8 @@ public:
     }
     int unlink(const QByteArray& path) override
     {
+        if (stopped_)
+            return failWith(EIO);
         if (!file(path))
             return failWith(ENOENT);
         if (!step())
@@ -200,6 +242,8 @@ public:
     QList<QByteArray> names(const QByteArray& folder) override
     {
         QList<QByteArray> found;
+        if (stopped_)
+            return found;
         for (const auto& [name, node] : names_)
             if (name.startsWith(folder + '/'))
                 found.append(name.mid(folder.size() + 1));
@@ -208,6 +252,27 @@ public:
     QByteArray realPath(const QByteArray& path) override { return path; }
 
 private:
+    // The files whose bytes were never all synced, each once.
+    std::vector<const Node*> unsyncedNodes() const
+    {
+        std::vector<const Node*> unsynced;
+        for (const auto* names : { &names_, &lastingNames_ })
+            for (const auto& [name, node] : *names)
+                if (!same(node->live, node->lasting) && std::find(unsynced.begin(), unsynced.end(), node.get()) == unsynced.end())
+                    unsynced.push_back(node.get());
+        return unsynced;
+    }
+    // What a file holds after the restart `way`: bit 0 of the way picks the
+    // folder's names, the next bits each unsynced file's bytes.
+    static const QByteArray& kept(const std::vector<const Node*>& unsynced, const Node& node, unsigned way)
+    {
+        const auto at = std::find(unsynced.begin(), unsynced.end(), &node) - unsynced.begin();
+        return (way >> (at + 1)) & 1 ? node.live : node.lasting;
+    }
+    static bool same(const QByteArray& a, const QByteArray& b)
+    {
+        return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+    }
     static int failWith(int error)
     {
         errno = error;
@@ -249,4 +314,13 @@ private:
     long budget_ = -1;
     long taken_ = 0;
     bool stopped_ = false;
+    // The write the stop cut short: the file, where it stopped, what it
+    // still had to write, and how much of that got through after all.
+    struct Cut
+    {
+        NodeRef node;
+        qsizetype offset = 0;
+        QByteArray bytes;
+        qsizetype through = 0;
+    } cut_;
 };
