@@ -89,15 +89,7 @@ TfrmMain::TfrmMain(const Seams& seams, QWidget* parent)
 
     // Link settings first: the error hook is the application object's, the
     // line is fixed at 9600 8N1 with the time-outs and events the exchanges need.
-    Comm1.setReadTimeout(4000);
-    Comm1.setWriteTimeout(2000);
-    Comm1.setWriteBufSize(4096);
-    Comm1.setMonitorEvents({ evRxChar, evTxEmpty });
-    Comm1.setFlowControl(fcNone);
-    Comm1.setBaudRate(br9600);
-    Comm1.setDatabits(da8);
-    Comm1.setParity(paNone);
-    Comm1.setStopbits(sb10);
+    setBoxLineSettings(Comm1);
     Comm1.OnRxChar = [this](TCustomComm& sender, int count) { Comm1RxChar(sender, count); };
 
     buildControls();

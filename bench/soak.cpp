@@ -9,32 +9,25 @@
 // process must hold no more descriptors, threads or memory than after the
 // first few cycles.
 //
-//   soak CYCLES [--seed N] [--fault NAME] [--verbose]
+//   soak CYCLES [--remote] [--seed N] [--fault NAME]... [--verbose]
 //
-// --fault keeps to one fault (its name as printed), to find what a growth comes from.
+// --fault keeps to one fault (its name as printed), to find what a growth comes from;
+// remote cycles take several and pick among them. --remote runs remote sessions
+// through the address book instead (bench/RemoteSoak.cpp says what).
 //
 // Prints one line per failed cycle (with what the box logged), a count per
 // fault, and BENCH lines.
 
 #include "app/Application.h"
 #include "app/Program.h"
-#include "bench/BenchSupport.h"
-#include "device/Codec.h"
+#include "bench/RemoteSoak.h"
+#include "bench/SoakSupport.h"
 #include "widgets/ALed.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <fcntl.h>
-#include <malloc.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -43,158 +36,11 @@
 #include <random>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
-class SoakDialogs : public Dialogs
-{
-public:
-    void information(QWidget*, const QString& text) override { show(text); }
-    bool question(QWidget*, const QString& text) override
-    {
-        show(text);
-        return true;
-    }
-    void error(QWidget*, const QString& text) override { show(text); }
-    QString openFileName(QWidget*, const QString&, const QString&) override { return QString(); }
-    QString saveFileName(QWidget*, const QString&, const QString&) override { return QString(); }
-
-    // Only the count and the last message are kept, so the soak itself does not grow.
-    int count = 0;
-    QString last;
-
-private:
-    void show(const QString& text)
-    {
-        ++count;
-        last = text;
-    }
-};
-
-// Pacing off: the simulator sends at once, the window does not pause.
-class NoPacer : public Pacer
-{
-public:
-    void sleep(int) override {}
-};
-
-class SilentBeeper : public Beeper
-{
-public:
-    void beep() override {}
-};
-
-int entries(const char* folder)
-{
-    return int(QDir(QString::fromLatin1(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
-}
-
-long rssKb()
-{
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-long heapKb()
-{
-    return long(mallinfo2().uordblks / 1024);
-}
-
-// The simulator as a child process on a pseudo-terminal of its own.
-class Sim
-{
-public:
-    bool start(QStringList arguments)
-    {
-        arguments << QStringLiteral("--log") << log_.filePath(QStringLiteral("box.log"));
-        path_ = bench::startSimulator(process_, arguments);
-        return !path_.isEmpty();
-    }
-    // What the simulator logged, for a cycle that went wrong.
-    QByteArray log() const
-    {
-        QFile file(log_.filePath(QStringLiteral("box.log")));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    void stop()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(5000)) {
-                process_.kill();
-                process_.waitForFinished(5000);
-            }
-        }
-    }
-    ~Sim() { stop(); }
-    const QString& path() const { return path_; }
-
-private:
-    QTemporaryDir log_;
-    QProcess process_;
-    QString path_;
-};
-
-// The image the simulator serves, read straight off its line, so the window's
-// reads are checked against the box and not against themselves.
-QByteArray fetchImage(const QString& device)
-{
-    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return QByteArray();
-    termios t {};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    tcsetattr(fd, TCSANOW, &t);
-    const unsigned char request[] = { 0x02, 0x01, 0x01 };
-    QByteArray image;
-    if (::write(fd, request, sizeof request) == ssize_t(sizeof request)) {
-        char chunk[4096];
-        pollfd p { fd, POLLIN, 0 };
-        while (image.size() < codec::ImageSize && ::poll(&p, 1, 10000) > 0) {
-            const ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n <= 0)
-                break;
-            image.append(chunk, int(n));
-        }
-    }
-    ::close(fd);
-    return image.size() == codec::ImageSize ? image : QByteArray();
-}
-
-// The data cells the image gives, decoded as a completed read decodes them;
-// none for no image.
-QStringList cellsOf(const QByteArray& image)
-{
-    if (image.size() != codec::ImageSize)
-        return QStringList();
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.constData());
-    const codec::Model model = codec::modelOfByte(bytes[0]);
-    TableGrid grid;
-    grid.fillData(QString());
-    codec::decodeHeader(bytes, model, grid);
-    for (int r = 2; r < TableGrid::RowCount; ++r)
-        codec::decodeRecord(bytes + codec::RecordSize * (r - 1), model, grid, r);
-    QStringList cells;
-    for (int r = 1; r < TableGrid::RowCount; ++r)
-        for (int c = 1; c < TableGrid::ColumnCount; ++c)
-            cells << grid.cell(c, r);
-    return cells;
-}
-
-QStringList cellsOf(const TableGrid& grid)
-{
-    QStringList cells;
-    for (int r = 1; r < TableGrid::RowCount; ++r)
-        for (int c = 1; c < TableGrid::ColumnCount; ++c)
-            cells << grid.cell(c, r);
-    return cells;
-}
+using namespace soak;
 
 // "Scrivi Eeprom" is the window's Button4Click; a build without it soaks reads only.
 template <typename Window, typename = void>
@@ -215,26 +61,24 @@ const char* faultName(Fault f)
     return names[int(f)];
 }
 
-class Soak
+class Soak : public MainWindowDriver
 {
 public:
     Soak(Program& program, SoakDialogs& dialogs)
-        : program_(program)
-        , window_(program.frmMain)
+        : MainWindowDriver(program.frmMain)
+        , program_(program)
         , dialogs_(dialogs)
         , EditDevName_(window_.findChild<QLineEdit*>(QStringLiteral("EditDevName")))
         , ButtonTransmit_(window_.findChild<QPushButton*>(QStringLiteral("ButtonTransmit")))
-        , Button1_(window_.findChild<QPushButton*>(QStringLiteral("Button1")))
         , ButtonReset_(window_.findChild<QPushButton*>(QStringLiteral("ButtonReset")))
         , Button4_(window_.findChild<QPushButton*>(QStringLiteral("Button4")))
-        , ALed1_(dynamic_cast<TALed*>(window_.findChild<QWidget*>(QStringLiteral("ALed1"))))
         , Label9_(program.form2.findChild<QLabel*>(QStringLiteral("Label9")))
     {
     }
 
     bool ready() const
     {
-        return EditDevName_ && ButtonTransmit_ && Button1_ && ButtonReset_ && Button4_ && ALed1_ && Label9_;
+        return driverReady() && EditDevName_ && ButtonTransmit_ && ButtonReset_ && Button4_ && Label9_;
     }
 
     // The table each model's simulator serves.
@@ -262,8 +106,7 @@ public:
             arguments << QStringLiteral("--fault") << QStringLiteral("silent");
             break;
         case Fault::Truncation:
-            n = 1 + int(rng() % (codec::ImageSize - 1));
-            arguments << QStringLiteral("--fault") << QStringLiteral("stop:%1").arg(n);
+            arguments << stopFault(rng, n);
             break;
         case Fault::HangUp:
             n = int(rng() % codec::ImageSize);
@@ -273,8 +116,7 @@ public:
             arguments << QStringLiteral("--fault") << QStringLiteral("error");
             break;
         case Fault::Garbage:
-            n = 1 + int(rng() % codec::ImageSize);
-            arguments << QStringLiteral("--fault") << QStringLiteral("garbage:%1").arg(n);
+            arguments << garbageFault(rng, n);
             break;
         default:
             break;
@@ -337,13 +179,8 @@ public:
                 problem = "an error reply changed the grid";
             break;
         case Fault::Garbage: {
-            // Garbage then the table: the accumulation fills and starts over
-            // with the table's tail, which is no table (the simulator's
-            // garbage never holds a table's first byte, and less than a
-            // whole buffer of it never lines the table up with a new start).
             click(ButtonTransmit_);
-            const int total = n + codec::ImageSize;
-            const int last = total <= ReceiveBuffer::Size ? total : (total - 1) % ReceiveBuffer::Size + 1;
+            const int last = garbageEnd(n);
             if (!QTest::qWaitFor([&] { return window_.receiveBuffer().position() == last; }, 20000)) {
                 problem = "the garbage and the table did not all arrive";
             } else {
@@ -410,7 +247,14 @@ public:
             problem = "unexpected message: " + dialogs_.last.toStdString();
         // The box empties its line when it sees the port closed; a request
         // sent before that would be swept away with the rest.
-        else if (!QTest::qWaitFor([&] { return sim.log().contains("line closed by the other end"); }, 10000))
+        // (A write quicker than the box's look at its line is taken whole while closed.)
+        else if (!QTest::qWaitFor(
+                     [&] {
+                         const QByteArray log = sim.log();
+                         return log.contains("line closed by the other end")
+                             || log.contains("closed again by the other end");
+                     },
+                     10000))
             problem = "the box never saw the port closed after the write";
         else {
             const QByteArray held = fetchImage(sim.path());
@@ -427,34 +271,13 @@ public:
         return problem;
     }
 
-    bool idle() { return !window_.exchange().port().Enabled() && ALed1_->FalseColor() == clGreen; }
-
 private:
-    void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-    bool waitIdle() { return QTest::qWaitFor([&] { return idle(); }, 30000); }
-
-    // "Stop" on a read still waiting: the window idle, the grid as it was.
-    std::string stopWaiting(const QStringList& before)
-    {
-        if (!window_.exchange().port().Enabled())
-            return "the read ended without a table";
-        click(Button1_);
-        if (!idle())
-            return "\"Stop\" did not end the wait";
-        if (cellsOf(window_.grid()) != before)
-            return "a stopped read changed the grid";
-        return std::string();
-    }
-
     Program& program_;
-    TfrmMain& window_;
     SoakDialogs& dialogs_;
     QLineEdit* EditDevName_;
     QPushButton* ButtonTransmit_;
-    QPushButton* Button1_;
     QPushButton* ButtonReset_;
     QPushButton* Button4_;
-    TALed* ALed1_;
     QLabel* Label9_;
     QStringList table22_;
     QStringList table1_;
@@ -469,28 +292,33 @@ int main(int argc, char** argv)
     long cycles = 0;
     unsigned seed = 1;
     bool verbose = false;
-    int only = -1;
+    bool remote = false;
+    std::vector<std::string> faults;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
             seed = unsigned(std::strtoul(argv[++i], nullptr, 10));
-        else if (!std::strcmp(argv[i], "--fault") && i + 1 < argc) {
-            const char* name = argv[++i];
-            for (int f = 0; f < int(Fault::Count); ++f)
-                if (!std::strcmp(name, faultName(Fault(f))))
-                    only = f;
-            if (only < 0) {
-                std::fprintf(stderr, "soak: no fault %s\n", name);
-                return 2;
-            }
-        }
+        else if (!std::strcmp(argv[i], "--fault") && i + 1 < argc)
+            faults.emplace_back(argv[++i]);
         else if (!std::strcmp(argv[i], "--verbose"))
             verbose = true;
+        else if (!std::strcmp(argv[i], "--remote"))
+            remote = true;
         else
             cycles = std::strtol(argv[i], nullptr, 10);
     }
-    if (cycles <= 0) {
-        std::fprintf(stderr, "usage: soak CYCLES [--seed N] [--fault NAME] [--verbose]\n");
+    if (cycles <= 0 || cycles > 1000000) {
+        std::fprintf(stderr, "usage: soak CYCLES [--remote] [--seed N] [--fault NAME]... [--verbose]\n");
         return 2;
+    }
+    int only = -1;
+    if (!remote && !faults.empty()) {
+        for (int f = 0; f < int(Fault::Count); ++f)
+            if (faults.size() == 1 && faults[0] == faultName(Fault(f)))
+                only = f;
+        if (only < 0) {
+            std::fprintf(stderr, "soak: no fault %s (local cycles keep to one)\n", faults.back().c_str());
+            return 2;
+        }
     }
 
     SoakDialogs dialogs;
@@ -502,6 +330,8 @@ int main(int argc, char** argv)
     seams.beeper = &beeper;
     Program program(seams);
     program.frmMain.show();
+    if (remote)
+        return soak::runRemote(program, dialogs, pacer, cycles, seed, faults, verbose);
     Soak soak(program, dialogs);
     if (!soak.ready()) {
         std::fprintf(stderr, "soak: the windows lack a control the soak drives\n");

@@ -44,7 +44,7 @@ bool RemoteCommands::send(const std::uint8_t* bytes, int count)
     return exchange_.write(bytes, count) != -1;
 }
 
-void RemoteCommands::call(const QString& surname, const QString& prefix, const QString& number)
+bool RemoteCommands::call(const QString& surname, const QString& prefix, const QString& number)
 {
     // Both numbers are judged before the port is touched: a refused one
     // must not leave the prefix dialled and the line taken.
@@ -56,7 +56,7 @@ void RemoteCommands::call(const QString& surname, const QString& prefix, const Q
         refusal.isEmpty() ? dialFrame(number, QStringLiteral("Numero telefonico"), refusal) : std::nullopt;
     if (!refusal.isEmpty()) {
         window_.inform(refusal);
-        return;
+        return false;
     }
 
     window_.setStatus(QStringLiteral("Composizione numero utente:  ") + surname);
@@ -67,12 +67,13 @@ void RemoteCommands::call(const QString& surname, const QString& prefix, const Q
         pacer_.sleep(OutsideLineMs);
     }
     if (!send(numberFrame->data(), int(numberFrame->size())))
-        return;
+        return false;
     exchange_.finish();
     window_.focusRead();
+    return true;
 }
 
-void RemoteCommands::readRemote()
+bool RemoteCommands::readRemote()
 {
     window_.setStatus(QStringLiteral("Lettura dati programmazioni"));
     exchange_.begin();
@@ -81,12 +82,13 @@ void RemoteCommands::readRemote()
     exchange_.restartReceive();
     pacer_.sleep(CallSettleMs);
     if (!send(frames::RemoteReadRequest.data(), int(frames::RemoteReadRequest.size())))
-        return;
+        return false;
     // The port stays open: the table arrives through the receive handler.
     window_.focusWrite();
+    return true;
 }
 
-void RemoteCommands::writeRemote(const TableGrid& summary, TableGrid& mainGrid)
+bool RemoteCommands::writeRemote(const TableGrid& summary, TableGrid& mainGrid)
 {
     window_.setStatus(QStringLiteral("Invio dati programmazioni"));
     mainGrid.copyDataFrom(summary);
@@ -100,25 +102,27 @@ void RemoteCommands::writeRemote(const TableGrid& summary, TableGrid& mainGrid)
     case writeplan::Result::Outcome::Refused:
         window_.setStatus(QStringLiteral("Dati non inviati"));
         window_.inform(written.message);
-        return;
+        return false;
     case writeplan::Result::Outcome::CutShort:
         window_.setStatus(QStringLiteral("Invio interrotto"));
         window_.inform(written.message);
-        return;
+        return false;
     }
     pacer_.sleep(TableSettleMs);
     exchange_.begin();
     if (!send(frames::RemoteWriteRequest.data(), int(frames::RemoteWriteRequest.size())))
-        return;
+        return false;
     // The port stays open for the box's reply, which closes it.
     exchange_.setBusy(false);
+    return true;
 }
 
-void RemoteCommands::hangUp()
+bool RemoteCommands::hangUp()
 {
     window_.setStatus(QString());
     exchange_.begin();
     if (!send(frames::HangUp.data(), int(frames::HangUp.size())))
-        return;
+        return false;
     exchange_.finish();
+    return true;
 }

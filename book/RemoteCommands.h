@@ -42,16 +42,20 @@ public:
 
     RemoteCommands(Exchange& exchange, Pacer& pacer, Window window);
 
+    // Each command returns whether it went out whole: false after a refusal
+    // (told through `inform`) or a frame the line did not take, with the port
+    // left as the command left it.
+
     // "Chiama": the prefix for an outside line (when there is one), a pause
     // for the exchange to give the line, then the customer's number.
-    void call(const QString& surname, const QString& prefix, const QString& number);
+    bool call(const QString& surname, const QString& prefix, const QString& number);
     // "Leggi Dati": asks the called box for its table.
-    void readRemote();
+    bool readRemote();
     // "Scrivi Dati": the summary goes into the main grid and out through the
     // main window's write, then the called box is told to take it.
-    void writeRemote(const TableGrid& summary, TableGrid& mainGrid);
+    bool writeRemote(const TableGrid& summary, TableGrid& mainGrid);
     // "Sconnetti": the dialling unit releases the line.
-    void hangUp();
+    bool hangUp();
 
 private:
     // False when the line did not take the frame within the write time-out.

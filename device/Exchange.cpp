@@ -8,6 +8,19 @@
 #include <algorithm>
 #include <vector>
 
+void setBoxLineSettings(TCustomComm& port)
+{
+    port.setReadTimeout(4000);
+    port.setWriteTimeout(2000);
+    port.setWriteBufSize(4096);
+    port.setMonitorEvents({ evRxChar, evTxEmpty });
+    port.setFlowControl(fcNone);
+    port.setBaudRate(br9600);
+    port.setDatabits(da8);
+    port.setParity(paNone);
+    port.setStopbits(sb10);
+}
+
 Exchange::Exchange(TCustomComm& port, TableGrid& grid, QObject* parent)
     : QObject(parent)
     , port_(port)
@@ -141,6 +154,7 @@ void Exchange::completeTable(codec::Model model, const std::uint8_t* image)
     if (model == codec::Model::Kolvar22)
         table.clockText = codec::clockText(image + codec::ClockOffset);
     table.deviceText = codec::deviceText(image + codec::DeviceTextOffset);
+    table.image = QByteArray(reinterpret_cast<const char*>(image), codec::ImageSize);
 
     setBusy(false);
     receive_.clear();

@@ -4,6 +4,7 @@
 #include "device/ReceiveBuffer.h"
 #include "device/WritePlan.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -22,7 +23,13 @@ struct ReceivedTable
     codec::HeaderChecks checks; // beep and flash, always off for Kolvar1
     QString clockText;          // the box's clock as shown for Kolvar22; empty for Kolvar1
     QString deviceText;         // the sixteen characters after the clock
+    QByteArray image;           // the 2067 bytes as the box sent them
 };
+
+// The line every exchange with a box runs on: 9600 baud 8N1 without flow
+// control, the read and write time-outs and the events the exchange needs.
+// Set on the port while it is closed, by every front end alike.
+void setBoxLineSettings(TCustomComm& port);
 
 // The serial link of every exchange with a box or with the dialling unit:
 // the port, opened on the port name for each exchange and closed at its end;

@@ -78,6 +78,7 @@ BoxServer::BoxServer(int masterFd, const std::string& slavePath, const Options& 
         if (slaveHold_ < 0)
             log_.note(std::string("cannot keep the line to hold it: ") + std::strerror(errno));
     }
+    setHolding(Holding::Old, 0);
 }
 
 BoxServer::~BoxServer()
@@ -211,6 +212,7 @@ void BoxServer::onFrame(const Frame& frame)
         break;
     case FrameKind::Write:
         writeRequestAt_ = chunkAt_;
+        staged_.clear();
         if (options_.fault == Fault::StallWrite && options_.faultCount == 0)
             holdLine(0);
         log_.frame("write", bytes.data(), bytes.size());
@@ -222,6 +224,8 @@ void BoxServer::onFrame(const Frame& frame)
             holdLine(frame.offset + bytes.size());
         const double ms = std::chrono::duration<double, std::milli>(chunkAt_ - writeRequestAt_).count();
         log_.piece(ms, frame.offset, bytes.data(), bytes.size());
+        if (options_.unit)
+            staged_.insert(staged_.end(), bytes.begin(), bytes.end());
         break;
     }
     case FrameKind::Table:
@@ -277,7 +281,9 @@ void BoxServer::answerRemoteWrite()
 {
     if (options_.fault == Fault::Silent) {
         log_.note("fault: not answered");
-    } else if (options_.replyError) {
+        return;
+    }
+    if (options_.replyError) {
         log_.note("answering the remote write with an error");
         queue(kReplyError, sizeof kReplyError);
     } else if (lastTableWhole_) {
@@ -285,6 +291,67 @@ void BoxServer::answerRemoteWrite()
     } else {
         log_.note("no whole table before the remote write: answering with an error");
         queue(kReplyError, sizeof kReplyError);
+    }
+    if (!options_.replyError)
+        commitStaged();
+    staged_.clear();
+}
+
+void BoxServer::commitStaged()
+{
+    // Like the box it stands for, the unit passes on whatever it holds of a
+    // table: a program that tells it to keep a table cut short leaves the
+    // box with a table that is part new, part old.
+    if (staged_.empty())
+        return;
+    std::copy(staged_.begin(), staged_.end(), image_.begin());
+    corruptStored(staged_.size());
+    setHolding(staged_.size() == kWrittenSize ? Holding::New : Holding::Partial, staged_.size());
+    saveImage();
+}
+
+// A failing memory cell: the byte is stored with its lowest bit flipped.
+void BoxServer::corruptStored(std::size_t storedBytes)
+{
+    if (options_.fault != Fault::CorruptStore || options_.faultCount >= storedBytes)
+        return;
+    image_[options_.faultCount] ^= 0x01;
+    log_.note("fault: byte " + std::to_string(options_.faultCount) + " stored changed");
+}
+
+void BoxServer::setHolding(Holding holding, std::size_t bytes)
+{
+    std::string line;
+    switch (holding) {
+    case Holding::Old:
+        line = "old";
+        break;
+    case Holding::New:
+        line = "new";
+        break;
+    case Holding::Partial:
+        line = "partial " + std::to_string(bytes);
+        break;
+    }
+    if (holding != Holding::Old)
+        log_.note("the box holds " + std::string(holding == Holding::New ? "a whole new table"
+                                                                          : "a partial table: " + std::to_string(bytes)
+                                                                              + " of " + std::to_string(kWrittenSize)
+                                                                              + " bytes"));
+    if (options_.stateFile.empty())
+        return;
+    // Written beside and renamed over, so a reader never sees half a line.
+    const std::string temporary = options_.stateFile + ".tmp";
+    std::FILE* f = std::fopen(temporary.c_str(), "we");
+    bool ok = f && std::fprintf(f, "%s\n", line.c_str()) > 0;
+    if (f)
+        ok = std::fclose(f) == 0 && ok;
+    if (!ok || std::rename(temporary.c_str(), options_.stateFile.c_str()) != 0) {
+        const std::string why = std::strerror(errno);
+        std::remove(temporary.c_str());
+        log_.note("cannot write the state to " + options_.stateFile + ": " + why);
+        std::fprintf(stderr, "pradix-boxsim: cannot write the state to %s: %s\n", options_.stateFile.c_str(),
+                     why.c_str());
     }
 }
 
@@ -299,7 +366,8 @@ void BoxServer::answerRead(const char* name, const Frame& frame)
     const std::size_t n = options_.faultCount;
     switch (options_.fault) {
     case Fault::None:
-    case Fault::StallWrite: // a fault of the written table only
+    case Fault::StallWrite: // faults of the written table only
+    case Fault::CorruptStore:
         queue(image_.data(), image_.size());
         break;
     case Fault::Silent:
@@ -318,6 +386,14 @@ void BoxServer::answerRead(const char* name, const Frame& frame)
         queue(image_.data(), n);
         hangUpArmed_ = true;
         break;
+    case Fault::DropCall:
+        log_.note("fault: the call ends after " + std::to_string(n) + " bytes of the image");
+        queue(image_.data(), n);
+        if (callUp_) {
+            callUp_ = false;
+            log_.note("call ended");
+        }
+        break;
     case Fault::Garbage: {
         log_.note("fault: " + std::to_string(n) + " garbage bytes before the image");
         const std::vector<std::uint8_t> noise = garbage(n);
@@ -330,10 +406,14 @@ void BoxServer::answerRead(const char* name, const Frame& frame)
 
 void BoxServer::takeTable(const std::vector<std::uint8_t>& table)
 {
-    // The box keeps its own device text: a write carries everything else.
-    std::copy(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(kWrittenSize), image_.begin());
     lastTableWhole_ = true;
     log_.frame("table " + std::to_string(table.size()) + " bytes", nullptr, 0);
+    if (options_.unit)
+        return; // it waits in the unit for 02 01 06
+    // The box keeps its own device text: a write carries everything else.
+    std::copy(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(kWrittenSize), image_.begin());
+    corruptStored(kWrittenSize);
+    setHolding(Holding::New, kWrittenSize);
     saveImage();
 }
 
@@ -482,6 +562,7 @@ void BoxServer::takeWhileClosed()
     // looks: the box still gets the bytes, as it would on a real line, but
     // what it answers goes to a closed port and is lost.
     readLine();
+    log_.note("line opened and closed again by the other end between two looks");
     if (out_.size() > sent_)
         log_.note("dropped " + std::to_string(out_.size() - sent_) + " bytes: the line is closed");
     out_.clear();

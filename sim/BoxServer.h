@@ -40,6 +40,12 @@ private:
     // Whether a remote read or write reaches the box; says in the log why not.
     bool reachesRemoteBox(const char* name, const Frame& frame);
     void takeTable(const std::vector<std::uint8_t>& table);
+    // The unit hands the box what it has of the last table (02 01 06).
+    void commitStaged();
+    void corruptStored(std::size_t storedBytes);
+    // What the box holds, told in the log and the state file.
+    enum class Holding { Old, New, Partial };
+    void setHolding(Holding holding, std::size_t bytes);
     void saveImage();
     void queue(const std::uint8_t* data, std::size_t size);
     void sendDue(Clock::time_point now);
@@ -60,6 +66,9 @@ private:
     SimLog& log_;
     FrameReceiver receiver_;
     bool lastTableWhole_ = false;
+    // With the dialling unit: the table written to it, as far as it arrived,
+    // waiting for 02 01 06 to go to the box.
+    std::vector<std::uint8_t> staged_;
     // A number has been dialled since the last hang-up (dialling unit only).
     bool callUp_ = false;
     // When the chunk being handled was read, and when the last write request arrived.

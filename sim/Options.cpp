@@ -50,6 +50,14 @@ bool parseFault(const std::string& text, Options& options)
         options.fault = Fault::StallWrite;
         return true;
     }
+    if (kind == "corrupt-store" && parseCount(count, kWrittenSize - 1, options.faultCount)) {
+        options.fault = Fault::CorruptStore;
+        return true;
+    }
+    if (kind == "drop-call" && parseCount(count, kImageSize, options.faultCount)) {
+        options.fault = Fault::DropCall;
+        return true;
+    }
     if (kind == "garbage" && parseCount(count, kMaxGarbage, options.faultCount)) {
         options.fault = Fault::Garbage;
         return true;
@@ -123,14 +131,17 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error)
                 return false;
             }
             options.modelGiven = true;
-        } else if (arg == "--image" || arg == "--save" || arg == "--log") {
+        } else if (arg == "--image" || arg == "--save" || arg == "--log" || arg == "--state") {
             if (!takeValue())
                 return false;
             if (value.empty()) {
                 error = arg + " needs a file name";
                 return false;
             }
-            (arg == "--image" ? options.imageFile : arg == "--save" ? options.saveFile : options.logFile) = value;
+            (arg == "--image"  ? options.imageFile
+             : arg == "--save" ? options.saveFile
+             : arg == "--log"  ? options.logFile
+                               : options.stateFile) = value;
         } else if (arg == "--link") {
             if (!takeValue())
                 return false;
@@ -162,8 +173,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error)
             return false;
         }
     }
-    if ((options.replyError || options.needDial) && !options.unit) {
-        error = "--reply-error and --need-dial describe the dialling unit: they need --unit";
+    if ((options.replyError || options.needDial || options.fault == Fault::DropCall) && !options.unit) {
+        error = "--reply-error, --need-dial and --fault drop-call describe the dialling unit: they need --unit";
         return false;
     }
     if (options.modelGiven && !options.imageFile.empty()) {
@@ -183,21 +194,30 @@ const char* usageText()
            "  --image FILE      serve the 2067-byte image in FILE instead\n"
            "  --link comN       make the port link comN in $XDG_CONFIG_HOME/pradix/ports/\n"
            "                    (default ~/.config/pradix/ports/) while running\n"
-           "  --save FILE       after every table received, write the 2067-byte image the\n"
-           "                    box then holds (the table and clock received, its own\n"
+           "  --save FILE       after every table the box takes, write the 2067-byte image\n"
+           "                    it then holds (the table and clock received, its own\n"
            "                    device text) to FILE; --image FILE serves it again\n"
            "  --log FILE        time-stamped log: RX lines (hex of each chunk received),\n"
            "                    FRAME lines (each recognised frame), PIECE lines (each\n"
            "                    chunk of a written table: \"+MS at OFFSET: HEX\", MS since\n"
            "                    the write request), NOTE lines (events)\n"
+           "  --state FILE      what the box holds, one line rewritten whole at the start and\n"
+           "                    after every change: \"old\" (the table it started with),\n"
+           "                    \"new\" (a whole table written since) or \"partial N\" (only\n"
+           "                    the first N bytes of a table taken over its old one: a\n"
+           "                    program told the box to keep a table cut short)\n"
            "  --fast            send at once instead of at the pace of 9600 baud 8N1\n"
            "  --burst N         bytes handed over at a time at line pace (1..64, default 4)\n"
            "  --unit            be the dialling unit with the customer's box behind it:\n"
            "                    besides the box's own requests, answer the remote read\n"
            "                    02 01 05 and the remote write 02 01 06, and keep track of\n"
            "                    the call (dial and hang-up frames); without it the box is\n"
-           "                    alone on the line and leaves those unanswered\n"
-           "  --reply-error     (with --unit) answer every remote write 02 03 08\n"
+           "                    alone on the line and leaves those unanswered. A table\n"
+           "                    written to the unit waits there, whole or not, until\n"
+           "                    02 01 06 hands it to the box, which keeps it over its old\n"
+           "                    one; a table cut short is kept in part\n"
+           "  --reply-error     (with --unit) the box refuses every table: every remote\n"
+           "                    write is answered 02 03 08 and the box keeps its old one\n"
            "  --need-dial       (with --unit) leave remote reads and writes unanswered\n"
            "                    unless a number has been dialled since the last hang-up,\n"
            "                    as a line without a call stays silent\n"
@@ -207,6 +227,9 @@ const char* usageText()
            "                      error      answer with the error frame 02 03 08\n"
            "                      hangup:N   send N bytes, then hang up the line and end\n"
            "                      garbage:N  send N garbage bytes before the image\n"
+           "                      drop-call:N  (with --unit) send N bytes, then the call\n"
+           "                                 ends from the unit's side: with --need-dial\n"
+           "                                 the box answers nothing more until a new dial\n"
            "                    or on every written table:\n"
            "                      stall-write:N  hold the line once N bytes (0..2050) of\n"
            "                                 the table after 02 01 02 have arrived, as a\n"
@@ -218,13 +241,17 @@ const char* usageText()
            "                                 been held it does not see the port closed:\n"
            "                                 an answer sent meanwhile waits for the next\n"
            "                                 opening instead of being lost\n"
+           "                      corrupt-store:N  keep the table with byte N (0..2050)\n"
+           "                                 changed, its lowest bit flipped, as a failing\n"
+           "                                 memory cell would: a later read sends it\n"
            "  --help            show this text\n"
            "\n"
            "Requests: 02 01 01 (and, with --unit, 02 01 05) read the image; 02 01 02 and\n"
-           "2051 bytes write it (the device text stays); with --unit 02 01 06 is answered\n"
-           "02 03 07 when the last table arrived whole, else 02 03 08; dial (02 L 03\n"
-           "digits) and hang-up (02 03 03 02 02) frames are logged. A frame or table left\n"
-           "unfinished for 2 s, or when the other end closes the device, is dropped.\n"
+           "2051 bytes write it (the device text stays); with --unit they reach the box\n"
+           "only with 02 01 06, answered 02 03 07 when the table arrived whole, else\n"
+           "02 03 08; dial (02 L 03 digits) and hang-up (02 03 03 02 02) frames are\n"
+           "logged. A frame or table left unfinished for 2 s, or when the other end\n"
+           "closes the device, is dropped (the unit keeps what it had of a table).\n"
            "SIGINT or SIGTERM end the simulator and remove its link.\n";
 }
 

@@ -7,7 +7,7 @@
 
 namespace boxsim {
 
-enum class Fault { None, Silent, Stop, Error, HangUp, Garbage, StallWrite };
+enum class Fault { None, Silent, Stop, Error, HangUp, Garbage, StallWrite, CorruptStore, DropCall };
 
 struct Options {
     Model model = Model::Kolvar22;
@@ -16,6 +16,7 @@ struct Options {
     std::string link;        // "comN", lower case, empty for none
     std::string saveFile;
     std::string logFile;
+    std::string stateFile;
     bool fast = false;
     std::size_t burst = 4;   // bytes handed over at a time at line pace
     Fault fault = Fault::None;

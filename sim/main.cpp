@@ -51,6 +51,8 @@ int main(int argc, char** argv)
         return 2;
     }
     if (options.help) {
+        // A reader that stops after the first lines must not end us with a signal.
+        std::signal(SIGPIPE, SIG_IGN);
         std::fputs(boxsim::usageText(), stdout);
         return 0;
     }

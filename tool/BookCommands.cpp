@@ -1,5 +1,6 @@
 // book list, show and export: the address book read, never written.
 
+#include "tool/BookAccess.h"
 #include "tool/Commands.h"
 #include "tool/Csv.h"
 #include "tool/TableIo.h"
@@ -8,6 +9,7 @@
 #include "book/AddressBookFile.h"
 #include "book/CustomerCard.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -39,6 +41,11 @@ const std::vector<CardField>& cardFields()
         { Field::Cap, QStringLiteral("CAP"), "postcode" },
     };
     return fields;
+}
+
+[[noreturn]] void bookFailure(const AddressBookError& error)
+{
+    fail(FileError, QString(error.message()).replace(QLatin1Char('\n'), QLatin1Char(' ')));
 }
 
 // RUBRICA.DAT opened for reading only: never created, never locked, never
@@ -80,21 +87,12 @@ private:
         try {
             step();
         } catch (const AddressBookError& error) {
-            fail(FileError, QString(error.message()).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+            bookFailure(error);
         }
     }
 
     AddressBookFile file_;
 };
-
-const QCommandLineOption BookOption(QStringLiteral("book"),
-                                    QStringLiteral("la rubrica da leggere (predefinita: RUBRICA.DAT nella cartella corrente)"),
-                                    QStringLiteral("FILE"));
-
-QString bookPath(const CommandParser& parser)
-{
-    return parser.isSet(QStringLiteral("book")) ? parser.value(QStringLiteral("book")) : AddressBookFile::DefaultName;
-}
 
 // What the book had to tell, on standard error.
 void tellNotices(const CommandParser& parser, BookReader& book, const QString& path)
@@ -105,25 +103,90 @@ void tellNotices(const CommandParser& parser, BookReader& book, const QString& p
         note(parser.quiet(), QStringLiteral("la rubrica \"%1\" termina con una scheda incompleta, che è stata ignorata.").arg(path));
 }
 
-int cardNumber(const QString& text, const BookReader& book, const QString& path)
+// Card `text` (from 1) of a book of `count` cards.
+int cardNumber(const QString& text, int count, const QString& path)
 {
     bool ok = false;
     const int n = text.toInt(&ok);
     if (!ok || n < 1)
         fail(UsageError, QStringLiteral("\"%1\" non è un numero di scheda (da 1).").arg(text));
-    if (n > book.cardCount())
-        fail(UsageError, QStringLiteral("la rubrica \"%1\" non ha la scheda %2: ne ha %3.").arg(path).arg(n).arg(book.cardCount()));
+    if (n > count)
+        fail(UsageError, QStringLiteral("la rubrica \"%1\" non ha la scheda %2: ne ha %3.").arg(path).arg(n).arg(count));
     return n;
 }
 
 } // namespace
+
+QCommandLineOption bookOption()
+{
+    return QCommandLineOption(QStringLiteral("book"),
+                              QStringLiteral("la rubrica (predefinita: RUBRICA.DAT nella cartella corrente)"),
+                              QStringLiteral("FILE"));
+}
+
+QString bookPath(const CommandParser& parser)
+{
+    return parser.isSet(QStringLiteral("book")) ? parser.value(QStringLiteral("book")) : AddressBookFile::DefaultName;
+}
+
+CustomerCard readBookCard(const QString& path, const QString& number, bool quiet)
+{
+    BookReader book(path);
+    const int n = cardNumber(number, book.cardCount(), path);
+    const CustomerCard card = book.card(n - 1);
+    for (const QString& notice : book.notices())
+        note(quiet, notice);
+    return card;
+}
+
+CardWriter::CardWriter(const QString& path, const QString& number)
+    : path_(path)
+{
+    // Saving a card never makes a new book: the card must be there already.
+    if (!QFileInfo::exists(path))
+        fail(FileError, QStringLiteral("Impossibile aprire la rubrica \"%1\": il file non esiste.").arg(path));
+    try {
+        file_.open(path, AddressBookFile::Access::Write);
+    } catch (const AddressBookError& error) {
+        bookFailure(error);
+    }
+    const QStringList notices = file_.takeNotices();
+    if (file_.isReadOnly())
+        fail(FileError, notices.isEmpty()
+                 ? QStringLiteral("La rubrica \"%1\" si può solo leggere: la scheda non si può salvare.").arg(path)
+                 : notices.join(QLatin1Char(' ')));
+    for (const QString& notice : notices)
+        note(false, notice);
+    index_ = cardNumber(number, file_.cardCount(), path) - 1;
+    try {
+        file_.seek(index_);
+        file_.readCard(card_);
+    } catch (const AddressBookError& error) {
+        bookFailure(error);
+    }
+}
+
+void CardWriter::saveSummary(const TableGrid& grid)
+{
+    CustomerCard built = card_;
+    built.takeSummaryFrom(grid);
+    try {
+        file_.seek(index_);
+        file_.writeCard(built);
+    } catch (const AddressBookError& error) {
+        bookFailure(error);
+    }
+    for (const QString& notice : file_.takeNotices())
+        note(false, notice);
+    card_ = built;
+}
 
 int runBookList(const Invocation& invocation)
 {
     CommandParser parser(invocation, QStringLiteral("Elenca le schede della rubrica, numerate da 1 come le mostra \"Scheda:\".\n"
                                         "Con --json: una lista di oggetti \"card\", \"surname\", \"name\", \"number\",\n"
                                         "\"address\", \"town\", \"province\", \"postcode\"."));
-    parser.addOption(BookOption);
+    parser.addOption(bookOption());
     parser.addOption(jsonOption());
     if (!parser.parse())
         return Success;
@@ -171,7 +234,7 @@ int runBookShow(const Invocation& invocation)
     CommandParser parser(invocation, QStringLiteral("Mostra la scheda N (da 1) e il riepilogo della sua programmazione.\n"
                                         "Con --table -o FILE.dat scrive il riepilogo come file di tabella, come lo\n"
                                         "salverebbe \"Salva su File\" dopo \"Edita\"."));
-    parser.addOption(BookOption);
+    parser.addOption(bookOption());
     parser.addOption(QCommandLineOption(QStringLiteral("table"), QStringLiteral("scrive il riepilogo come file di tabella")));
     parser.addOption(outputOption(QStringLiteral("il file di tabella da scrivere (con --table)")));
     parser.expectArguments(1, 1);
@@ -182,7 +245,7 @@ int runBookShow(const Invocation& invocation)
         parser.usageError(QStringLiteral("--table e -o FILE.dat vanno insieme."));
     const QString path = bookPath(parser);
     BookReader book(path);
-    const int n = cardNumber(parser.positional().first(), book, path);
+    const int n = cardNumber(parser.positional().first(), book.cardCount(), path);
     const CustomerCard card = book.card(n - 1);
     TableGrid grid;
     card.showSummaryIn(grid);
@@ -206,7 +269,7 @@ int runBookExport(const Invocation& invocation)
     CommandParser parser(invocation, QStringLiteral("Esporta le schede della rubrica in CSV (RFC 4180, UTF-8, ogni campo tra\n"
                                         "virgolette): Scheda, Cognome, Nome, Numero telefonico, Indirizzo, Citta',\n"
                                         "Provincia, CAP. Senza -o il CSV va sullo standard output."));
-    parser.addOption(BookOption);
+    parser.addOption(bookOption());
     parser.addOption(csvOption());
     parser.addOption(outputOption(QStringLiteral("scrive il CSV in FILE invece che sullo standard output")));
     if (!parser.parse())

@@ -13,5 +13,10 @@ int runPdf(const Invocation& invocation);
 int runBookList(const Invocation& invocation);
 int runBookShow(const Invocation& invocation);
 int runBookExport(const Invocation& invocation);
+int runRead(const Invocation& invocation);
+int runWrite(const Invocation& invocation);
+int runVerify(const Invocation& invocation);
+int runRemoteRead(const Invocation& invocation);
+int runRemoteWrite(const Invocation& invocation);
 
 } // namespace tool

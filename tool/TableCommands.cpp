@@ -3,6 +3,7 @@
 #include "tool/Commands.h"
 #include "tool/Csv.h"
 #include "tool/TableIo.h"
+#include "tool/TableDiff.h"
 #include "tool/TableText.h"
 
 #include "device/GridLayout.h"
@@ -105,80 +106,6 @@ QString showText(const TableText& table)
         if (a.used)
             text += line(QString::number(a.number), [&](int i) { return shown(a.fields[size_t(i)]); });
     return text;
-}
-
-// ---- diff
-
-struct Difference
-{
-    int association = 0;
-    std::optional<HeaderField> header;
-    std::optional<AssociationField> field;
-    QString from;
-    QString to;
-};
-
-// The cells of one field of a row, as they stand (for differences no
-// reading shows).
-QString rawCells(const TableGrid& grid, const FieldAt& at, int row)
-{
-    QString text;
-    for (int c = layout::RowCells.first; c <= layout::RowCells.last; ++c) {
-        const FieldAt here = fieldAt(grid, c, row);
-        if (here.header == at.header && here.field == at.field) {
-            QString cell = grid.cell(c, row);
-            text += cell.replace(QChar(0), QStringLiteral("\\0"));
-        }
-    }
-    return text;
-}
-
-std::vector<Difference> differences(const TableGrid& a, const TableGrid& b)
-{
-    const TableText ta = tableText(a);
-    const TableText tb = tableText(b);
-    std::vector<Difference> found;
-    auto seen = [&](int association, std::optional<HeaderField> h, std::optional<AssociationField> f) {
-        for (const Difference& d : found)
-            if (d.association == association && d.header == h && d.field == f)
-                return true;
-        return false;
-    };
-    // Fields that read differently, then cells that differ where both read alike.
-    auto cellsOf = [&](int row) {
-        if (ta.model != tb.model)
-            return;
-        for (int c = layout::RowCells.first; c <= layout::RowCells.last; ++c) {
-            if (a.cell(c, row) == b.cell(c, row))
-                continue;
-            const FieldAt at = fieldAt(a, c, row);
-            if (seen(at.association, at.header, at.field))
-                continue;
-            found.push_back({ at.association, at.header, at.field, rawCells(a, at, row), rawCells(b, at, row) });
-        }
-    };
-    for (int i = 0; i < HeaderFieldCount; ++i) {
-        const auto f = HeaderField(i);
-        if (ta[f] != tb[f])
-            found.push_back({ 0, f, std::nullopt, ta[f], tb[f] });
-    }
-    cellsOf(layout::HeaderRow);
-    for (int n = 1; n <= codec::RecordCount; ++n) {
-        const AssociationText& x = ta.associations[size_t(n - 1)];
-        const AssociationText& y = tb.associations[size_t(n - 1)];
-        for (int i = 0; i < AssociationFieldCount; ++i) {
-            const auto f = AssociationField(i);
-            if (x[f] != y[f])
-                found.push_back({ n, std::nullopt, f, x[f], y[f] });
-        }
-        cellsOf(n + 1);
-    }
-    return found;
-}
-
-QString diffValue(const QString& text)
-{
-    return text.isEmpty() ? QStringLiteral("(vuoto)") : text;
 }
 
 // ---- CSV
@@ -341,38 +268,6 @@ int runShow(const Invocation& invocation)
     else
         out(showText(table));
     return Success;
-}
-
-int runDiff(const Invocation& invocation)
-{
-    CommandParser parser(invocation, QStringLiteral("Confronta due tabelle: una riga per ogni campo che differisce, per esempio\n"
-                                        "\"Associazione 12, Alle: 1800 -> 1930\"; nulla se sono uguali.\n"
-                                        "Uscita 0 se le tabelle sono uguali, 1 se differiscono.\n"
-                                        "Con --json: una lista di oggetti \"association\" (null per l'intestazione),\n"
-                                        "\"field\", \"from\", \"to\"; [] se sono uguali."));
-    parser.addOption(jsonOption());
-    parser.expectArguments(2, 2);
-    if (!parser.parse())
-        return Success;
-    const TableGrid a = loadTable(parser.positional().at(0));
-    const TableGrid b = loadTable(parser.positional().at(1));
-    const std::vector<Difference> found = differences(a, b);
-    if (parser.isSet(QStringLiteral("json"))) {
-        QJsonArray list;
-        for (const Difference& d : found) {
-            QJsonObject o;
-            o.insert(QStringLiteral("association"), d.header ? QJsonValue() : QJsonValue(d.association));
-            o.insert(QStringLiteral("field"), QLatin1String(d.header ? fieldKey(*d.header) : fieldKey(*d.field)));
-            o.insert(QStringLiteral("from"), d.from);
-            o.insert(QStringLiteral("to"), d.to);
-            list.append(o);
-        }
-        out(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)));
-    } else {
-        for (const Difference& d : found)
-            out(QStringLiteral("%1: %2 -> %3\n").arg(fieldPlace(d.association, d.header, d.field), diffValue(d.from), diffValue(d.to)));
-    }
-    return found.empty() ? Success : Differences;
 }
 
 int runExport(const Invocation& invocation)

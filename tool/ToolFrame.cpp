@@ -122,10 +122,32 @@ const std::vector<Command>& commands()
             leaf("export", QStringLiteral("book export --csv [--book FILE] [-o FILE.csv]"), QStringLiteral("esporta le schede in CSV"),
                  runBookExport),
         };
+        Command remote;
+        remote.name = QStringLiteral("remote");
+        remote.synopsis = QStringLiteral("remote read|write ...");
+        remote.summary = QStringLiteral("una sessione remota completa con il combinatore: chiama, legge o scrive, riaggancia");
+        remote.description = QStringLiteral("Una sessione remota come la fa la rubrica: il combinatore sulla porta chiama il\n"
+                                            "centralina del cliente (--card N della rubrica o --number CIFRE), legge o scrive\n"
+                                            "la tabella e riaggancia, anche quando un passo non è riuscito.");
+        remote.subcommands = {
+            leaf("read",
+                 QStringLiteral("remote read --port P (--card N [--book FILE] | --number CIFRE) [--prefix CIFRE] -o FILE.dat "
+                                "[--save-to-card]"),
+                 QStringLiteral("legge la centralina chiamata in un file di tabella"), runRemoteRead),
+            leaf("write",
+                 QStringLiteral("remote write FILE.dat --port P (--card N [--book FILE] | --number CIFRE) [--prefix CIFRE]"),
+                 QStringLiteral("scrive la tabella del file nella centralina chiamata"), runRemoteWrite),
+        };
         return std::vector<Command>{
+            leaf("read", QStringLiteral("read --port P -o FILE.dat"),
+                 QStringLiteral("legge la tabella della centralina sulla porta in un file di tabella"), runRead),
+            leaf("write", QStringLiteral("write FILE.dat --port P [--verify]"),
+                 QStringLiteral("scrive un file di tabella nella centralina; con --verify la rilegge e confronta"), runWrite),
+            leaf("verify", QStringLiteral("verify FILE.dat --port P"),
+                 QStringLiteral("confronta la centralina con un file di tabella (uscita 1 se differiscono)"), runVerify),
             leaf("show", QStringLiteral("show FILE.dat [--json]"),
                  QStringLiteral("mostra una tabella: modello, intestazione, associazioni usate"), runShow),
-            leaf("diff", QStringLiteral("diff A.dat B.dat [--json]"),
+            leaf("diff", QStringLiteral("diff A B [--json]"),
                  QStringLiteral("elenca i campi che differiscono tra due tabelle (uscita 1 se ce ne sono)"), runDiff),
             leaf("export", QStringLiteral("export FILE.dat --csv [-o FILE.csv]"),
                  QStringLiteral("esporta una tabella in CSV, una riga per associazione"), runExport),
@@ -134,6 +156,7 @@ const std::vector<Command>& commands()
             leaf("pdf", QStringLiteral("pdf FILE.dat -o FILE.pdf [--title TESTO]"),
                  QStringLiteral("stampa una tabella in un documento PDF A4"), runPdf, true),
             book,
+            remote,
         };
     }();
     return table;
@@ -196,8 +219,9 @@ QString versionText()
 QString programHelp()
 {
     QString text = QStringLiteral("Uso: %1 COMANDO [OPZIONI] [ARGOMENTI]\n"
-                                  "Tabelle e rubrica dei registri Kolvar dalla riga di comando: file di tabella (.dat),\n"
-                                  "confronti, CSV, stampa in PDF e rubrica dei clienti, senza finestre.\n\nComandi:\n")
+                                  "Centraline Kolvar dalla riga di comando, senza finestre: lettura, scrittura e verifica\n"
+                                  "sulla linea seriale, sessioni remote, file di tabella (.dat), confronti, CSV,\n"
+                                  "stampa in PDF e rubrica dei clienti.\n\nComandi:\n")
                        .arg(Program);
     text += commandList(commands());
     text += QStringLiteral("\nOpzioni comuni:\n");
@@ -206,9 +230,9 @@ QString programHelp()
     text += QStringLiteral("\n\"%1 COMANDO --help\" mostra l'uso di ogni comando.\n\n"
                            "Codici di uscita:\n"
                            "  0  riuscito\n"
-                           "  1  differenze trovate (diff)\n"
+                           "  1  differenze trovate (diff, verify, write --verify)\n"
                            "  2  uso errato\n"
-                           "  3  problema sulla linea\n"
+                           "  3  problema sulla linea (porta, tempo scaduto, risposta di errore, scrittura interrotta)\n"
                            "  4  tabella rifiutata dal controllo\n"
                            "  5  errore di file\n")
                 .arg(Program);

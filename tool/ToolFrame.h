@@ -98,6 +98,7 @@ public:
     [[noreturn]] void usageError(const QString& message) const;
 
     QString helpText() const;
+    const Invocation& invocation() const { return invocation_; }
 
 private:
     const Invocation& invocation_;

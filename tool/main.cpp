@@ -39,5 +39,6 @@ int main(int argc, char** argv)
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
+    app->setApplicationVersion(QStringLiteral(PRADIX_VERSION));
     return tool::runTool(arguments);
 }

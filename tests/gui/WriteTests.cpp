@@ -10,12 +10,14 @@
 #include "device/WritePlan.h"
 #include "editor/TableBackup.h"
 #include "editor/TableFile.h"
+#include "tests/common/TestFiles.h"
 #include "widgets/ALed.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -578,4 +580,68 @@ TEST(Write, EditedTableComesBackFromTheBoxCellForCell)
         EXPECT_EQ(rowOf(f.window.grid(), r), rowOf(written, r)) << "row " << r;
     EXPECT_EQ(backups("read").size(), 2);
     EXPECT_EQ(backups("write").size(), 1);
+}
+
+// pradix-tool's write of a file is the write of a window just started that
+// loaded the same file with "Copia da file": the same refusal, or the same
+// pieces and bytes.
+TEST(Write, PradixToolSendsWhatAFreshWindowSendsAfterLoadingTheFile)
+{
+    WriteFixture f;
+    ASSERT_TRUE(f.startBox(nullptr));
+    BoxSim other;
+    ASSERT_TRUE(other.start({ "--fast" })) << other.error();
+    const QString trace = f.dataHome.filePath(QStringLiteral("trace.log"));
+    const QString path = f.dataHome.filePath(QStringLiteral("file.dat"));
+    auto toolWrite = [&] {
+        QFile::remove(trace);
+        QProcess tool;
+        tool.start(QStringLiteral(PRADIX_TOOL_PATH), { QStringLiteral("write"), path, QStringLiteral("--port"),
+                                                        QString::fromStdString(other.devicePath()), QStringLiteral("--trace"), trace });
+        EXPECT_TRUE(tool.waitForFinished(60000));
+        return std::make_pair(tool.exitCode(), QString::fromUtf8(tool.readAllStandardError()));
+    };
+    auto load = [&](const TableGrid& file) {
+        ASSERT_TRUE(editor::saveTableFile(file, path).saved());
+        f.dialogs.nextOpen = path;
+        QTest::mouseClick(f.ui.Button6, Qt::LeftButton);
+    };
+
+    // Association 1 without its separator: the day type box of a window just
+    // started does not change on the way to it, so nothing puts the "*" back.
+    TableGrid file = f.window.grid();
+    file.fillData(QStringLiteral("-"));
+    file.setCell(1, 1, QStringLiteral("U"));
+    setRowText(file, 2, QStringLiteral("71****--------083013001-1#"));
+    setRowText(file, 3, QStringLiteral("72****1055****083013002*0#"));
+    setRowText(file, 5, QStringLiteral("39****1088****000024000*2#"));
+    load(file);
+    f.write();
+    ASSERT_FALSE(f.boxGotAWrite());
+    const auto refused = toolWrite();
+    EXPECT_EQ(refused.first, 4);
+    EXPECT_TRUE(refused.second.contains(QString::fromStdString(shown(f)))) << refused.second.toStdString();
+
+    // With it, a row without a carrier and day types and lines that change
+    // from row to row.
+    setRowText(file, 2, QStringLiteral("71****--------083013001*1#"));
+    load(file);
+    f.write();
+    const QByteArray window = f.received();
+    ASSERT_EQ(window.size(), 2054);
+    const auto written = toolWrite();
+    ASSERT_EQ(written.first, 0) << written.second.toStdString();
+    QByteArray sent;
+    std::vector<int> pieces;
+    for (const QByteArray& line : testfiles::fileBytes(trace).split('\n')) {
+        const int at = line.indexOf(" > ");
+        if (at < 0)
+            continue;
+        const QByteArray piece = QByteArray::fromHex(line.mid(at + 3).replace(' ', ""));
+        sent += piece;
+        pieces.push_back(int(piece.size()));
+    }
+    EXPECT_EQ(pieces, f.pieces);
+    // The clock apart, which is each computer's own.
+    EXPECT_EQ(sent.left(2051).toHex(' ').toStdString(), window.left(2051).toHex(' ').toStdString());
 }

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -45,6 +46,12 @@ std::string text(const Bytes& bytes, std::size_t from, std::size_t count)
 {
     return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(from),
                        bytes.begin() + static_cast<std::ptrdiff_t>(from + count));
+}
+
+std::string readText(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Waits until the simulator's log holds the text (the log is written as
@@ -247,7 +254,8 @@ TEST_F(SimTest, ReadRequestsAreFoundInSplitChunksAndNoise)
 
 TEST_F(SimTest, WrittenTableIsKeptWithTheBoxsOwnText)
 {
-    ASSERT_TRUE(start({"--fast", "--unit", "--save", sim.file("saved.bin")})) << sim.error();
+    ASSERT_TRUE(start({"--fast", "--unit", "--save", sim.file("saved.bin"), "--state", sim.file("state")}))
+        << sim.error();
     const Bytes original = request(port, kRead, kImage);
     ASSERT_EQ(original.size(), kImage);
 
@@ -267,8 +275,11 @@ TEST_F(SimTest, WrittenTableIsKeptWithTheBoxsOwnText)
         ASSERT_TRUE(port.send(slice(table, 16 * n, 16)));
     for (std::size_t i = 2048; i < kWritten; ++i)
         ASSERT_TRUE(port.send({table[i]}));
+    ASSERT_TRUE(waitForLog(sim, "FRAME table 2051 bytes"));
+    EXPECT_EQ(request(port, kRead, kImage), original) << "the table waits in the unit for 02 01 06";
 
     EXPECT_EQ(request(port, kRemoteWrite, 3), kDone);
+    EXPECT_EQ(readText(sim.file("state")), "new\n");
     const Bytes after = request(port, kRead, kImage);
     ASSERT_EQ(after.size(), kImage);
     EXPECT_EQ(slice(after, 0, kWritten), table);
@@ -302,11 +313,14 @@ TEST_F(SimTest, WrittenTableIsKeptWithTheBoxsOwnText)
     EXPECT_EQ(request(port, kRead, kImage), after);
 }
 
-TEST_F(SimTest, HalfWrittenTableIsDroppedWhenThePortCloses)
+// What the unit got of a table cut short stays with it: told to pass it on,
+// it leaves the box with a partial table, and says so.
+TEST_F(SimTest, HalfWrittenTableReachesTheBoxOnlyInPart)
 {
-    ASSERT_TRUE(start({"--fast", "--unit"})) << sim.error();
+    ASSERT_TRUE(start({"--fast", "--unit", "--state", sim.file("state")})) << sim.error();
     const Bytes original = request(port, kRead, kImage);
     ASSERT_EQ(original.size(), kImage);
+    EXPECT_EQ(readText(sim.file("state")), "old\n");
 
     ASSERT_TRUE(port.send(kWriteRequest));
     ASSERT_TRUE(port.send(Bytes(1000, 0x05)));
@@ -317,7 +331,12 @@ TEST_F(SimTest, HalfWrittenTableIsDroppedWhenThePortCloses)
     // The next exchange is understood as requests again, not as table bytes.
     ASSERT_TRUE(port.open(sim.devicePath()));
     EXPECT_EQ(request(port, kRemoteWrite, 3), kError);
-    EXPECT_EQ(request(port, kRead, kImage), original);
+    const Bytes after = request(port, kRead, kImage);
+    ASSERT_EQ(after.size(), kImage);
+    EXPECT_EQ(slice(after, 0, 1000), Bytes(1000, 0x05));
+    EXPECT_EQ(slice(after, 1000, kImage - 1000), slice(original, 1000, kImage - 1000));
+    EXPECT_EQ(readText(sim.file("state")), "partial 1000\n");
+    EXPECT_NE(sim.readLog().find("NOTE the box holds a partial table: 1000 of 2051 bytes"), std::string::npos);
 }
 
 TEST_F(SimTest, DialHangUpAndOtherFramesAreLogged)
@@ -379,11 +398,15 @@ TEST_F(SimTest, UnitAnswersTheRemoteBoxWithinACall)
     EXPECT_EQ(unanswered, 3u) << log;
 
     // A remote box that refuses even a whole table.
-    ASSERT_TRUE(start({"--fast", "--unit", "--reply-error"})) << sim.error();
+    ASSERT_TRUE(start({"--fast", "--unit", "--reply-error", "--state", sim.file("state")})) << sim.error();
+    Bytes changed = slice(image, 0, kWritten);
+    changed[20] ^= 0x01;
     ASSERT_TRUE(port.send(kWriteRequest));
-    ASSERT_TRUE(port.send(slice(image, 0, kWritten)));
+    ASSERT_TRUE(port.send(changed));
     ASSERT_TRUE(waitForLog(sim, "FRAME table 2051 bytes"));
     EXPECT_EQ(request(port, kRemoteWrite, 3), kError);
+    EXPECT_EQ(request(port, kRead, kImage), image);
+    EXPECT_EQ(readText(sim.file("state")), "old\n");
 }
 
 TEST_F(SimTest, ImageFileIsServedByteForByte)

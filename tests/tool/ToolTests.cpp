@@ -7,6 +7,8 @@
 #include "sim/SampleImage.h"
 #include "tests/common/TestFiles.h"
 
+#include "BoxSim.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -15,6 +17,10 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -282,7 +288,7 @@ TEST_F(ToolTest, EveryCommandHasItsHelpAndMistakesAreUsageErrors)
 {
     const Outcome help = tool({ QStringLiteral("--help") });
     EXPECT_EQ(help.code, 0);
-    for (const char* command : { "show", "diff", "export", "import", "pdf", "book" }) {
+    for (const char* command : { "read", "write", "verify", "show", "diff", "export", "import", "pdf", "book", "remote" }) {
         EXPECT_TRUE(text(help.out).contains(QStringLiteral("\n  %1 ").arg(QLatin1String(command)))) << command;
         const Outcome own = tool({ QLatin1String(command), QStringLiteral("--help") });
         EXPECT_EQ(own.code, 0) << command;
@@ -293,13 +299,155 @@ TEST_F(ToolTest, EveryCommandHasItsHelpAndMistakesAreUsageErrors)
         EXPECT_EQ(own.code, 0) << command;
         EXPECT_TRUE(text(own.out).startsWith(QStringLiteral("Uso: pradix-tool book %1").arg(QLatin1String(command)))) << command;
     }
+    for (const char* command : { "read", "write" }) {
+        const Outcome own = tool({ QStringLiteral("remote"), QLatin1String(command), QStringLiteral("--help") });
+        EXPECT_TRUE(text(own.out).startsWith(QStringLiteral("Uso: pradix-tool remote %1").arg(QLatin1String(command)))) << command;
+    }
     EXPECT_EQ(tool({ QStringLiteral("book"), QStringLiteral("lost") }).code, 2);
+    EXPECT_EQ(tool({ QStringLiteral("read"), QStringLiteral("-o"), QStringLiteral("a.dat") }).code, 2) << "no port";
+    EXPECT_EQ(tool({ QStringLiteral("remote"), QStringLiteral("read"), QStringLiteral("--port"), QStringLiteral("x"),
+                     QStringLiteral("--number"), QStringLiteral("12a"), QStringLiteral("-o"), QStringLiteral("a.dat") })
+                  .code,
+              2);
     EXPECT_EQ(tool({ QStringLiteral("--version") }).code, 0);
     EXPECT_EQ(tool({}).code, 2);
     EXPECT_EQ(tool({ QStringLiteral("frobnicate") }).code, 2);
     EXPECT_EQ(tool({ QStringLiteral("show") }).code, 2);
     EXPECT_EQ(tool({ QStringLiteral("show"), QStringLiteral("a.dat"), QStringLiteral("--nope") }).code, 2);
     EXPECT_EQ(tool({ QStringLiteral("export"), QStringLiteral("a.dat") }).code, 2);
+}
+
+// ---- on the line, against the box simulator
+
+QString dev(const BoxSim& sim)
+{
+    return QString::fromStdString(sim.devicePath());
+}
+
+// The frames of a log in order ("dial 0", "write", "remote-write", "hangup").
+QStringList frames(const std::string& log)
+{
+    QStringList names;
+    for (const QString& line : QString::fromStdString(log).split(QLatin1Char('\n'))) {
+        const int at = line.indexOf(QLatin1String(" FRAME "));
+        if (at >= 0)
+            names << line.mid(at + 7).section(QLatin1Char(' '), 0, 0);
+    }
+    return names;
+}
+
+TEST_F(ToolTest, ReadGivesTheBoxsTableAsSalvaSuFileWouldAndKeepsItsBackup)
+{
+    for (auto model : { boxsim::Model::Kolvar22, boxsim::Model::Kolvar1 }) {
+        BoxSim sim;
+        ASSERT_TRUE(sim.start({ "--fast", "--model", model == boxsim::Model::Kolvar22 ? "22" : "1" })) << sim.error();
+        const Outcome run = tool({ QStringLiteral("read"), QStringLiteral("--port"), dev(sim), QStringLiteral("-o"), path(QStringLiteral("read.dat")) });
+        ASSERT_EQ(run.code, 0) << run.err.toStdString();
+        EXPECT_EQ(fileBytes(path(QStringLiteral("read.dat"))), fileBytes(sampleTable(model, QStringLiteral("expected.dat"))));
+    }
+    const QStringList backups = QDir(path(QStringLiteral("data/pradix/backups"))).entryList({ QStringLiteral("*_read_*.dat") });
+    EXPECT_EQ(backups.size(), 2);
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("state/pradix/line.log"))));
+}
+
+TEST_F(ToolTest, WriteReachesTheBoxAndVerifyCatchesABoxThatChangesAByte)
+{
+    const QString table = sampleTable(boxsim::Model::Kolvar22, QStringLiteral("box.dat"));
+    BoxSim good;
+    ASSERT_TRUE(good.start({ "--fast", "--model", "1" })) << good.error();
+    Outcome run = tool({ QStringLiteral("write"), table, QStringLiteral("--port"), dev(good), QStringLiteral("--verify") });
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    run = tool({ QStringLiteral("read"), QStringLiteral("--port"), dev(good), QStringLiteral("-o"), path(QStringLiteral("back.dat")) });
+    EXPECT_EQ(fileBytes(path(QStringLiteral("back.dat"))), fileBytes(table));
+    EXPECT_EQ(tool({ QStringLiteral("diff"), table, QStringLiteral("port:") + dev(good) }).code, 0);
+
+    // Byte 35 is the fourth prefix digit of association 2 (0039 -> 0038).
+    BoxSim bad;
+    ASSERT_TRUE(bad.start({ "--fast", "--fault", "corrupt-store:35" })) << bad.error();
+    run = tool({ QStringLiteral("write"), table, QStringLiteral("--port"), dev(bad), QStringLiteral("--verify") });
+    EXPECT_EQ(run.code, 1) << run.err.toStdString();
+    EXPECT_EQ(text(run.out), QStringLiteral("Associazione 2, Prefisso: 0039 -> 0038\n"));
+    run = tool({ QStringLiteral("verify"), table, QStringLiteral("--port"), dev(bad) });
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(text(run.out), QStringLiteral("Associazione 2, Prefisso: 0039 -> 0038\n"));
+    run = tool({ QStringLiteral("diff"), QStringLiteral("port:") + dev(bad), table });
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(text(run.out), QStringLiteral("Associazione 2, Prefisso: 0038 -> 0039\n"));
+}
+
+TEST_F(ToolTest, LineTroubleAndRefusedTablesHaveTheirExitCodes)
+{
+    BoxSim silent;
+    ASSERT_TRUE(silent.start({ "--fast", "--fault", "silent", "--log", silent.file("box.log") })) << silent.error();
+    const QStringList out{ QStringLiteral("-o"), path(QStringLiteral("x.dat")) };
+    EXPECT_EQ(tool(QStringList{ QStringLiteral("read"), QStringLiteral("--port"), dev(silent), QStringLiteral("--timeout"), QStringLiteral("1") } + out).code, 3);
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("x.dat"))));
+    const Outcome missing = tool(QStringList{ QStringLiteral("read"), QStringLiteral("--port"), path(QStringLiteral("no-such-port")) } + out);
+    EXPECT_EQ(missing.code, 3);
+    EXPECT_TRUE(missing.err.contains(QStringLiteral("Serial error: "))) << missing.err.toStdString();
+
+    // A start time the box has no byte for: refused by the window's check, nothing goes out.
+    TableGrid grid;
+    ASSERT_EQ(editor::loadTableFile(grid, sampleTable(boxsim::Model::Kolvar22, QStringLiteral("box.dat"))).status, editor::LoadResult::Status::Loaded);
+    grid.setCell(15, 2, QStringLiteral("?"));
+    writeFile(path(QStringLiteral("bad.dat")), editor::tableFileBytes(grid));
+    const Outcome refused = tool({ QStringLiteral("write"), path(QStringLiteral("bad.dat")), QStringLiteral("--port"), dev(silent) });
+    EXPECT_EQ(refused.code, 4);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("Associazione 1"))) << refused.err.toStdString();
+    EXPECT_EQ(frames(silent.readLog()), QStringList{ QStringLiteral("read") }) << "only the read request reached the box";
+}
+
+TEST_F(ToolTest, RemoteWriteHangsUpAfterAnErrorReplyAndAfterSuccess)
+{
+    const QString table = sampleTable(boxsim::Model::Kolvar22, QStringLiteral("box.dat"));
+    const QStringList session{ QStringLiteral("remote"), QStringLiteral("write"), table, QStringLiteral("--number"), QStringLiteral("0461123456") };
+    BoxSim refusing;
+    ASSERT_TRUE(refusing.start({ "--fast", "--unit", "--need-dial", "--reply-error", "--log", refusing.file("unit.log") })) << refusing.error();
+    Outcome run = tool(session + QStringList{ QStringLiteral("--port"), dev(refusing), QStringLiteral("--prefix"), QStringLiteral("0") });
+    EXPECT_EQ(run.code, 3);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("ERRORE!!"))) << run.err.toStdString();
+    EXPECT_EQ(frames(refusing.readLog()),
+              (QStringList{ QStringLiteral("dial"), QStringLiteral("dial"), QStringLiteral("write"), QStringLiteral("table"),
+                            QStringLiteral("remote-write"), QStringLiteral("hangup") }));
+
+    BoxSim taking;
+    ASSERT_TRUE(taking.start({ "--fast", "--unit", "--need-dial", "--log", taking.file("unit.log") })) << taking.error();
+    run = tool(session + QStringList{ QStringLiteral("--port"), dev(taking) });
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_EQ(frames(taking.readLog()), (QStringList{ QStringLiteral("dial"), QStringLiteral("write"), QStringLiteral("table"),
+                                                      QStringLiteral("remote-write"), QStringLiteral("hangup") }));
+    // The unit answers the box's own read too: the box holds what the plan sent.
+    EXPECT_EQ(tool({ QStringLiteral("verify"), table, QStringLiteral("--port"), dev(taking) }).code, 0);
+}
+
+TEST_F(ToolTest, RemoteReadSavesTheTableToTheCardUnlessAWindowHoldsTheBook)
+{
+    CustomerCard rossi;
+    rossi.setText(CustomerCard::Field::Cognome, QStringLiteral("ROSSI"));
+    rossi.setText(CustomerCard::Field::Numero, QStringLiteral("0461123456"));
+    const QString book = path(QStringLiteral("RUBRICA.DAT"));
+    writeFile(book, QByteArray(reinterpret_cast<const char*>(rossi.data()), CustomerCard::Size));
+    BoxSim unit;
+    ASSERT_TRUE(unit.start({ "--fast", "--unit", "--need-dial", "--log", unit.file("unit.log") })) << unit.error();
+    const QStringList session{ QStringLiteral("remote"), QStringLiteral("read"), QStringLiteral("--port"), dev(unit), QStringLiteral("--card"),
+                               QStringLiteral("1"), QStringLiteral("-o"), path(QStringLiteral("remote.dat")), QStringLiteral("--save-to-card") };
+
+    // A running window holds the writer's lock: refused before anything is dialled.
+    const int held = ::open(QFile::encodeName(book).constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    Outcome run = tool(session);
+    ::close(held);
+    EXPECT_EQ(run.code, 5);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("già aperta in un altro programma Pradix"))) << run.err.toStdString();
+    EXPECT_TRUE(frames(unit.readLog()).isEmpty());
+
+    run = tool(session);
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_EQ(frames(unit.readLog()), (QStringList{ QStringLiteral("dial"), QStringLiteral("remote-read"), QStringLiteral("hangup") }));
+    EXPECT_EQ(fileBytes(path(QStringLiteral("remote.dat"))), fileBytes(sampleTable(boxsim::Model::Kolvar22, QStringLiteral("expected.dat"))));
+    const Outcome card = tool({ QStringLiteral("book"), QStringLiteral("show"), QStringLiteral("1"), QStringLiteral("--table"), QStringLiteral("-o"), path(QStringLiteral("card.dat")) });
+    ASSERT_EQ(card.code, 0) << card.err.toStdString();
+    EXPECT_EQ(fileBytes(path(QStringLiteral("card.dat"))), fileBytes(path(QStringLiteral("remote.dat"))));
 }
 
 } // namespace

@@ -1,0 +1,310 @@
+#include "tool/BoxLink.h"
+
+#include "device/Pacer.h"
+#include "editor/TableBackup.h"
+#include "serial/HandlerGuard.h"
+#include "serial/PortList.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <cstdio>
+
+#include <unistd.h>
+
+namespace tool {
+
+namespace {
+
+constexpr int DefaultSilenceSeconds = 10;
+constexpr int MaxSilenceSeconds = 3600;
+// Far beyond any device path; a longer name was pasted by mistake.
+constexpr int MaxPortNameLength = 255;
+
+const QCommandLineOption PortOption(QStringLiteral("port"),
+                                    QStringLiteral("la porta seriale, come nella casella \"Porta:\" della finestra "
+                                                   "(Com2, ttyUSB0, /dev/ttyUSB0)"),
+                                    QStringLiteral("P"));
+const QCommandLineOption TimeoutOption(QStringLiteral("timeout"),
+                                       QStringLiteral("secondi di silenzio della linea dopo i quali una risposta attesa "
+                                                      "si considera mancata (predefinito %1)")
+                                           .arg(DefaultSilenceSeconds),
+                                       QStringLiteral("S"));
+const QCommandLineOption TraceOption(QStringLiteral("trace"),
+                                     QStringLiteral("scrive anche in FILE ogni byte scambiato sulla linea"),
+                                     QStringLiteral("FILE"));
+
+} // namespace
+
+void addLineOptions(CommandParser& parser, bool portOption)
+{
+    if (portOption)
+        parser.addOption(PortOption);
+    parser.addOption(TimeoutOption);
+    parser.addOption(TraceOption);
+}
+
+QString checkedPortName(const QString& name)
+{
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty())
+        fail(UsageError, QStringLiteral("il nome della porta è vuoto."));
+    if (trimmed.size() > MaxPortNameLength)
+        fail(UsageError, QStringLiteral("il nome della porta è troppo lungo (più di %1 caratteri).").arg(MaxPortNameLength));
+    for (const QChar c : trimmed)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            fail(UsageError, QStringLiteral("il nome della porta contiene caratteri di controllo."));
+    return trimmed;
+}
+
+LineOptions lineOptions(const CommandParser& parser)
+{
+    LineOptions options;
+    options.quiet = parser.quiet();
+    options.action = QStringLiteral("pradix-tool %1 %2").arg(parser.invocation().path, parser.invocation().arguments.join(QLatin1Char(' '))).trimmed();
+    if (parser.isSet(PortOption.names().first()))
+        options.port = checkedPortName(parser.value(PortOption.names().first()));
+    if (parser.isSet(TimeoutOption.names().first())) {
+        bool ok = false;
+        const QString text = parser.value(TimeoutOption.names().first());
+        const int seconds = text.toInt(&ok);
+        if (!ok || seconds < 1 || seconds > MaxSilenceSeconds)
+            parser.usageError(QStringLiteral("--timeout vuole un numero di secondi da 1 a %1, non \"%2\".")
+                                  .arg(MaxSilenceSeconds)
+                                  .arg(text));
+        options.silenceMs = seconds * 1000;
+    } else {
+        options.silenceMs = DefaultSilenceSeconds * 1000;
+    }
+    if (parser.isSet(TraceOption.names().first())) {
+        options.trace = parser.value(TraceOption.names().first());
+        if (options.trace.isEmpty())
+            parser.usageError(QStringLiteral("--trace vuole il nome di un file."));
+    }
+    return options;
+}
+
+// ---- Progress
+
+Progress::Progress(bool quiet)
+    : enabled_(!quiet && ::isatty(STDERR_FILENO) == 1)
+{
+}
+
+void Progress::show(const QString& label, int percent)
+{
+    if (!enabled_)
+        return;
+    const QString text = percent < 0 ? label : QStringLiteral("%1: %2%").arg(label).arg(percent);
+    if (text == shown_)
+        return;
+    shown_ = text;
+    // Back to the start of the line, the new text, the rest of the old one erased.
+    const QByteArray bytes = (QStringLiteral("\r") + text + QStringLiteral("\x1b[K")).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+void Progress::end()
+{
+    if (!enabled_ || shown_.isEmpty())
+        return;
+    shown_.clear();
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+// ---- LineTap
+
+void LineTap::action(const QString& what)
+{
+    for (LineObserver* o : observers_)
+        o->action(what);
+}
+
+void LineTap::openFailed(const QString& deviceName, const QString& message)
+{
+    for (LineObserver* o : observers_)
+        o->openFailed(deviceName, message);
+}
+
+void LineTap::opened(const QString& deviceName)
+{
+    for (LineObserver* o : observers_)
+        o->opened(deviceName);
+}
+
+void LineTap::closed()
+{
+    for (LineObserver* o : observers_)
+        o->closed();
+}
+
+void LineTap::written(const std::uint8_t* bytes, int count, int result)
+{
+    ++writes_;
+    for (LineObserver* o : observers_)
+        o->written(bytes, count, result);
+}
+
+void LineTap::read(const std::uint8_t* bytes, int count)
+{
+    for (LineObserver* o : observers_)
+        o->read(bytes, count);
+}
+
+// ---- BoxLink
+
+BoxLink::BoxLink(const LineOptions& options)
+    : options_(options)
+    , progress_(options.quiet)
+    , exchange_(port_, grid_)
+{
+    setBoxLineSettings(port_);
+    grid_.fillData(QStringLiteral("-"));
+    port_.OnRxChar = [this](TCustomComm&, int count) { exchange_.receive(count); };
+    exchange_.setPortName(options_.port);
+    // The line log the windows keep, for support, and the trace a script
+    // asked for besides it: the log holds every exchange whatever the
+    // script chose. Neither ever stops the command.
+    logs_.push_back(std::make_unique<LineLog>());
+    if (!options_.trace.isEmpty())
+        logs_.push_back(std::make_unique<LineLog>(options_.trace, LineLog::Limits{ 0, 1 }));
+    for (const auto& log : logs_)
+        tap_.add(log.get());
+    exchange_.setObserver(&tap_);
+    exchange_.announce(options_.action);
+    // A serial error in the receive handler (a line that hung up) closes the
+    // port; the answer awaited will not come.
+    setEscapedReporter([this](std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const ECommError& e) {
+            lineError_ = serialErrorText(e);
+        } catch (...) {
+            lineError_ = QStringLiteral("errore inatteso durante la ricezione");
+        }
+        if (waiting_)
+            waiting_->quit();
+    });
+}
+
+BoxLink::~BoxLink()
+{
+    setEscapedReporter(nullptr);
+    port_.OnRxChar = nullptr;
+    exchange_.close();
+    exchange_.setObserver(nullptr);
+    for (const auto& log : logs_) {
+        log->flush();
+        const QString failure = log->failure();
+        if (!failure.isEmpty())
+            note(false, QStringLiteral("il log della linea non si è potuto scrivere (%1); il comando non ne risente.").arg(failure));
+    }
+}
+
+QString BoxLink::serialErrorText(const ECommError& error)
+{
+    QString text = QStringLiteral("Serial error: ") + error.Message().trimmed();
+    const QString hint = portOpenHint(error.Device(), error.ErrorCode());
+    if (!hint.isEmpty())
+        text += QLatin1Char('\n') + hint;
+    return text;
+}
+
+BoxLink::Answer BoxLink::await(const QString& label)
+{
+    QEventLoop loop;
+    QTimer silence;
+    silence.setSingleShot(true);
+    silence.setInterval(options_.silenceMs);
+    QObject scope; // the connections end with this wait
+    std::optional<Answer> answer;
+    int tableBytes = 0;
+    QObject::connect(&exchange_, &Exchange::received, &scope, [&] { silence.start(); });
+    QObject::connect(&exchange_, &Exchange::progress, &scope, [&](int bytes) {
+        tableBytes += bytes;
+        progress_.show(label, std::min(100, tableBytes * 100 / codec::ImageSize));
+    });
+    QObject::connect(&exchange_, &Exchange::tableReceived, &scope, [&](const ReceivedTable& table) {
+        answer = Answer{ true, table, 0 };
+        loop.quit();
+    });
+    QObject::connect(&exchange_, &Exchange::replyReceived, &scope, [&](int code) {
+        answer = Answer{ false, {}, code };
+        loop.quit();
+    });
+    QObject::connect(&silence, &QTimer::timeout, &loop, &QEventLoop::quit);
+
+    progress_.show(label, -1);
+    waiting_ = &loop;
+    silence.start();
+    if (lineError_.isEmpty())
+        loop.exec();
+    waiting_ = nullptr;
+    progress_.end();
+    if (answer)
+        return *answer;
+
+    // As "Stop" does: the port closed, the link idle.
+    const int position = exchange_.receiveBuffer().position();
+    exchange_.restartReceive();
+    exchange_.finish();
+    if (!lineError_.isEmpty())
+        fail(LineTrouble, lineError_);
+    const int seconds = options_.silenceMs / 1000;
+    if (position == 0)
+        fail(LineTrouble, QStringLiteral("nessuna risposta sulla porta \"%1\" in %2 secondi.").arg(options_.port).arg(seconds));
+    fail(LineTrouble, QStringLiteral("la risposta sulla porta \"%1\" si è interrotta: %2 byte ricevuti, poi niente per %3 secondi.")
+                          .arg(options_.port)
+                          .arg(position)
+                          .arg(seconds));
+}
+
+ReceivedTable BoxLink::readTable()
+{
+    onLine([&] { exchange_.requestTable(); });
+    const Answer answer = await(QStringLiteral("Lettura"));
+    if (!answer.table)
+        fail(LineTrouble, QStringLiteral("la centralina sulla porta \"%1\" ha risposto 02 03 %2 invece di mandare la tabella.")
+                              .arg(options_.port)
+                              .arg(answer.replyCode, 2, 16, QLatin1Char('0')));
+    editor::keepTableBackup(grid_, editor::BackupDirection::Read);
+    return answer.received;
+}
+
+writeplan::Result BoxLink::sendTable(const writeplan::Plan& plan)
+{
+    if (!plan.ok())
+        return { writeplan::Result::Outcome::Refused, {}, plan.message };
+    // The table as it goes out, so the operator can always put it back.
+    editor::keepTableBackup(plan.grid, editor::BackupDirection::Write);
+    RealPacer pacer;
+    RealClock clock;
+    grid_.copyDataFrom(plan.grid);
+    const QString label = QStringLiteral("Scrittura");
+    progress_.show(label, 0);
+    const writeplan::Result result = onLine([&] {
+        return exchange_.writeTable(plan, pacer, clock,
+                                    [&](int association) { progress_.show(label, association * 100 / codec::RecordCount); });
+    });
+    if (result.sent())
+        progress_.show(label, 100);
+    progress_.end();
+    return result;
+}
+
+void BoxLink::writeTable(const writeplan::Plan& plan)
+{
+    const writeplan::Result result = sendTable(plan);
+    switch (result.outcome) {
+    case writeplan::Result::Outcome::Sent:
+        return;
+    case writeplan::Result::Outcome::Refused:
+        fail(TableRefused, result.message);
+    case writeplan::Result::Outcome::CutShort:
+        fail(LineTrouble, result.message);
+    }
+}
+
+} // namespace tool

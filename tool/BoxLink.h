@@ -1,0 +1,146 @@
+#pragma once
+
+#include "device/Exchange.h"
+#include "device/LineLog.h"
+#include "device/LineObserver.h"
+#include "device/TableGrid.h"
+#include "device/WritePlan.h"
+#include "serial/CommInt.h"
+#include "tool/ToolFrame.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QEventLoop;
+
+// The serial line as the tool works it: the window's port settings and
+// exchange, the same reads and writes, and a bound on how long the line may
+// stay silent while an answer is awaited (the window waits for ever; a
+// script must not).
+namespace tool {
+
+struct LineOptions
+{
+    QString port;
+    int silenceMs = 10000;
+    bool quiet = false;
+    QString trace;  // a file the exchange is also written to, or empty
+    QString action; // the command line, for the logs
+};
+
+// --port P, --timeout S and --trace FILE, for every command on the line.
+void addLineOptions(CommandParser& parser, bool portOption = true);
+// The options as given; a missing or unusable value is a usage error.
+LineOptions lineOptions(const CommandParser& parser);
+// A port name as the window's "Porta:" box would take it: a usage error
+// when it is empty or could not be a device name.
+QString checkedPortName(const QString& name);
+
+// One line of progress on standard error, rewritten in place, when standard
+// error is a terminal and --quiet is not given.
+class Progress
+{
+public:
+    explicit Progress(bool quiet);
+    ~Progress() { end(); }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    // `percent` below 0 shows the label alone.
+    void show(const QString& label, int percent = -1);
+    // Ends the line, so what follows starts on a line of its own.
+    void end();
+
+private:
+    bool enabled_;
+    QString shown_;
+};
+
+// Hears the line for the tool: counts the writes (a session that wrote
+// nothing has dialled nothing) and passes every event on to the logs.
+class LineTap : public LineObserver
+{
+public:
+    void add(LineObserver* observer) { observers_.push_back(observer); }
+    int writes() const { return writes_; }
+
+    void action(const QString& what) override;
+    void opened(const QString& deviceName) override;
+    void openFailed(const QString& deviceName, const QString& message) override;
+    void closed() override;
+    void written(const std::uint8_t* bytes, int count, int result) override;
+    void read(const std::uint8_t* bytes, int count) override;
+
+private:
+    std::vector<LineObserver*> observers_;
+    int writes_ = 0;
+};
+
+class BoxLink
+{
+public:
+    explicit BoxLink(const LineOptions& options);
+    ~BoxLink();
+    BoxLink(const BoxLink&) = delete;
+    BoxLink& operator=(const BoxLink&) = delete;
+
+    Exchange& exchange() { return exchange_; }
+    // The grid the exchange decodes into: the window's main grid.
+    TableGrid& grid() { return grid_; }
+    Progress& progress() { return progress_; }
+    const LineOptions& options() const { return options_; }
+    // Port writes so far, the failed ones included.
+    int writes() const { return tap_.writes(); }
+
+    // Runs a step on the line; a serial error it raises ends the command
+    // with the window's "Serial error: " text (exit 3).
+    template<typename Step>
+    auto onLine(Step step) -> decltype(step())
+    {
+        try {
+            return step();
+        } catch (const ECommError& error) {
+            fail(LineTrouble, serialErrorText(error));
+        }
+    }
+
+    // "Leggi Eeprom": the table the box holds, in grid(), with the backup
+    // the window keeps of every table read.
+    ReceivedTable readTable();
+
+    // What "Scrivi Eeprom" does with a plan that can be written: the backup
+    // of the table as it goes out, then exactly the plan's pieces, pauses and
+    // the computer's clock.
+    writeplan::Result sendTable(const writeplan::Plan& plan);
+    // The same, ending the command unless the whole table went out.
+    void writeTable(const writeplan::Plan& plan);
+
+    // What the box sends next: a whole table (then in grid()) or a reply
+    // frame. A line silent for longer than the time-out, or one that fails,
+    // ends the command (exit 3) with the port closed.
+    struct Answer
+    {
+        bool table = false;
+        ReceivedTable received; // for a table
+        int replyCode = 0;      // for a reply frame
+    };
+    Answer await(const QString& label);
+
+    static QString serialErrorText(const ECommError& error);
+
+private:
+    LineOptions options_;
+    Progress progress_;
+    TComm port_;
+    TableGrid grid_;
+    Exchange exchange_;
+    LineTap tap_;
+    std::vector<std::unique_ptr<LineLog>> logs_;
+    QEventLoop* waiting_ = nullptr;
+    QString lineError_;
+};
+
+} // namespace tool
