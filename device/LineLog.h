@@ -79,7 +79,7 @@ public:
 signals:
     // Emitted once, on the log's thread, the first time the log could not be
     // written (a receiver in another thread gets it queued): `message` says
-    // which file and why, in Italian.
+    // the file or folder and the system's reason.
     void failed(const QString& message);
 
 private:
