@@ -39,16 +39,20 @@ QString runFileDialog(QWidget* parent, const QString& filter, const QString& suf
 
 void RealDialogs::information(QWidget* parent, const QString& text)
 {
-    // A plain box: the text and OK, no icon.
+    // A plain box: the text and OK, no icon. Plain text too: a message may
+    // carry a file or port name, a card's text or a program's name from the
+    // system, and none of them is markup to render.
     QMessageBox box(QMessageBox::NoIcon, BoxTitle, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 bool RealDialogs::question(QWidget* parent, const QString& text)
 {
-    return QMessageBox::question(parent, BoxTitle, text,
-                                 QMessageBox::Yes | QMessageBox::No)
-        == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, BoxTitle, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void RealDialogs::error(QWidget* parent, const QString& text)
