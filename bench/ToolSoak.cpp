@@ -11,6 +11,7 @@
 #include "bench/ToolSoak.h"
 
 #include "bench/SoakSupport.h"
+#include "bench/UnitFaults.h"
 #include "device/WritePlan.h"
 #include "editor/TableFile.h"
 
@@ -21,14 +22,6 @@
 
 namespace soak {
 namespace {
-
-enum class Fault { None, Silence, Truncation, StallWrite, ErrorReply, HangUp, Garbage, Count };
-
-const char* faultName(Fault f)
-{
-    static const char* names[] = { "none", "silence", "truncation", "stall-write", "error-reply", "hang-up", "garbage" };
-    return names[int(f)];
-}
 
 // The faults of the unit's answers to a read, and of what it does with a table written.
 bool readFault(Fault f) { return f == Fault::Truncation || f == Fault::HangUp || f == Fault::Garbage; }
@@ -89,37 +82,8 @@ public:
     // One session; an empty result means it went as it must.
     std::string cycle(Fault fault, std::mt19937& rng)
     {
-        QStringList arguments { QStringLiteral("--fast"), QStringLiteral("--unit"), QStringLiteral("--need-dial"),
-                                QStringLiteral("--state"), path(QStringLiteral("box.state")), QStringLiteral("--save"),
-                                imagePath() };
-        if (QFile::exists(imagePath()))
-            arguments << QStringLiteral("--image") << imagePath();
-        else
-            arguments << QStringLiteral("--model") << QStringLiteral("22");
         int n = 0;
-        switch (fault) {
-        case Fault::Silence:
-            arguments << QStringLiteral("--fault") << QStringLiteral("silent");
-            break;
-        case Fault::Truncation:
-            arguments << stopFault(rng, n);
-            break;
-        case Fault::StallWrite:
-            arguments << QStringLiteral("--fault")
-                      << QStringLiteral("stall-write:%1").arg(int(rng() % (codec::ImageSize - 16)));
-            break;
-        case Fault::ErrorReply:
-            arguments << QStringLiteral("--reply-error");
-            break;
-        case Fault::HangUp:
-            arguments << QStringLiteral("--fault") << QStringLiteral("drop-call:%1").arg(int(rng() % codec::ImageSize));
-            break;
-        case Fault::Garbage:
-            arguments << garbageFault(rng, n);
-            break;
-        default:
-            break;
-        }
+        const QStringList arguments = unitArguments(path(QStringLiteral("box.state")), imagePath(), fault, rng, n);
         const bool write = writeFault(fault) || (!readFault(fault) && rng() % 2);
         const QByteArray boxBefore = boxImage();
         Sim box;
@@ -203,20 +167,12 @@ private:
     // `table` the box must now hold, or -1 for the one it had.
     std::string checkBox(int table, const QByteArray& before)
     {
-        QFile file(path(QStringLiteral("box.state")));
-        const QByteArray state = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
         const QByteArray after = boxImage();
-        if (state.startsWith("partial"))
-            return "the box holds a partial table (" + state.toStdString() + ")";
-        if (table < 0) {
-            if (state != "old" || after != before)
-                return "the box did not keep its old table (" + state.toStdString() + ")";
-        } else if (state != "new") {
-            return "the box was not given the table written (" + state.toStdString() + ")";
-        } else if (associationsOf(cellsOf(after)) != associationsOf(cellsOf(tables_[size_t(table)]))) {
+        const std::string problem = checkUnitBox(path(QStringLiteral("box.state")), table >= 0, before, after);
+        if (problem.empty() && table >= 0
+            && associationsOf(cellsOf(after)) != associationsOf(cellsOf(tables_[size_t(table)])))
             return "the box holds other than the table written";
-        }
-        return std::string();
+        return problem;
     }
 
     QByteArray boxImage() const
@@ -252,20 +208,8 @@ private:
 int runTool(long cycles, unsigned seed, const std::vector<std::string>& faults, bool verbose)
 {
     std::vector<Fault> pick;
-    for (const std::string& name : faults) {
-        int found = -1;
-        for (int f = 0; f < int(Fault::Count); ++f)
-            if (name == faultName(Fault(f)))
-                found = f;
-        if (found < 0) {
-            std::fprintf(stderr, "soak: no tool fault %s\n", name.c_str());
-            return 2;
-        }
-        pick.push_back(Fault(found));
-    }
-    if (pick.empty())
-        for (int f = 0; f < int(Fault::Count); ++f)
-            pick.push_back(Fault(f));
+    if (!pickFaults(faults, "tool", pick))
+        return 2;
 
     ToolSoak soak;
     if (!soak.ready() || !soak.learnSample()) {
@@ -279,8 +223,8 @@ int runTool(long cycles, unsigned seed, const std::vector<std::string>& faults, 
     }
     std::mt19937 rng(seed);
     long ok = 0;
-    std::array<long, int(Fault::Count)> runs {};
-    std::array<long, int(Fault::Count)> passed {};
+    FaultCounts runs {};
+    FaultCounts passed {};
     for (long i = 0; i < cycles; ++i) {
         const Fault fault = pick[rng() % pick.size()];
         const std::string problem = soak.cycle(fault, rng);
@@ -295,9 +239,7 @@ int runTool(long cycles, unsigned seed, const std::vector<std::string>& faults, 
             std::printf("soak: tool cycle %ld %s done\n", i + 1, faultName(fault));
         std::fflush(stdout);
     }
-    for (int f = 0; f < int(Fault::Count); ++f)
-        std::printf("soak: %-12s %ld of %ld sessions as they must\n", faultName(Fault(f)), passed[size_t(f)],
-                    runs[size_t(f)]);
+    printFaultCounts(passed, runs);
     std::printf("soak: seed %u\n", seed);
     std::printf("BENCH soak_tool_cycles_ok %ld count target >= %ld\n", ok, cycles);
     std::printf("BENCH soak_tool_hangups_missing %ld count target <= 0\n", soak.hangUpsMissing());
