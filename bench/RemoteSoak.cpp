@@ -114,6 +114,8 @@ public:
             && Label9_;
     }
 
+    UnitBox& box() { return box_; }
+
     // The address book lies in the folder the program runs in.
     bool enterFolder() { return QDir::setCurrent(folder_.path()); }
 
@@ -122,8 +124,8 @@ public:
     {
         ++sessions_;
         int n = 0;
-        const QStringList arguments = unitArguments(statePath(), imagePath(), fault, rng, n);
-        const QByteArray boxBefore = boxImage();
+        const QStringList arguments = unitArguments(box_.statePath(), box_.imagePath(), fault, rng, n);
+        const QByteArray boxBefore = box_.image();
         Sim sim;
         if (!sim.start(arguments))
             return "the simulator did not start";
@@ -260,7 +262,7 @@ private:
         default:
             if (!waitIdle())
                 return "the remote read did not end";
-            if (cellsOf(window_.grid()) != cellsOf(boxImage()))
+            if (cellsOf(window_.grid()) != cellsOf(box_.image()))
                 return "the table read differs from the box's";
             return std::string();
         }
@@ -347,8 +349,8 @@ private:
     // The box after the session: the state the unit tells and the image it saved.
     std::string checkBox(Expect expect, const QByteArray& before)
     {
-        const QByteArray after = boxImage();
-        const std::string problem = checkUnitBox(statePath(), expect == Expect::New, before, after);
+        const QByteArray after = box_.image();
+        const std::string problem = checkUnitBox(box_.statePath(), expect == Expect::New, before, after);
         if (problem.empty() && expect == Expect::New && cellsOf(after) != writtenTable_)
             return "the box holds other than the table written";
         return problem;
@@ -372,29 +374,6 @@ private:
         }
         return std::string();
     }
-
-    QByteArray boxImage() const
-    {
-        QFile file(imagePath());
-        if (file.open(QIODevice::ReadOnly))
-            return file.readAll();
-        return sampleImage_;
-    }
-
-public:
-    // The table the unit's box starts with, before anything was written to it.
-    bool learnSample()
-    {
-        Sim reader;
-        if (!reader.start({ QStringLiteral("--fast"), QStringLiteral("--model"), QStringLiteral("22") }))
-            return false;
-        sampleImage_ = fetchImage(reader.path());
-        return sampleImage_.size() == codec::ImageSize;
-    }
-
-private:
-    QString statePath() const { return folder_.filePath(QStringLiteral("box.state")); }
-    QString imagePath() const { return folder_.filePath(QStringLiteral("box.img")); }
 
     void type(QLineEdit* box, const QString& text)
     {
@@ -432,7 +411,7 @@ private:
     QLineEdit* Eindirizzo_;
     QLabel* Label9_;
     QTemporaryDir folder_;
-    QByteArray sampleImage_;
+    UnitBox box_ { folder_ };
     CustomerCard expectedCard_;
     QStringList writtenTable_;
     LineWatch line_;
@@ -455,7 +434,7 @@ int runRemote(Program& program, SoakDialogs& dialogs, NoPacer& pacer, long cycle
         std::fprintf(stderr, "soak: the windows lack a control the remote soak drives\n");
         return 1;
     }
-    if (!soak.learnSample()) {
+    if (!soak.box().learnSample()) {
         std::fprintf(stderr, "soak: the simulator did not serve its table\n");
         return 1;
     }

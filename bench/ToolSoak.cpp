@@ -45,6 +45,7 @@ class ToolSoak
 {
 public:
     bool ready() const { return folder_.isValid(); }
+    UnitBox& box() { return box_; }
 
     // The box's own table as a script would keep it (read with the tool
     // itself), and a second one differing in one association, so every
@@ -83,9 +84,9 @@ public:
     std::string cycle(Fault fault, std::mt19937& rng)
     {
         int n = 0;
-        const QStringList arguments = unitArguments(path(QStringLiteral("box.state")), imagePath(), fault, rng, n);
+        const QStringList arguments = unitArguments(box_.statePath(), box_.imagePath(), fault, rng, n);
         const bool write = writeFault(fault) || (!readFault(fault) && rng() % 2);
-        const QByteArray boxBefore = boxImage();
+        const QByteArray boxBefore = box_.image();
         Sim box;
         if (!box.start(arguments))
             return "the simulator did not start";
@@ -130,7 +131,6 @@ public:
 
 private:
     QString path(const QString& name) const { return folder_.filePath(name); }
-    QString imagePath() const { return path(QStringLiteral("box.img")); }
     QString tablePath(int i) const { return path(QStringLiteral("table%1.dat").arg(i)); }
 
     int tool(const QStringList& arguments)
@@ -159,7 +159,7 @@ private:
         TableGrid grid;
         if (!editor::loadTableFile(grid, path(QStringLiteral("read.dat"))).loaded())
             return "the table read was not saved";
-        if (associationsOf(cellsOf(grid)) != associationsOf(cellsOf(boxImage())))
+        if (associationsOf(cellsOf(grid)) != associationsOf(cellsOf(box_.image())))
             return "the table read differs from the box's";
         return std::string();
     }
@@ -167,36 +167,16 @@ private:
     // `table` the box must now hold, or -1 for the one it had.
     std::string checkBox(int table, const QByteArray& before)
     {
-        const QByteArray after = boxImage();
-        const std::string problem = checkUnitBox(path(QStringLiteral("box.state")), table >= 0, before, after);
+        const QByteArray after = box_.image();
+        const std::string problem = checkUnitBox(box_.statePath(), table >= 0, before, after);
         if (problem.empty() && table >= 0
             && associationsOf(cellsOf(after)) != associationsOf(cellsOf(tables_[size_t(table)])))
             return "the box holds other than the table written";
         return problem;
     }
 
-    QByteArray boxImage() const
-    {
-        QFile file(imagePath());
-        if (file.open(QIODevice::ReadOnly))
-            return file.readAll();
-        return sample_;
-    }
-
-public:
-    // The table the unit's box starts with, before anything was written to it.
-    bool learnSample()
-    {
-        Sim reader;
-        if (!reader.start({ QStringLiteral("--fast"), QStringLiteral("--model"), QStringLiteral("22") }))
-            return false;
-        sample_ = fetchImage(reader.path());
-        return sample_.size() == codec::ImageSize;
-    }
-
-private:
     QTemporaryDir folder_;
-    QByteArray sample_;
+    UnitBox box_ { folder_ };
     std::array<TableGrid, 2> tables_;
     int written_ = 0; // the box starts with table 0
     long hangUpsMissing_ = 0;
@@ -212,7 +192,7 @@ int runTool(long cycles, unsigned seed, const std::vector<std::string>& faults, 
         return 2;
 
     ToolSoak soak;
-    if (!soak.ready() || !soak.learnSample()) {
+    if (!soak.ready() || !soak.box().learnSample()) {
         std::fprintf(stderr, "soak: the simulator did not serve its table\n");
         return 1;
     }

@@ -90,6 +90,43 @@ inline QStringList unitArguments(const QString& state, const QString& image, Fau
     return arguments;
 }
 
+// The customer's box behind the unit: its table lives on from session to
+// session in an image file the simulator starts from and saves to.
+class UnitBox
+{
+public:
+    explicit UnitBox(const QTemporaryDir& folder)
+        : image_(folder.filePath(QStringLiteral("box.img")))
+        , state_(folder.filePath(QStringLiteral("box.state")))
+    {
+    }
+    const QString& imagePath() const { return image_; }
+    const QString& statePath() const { return state_; }
+
+    // The table the box starts with, before anything was written to it.
+    bool learnSample()
+    {
+        Sim reader;
+        if (!reader.start({ QStringLiteral("--fast"), QStringLiteral("--model"), QStringLiteral("22") }))
+            return false;
+        sample_ = fetchImage(reader.path());
+        return sample_.size() == codec::ImageSize;
+    }
+    // What the box holds now.
+    QByteArray image() const
+    {
+        QFile file(image_);
+        if (file.open(QIODevice::ReadOnly))
+            return file.readAll();
+        return sample_;
+    }
+
+private:
+    QString image_;
+    QString state_;
+    QByteArray sample_;
+};
+
 // What the unit's state file says of the box after a session: never part of
 // a table; its old one, unchanged (`expectNew` false), or a new one, whose
 // content the caller compares.
