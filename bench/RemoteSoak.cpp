@@ -18,6 +18,7 @@
 
 #include "app/Program.h"
 #include "bench/SoakSupport.h"
+#include "bench/UnitFaults.h"
 #include "book/CustomerCard.h"
 #include "widgets/ALed.h"
 
@@ -35,14 +36,6 @@
 
 namespace soak {
 namespace {
-
-enum class Fault { None, Silence, Truncation, StallWrite, ErrorReply, HangUp, Garbage, Count };
-
-const char* faultName(Fault f)
-{
-    static const char* names[] = { "none", "silence", "truncation", "stall-write", "error-reply", "hang-up", "garbage" };
-    return names[int(f)];
-}
 
 // What the box must hold once the session is over.
 enum class Expect { Old, New };
@@ -121,6 +114,8 @@ public:
             && Label9_;
     }
 
+    UnitBox& box() { return box_; }
+
     // The address book lies in the folder the program runs in.
     bool enterFolder() { return QDir::setCurrent(folder_.path()); }
 
@@ -128,38 +123,9 @@ public:
     std::string cycle(Fault fault, std::mt19937& rng)
     {
         ++sessions_;
-        QStringList arguments { QStringLiteral("--fast"), QStringLiteral("--unit"), QStringLiteral("--need-dial"),
-                                QStringLiteral("--state"), statePath(), QStringLiteral("--save"), imagePath() };
-        if (QFile::exists(imagePath()))
-            arguments << QStringLiteral("--image") << imagePath();
-        else
-            arguments << QStringLiteral("--model") << QStringLiteral("22");
         int n = 0;
-        switch (fault) {
-        case Fault::Silence:
-            arguments << QStringLiteral("--fault") << QStringLiteral("silent");
-            break;
-        case Fault::Truncation:
-            arguments << stopFault(rng, n);
-            break;
-        case Fault::StallWrite:
-            n = int(rng() % (codec::ImageSize - 16));
-            arguments << QStringLiteral("--fault") << QStringLiteral("stall-write:%1").arg(n);
-            break;
-        case Fault::ErrorReply:
-            arguments << QStringLiteral("--reply-error");
-            break;
-        case Fault::HangUp:
-            n = int(rng() % codec::ImageSize);
-            arguments << QStringLiteral("--fault") << QStringLiteral("drop-call:%1").arg(n);
-            break;
-        case Fault::Garbage:
-            arguments << garbageFault(rng, n);
-            break;
-        default:
-            break;
-        }
-        const QByteArray boxBefore = boxImage();
+        const QStringList arguments = unitArguments(box_.statePath(), box_.imagePath(), fault, rng, n);
+        const QByteArray boxBefore = box_.image();
         Sim sim;
         if (!sim.start(arguments))
             return "the simulator did not start";
@@ -296,7 +262,7 @@ private:
         default:
             if (!waitIdle())
                 return "the remote read did not end";
-            if (cellsOf(window_.grid()) != cellsOf(boxImage()))
+            if (cellsOf(window_.grid()) != cellsOf(box_.image()))
                 return "the table read differs from the box's";
             return std::string();
         }
@@ -383,20 +349,11 @@ private:
     // The box after the session: the state the unit tells and the image it saved.
     std::string checkBox(Expect expect, const QByteArray& before)
     {
-        QFile file(statePath());
-        const QByteArray state = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
-        const QByteArray after = boxImage();
-        if (state.startsWith("partial"))
-            return "the box holds a partial table (" + state.toStdString() + ")";
-        if (expect == Expect::Old) {
-            if (state != "old" || after != before)
-                return "the box did not keep its old table (" + state.toStdString() + ")";
-        } else if (state != "new") {
-            return "the box was not given the table written (" + state.toStdString() + ")";
-        } else if (cellsOf(after) != writtenTable_) {
+        const QByteArray after = box_.image();
+        const std::string problem = checkUnitBox(box_.statePath(), expect == Expect::New, before, after);
+        if (problem.empty() && expect == Expect::New && cellsOf(after) != writtenTable_)
             return "the box holds other than the table written";
-        }
-        return std::string();
+        return problem;
     }
 
     std::string checkBook()
@@ -417,29 +374,6 @@ private:
         }
         return std::string();
     }
-
-    QByteArray boxImage() const
-    {
-        QFile file(imagePath());
-        if (file.open(QIODevice::ReadOnly))
-            return file.readAll();
-        return sampleImage_;
-    }
-
-public:
-    // The table the unit's box starts with, before anything was written to it.
-    bool learnSample()
-    {
-        Sim reader;
-        if (!reader.start({ QStringLiteral("--fast"), QStringLiteral("--model"), QStringLiteral("22") }))
-            return false;
-        sampleImage_ = fetchImage(reader.path());
-        return sampleImage_.size() == codec::ImageSize;
-    }
-
-private:
-    QString statePath() const { return folder_.filePath(QStringLiteral("box.state")); }
-    QString imagePath() const { return folder_.filePath(QStringLiteral("box.img")); }
 
     void type(QLineEdit* box, const QString& text)
     {
@@ -477,7 +411,7 @@ private:
     QLineEdit* Eindirizzo_;
     QLabel* Label9_;
     QTemporaryDir folder_;
-    QByteArray sampleImage_;
+    UnitBox box_ { folder_ };
     CustomerCard expectedCard_;
     QStringList writtenTable_;
     LineWatch line_;
@@ -492,27 +426,15 @@ int runRemote(Program& program, SoakDialogs& dialogs, NoPacer& pacer, long cycle
               const std::vector<std::string>& faults, bool verbose)
 {
     std::vector<Fault> pick;
-    for (const std::string& name : faults) {
-        int found = -1;
-        for (int f = 0; f < int(Fault::Count); ++f)
-            if (name == faultName(Fault(f)))
-                found = f;
-        if (found < 0) {
-            std::fprintf(stderr, "soak: no remote fault %s\n", name.c_str());
-            return 2;
-        }
-        pick.push_back(Fault(found));
-    }
-    if (pick.empty())
-        for (int f = 0; f < int(Fault::Count); ++f)
-            pick.push_back(Fault(f));
+    if (!pickFaults(faults, "remote", pick))
+        return 2;
 
     RemoteSoak soak(program, dialogs, pacer);
     if (!soak.ready() || !soak.enterFolder()) {
         std::fprintf(stderr, "soak: the windows lack a control the remote soak drives\n");
         return 1;
     }
-    if (!soak.learnSample()) {
+    if (!soak.box().learnSample()) {
         std::fprintf(stderr, "soak: the simulator did not serve its table\n");
         return 1;
     }
@@ -531,8 +453,8 @@ int runRemote(Program& program, SoakDialogs& dialogs, NoPacer& pacer, long cycle
     const long heapBefore = heapKb();
 
     long ok = 0;
-    std::array<long, int(Fault::Count)> runs {};
-    std::array<long, int(Fault::Count)> passed {};
+    FaultCounts runs {};
+    FaultCounts passed {};
     for (long i = 0; i < cycles; ++i) {
         const Fault fault = pick[rng() % pick.size()];
         const std::string problem = soak.cycle(fault, rng);
@@ -557,9 +479,7 @@ int runRemote(Program& program, SoakDialogs& dialogs, NoPacer& pacer, long cycle
     const int threadGrowth = entries("/proc/self/task") - threadsBefore;
     const long heapGrowth = heapKb() - heapBefore;
 
-    for (int f = 0; f < int(Fault::Count); ++f)
-        std::printf("soak: %-12s %ld of %ld sessions as they must\n", faultName(Fault(f)), passed[size_t(f)],
-                    runs[size_t(f)]);
+    printFaultCounts(passed, runs);
     std::printf("soak: heap in use %+ld kB, seed %u\n", heapGrowth, seed);
     std::printf("BENCH soak_remote_cycles_ok %ld count target >= %ld\n", ok, cycles);
     std::printf("BENCH soak_remote_fd_growth %d count target <= 0\n", fdGrowth);

@@ -9,11 +9,12 @@
 // process must hold no more descriptors, threads or memory than after the
 // first few cycles.
 //
-//   soak CYCLES [--remote] [--seed N] [--fault NAME]... [--verbose]
+//   soak CYCLES [--remote|--tool] [--seed N] [--fault NAME]... [--verbose]
 //
 // --fault keeps to one fault (its name as printed), to find what a growth comes from;
 // remote cycles take several and pick among them. --remote runs remote sessions
-// through the address book instead (bench/RemoteSoak.cpp says what).
+// through the address book instead (bench/RemoteSoak.cpp says what), --tool
+// remote sessions of pradix-tool (bench/ToolSoak.cpp says what).
 //
 // Prints one line per failed cycle (with what the box logged), a count per
 // fault, and BENCH lines.
@@ -22,6 +23,7 @@
 #include "app/Program.h"
 #include "bench/RemoteSoak.h"
 #include "bench/SoakSupport.h"
+#include "bench/ToolSoak.h"
 #include "widgets/ALed.h"
 
 #include <QLabel>
@@ -293,6 +295,7 @@ int main(int argc, char** argv)
     unsigned seed = 1;
     bool verbose = false;
     bool remote = false;
+    bool tool = false;
     std::vector<std::string> faults;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
@@ -303,13 +306,17 @@ int main(int argc, char** argv)
             verbose = true;
         else if (!std::strcmp(argv[i], "--remote"))
             remote = true;
+        else if (!std::strcmp(argv[i], "--tool"))
+            tool = true;
         else
             cycles = std::strtol(argv[i], nullptr, 10);
     }
     if (cycles <= 0 || cycles > 1000000) {
-        std::fprintf(stderr, "usage: soak CYCLES [--remote] [--seed N] [--fault NAME]... [--verbose]\n");
+        std::fprintf(stderr, "usage: soak CYCLES [--remote|--tool] [--seed N] [--fault NAME]... [--verbose]\n");
         return 2;
     }
+    if (tool)
+        return soak::runTool(cycles, seed, faults, verbose);
     int only = -1;
     if (!remote && !faults.empty()) {
         for (int f = 0; f < int(Fault::Count); ++f)

@@ -269,7 +269,17 @@ void TCommEventThread::run()
     fDevice = -1;
     ::close(fPollFd);
     fPollFd = -1;
-    fFinished = true;
+    {
+        std::lock_guard<std::mutex> lock(fMutex);
+        fFinished = true;
+    }
+    fDone.notify_all();
+}
+
+bool TCommEventThread::waitFinished(int ms)
+{
+    std::unique_lock<std::mutex> lock(fMutex);
+    return fDone.wait_for(lock, std::chrono::milliseconds(ms), [this] { return fFinished.load(); });
 }
 
 void TCommEventThread::handOver(std::uint32_t mask, int waitError)

@@ -67,6 +67,9 @@ public:
     std::uint64_t handOversDone() const { return fHandOversDone.load(); }
     // True once the thread body has ended and released its descriptors.
     bool finished() const { return fFinished.load(); }
+    // Waits at most `ms` for the thread to end after Stop; true once it has let go of its
+    // descriptor of the device.
+    bool waitFinished(int ms);
 
 private:
     bool setUp(int device);

@@ -46,6 +46,9 @@ constexpr tcflag_t BOTHER = 0010000;
 #ifndef IBSHIFT
 constexpr int IBSHIFT = 16;
 #endif
+// How long Close waits for the monitoring thread to let go of the device; it ends as soon
+// as it is woken, so this bounds only a machine that does not schedule it.
+constexpr int CloseWaitMs = 500;
 
 const char* const msgAlreadyOpen = "Port already assigned (open)";
 const char* const msgAccess = "Error accessing specified device";
@@ -459,8 +462,12 @@ void TCustomComm::Close()
 {
     if (fHandle < 0)
         return;
-    // From here on no handler runs for this port; the thread ends on its own.
-    if (auto thread = std::move(fEventThread))
+    // From here on no handler runs for this port; the thread ends on its own, at once.
+    // Its duplicate of the device is waited for (briefly): until it is closed the device
+    // is not, and a port opened again at once would find the line never let go (a
+    // stalled adapter is reset, a unit sees the port closed, only on the last close).
+    std::shared_ptr<TCommEventThread> thread = std::move(fEventThread);
+    if (thread)
         thread->Stop();
     // What Write accepted still goes out (the box needs the last clock byte), but a line that
     // does not move (handshake held, device gone) cannot keep the program waiting.
@@ -468,6 +475,8 @@ void TCustomComm::Close()
     // Unread input is dropped on the descriptor that was monitored, before it is released.
     tcflush(fHandle, TCIFLUSH);
     CloseDevice();
+    if (thread)
+        (void)thread->waitFinished(CloseWaitMs);
 }
 
 void TCustomComm::setDeviceName(const QString& value)

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -85,6 +86,8 @@ BoxServer::~BoxServer()
 {
     if (slaveHold_ >= 0)
         close(slaveHold_);
+    if (closeWatch_ >= 0)
+        close(closeWatch_);
 }
 
 int BoxServer::run(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask)
@@ -135,13 +138,22 @@ int BoxServer::run(const volatile std::sig_atomic_t& stop, const sigset_t& waitM
             timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
             timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
         }
-        pollfd pfd{master_, static_cast<short>(POLLIN | (waitWritable_ ? POLLOUT : 0)), 0};
-        const int ready = ppoll(&pfd, lineOpen_ ? 1 : 0, wake ? &timeout : nullptr, &waitMask);
+        pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (waitWritable_ ? POLLOUT : 0)), 0},
+                         {closeWatch_, POLLIN, 0}};
+        pollfd& pfd = fds[0];
+        // The watch on the program's closes goes second, or first when the master is out.
+        pollfd* watched = lineOpen_ ? fds : fds + 1;
+        const nfds_t count = (lineOpen_ ? 1 : 0) + (closeWatch_ >= 0 ? 1 : 0);
+        const int ready = ppoll(watched, count, wake ? &timeout : nullptr, &waitMask);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
             std::fprintf(stderr, "pradix-boxsim: poll failed: %s\n", std::strerror(errno));
             return 1;
+        }
+        if (closeWatch_ >= 0 && (fds[1].revents & POLLIN)) {
+            programClosedHeldLine();
+            continue;
         }
         if (lineOpen_) {
             if (pfd.revents & POLLNVAL) {
@@ -536,18 +548,48 @@ void BoxServer::holdLine(std::size_t tableBytes)
     lineHeld_ = true;
     log_.note("fault: line held after " + std::to_string(tableBytes) + " of " + std::to_string(kWrittenSize)
               + " bytes of the table");
-    // The line stays stopped without the descriptor, and letting it go lets
-    // the box see the program close the port, which is when the line is
-    // released.
+    // The line is released when the program closes the port, as a stalled
+    // adapter is reset by the last close of its device. A pseudo-terminal's
+    // master shows that close only until the port is opened again, and a
+    // program that closes and reopens at once (to hang up) would slip past
+    // the box's next look and find the line still held, which no real line
+    // does. So the box watches the device's closes themselves, and keeps its
+    // descriptor to start the line again with, since the program's port,
+    // reopened, lets no one else open it.
+    closeWatch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (closeWatch_ >= 0 && inotify_add_watch(closeWatch_, slavePath_.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) >= 0)
+        return;
+    log_.note(std::string("cannot watch the line's closes: ") + std::strerror(errno));
+    if (closeWatch_ >= 0)
+        close(closeWatch_);
+    closeWatch_ = -1;
+    // Without the watch: the master's hang-up, seen once no one else holds the device.
     close(slaveHold_);
     slaveHold_ = -1;
 }
 
+void BoxServer::programClosedHeldLine()
+{
+    // Held, the box's own descriptor stays open: every close seen is the program's.
+    char events[4096];
+    while (read(closeWatch_, events, sizeof events) > 0) {
+    }
+    if (lineOpen_)
+        peerClosed();
+    else if (lineHeld_)
+        releaseLine();
+}
+
 void BoxServer::releaseLine()
 {
+    if (closeWatch_ >= 0) {
+        close(closeWatch_);
+        closeWatch_ = -1;
+    }
     // The stop outlives every descriptor of the terminal: the next opener
     // would find the line still held.
-    slaveHold_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slaveHold_ < 0)
+        slaveHold_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slaveHold_ < 0 || tcflow(slaveHold_, TCOON) != 0) {
         log_.note(std::string("cannot release the line: ") + std::strerror(errno));
         return;
@@ -577,7 +619,12 @@ void BoxServer::flushLine()
     // sit in the slave's input queue, which only a flush on a slave
     // descriptor empties (a flush on the master reaches the kernel's buffer in
     // between, not what the slave has already taken in), so the box opens the
-    // slave for a moment. Closing it leaves the line closed as before.
+    // slave for a moment (or uses its own, kept while the line is held).
+    // Closing it leaves the line closed as before.
+    if (slaveHold_ >= 0) {
+        tcflush(slaveHold_, TCIFLUSH);
+        return;
+    }
     const int fd = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         log_.note(std::string("cannot flush the line: ") + std::strerror(errno));

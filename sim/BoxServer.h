@@ -55,6 +55,8 @@ private:
     // The stall-write fault: output of the program's side stopped, and started again.
     void holdLine(std::size_t tableBytes);
     void releaseLine();
+    // The program closed the port while the line was held (seen by closeWatch_).
+    void programClosedHeldLine();
     void dropPartial(const char* why);
     std::optional<Clock::time_point> nextSendTime() const;
     std::size_t dueCount(Clock::time_point now) const;
@@ -89,6 +91,8 @@ private:
     // program does not hold it exclusively, to stop the line with.
     int slaveHold_ = -1;
     bool lineHeld_ = false;
+    // While the line is held: an inotify descriptor that hears the device closed.
+    int closeWatch_ = -1;
 
     bool hangUpArmed_ = false;
     std::optional<Clock::time_point> hangUpAt_;

@@ -397,7 +397,7 @@ TEST_F(ToolTest, LineTroubleAndRefusedTablesHaveTheirExitCodes)
     EXPECT_EQ(frames(silent.readLog()), QStringList{ QStringLiteral("read") }) << "only the read request reached the box";
 }
 
-TEST_F(ToolTest, RemoteWriteHangsUpAfterAnErrorReplyAndAfterSuccess)
+TEST_F(ToolTest, RemoteWriteHangsUpAfterAnErrorReplyAHeldLineAndSuccess)
 {
     const QString table = sampleTable(boxsim::Model::Kolvar22, QStringLiteral("box.dat"));
     const QStringList session{ QStringLiteral("remote"), QStringLiteral("write"), table, QStringLiteral("--number"), QStringLiteral("0461123456") };
@@ -409,6 +409,17 @@ TEST_F(ToolTest, RemoteWriteHangsUpAfterAnErrorReplyAndAfterSuccess)
     EXPECT_EQ(frames(refusing.readLog()),
               (QStringList{ QStringLiteral("dial"), QStringLiteral("dial"), QStringLiteral("write"), QStringLiteral("table"),
                             QStringLiteral("remote-write"), QStringLiteral("hangup") }));
+
+    // The line held part-way through the table: the port is closed and at once opened
+    // again for the hang-up, which the unit must still hear; 02 01 06 never goes.
+    BoxSim holding;
+    ASSERT_TRUE(holding.start({ "--fast", "--unit", "--need-dial", "--fault", "stall-write:100", "--log", holding.file("unit.log") }))
+        << holding.error();
+    run = tool(session + QStringList{ QStringLiteral("--port"), dev(holding), QStringLiteral("--timeout"), QStringLiteral("1") });
+    EXPECT_EQ(run.code, 3);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("Scrittura interrotta"))) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains(QStringLiteral("02 03 03 02 02"))) << run.err.toStdString();
+    EXPECT_EQ(frames(holding.readLog()), (QStringList{ QStringLiteral("dial"), QStringLiteral("write"), QStringLiteral("hangup") }));
 
     BoxSim taking;
     ASSERT_TRUE(taking.start({ "--fast", "--unit", "--need-dial", "--log", taking.file("unit.log") })) << taking.error();
