@@ -452,24 +452,13 @@ int runRemote(Program& program, SoakDialogs& dialogs, NoPacer& pacer, long cycle
     const int threadsBefore = entries("/proc/self/task");
     const long heapBefore = heapKb();
 
-    long ok = 0;
-    FaultCounts runs {};
-    FaultCounts passed {};
-    for (long i = 0; i < cycles; ++i) {
-        const Fault fault = pick[rng() % pick.size()];
-        const std::string problem = soak.cycle(fault, rng);
-        ++runs[size_t(fault)];
-        if (problem.empty()) {
-            ++ok;
-            ++passed[size_t(fault)];
-        } else {
-            std::printf("soak: remote cycle %ld (%s): %s\n", i + 1, faultName(fault), problem.c_str());
-        }
-        if (verbose)
-            std::printf("soak: remote cycle %ld %s fds %d threads %d heap %ld kB\n", i + 1, faultName(fault),
-                        entries("/proc/self/fd"), entries("/proc/self/task"), heapKb());
-        std::fflush(stdout);
-    }
+    const long ok = runFaultCycles(cycles, pick, rng, "remote", [&](Fault fault) { return soak.cycle(fault, rng); },
+                                   [&](long cycle, Fault fault) {
+                                       if (verbose)
+                                           std::printf("soak: remote cycle %ld %s fds %d threads %d heap %ld kB\n",
+                                                       cycle, faultName(fault), entries("/proc/self/fd"),
+                                                       entries("/proc/self/task"), heapKb());
+                                   });
     // The monitoring thread of the last session ends by itself shortly after
     // its port closes, and its event descriptor goes with it; what is still
     // there after five seconds stays.
@@ -479,7 +468,6 @@ int runRemote(Program& program, SoakDialogs& dialogs, NoPacer& pacer, long cycle
     const int threadGrowth = entries("/proc/self/task") - threadsBefore;
     const long heapGrowth = heapKb() - heapBefore;
 
-    printFaultCounts(passed, runs);
     std::printf("soak: heap in use %+ld kB, seed %u\n", heapGrowth, seed);
     std::printf("BENCH soak_remote_cycles_ok %ld count target >= %ld\n", ok, cycles);
     std::printf("BENCH soak_remote_fd_growth %d count target <= 0\n", fdGrowth);

@@ -202,24 +202,11 @@ int runTool(long cycles, unsigned seed, const std::vector<std::string>& faults, 
         return 1;
     }
     std::mt19937 rng(seed);
-    long ok = 0;
-    FaultCounts runs {};
-    FaultCounts passed {};
-    for (long i = 0; i < cycles; ++i) {
-        const Fault fault = pick[rng() % pick.size()];
-        const std::string problem = soak.cycle(fault, rng);
-        ++runs[size_t(fault)];
-        if (problem.empty()) {
-            ++ok;
-            ++passed[size_t(fault)];
-        } else {
-            std::printf("soak: tool cycle %ld (%s): %s\n", i + 1, faultName(fault), problem.c_str());
-        }
-        if (verbose)
-            std::printf("soak: tool cycle %ld %s done\n", i + 1, faultName(fault));
-        std::fflush(stdout);
-    }
-    printFaultCounts(passed, runs);
+    const long ok = runFaultCycles(cycles, pick, rng, "tool", [&](Fault fault) { return soak.cycle(fault, rng); },
+                                   [&](long cycle, Fault fault) {
+                                       if (verbose)
+                                           std::printf("soak: tool cycle %ld %s done\n", cycle, faultName(fault));
+                                   });
     std::printf("soak: seed %u\n", seed);
     std::printf("BENCH soak_tool_cycles_ok %ld count target >= %ld\n", ok, cycles);
     std::printf("BENCH soak_tool_hangups_missing %ld count target <= 0\n", soak.hangUpsMissing());

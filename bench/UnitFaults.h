@@ -51,6 +51,34 @@ inline void printFaultCounts(const FaultCounts& passed, const FaultCounts& runs)
                     runs[size_t(f)]);
 }
 
+// Runs `cycles` sessions, each with a fault drawn from `pick` and run by
+// `cycle` (which gives what went wrong, empty when the session went as it
+// must), says each failed one on stdout, hands every session to `after`,
+// prints how each fault fared and gives the count of sessions that passed.
+template <typename Cycle, typename After>
+long runFaultCycles(long cycles, const std::vector<Fault>& pick, std::mt19937& rng, const char* kind, Cycle cycle,
+                    After after)
+{
+    long ok = 0;
+    FaultCounts runs {};
+    FaultCounts passed {};
+    for (long i = 0; i < cycles; ++i) {
+        const Fault fault = pick[rng() % pick.size()];
+        const std::string problem = cycle(fault);
+        ++runs[size_t(fault)];
+        if (problem.empty()) {
+            ++ok;
+            ++passed[size_t(fault)];
+        } else {
+            std::printf("soak: %s cycle %ld (%s): %s\n", kind, i + 1, faultName(fault), problem.c_str());
+        }
+        after(i + 1, fault);
+        std::fflush(stdout);
+    }
+    printFaultCounts(passed, runs);
+    return ok;
+}
+
 // The simulator as the dialling unit, its box's table kept in `image` from
 // session to session, misbehaving as `fault` says; the byte count a fault
 // picked goes to n.
