@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTranslator>
 
@@ -46,6 +47,59 @@ void loadParserTranslation()
     loaded = true;
     if (translator.load(QStringLiteral("qtbase_it"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&translator);
+}
+
+// Help is read in an 80-column terminal: a longer line goes on at the
+// column its text starts at (the description column of a table, where it is
+// not too far right), broken between words.
+constexpr int HelpWidth = 80;
+
+QString wrappedLine(const QString& line, int indent)
+{
+    QString text;
+    QString current;
+    for (const QString& word : line.mid(indent).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QString start = current.isEmpty() ? QString(indent, QLatin1Char(' ')) : current + QLatin1Char(' ');
+        if (!current.isEmpty() && start.size() + word.size() > HelpWidth) {
+            text += current + QLatin1Char('\n');
+            current = QString(indent, QLatin1Char(' ')) + word;
+        } else {
+            current = start + word;
+        }
+    }
+    return text + current + QLatin1Char('\n');
+}
+
+QString fitted(const QString& text)
+{
+    static const QRegularExpression column(QStringLiteral("^( +\\S.*?  +)\\S"));
+    QString result;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString& line = lines.at(i);
+        const bool last = i == lines.size() - 1;
+        if (line.size() <= HelpWidth) {
+            result += line + (last ? QString() : QStringLiteral("\n"));
+            continue;
+        }
+        const QRegularExpressionMatch table = column.match(line);
+        int leading = 0;
+        while (leading < line.size() && line.at(leading) == QLatin1Char(' '))
+            ++leading;
+        if (table.hasMatch() && table.capturedLength(1) <= HelpWidth / 2) {
+            result += wrappedLine(line, int(table.capturedLength(1)));
+        } else if (table.hasMatch()) {
+            const QString left = table.captured(1).trimmed();
+            const int indent = line.indexOf(left);
+            result += wrappedLine(QString(indent, QLatin1Char(' ')) + left, indent);
+            result += wrappedLine(QString(indent + 4, QLatin1Char(' ')) + line.mid(table.capturedLength(1)), indent + 4);
+        } else {
+            result += wrappedLine(line, leading > 0 ? leading : 4);
+        }
+        if (last)
+            result.chop(1);
+    }
+    return result;
 }
 
 QString optionLine(const QCommandLineOption& option)
@@ -113,8 +167,8 @@ const std::vector<Command>& commands()
         book.name = QStringLiteral("book");
         book.synopsis = QStringLiteral("book list|show|export ...");
         book.summary = QStringLiteral("legge la rubrica dei clienti (RUBRICA.DAT) senza modificarla");
-        book.description = QStringLiteral("Legge la rubrica dei clienti (RUBRICA.DAT nella cartella corrente, o --book FILE)\n"
-                                          "senza mai modificarla. I testi sono decodificati da Windows-1252.");
+        book.description = QStringLiteral("Legge la rubrica dei clienti (RUBRICA.DAT nella cartella corrente, o\n"
+                                          "--book FILE) senza mai modificarla. I testi sono decodificati da Windows-1252.");
         book.subcommands = {
             leaf("list", QStringLiteral("book list [--book FILE] [--json]"), QStringLiteral("elenca le schede"), runBookList),
             leaf("show", QStringLiteral("book show N [--book FILE] [--table -o FILE.dat]"),
@@ -202,8 +256,8 @@ int dispatch(const std::vector<Command>& list, const QString& path, Invocation i
     }
     if (!invocation.arguments.isEmpty()
         && (invocation.arguments.first() == QLatin1String("--help") || invocation.arguments.first() == QLatin1String("-h"))) {
-        out(QStringLiteral("Uso: %1 %2 COMANDO [OPZIONI]\n%3\n\nComandi:\n%4")
-                .arg(Program, group, command->description, commandList(command->subcommands)));
+        out(fitted(QStringLiteral("Uso: %1 %2 COMANDO [OPZIONI]\n%3\n\nComandi:\n%4")
+                       .arg(Program, group, command->description, commandList(command->subcommands))));
         return Success;
     }
     return dispatch(command->subcommands, group, std::move(invocation));
@@ -219,9 +273,9 @@ QString versionText()
 QString programHelp()
 {
     QString text = QStringLiteral("Uso: %1 COMANDO [OPZIONI] [ARGOMENTI]\n"
-                                  "Centraline Kolvar dalla riga di comando, senza finestre: lettura, scrittura e verifica\n"
-                                  "sulla linea seriale, sessioni remote, file di tabella (.dat), confronti, CSV,\n"
-                                  "stampa in PDF e rubrica dei clienti.\n\nComandi:\n")
+                                  "Centraline Kolvar dalla riga di comando, senza finestre: lettura, scrittura e\n"
+                                  "verifica sulla linea seriale, sessioni remote, file di tabella (.dat),\n"
+                                  "confronti, CSV, stampa in PDF e rubrica dei clienti.\n\nComandi:\n")
                        .arg(Program);
     text += commandList(commands());
     text += QStringLiteral("\nOpzioni comuni:\n");
@@ -256,7 +310,7 @@ int runTool(const QStringList& arguments)
         const QString first = invocation.arguments.value(0);
         int code = Success;
         if (first == QLatin1String("--help") || first == QLatin1String("-h"))
-            out(programHelp());
+            out(fitted(programHelp()));
         else if (first == QLatin1String("--version"))
             out(versionText());
         else
@@ -283,7 +337,8 @@ QString CommandParser::helpText() const
     std::vector<QCommandLineOption> all = options_;
     all.push_back(QuietOption);
     all.push_back(HelpOption);
-    return QStringLiteral("Uso: %1 %2\n%3\n\nOpzioni:\n%4").arg(Program, invocation_.synopsis, description_, optionTable(all));
+    return fitted(
+        QStringLiteral("Uso: %1 %2\n%3\n\nOpzioni:\n%4").arg(Program, invocation_.synopsis, description_, optionTable(all)));
 }
 
 bool CommandParser::parse()
