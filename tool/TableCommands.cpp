@@ -207,7 +207,10 @@ void checkField(const QString& path, const csv::Record& record, const QString& p
 {
     if (fieldCheck(value) == check)
         return;
-    const bool digits = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    // A spreadsheet writes a number without zeros in front (a lone "0" apart):
+    // "039" for "0039" is an operator's edit, not its damage.
+    const bool number = value == QLatin1String("0") || (!value.isEmpty() && !value.startsWith(QLatin1Char('0')));
+    const bool digits = number && std::all_of(value.begin(), value.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     for (int zeros = 1; digits && zeros <= layout::kolvar1::Keys.width(); ++zeros) {
         const QString exported = QString(zeros, QLatin1Char('0')) + value;
         if (fieldCheck(exported) == check)

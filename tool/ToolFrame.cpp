@@ -54,18 +54,22 @@ void loadParserTranslation()
 // not too far right), broken between words.
 constexpr int HelpWidth = 80;
 
-QString wrappedLine(const QString& line, int indent)
+// `start` as it stands, then the words of `rest` after it, broken between
+// words; the lines after the first start at column `hanging`.
+QString wrappedLine(const QString& start, const QString& rest, int hanging)
 {
     QString text;
-    QString current;
-    for (const QString& word : line.mid(indent).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QString start = current.isEmpty() ? QString(indent, QLatin1Char(' ')) : current + QLatin1Char(' ');
-        if (!current.isEmpty() && start.size() + word.size() > HelpWidth) {
+    QString current = start;
+    bool first = true;
+    for (const QString& word : rest.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const bool opens = first && (current.isEmpty() || current.endsWith(QLatin1Char(' ')));
+        if (!opens && current.size() + 1 + word.size() > HelpWidth) {
             text += current + QLatin1Char('\n');
-            current = QString(indent, QLatin1Char(' ')) + word;
+            current = QString(hanging, QLatin1Char(' ')) + word;
         } else {
-            current = start + word;
+            current += (opens ? QString() : QStringLiteral(" ")) + word;
         }
+        first = false;
     }
     return text + current + QLatin1Char('\n');
 }
@@ -83,18 +87,16 @@ QString fitted(const QString& text)
             continue;
         }
         const QRegularExpressionMatch table = column.match(line);
-        int leading = 0;
-        while (leading < line.size() && line.at(leading) == QLatin1Char(' '))
-            ++leading;
         if (table.hasMatch() && table.capturedLength(1) <= HelpWidth / 2) {
-            result += wrappedLine(line, int(table.capturedLength(1)));
+            result += wrappedLine(table.captured(1), line.mid(table.capturedLength(1)), int(table.capturedLength(1)));
         } else if (table.hasMatch()) {
             const QString left = table.captured(1).trimmed();
             const int indent = line.indexOf(left);
-            result += wrappedLine(QString(indent, QLatin1Char(' ')) + left, indent);
-            result += wrappedLine(QString(indent + 4, QLatin1Char(' ')) + line.mid(table.capturedLength(1)), indent + 4);
+            result += wrappedLine(QString(indent, QLatin1Char(' ')), left, indent + 4);
+            result += wrappedLine(QString(indent + 4, QLatin1Char(' ')), line.mid(table.capturedLength(1)), indent + 4);
         } else {
-            result += wrappedLine(line, leading > 0 ? leading : 4);
+            const int leading = int(line.size() - QString(line).remove(QRegularExpression(QStringLiteral("^ +"))).size());
+            result += wrappedLine(line.left(leading), line.mid(leading), leading + 4);
         }
         if (last)
             result.chop(1);
@@ -180,7 +182,7 @@ const std::vector<Command>& commands()
         remote.name = QStringLiteral("remote");
         remote.synopsis = QStringLiteral("remote read|write ...");
         remote.summary = QStringLiteral("una sessione remota completa con il combinatore: chiama, legge o scrive, riaggancia");
-        remote.description = QStringLiteral("Una sessione remota come la fa la rubrica: il combinatore sulla porta chiama il\n"
+        remote.description = QStringLiteral("Una sessione remota come la fa la rubrica: il combinatore sulla porta chiama la\n"
                                             "centralina del cliente (--card N della rubrica o --number CIFRE), legge o scrive\n"
                                             "la tabella e riaggancia, anche quando un passo non è riuscito.");
         remote.subcommands = {
