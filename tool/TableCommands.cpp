@@ -364,11 +364,13 @@ int runExport(const Invocation& invocation)
 {
     CommandParser parser(invocation, QStringLiteral("Esporta una tabella in CSV (RFC 4180, UTF-8, ogni campo tra virgolette).\n"
                                         "Prima riga: i nomi delle colonne Associazione, Prefisso, Gestore, Dalle, Alle,\n"
-                                        "Giorno, Linea. Poi l'intestazione, una riga per campo con il nome nella prima\n"
-                                        "colonna e il valore nella seconda: Modello (Kolvar22 o Kolvar1), Gestione\n"
-                                        "(Automatica o Manuale), Prefisso Locale (cifre; \"-\" se mai impostato), Beep e\n"
-                                        "Flash (Si o No; vuoti sul Kolvar1). Poi una riga per ciascuna delle 127\n"
-                                        "associazioni, vuota se non usata. Giorno: Sempre, Feriale o Festivo.\n"
+                                        "Giorno, Linea, Controllo. Poi l'intestazione, una riga per campo con il nome\n"
+                                        "nella prima colonna e il valore nella seconda: Modello (Kolvar22 o Kolvar1),\n"
+                                        "Gestione (Automatica o Manuale), Prefisso Locale (cifre; \"-\" se mai\n"
+                                        "impostato), Beep e Flash (Si o No; vuoti sul Kolvar1). Poi una riga per\n"
+                                        "ciascuna delle 127 associazioni, vuota se non usata. Giorno: Sempre, Feriale o\n"
+                                        "Festivo. Controllo: tre lettere per campo, con cui \"import\" riconosce un\n"
+                                        "campo che un foglio di calcolo ha cambiato (zeri iniziali persi).\n"
                                         "Senza -o il CSV va sullo standard output."));
     parser.addOption(csvOption());
     parser.addOption(outputOption(QStringLiteral("scrive il CSV in FILE invece che sullo standard output")));
@@ -384,7 +386,9 @@ int runImport(const Invocation& invocation)
 {
     CommandParser parser(invocation, QStringLiteral("Legge un CSV come lo scrive \"export --csv\", controlla ogni campo con le regole\n"
                                         "dei campi della finestra e ne fa un file di tabella .dat. Il primo campo errato\n"
-                                        "è indicato con riga e colonna; allora nessun file viene scritto."));
+                                        "è indicato con riga e colonna; allora nessun file viene scritto. Un campo che\n"
+                                        "ha perso gli zeri iniziali in un foglio di calcolo è rifiutato; un campo\n"
+                                        "cambiato a mano è accettato e ricordato in una nota."));
     parser.addOption(outputOption(QStringLiteral("il file di tabella da scrivere")));
     parser.expectArguments(1, 1);
     if (!parser.parse())
