@@ -44,9 +44,10 @@ private:
 // A card save survives a crash or a power cut at any byte: the new card first
 // goes to a journal beside the book ("RUBRICA.DAT.journal"), which is made
 // lasting on disk, and only then into the book. A journal found whole on
-// opening means the save was cut short; it is carried out then (a journal cut
-// short means the book was never touched). The book itself keeps the plain
-// format every installation reads.
+// opening means the save was cut short; it is carried out then, where the book
+// still holds the card it replaced, the new one or a mix of the two, and is
+// otherwise kept aside and told (a journal cut short means the book was never
+// touched). The book itself keeps the plain format every installation reads.
 class AddressBookFile
 {
 public:
