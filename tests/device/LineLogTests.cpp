@@ -2,6 +2,7 @@
 
 #include "device/LineLog.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -147,4 +149,34 @@ TEST(LineLog, WritesOnlyIntoAPlainFile)
         EXPECT_EQ(log.failure(), name + QStringLiteral(": non è un file"));
     }
     EXPECT_EQ(QFileInfo(target).size(), 4);
+}
+
+// Two programs filling one log at once, each rotating it as it fills: every
+// rotation moves the files up once, so none is left empty and, with room for
+// them all, no line is lost.
+TEST(LineLog, TwoLogsOnOneFileRotateItInTurn)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("line.log"));
+    constexpr int Lines = 300;
+    {
+        LineLog first(path, { 300, 1000 });
+        LineLog second(path, { 300, 1000 });
+        const auto fill = [](LineLog& log) {
+            for (int i = 0; i < Lines; ++i) {
+                log.written(request, 3, 3);
+                log.flush();
+            }
+        };
+        std::thread other([&] { fill(second); });
+        fill(first);
+        other.join();
+    }
+    int written = 0;
+    for (const QString& name : QDir(dir.path()).entryList(QDir::Files)) {
+        const QStringList entries = entriesOf(dir.filePath(name));
+        EXPECT_FALSE(entries.isEmpty()) << name.toStdString();
+        written += int(entries.filter(QStringLiteral("> 02 01 01")).size());
+    }
+    EXPECT_EQ(written, 2 * Lines);
 }
