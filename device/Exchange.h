@@ -111,8 +111,9 @@ public:
     // The plan's table to the box: begin(), a new accumulation, the plan's
     // pieces and the clock (writeplan::send). Sent: the port is closed and
     // the link idle. Cut short: the port is closed and the link stays busy.
-    // A refused plan comes back Refused with nothing opened; a port that
-    // cannot be opened raises ECommError.
+    // The plan is one that can be written: the session judges it (and keeps
+    // its backup) before it comes here. A port that cannot be opened raises
+    // ECommError.
     writeplan::Result writeTable(const writeplan::Plan& plan, Pacer& pacer, const Clock& clock,
                                  const writeplan::RecordStarting& recordStarting = {});
 
