@@ -7,7 +7,6 @@
 #include <QWidget>
 
 #include <functional>
-#include <memory>
 
 class QFrame;
 class QLabel;
@@ -61,8 +60,13 @@ public:
     void Button3Click();
     void Button4Click();
     void Button1Click();
+
+    // The same by what they do, each a step of the main window's session;
+    // the focus moves on after a step that went out.
     void callCustomer();
     void readRemoteBox();
+    // The summary, with the main window's editor state, written as "Scrivi
+    // Eeprom" writes, then the called box told to keep it.
     void writeRemoteBox();
     void hangUp();
 
