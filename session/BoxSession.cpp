@@ -5,6 +5,7 @@
 #include "device/TableGrid.h"
 #include "editor/AssociationEditor.h"
 #include "editor/FieldRules.h"
+#include "serial/CommInt.h"
 
 #include <utility>
 
@@ -58,6 +59,14 @@ BoxSession::BoxSession(TCustomComm& port, TableGrid& grid, Pacer& pacer, const C
     , clock_(clock)
 {
     connect(&exchange_, &Exchange::tableReceived, this, &BoxSession::completeRead);
+    silence_.setSingleShot(true);
+    connect(&silence_, &QTimer::timeout, this, &BoxSession::giveUpWaiting);
+    // Every event restarts the wait; an answer ends it.
+    connect(&exchange_, &Exchange::received, this, [this] {
+        if (silence_.isActive())
+            silence_.start();
+    });
+    connect(&exchange_, &Exchange::replyReceived, &silence_, qOverload<>(&QTimer::stop));
 }
 
 BoxSession::~BoxSession() = default;
@@ -69,13 +78,39 @@ void BoxSession::keepBackup(const TableGrid& table, editor::BackupDirection dire
         emit backupFailed(why);
 }
 
+void BoxSession::setSilenceLimit(int ms)
+{
+    silence_.setInterval(ms);
+    if (ms <= 0)
+        silence_.stop();
+}
+
+void BoxSession::awaitAnswer()
+{
+    if (silence_.interval() > 0)
+        silence_.start();
+}
+
+void BoxSession::giveUpWaiting()
+{
+    if (!exchange_.port().Enabled())
+        return;
+    const int position = exchange_.receiveBuffer().position();
+    exchange_.restartReceive();
+    exchange_.finish();
+    emit answerMissing(position);
+}
+
 void BoxSession::readTable()
 {
+    silence_.stop();
     exchange_.requestTable();
+    awaitAnswer();
 }
 
 void BoxSession::completeRead(const ReceivedTable& table)
 {
+    silence_.stop();
     runEditorRules(exchange_.grid(), table.model);
     keepBackup(exchange_.grid(), editor::BackupDirection::Read);
     emit tableRead(table);
@@ -99,6 +134,7 @@ writeplan::Result BoxSession::writePlan(const writeplan::Plan& plan)
 {
     if (const std::optional<writeplan::Result> refused = refusal(plan))
         return *refused;
+    silence_.stop();
     // The table as it goes out, so the operator can always put it back.
     keepBackup(plan.grid, editor::BackupDirection::Write);
     emit writeStarting(plan);
@@ -131,6 +167,7 @@ bool BoxSession::call(const QString& surname, const QString& prefix, const QStri
     }
 
     emit status(QStringLiteral("Composizione numero utente:  ") + surname);
+    silence_.stop();
     exchange_.begin();
     if (prefixFrame) {
         // A prefix the unit missed shows as a call that does not go through.
@@ -147,13 +184,17 @@ bool BoxSession::readRemote()
 {
     exchange_.announce(QStringLiteral("Leggi Dati"));
     emit status(QStringLiteral("Lettura dati programmazioni"));
+    silence_.stop();
     exchange_.begin();
     // A dump cut short earlier (the port then closed by "Esci") left its bytes
     // in the receive buffer; the box's table must start a new accumulation.
     exchange_.restartReceive();
     pacer_.sleep(CallSettleMs);
     // The port stays open: the table arrives through the receive handler.
-    return send(frames::RemoteReadRequest.data(), int(frames::RemoteReadRequest.size()));
+    if (!send(frames::RemoteReadRequest.data(), int(frames::RemoteReadRequest.size())))
+        return false;
+    awaitAnswer();
+    return true;
 }
 
 BoxSession::RemoteWrite BoxSession::writeRemote(const TableGrid& summary, const writeplan::EditorState& editor)
@@ -181,8 +222,10 @@ BoxSession::RemoteWrite BoxSession::writeRemote(const TableGrid& summary, const 
     exchange_.begin();
     written.confirmationSent = send(frames::RemoteWriteRequest.data(), int(frames::RemoteWriteRequest.size()));
     // The port stays open for the box's reply, which closes it.
-    if (written.confirmationSent)
+    if (written.confirmationSent) {
         exchange_.setBusy(false);
+        awaitAnswer();
+    }
     return written;
 }
 
@@ -190,6 +233,7 @@ bool BoxSession::hangUp()
 {
     exchange_.announce(QStringLiteral("Sconnetti"));
     emit status(QString());
+    silence_.stop();
     exchange_.begin();
     if (!send(frames::HangUp.data(), int(frames::HangUp.size())))
         return false;

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <optional>
 
@@ -45,6 +46,13 @@ public:
 
     // The line log hook for the exchanges from now on; null removes it. Not owned.
     void setObserver(LineObserver* observer) { exchange_.setObserver(observer); }
+
+    // How long the line may stay silent while the session awaits an answer
+    // (a table after readTable or readRemote, the reply after writeRemote).
+    // Past it the wait ends as "Stop" ends it, the port closed and the link
+    // idle, and answerMissing tells it. 0, as the windows have it: the
+    // operator decides when to stop waiting.
+    void setSilenceLimit(int ms);
 
     // ---- the box on the line
 
@@ -109,8 +117,14 @@ signals:
     void stepRefused(const QString& message);
     // A backup could not be kept: the step went on without it.
     void backupFailed(const QString& why);
+    // The answer awaited did not come within the silence limit;
+    // `bytesReceived` of it had come.
+    void answerMissing(int bytesReceived);
 
 private:
+    // A step has left the port open for the box's answer.
+    void awaitAnswer();
+    void giveUpWaiting();
     void keepBackup(const TableGrid& table, editor::BackupDirection direction);
     void completeRead(const ReceivedTable& table);
     // False when the line did not take the frame within the write time-out.
@@ -119,4 +133,5 @@ private:
     Exchange exchange_;
     Pacer& pacer_;
     const Clock& clock_;
+    QTimer silence_;
 };

@@ -5,7 +5,6 @@
 #include "tool/StopSignals.h"
 
 #include <QEventLoop>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -183,6 +182,7 @@ BoxLink::BoxLink(const LineOptions& options)
     grid_.fillData(QStringLiteral("-"));
     port_.OnRxChar = [this](TCustomComm&, int count) { session_.exchange().receive(count); };
     session_.exchange().setPortName(options_.port);
+    session_.setSilenceLimit(options_.silenceMs);
     // The line log the windows keep, for support, and the trace a script
     // asked for besides it: the log holds every exchange whatever the
     // script chose. Neither ever stops the command.
@@ -235,16 +235,13 @@ QString BoxLink::serialErrorText(const ECommError& error)
 BoxLink::Answer BoxLink::await(const QString& label)
 {
     stopIfSignalled();
-    Exchange& exchange_ = session_.exchange();
+    Exchange& exchange = session_.exchange();
     QEventLoop loop;
-    QTimer silence;
-    silence.setSingleShot(true);
-    silence.setInterval(options_.silenceMs);
     QObject scope; // the connections end with this wait
     std::optional<Answer> answer;
+    std::optional<int> missing;
     int tableBytes = 0;
-    QObject::connect(&exchange_, &Exchange::received, &scope, [&] { silence.start(); });
-    QObject::connect(&exchange_, &Exchange::progress, &scope, [&](int bytes) {
+    QObject::connect(&exchange, &Exchange::progress, &scope, [&](int bytes) {
         tableBytes += bytes;
         progress_.show(label, std::min(100, tableBytes * 100 / codec::ImageSize));
     });
@@ -252,17 +249,19 @@ BoxLink::Answer BoxLink::await(const QString& label)
         answer = Answer{ true, table, 0 };
         loop.quit();
     });
-    QObject::connect(&exchange_, &Exchange::replyReceived, &scope, [&](int code) {
+    QObject::connect(&exchange, &Exchange::replyReceived, &scope, [&](int code) {
         answer = Answer{ false, {}, code };
         loop.quit();
     });
-    QObject::connect(&silence, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&session_, &BoxSession::answerMissing, &scope, [&](int position) {
+        missing = position;
+        loop.quit();
+    });
     if (const StopSignals* stop = StopSignals::current())
         QObject::connect(stop, &StopSignals::stopRequested, &loop, &QEventLoop::quit);
 
     progress_.show(label, -1);
     waiting_ = &loop;
-    silence.start();
     if (lineError_.isEmpty())
         loop.exec();
     waiting_ = nullptr;
@@ -270,19 +269,18 @@ BoxLink::Answer BoxLink::await(const QString& label)
     if (answer)
         return *answer;
     stopIfSignalled();
-
-    // As "Stop" does: the port closed, the link idle.
-    const int position = exchange_.receiveBuffer().position();
-    exchange_.restartReceive();
-    exchange_.finish();
-    if (!lineError_.isEmpty())
+    if (!lineError_.isEmpty()) {
+        // As "Stop" does: the port closed, the link idle.
+        exchange.restartReceive();
+        exchange.finish();
         fail(LineTrouble, lineError_);
+    }
     const int seconds = options_.silenceMs / 1000;
-    if (position == 0)
+    if (missing.value_or(0) == 0)
         fail(LineTrouble, QStringLiteral("nessuna risposta sulla porta \"%1\" in %2 secondi.").arg(options_.port).arg(seconds));
     fail(LineTrouble, QStringLiteral("la risposta sulla porta \"%1\" si è interrotta: %2 byte ricevuti, poi niente per %3 secondi.")
                           .arg(options_.port)
-                          .arg(position)
+                          .arg(*missing)
                           .arg(seconds));
 }
 

@@ -103,4 +103,21 @@ TEST(BoxSession, ARefusedTableOpensNothingAndKeepsNoBackup)
     EXPECT_EQ(backups(), before);
 }
 
+// A box that never answers: with a silence limit the session stops waiting
+// by itself, as "Stop" would, so a session without an operator never hangs.
+TEST(BoxSession, AnAnswerThatNeverComesEndsTheWaitAtTheSilenceLimit)
+{
+    BoxSim silent;
+    ASSERT_TRUE(silent.start({ "--fast", "--fault", "silent" })) << silent.error();
+    Line line(silent.devicePath());
+    line.session.setSilenceLimit(100);
+    QSignalSpy missing(&line.session, &BoxSession::answerMissing);
+    line.session.readTable();
+    ASSERT_TRUE(missing.wait(10000));
+    EXPECT_EQ(missing.first().first().toInt(), 0);
+    EXPECT_FALSE(line.port.Enabled());
+    EXPECT_FALSE(line.session.exchange().busy());
+    EXPECT_EQ(line.reads.count(), 0);
+}
+
 } // namespace
