@@ -311,7 +311,9 @@ int runRemoteRead(const Invocation& invocation)
                                                     "\"Leggi Dati\" (5 s, 02 01 05, la tabella della centralina chiamata), poi\n"
                                                     "\"Sconnetti\" (02 03 03 02 02), mandato anche quando un passo non è riuscito.\n"
                                                     "La tabella va nel file -o, con la copia di sicurezza; con --save-to-card anche\n"
-                                                    "nel riepilogo della scheda (la rubrica resta bloccata per tutta la sessione)."));
+                                                    "nel riepilogo della scheda (la rubrica resta bloccata per tutta la sessione).\n"
+                                                    "Con Ctrl+C o SIGTERM la sessione si ferma dopo il frame in corso, manda\n"
+                                                    "\"Sconnetti\" ed esce con 130 (Ctrl+C) o 143 (SIGTERM)."));
     addRemoteOptions(parser);
     parser.addOption(SaveToCardOption);
     parser.addOption(outputOption(QStringLiteral("il file di tabella da scrivere")));
@@ -366,7 +368,9 @@ int runRemoteWrite(const Invocation& invocation)
                                                     "risposta della centralina), poi \"Sconnetti\" (02 03 03 02 02), mandato anche quando\n"
                                                     "un passo non è riuscito. La tabella è controllata prima della chiamata; una\n"
                                                     "tabella rifiutata o interrotta non è mai seguita da 02 01 06. La risposta\n"
-                                                    "\"ERRORE!!\" (02 03 08) è un problema sulla linea (uscita 3)."));
+                                                    "\"ERRORE!!\" (02 03 08) è un problema sulla linea (uscita 3).\n"
+                                                    "Con Ctrl+C o SIGTERM la sessione si ferma dopo il frame in corso, manda\n"
+                                                    "\"Sconnetti\" ed esce con 130 (Ctrl+C) o 143 (SIGTERM)."));
     addRemoteOptions(parser);
     parser.expectArguments(1, 1);
     if (!parser.parse())

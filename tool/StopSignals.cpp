@@ -4,6 +4,7 @@
 #include <QMetaObject>
 
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
