@@ -167,24 +167,27 @@ TEST(PortList, PortThatRefusesAnotherUserCarriesTheDeviceForTheHint)
     const QString node = dir.path() + QStringLiteral("/ttyUSB0");
     const gid_t dialout = 20;
     if (::getuid() != 0) {
-        // Without root, a file of our own that our own class may not open is refused the same
-        // way, and the hint (our group could use it) sends us to the administrator.
-        QFile(node).open(QIODevice::WriteOnly);
-        ASSERT_EQ(::chmod(QFile::encodeName(node).constData(), 0060), 0);
+        // Without root: our own pseudo-terminal, shut to its owner and left to its group, is
+        // refused the same way. The hint sends us to that group, or (where the terminals get
+        // our own group) to the administrator.
+        const QString group = QString::fromLocal8Bit(::getgrgid(slave.st_gid)->gr_name);
+        const QString me = QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name);
+        const QString hint = PortUser::current().sessionGroups.contains(slave.st_gid)
+            ? QStringLiteral(" (utente %2, gruppo %1, permessi 0060) non si apre per %2: chiedi all'amministratore il "
+                             "permesso di lettura e scrittura.")
+            : QStringLiteral(" appartiene al gruppo \"%1\": per usarlo entra nel gruppo con \"sudo usermod -aG %1 %2\", "
+                             "poi esci e rientra nella sessione.");
+        ASSERT_EQ(::chmod(QFile::encodeName(pty.path).constData(), 0060), 0);
         TComm port;
-        port.setDeviceName(node);
+        port.setDeviceName(pty.path);
         try {
             port.Open();
             FAIL() << "opened a device its owner may not open";
         } catch (const ECommError& e) {
             EXPECT_EQ(e.ErrorCode(), EACCES);
-            EXPECT_EQ(e.Device(), node);
-            const QString me = QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name);
-            const QString group = QString::fromLocal8Bit(::getgrgid(::getegid())->gr_name);
-            EXPECT_EQ(portOpenHint(e.Device(), e.ErrorCode()),
-                      node + QStringLiteral(" (utente %1, gruppo %2, permessi 0060) non si apre per %1: chiedi "
-                                            "all'amministratore il permesso di lettura e scrittura.")
-                                 .arg(me, group));
+            EXPECT_EQ(e.Device(), pty.path);
+            EXPECT_EQ(portOpenHint(e.Device(), e.ErrorCode()).toStdString(),
+                      (pty.path + hint.arg(group, me)).toStdString());
         }
         return;
     }
