@@ -1,6 +1,7 @@
 #include "book/AddressBookFile.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 const QString AddressBookFile::DefaultName = QStringLiteral("RUBRICA.DAT");
 
@@ -93,14 +95,32 @@ QString messageFor(AddressBookError::Step step, const QString& path, const QStri
 // The journal: a fixed-size record, so that a new one always covers the last
 // one whole. A record is taken only with its magic, its length and its
 // checksum right; a cut-short or stale write fails one of them.
-constexpr char JournalMagic[8] = { 'P', 'R', 'X', 'J', 'R', 'N', 'L', '1' };
-constexpr int JournalHeader = 8 + 4 * 8;
+//   "PRXJRNL2", inode, offset, length before (each 8 bytes, little-endian),
+//   the new card, the bytes the book held there, SHA-256 of all before it.
+// An older Pradix wrote "PRXJRNL1", device, inode, offset, length before, the
+// new card and the checksum: read, but never carried out over a card it
+// cannot tell apart from another book's.
+constexpr char JournalMagic[8] = { 'P', 'R', 'X', 'J', 'R', 'N', 'L', '2' };
+constexpr char OlderJournalMagic[8] = { 'P', 'R', 'X', 'J', 'R', 'N', 'L', '1' };
+constexpr int JournalHeader = 8 + 3 * 8;
 constexpr int JournalDigest = 32;
-constexpr int JournalSize = JournalHeader + CustomerCard::Size + JournalDigest;
+constexpr int JournalSize = JournalHeader + 2 * CustomerCard::Size + JournalDigest;
+constexpr int OlderJournalHeader = 8 + 4 * 8;
+constexpr int OlderJournalSize = OlderJournalHeader + CustomerCard::Size + JournalDigest;
+// Further than any book can reach: offsets past it are not a save of ours,
+// and sums of two stay far from the 64-bit limit.
+constexpr std::int64_t LargestOffset = std::int64_t(1) << 50;
+// A sort's scratch copy younger than this may still be in the making.
+constexpr std::int64_t ScratchAgeSeconds = 10 * 60;
 
 QByteArray digestOf(const char* data, int count)
 {
     return QCryptographicHash::hash(QByteArrayView(data, count), QCryptographicHash::Sha256);
+}
+
+bool wholeRecord(const QByteArray& bytes, int size)
+{
+    return bytes.size() == size && digestOf(bytes.constData(), size - JournalDigest) == bytes.right(JournalDigest);
 }
 
 } // namespace
@@ -110,11 +130,11 @@ QByteArray AddressBookFile::journalBytes(const JournalRecord& r)
     QByteArray bytes(JournalSize, '\0');
     char* at = bytes.data();
     std::memcpy(at, JournalMagic, 8);
-    qToLittleEndian<quint64>(r.device, at + 8);
-    qToLittleEndian<quint64>(r.inode, at + 16);
-    qToLittleEndian<qint64>(r.offset, at + 24);
-    qToLittleEndian<qint64>(r.lengthBefore, at + 32);
+    qToLittleEndian<quint64>(r.inode, at + 8);
+    qToLittleEndian<qint64>(r.offset, at + 16);
+    qToLittleEndian<qint64>(r.lengthBefore, at + 24);
     std::memcpy(at + JournalHeader, r.card.data(), CustomerCard::Size);
+    std::memcpy(at + JournalHeader + CustomerCard::Size, r.before.data(), CustomerCard::Size);
     const QByteArray digest = digestOf(at, JournalSize - JournalDigest);
     std::memcpy(at + JournalSize - JournalDigest, digest.constData(), JournalDigest);
     return bytes;
@@ -122,17 +142,22 @@ QByteArray AddressBookFile::journalBytes(const JournalRecord& r)
 
 AddressBookFile::JournalState AddressBookFile::readJournal(const QByteArray& bytes, JournalRecord& r)
 {
-    if (bytes.size() < 8 || std::memcmp(bytes.constData(), JournalMagic, 8) != 0)
+    const bool current = bytes.size() >= 8 && std::memcmp(bytes.constData(), JournalMagic, 8) == 0;
+    const bool older = bytes.size() >= 8 && std::memcmp(bytes.constData(), OlderJournalMagic, 8) == 0;
+    if (!current && !older)
         return JournalState::None; // none, or one emptied after its save
-    if (bytes.size() != JournalSize
-        || digestOf(bytes.constData(), JournalSize - JournalDigest) != bytes.right(JournalDigest))
+    if (!wholeRecord(bytes, current ? JournalSize : OlderJournalSize))
         return JournalState::CutShort;
-    const char* at = bytes.constData();
-    r.device = qFromLittleEndian<quint64>(at + 8);
-    r.inode = qFromLittleEndian<quint64>(at + 16);
-    r.offset = qFromLittleEndian<qint64>(at + 24);
-    r.lengthBefore = qFromLittleEndian<qint64>(at + 32);
-    std::memcpy(r.card.data(), at + JournalHeader, CustomerCard::Size);
+    const char* at = bytes.constData() + (older ? 16 : 8); // an older one's device is of no use
+    r.inode = qFromLittleEndian<quint64>(at);
+    r.offset = qFromLittleEndian<qint64>(at + 8);
+    r.lengthBefore = qFromLittleEndian<qint64>(at + 16);
+    r.older = older;
+    const char* cards = bytes.constData() + (older ? OlderJournalHeader : JournalHeader);
+    std::memcpy(r.card.data(), cards, CustomerCard::Size);
+    r.before = CustomerCard();
+    if (!older)
+        std::memcpy(r.before.data(), cards + CustomerCard::Size, CustomerCard::Size);
     return JournalState::Whole;
 }
 
@@ -324,8 +349,10 @@ void AddressBookFile::takeOver()
     removeScratchCopies();
 }
 
-// A journal left by a save that a crash cut short: a whole one is carried out,
-// one cut short is dropped (the book was not touched yet).
+// A journal left by a save that a crash cut short: a whole one is carried out
+// where the book still holds the card it replaced (or part of the new one),
+// one cut short is dropped (the book was not touched yet), and one that fits
+// no longer is kept aside for the operator.
 void AddressBookFile::recover()
 {
     JournalRecord record;
@@ -336,11 +363,14 @@ void AddressBookFile::recover()
             .arg(path_);
     if (state == JournalState::CutShort)
         notices_.append(interrupted + QStringLiteral(" prima di toccare la rubrica: la rubrica è rimasta com'era."));
-    if (state == JournalState::Whole && appliesToBook(record)) {
-        CustomerCard there;
-        const bool done = readAll(fd_, there.data(), size_t(CardBytes), record.offset) == CardBytes
-            && there == record.card;
-        if (!done) {
+    if (state == JournalState::Whole) {
+        switch (fitOf(record)) {
+        case JournalFit::Foreign:
+            keepJournalAside(record);
+            return;
+        case JournalFit::Done:
+            break;
+        case JournalFit::Pending:
             if (!writeAll(fd_, record.card.data(), size_t(CardBytes), record.offset) || files_.fdatasync(fd_) != 0) {
                 // Left for a later opening; meanwhile the book is shown as the save would leave it.
                 notices_.append(interrupted + QStringLiteral(" e non si può completare (%1): la rubrica si può "
@@ -353,15 +383,72 @@ void AddressBookFile::recover()
             }
             notices_.append(interrupted + QStringLiteral(": la scheda %1 è stata salvata ora, come era stata chiesta.")
                                               .arg(record.offset / CardBytes + 1));
+            break;
         }
     }
     files_.unlink(journalName());
 }
 
+// A journal that does not fit the book is the only trace of a save: it goes
+// beside the book under a name of its own, and the book is left alone.
+void AddressBookFile::keepJournalAside(const JournalRecord& record)
+{
+    const QByteArray base =
+        journalName() + '-' + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")).toLatin1();
+    QByteArray kept = base;
+    struct stat st {};
+    for (int n = 2; n < 100 && files_.stat(kept, &st) == 0; ++n)
+        kept = base + '-' + QByteArray::number(n);
+    const bool free = files_.stat(kept, &st) != 0 && errno == ENOENT;
+    const bool moved = free && files_.rename(journalName(), kept) == 0;
+    const QString why = moved ? QString() : errnoReason(free ? errno : EEXIST);
+    if (moved)
+        files_.syncFolder(folderName()); // should it come back, it is judged again, the same way
+
+    const QString card = QString::number(record.offset / CardBytes + 1);
+    QString text = record.older
+        ? QStringLiteral("Accanto alla rubrica \"%1\" c'è il giornale di un salvataggio interrotto (scheda %2) "
+                         "lasciato da una versione precedente di Pradix, che non permette di riconoscere la rubrica "
+                         "a cui appartiene: la rubrica non è stata toccata, controllare la scheda %2.")
+        : QStringLiteral("Accanto alla rubrica \"%1\" c'è il giornale di un salvataggio interrotto (scheda %2) che "
+                         "non corrisponde alla rubrica di ora (forse sostituita o rimessa da una copia): la rubrica "
+                         "non è stata toccata.");
+    text = text.arg(path_, card);
+    if (moved) {
+        text += QStringLiteral(" Il giornale è conservato in \"%1\".").arg(QFile::decodeName(kept));
+    } else {
+        text += QStringLiteral(" Il giornale non si è potuto mettere da parte (%1): finché \"%2\" resta lì, la "
+                               "rubrica si può solo consultare.")
+                    .arg(why, QFile::decodeName(journalName()));
+        readOnly_ = ReadOnly::Unrecovered;
+    }
+    notices_.append(text);
+}
+
+// The journal, opened only when it is a plain file of this user with no other
+// name: a link or a file planted under its name is never written through.
+int AddressBookFile::openJournal(int flags, QString* refused) const
+{
+    const QByteArray name = journalName().mid(journalName().lastIndexOf('/') + 1);
+    const int fd = files_.openInFolder(folderName(), name, flags | O_NONBLOCK, 0600);
+    struct stat st {};
+    if (fd >= 0 && files_.fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid())
+        return fd;
+    const int error = errno;
+    if (fd >= 0)
+        files_.close(fd);
+    if (refused)
+        *refused = (fd >= 0 || error == ELOOP)
+            ? QStringLiteral("\"%1\" non è un giornale di Pradix (un collegamento, un file di altri o con più "
+                             "nomi): va tolto dalla cartella")
+                  .arg(QFile::decodeName(journalName()))
+            : QStringLiteral("non si può scrivere nella cartella della rubrica (%1)").arg(errnoReason(error));
+    return -1;
+}
 
 AddressBookFile::JournalState AddressBookFile::loadJournal(JournalRecord& record) const
 {
-    const int journal = files_.open(journalName(), O_RDONLY | O_NONBLOCK);
+    const int journal = openJournal(O_RDONLY);
     if (journal < 0)
         return JournalState::None;
     QByteArray bytes(JournalSize + 1, '\0');
@@ -371,18 +458,35 @@ AddressBookFile::JournalState AddressBookFile::loadJournal(JournalRecord& record
     return readJournal(bytes, record);
 }
 
-// A journal belongs to the open book as it is now: the same file, and the
-// length the save had or was making. Anything else is stale and left alone.
-bool AddressBookFile::appliesToBook(const JournalRecord& r) const
+// A journal belongs to the open book as it is now: the same file, the length
+// the save had or was making, and at the save's place the card it replaced,
+// the new one, or a mix of the two (a write cut short; an added card may
+// also end in the zeros of a file grown before its bytes arrived).
+AddressBookFile::JournalFit AddressBookFile::fitOf(const JournalRecord& r) const
 {
     struct stat st {};
-    if (files_.fstat(fd_, &st) != 0 || r.device != std::uint64_t(st.st_dev) || r.inode != std::uint64_t(st.st_ino)
-        || r.offset < 0 || r.offset % CardBytes != 0)
-        return false;
+    if (files_.fstat(fd_, &st) != 0 || r.inode != std::uint64_t(st.st_ino) || r.offset < 0
+        || r.offset % CardBytes != 0 || r.offset > r.lengthBefore || r.lengthBefore > LargestOffset)
+        return JournalFit::Foreign;
     const std::int64_t size = st.st_size;
-    if (r.offset + CardBytes <= r.lengthBefore)
-        return size == r.lengthBefore;
-    return r.offset <= r.lengthBefore && r.lengthBefore <= size && size <= r.offset + CardBytes;
+    const std::int64_t end = r.offset + CardBytes;
+    if (end <= r.lengthBefore ? size != r.lengthBefore : (size < r.lengthBefore || size > end))
+        return JournalFit::Foreign;
+    CustomerCard there;
+    const std::int64_t present = std::min(size, end) - r.offset;
+    if (readAll(fd_, there.data(), size_t(present), r.offset) != present)
+        return JournalFit::Foreign;
+    if (present == CardBytes && there == r.card)
+        return JournalFit::Done;
+    if (r.older)
+        return JournalFit::Foreign;
+    const std::int64_t held = std::min(CardBytes, r.lengthBefore - r.offset);
+    for (std::int64_t i = 0; i < present; ++i) {
+        const std::uint8_t byte = there.data()[i];
+        if (byte != r.card.data()[i] && byte != (i < held ? r.before.data()[i] : 0))
+            return JournalFit::Foreign;
+    }
+    return JournalFit::Pending;
 }
 
 // A program that only reads the book shows a save cut short as completed,
@@ -390,20 +494,31 @@ bool AddressBookFile::appliesToBook(const JournalRecord& r) const
 void AddressBookFile::readPendingSave()
 {
     JournalRecord record;
-    pendingSave_ = loadJournal(record) == JournalState::Whole && appliesToBook(record);
+    pendingSave_ = loadJournal(record) == JournalState::Whole && fitOf(record) != JournalFit::Foreign;
     if (pendingSave_)
         pending_ = record;
 }
 
-// Scratch copies of a sort that a crash cut short. Only the writer makes
-// them, so while it holds the lock none of them is in use.
+// Scratch copies of a sort that a crash cut short. The sort holds its copy
+// locked until the copy is the book; a young one or one of another user is
+// left alone all the same, as may be a file the operator named alike.
 void AddressBookFile::removeScratchCopies()
 {
     const QByteArray folder = folderName();
     const QByteArray book = realPath_.mid(realPath_.lastIndexOf('/') + 1);
-    for (const QByteArray& name : files_.names(folder))
-        if (isScratchCopy(name, book))
+    const std::int64_t longAgo = QDateTime::currentSecsSinceEpoch() - ScratchAgeSeconds;
+    for (const QByteArray& name : files_.names(folder)) {
+        if (!isScratchCopy(name, book))
+            continue;
+        const int fd = files_.openInFolder(folder, name, O_RDONLY | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        if (files_.fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_mtime < longAgo
+            && files_.flock(fd, LOCK_EX | LOCK_NB) == 0)
             files_.unlink(folder + '/' + name);
+        files_.close(fd);
+    }
 }
 
 void AddressBookFile::requireOpen(AddressBookError::Step step, int card) const
@@ -563,8 +678,12 @@ void AddressBookFile::writeCard(const CustomerCard& card)
     // The card goes to the journal first, and the journal onto the disk; only
     // then is the book touched.
     if (journalFd_ < 0) {
-        journalFd_ = files_.open(journalName(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-        if (journalFd_ < 0 || files_.syncFolder(folderName()) != 0) {
+        QString refused;
+        journalFd_ = openJournal(O_RDWR | O_CREAT, &refused);
+        if (journalFd_ < 0)
+            fail(Step::Write, refused, position_);
+        // Emptied only once known to be ours.
+        if (files_.ftruncate(journalFd_, 0) != 0 || files_.syncFolder(folderName()) != 0) {
             const int error = errno;
             dropJournal();
             fail(Step::Write, QStringLiteral("non si può scrivere nella cartella della rubrica (%1)").arg(errnoReason(error)),
@@ -572,11 +691,11 @@ void AddressBookFile::writeCard(const CustomerCard& card)
         }
     }
     JournalRecord record;
-    record.device = std::uint64_t(st.st_dev);
     record.inode = std::uint64_t(st.st_ino);
     record.offset = offset;
     record.lengthBefore = size;
     record.card = card;
+    record.before = before; // zeros past the book's end
     const QByteArray journal = journalBytes(record);
     if (!writeAll(journalFd_, journal.constData(), size_t(journal.size()), 0) || files_.fdatasync(journalFd_) != 0) {
         const int error = errno;

@@ -44,9 +44,10 @@ private:
 // A card save survives a crash or a power cut at any byte: the new card first
 // goes to a journal beside the book ("RUBRICA.DAT.journal"), which is made
 // lasting on disk, and only then into the book. A journal found whole on
-// opening means the save was cut short; it is carried out then (a journal cut
-// short means the book was never touched). The book itself keeps the plain
-// format every installation reads.
+// opening means the save was cut short; it is carried out then, where the book
+// still holds the card it replaced, the new one or a mix of the two, and is
+// otherwise kept aside and told (a journal cut short means the book was never
+// touched). The book itself keeps the plain format every installation reads.
 class AddressBookFile
 {
 public:
@@ -109,23 +110,31 @@ public:
     int sortBySurname();
 
 private:
-    // A card save as the journal keeps it: which book, where, how long the
-    // book was before, and the new card.
+    // A card save as the journal keeps it: which book (its inode: a device
+    // number may change across a restart), where, how long the book was
+    // before, the new card and what the book held there before.
     struct JournalRecord
     {
-        std::uint64_t device = 0;
         std::uint64_t inode = 0;
         std::int64_t offset = 0;
         std::int64_t lengthBefore = 0;
         CustomerCard card;
+        // Zeros past the book's end; unknown in a journal an older Pradix left.
+        CustomerCard before;
+        bool older = false;
     };
     enum class ReadOnly { No, Asked, Permission, HeldElsewhere, Unrecovered };
     enum class JournalState { None, CutShort, Whole };
+    // What a whole journal is to the open book: a save that was done, one to
+    // carry out, or one for another book (or another content) at that place.
+    enum class JournalFit { Foreign, Pending, Done };
 
     static QByteArray journalBytes(const JournalRecord& record);
     static JournalState readJournal(const QByteArray& bytes, JournalRecord& record);
     JournalState loadJournal(JournalRecord& record) const;
-    bool appliesToBook(const JournalRecord& record) const;
+    JournalFit fitOf(const JournalRecord& record) const;
+    int openJournal(int flags, QString* refused = nullptr) const;
+    void keepJournalAside(const JournalRecord& record);
 
     void openFile(const QString& path, Access access, bool tellReplaced);
     void reopen(bool tellReplaced);

@@ -19,6 +19,17 @@ public:
     {
         return ::open(path.constData(), flags | O_CLOEXEC, mode);
     }
+    int openInFolder(const QByteArray& folder, const QByteArray& name, int flags, mode_t mode) override
+    {
+        const int dir = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (dir < 0)
+            return -1;
+        const int fd = ::openat(dir, name.constData(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+        const int error = errno;
+        ::close(dir);
+        errno = error;
+        return fd;
+    }
     int close(int fd) override { return ::close(fd); }
     ssize_t pread(int fd, void* data, size_t count, off_t offset) override
     {

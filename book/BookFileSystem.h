@@ -16,6 +16,9 @@ public:
     virtual ~BookFileSystem() = default;
 
     virtual int open(const QByteArray& path, int flags, mode_t mode = 0) = 0;
+    // `name` in `folder`, reached through the folder as it is now and never
+    // through a link: a name someone else made a link cannot redirect it.
+    virtual int openInFolder(const QByteArray& folder, const QByteArray& name, int flags, mode_t mode = 0) = 0;
     virtual int close(int fd) = 0;
     virtual ssize_t pread(int fd, void* data, size_t count, off_t offset) = 0;
     virtual ssize_t pwrite(int fd, const void* data, size_t count, off_t offset) = 0;

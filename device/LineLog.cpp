@@ -15,6 +15,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -320,10 +321,15 @@ bool LineLog::openFile(QString& why)
         why = QStringLiteral("%1: %2").arg(folder, errnoText(errno));
         return false;
     }
-    fd_ = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    // Only a plain file under the log's own name: a link is not followed, and
+    // a pipe (which would hold the thread until a reader came) or a device is refused.
+    fd_ = ::open(QFile::encodeName(path_).constData(),
+                 O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0600);
     struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
-        why = QStringLiteral("%1: %2").arg(path_, errnoText(errno));
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = fd_ < 0 ? errno : EINVAL;
+        why = fd_ >= 0 || error == ELOOP || error == ENXIO ? QStringLiteral("%1: non è un file").arg(path_)
+                                         : QStringLiteral("%1: %2").arg(path_, errnoText(error));
         closeFile();
         return false;
     }
@@ -341,7 +347,29 @@ void LineLog::closeFile()
 
 bool LineLog::rotate(QString& why)
 {
+    // Two programs may find the file full at once: one rotates, under a lock
+    // on the folder, and the other then finds a new file under the name and
+    // goes on in it, rather than moving every file up once more and dropping
+    // the oldest early.
+    const int folder = ::open(QFile::encodeName(QFileInfo(path_).absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0)
+        while (::flock(folder, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    struct stat named {};
+    struct stat ours {};
+    const bool stillOurs = ::stat(QFile::encodeName(path_).constData(), &named) == 0 && ::fstat(fd_, &ours) == 0
+        && named.st_ino == ours.st_ino && named.st_dev == ours.st_dev;
     closeFile();
+    const bool rotated = !stillOurs || moveFilesUp(why);
+    const bool opened = rotated && openFile(why);
+    if (folder >= 0)
+        ::close(folder); // lets the lock go
+    return opened;
+}
+
+bool LineLog::moveFilesUp(QString& why)
+{
     const auto name = [this](int n) { return QFile::encodeName(n == 0 ? path_ : path_ + QStringLiteral(".%1").arg(n)); };
     // line.log.3 -> .4, ... line.log -> .1: the last rename drops the oldest.
     for (int n = std::max(limits_.files, 1) - 1; n >= 1; --n) {
@@ -355,7 +383,7 @@ bool LineLog::rotate(QString& why)
         why = QStringLiteral("%1: %2").arg(path_, errnoText(errno));
         return false;
     }
-    return openFile(why);
+    return true;
 }
 
 void LineLog::reportFailure(const QString& why)

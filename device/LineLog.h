@@ -27,8 +27,10 @@
 // handled them; a piece the line did not take in time ends in "!!". The file
 // is $XDG_STATE_HOME/pradix/line.log (default ~/.local/state/pradix/),
 // created for the user alone (0600, its folders 0700; a file or folder that
-// exists keeps its mode). At 1 MB it becomes line.log.1, the older ones move
-// up to line.log.4, and the oldest is dropped: five files in all.
+// exists keeps its mode; only a plain file is written, never through a link).
+// At 1 MB it becomes line.log.1, the older ones move up to line.log.4, and the
+// oldest is dropped: five files in all. Programs sharing the log rotate it
+// under a lock on its folder, one at a time.
 //
 // It never delays an exchange: the observer calls take a time stamp and copy
 // the bytes into a queue; a thread of its own formats and writes them. A log
@@ -105,6 +107,7 @@ private:
     bool openFile(QString& why);
     void closeFile();
     bool rotate(QString& why);
+    bool moveFilesUp(QString& why);
     void reportFailure(const QString& why);
 
     const QString path_;

@@ -7,7 +7,12 @@
 #include <QIODevice>
 #include <QStringList>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace editor {
 
@@ -256,18 +261,62 @@ SaveResult saveTableFile(const TableGrid& grid, const QString& path)
     // it is complete: a full disk or a vanished stick leaves the operator's
     // previous table as it was.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    const AsideWrite written = writeFileAside(file, bytes);
+    switch (written.status) {
+    case AsideWrite::Status::Written:
+        break;
+    case AsideWrite::Status::OpenFailed:
         result.status = SaveResult::Status::CreateFailed;
         result.reason = openReason(path, file, true);
+        break;
+    case AsideWrite::Status::WriteFailed:
+        result.status = SaveResult::Status::WriteFailed;
+        result.reason = QStringLiteral("errore di scrittura")
+            + (written.error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(written.error));
+        break;
+    case AsideWrite::Status::FolderUnsynced:
+        result.status = SaveResult::Status::WriteFailed;
+        result.unconfirmed = true;
+        result.reason = written.error;
+        break;
+    }
+    return result;
+}
+
+AsideWrite writeFileAside(QSaveFile& file, const QByteArray& bytes)
+{
+    AsideWrite result;
+    const QString path = file.fileName();
+    const bool existed = QFileInfo::exists(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        result.status = AsideWrite::Status::OpenFailed;
+        result.error = file.errorString();
         return result;
     }
-    // Flushed here, not left to commit(): this Qt's commit() ignores a
-    // failure of its final flush and puts a cut-off file in the old one's place.
-    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
+    // Flushed and synced here, not left to commit(): this Qt's commit()
+    // ignores a failure of its final flush and of the sync, and would put a
+    // cut-off file in the old one's place.
+    int error = 0;
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        error = -1;
+    else if ((!existed && ::fchmod(file.handle(), 0600) != 0) || ::fsync(file.handle()) != 0)
+        error = errno;
+    if (error != 0 || !file.commit()) {
         // Not committed: the file aside goes away with `file`.
-        result.status = SaveResult::Status::WriteFailed;
-        result.reason = QStringLiteral("errore di scrittura") + systemText(file);
+        result.status = AsideWrite::Status::WriteFailed;
+        result.error = error > 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString();
+        if (error != 0)
+            file.cancelWriting();
+        return result;
     }
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        result.status = AsideWrite::Status::FolderUnsynced;
+        result.error = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (fd >= 0)
+        ::close(fd);
     return result;
 }
 
@@ -306,6 +355,10 @@ QString saveFailedMessage(const QString& path, const SaveResult& result)
     const QString name = QDir::toNativeSeparators(path);
     if (result.status == SaveResult::Status::CreateFailed)
         return QStringLiteral("Impossibile creare il file \"%1\": %2.\nLa tabella non è stata salvata.")
+            .arg(name, result.reason);
+    if (result.unconfirmed)
+        return QStringLiteral("Il file \"%1\" è stato scritto, ma il disco non ha confermato di averlo registrato "
+                              "(%2): dopo un'interruzione di corrente potrebbe tornare com'era.")
             .arg(name, result.reason);
     if (result.partial)
         return QStringLiteral("Impossibile scrivere il file \"%1\": %2.\nIl file è incompleto: la tabella non è stata salvata.")

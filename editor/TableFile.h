@@ -8,6 +8,7 @@
 #include <vector>
 
 class QIODevice;
+class QSaveFile;
 
 // The ".dat" table file: grid rows 1..128, the 26 data cells of each row as
 // one byte per cell (Latin-1, unchanged), each row ended by CR LF. No header,
@@ -31,6 +32,9 @@ struct SaveResult
     Status status = Status::Saved;
     // The bytes went straight to a device (not a file) and stopped part-way.
     bool partial = false;
+    // The new file took the old one's place, but the disk did not confirm the
+    // folder's new entry: a power cut may still bring the old one back.
+    bool unconfirmed = false;
     QString reason; // why it failed, for the operator (Italian)
     // Grid rows (1 = header, n + 1 = association n) with a cell that did not
     // hold exactly one character of one byte, and so was saved as one
@@ -68,6 +72,25 @@ QByteArray tableFileBytes(const TableGrid& grid, std::vector<int>* replacedRows 
 // Returns the number of lines read; `readError` tells whether the device
 // failed part-way, and then the grid was not touched.
 int readTableLines(QIODevice& device, TableGrid& grid, bool* readError = nullptr);
+
+// A file of the operator's written whole aside, then put in its name's place.
+struct AsideWrite
+{
+    enum class Status {
+        Written,
+        OpenFailed,      // nothing was written
+        WriteFailed,     // the file aside went; a file by the name keeps what it held
+        FolderUnsynced,  // in place, but the folder's new entry is not confirmed on disk
+    };
+    Status status = Status::Written;
+    QString error; // the system's words, when it failed
+};
+
+// Writes `bytes` into `file` (a QSaveFile on the name, not yet open): synced
+// before the rename and the folder synced after it. A file made new is for
+// the user alone (0600): tables, books and their exports are customers'
+// data. A file that exists keeps its mode.
+AsideWrite writeFileAside(QSaveFile& file, const QByteArray& bytes);
 
 // Creates (or replaces) `path` with the grid's table. A file is written aside
 // and replaces the old one only when complete; a character device is written

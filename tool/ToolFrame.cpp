@@ -2,6 +2,8 @@
 
 #include "tool/Commands.h"
 
+#include "editor/TableFile.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -374,13 +376,22 @@ void writeFileWhole(const QString& path, const QByteArray& bytes)
         fail(FileError, QStringLiteral("impossibile creare il file \"%1\": è una cartella.").arg(path));
     if (info.exists() && !info.isFile())
         fail(FileError, QStringLiteral("impossibile creare il file \"%1\": non è un file.").arg(path));
+    // A crash leaves the old file or the whole new one; a new one is the user's alone.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        fail(FileError, QStringLiteral("impossibile creare il file \"%1\": %2.").arg(path, file.errorString()));
-    // Synced before the rename, so a crash leaves the old file or the whole new one.
-    if (file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0 || !file.commit())
+    const editor::AsideWrite written = editor::writeFileAside(file, bytes);
+    switch (written.status) {
+    case editor::AsideWrite::Status::Written:
+        return;
+    case editor::AsideWrite::Status::OpenFailed:
+        fail(FileError, QStringLiteral("impossibile creare il file \"%1\": %2.").arg(path, written.error));
+    case editor::AsideWrite::Status::WriteFailed:
         fail(FileError, QStringLiteral("impossibile scrivere il file \"%1\": %2. Il file, se esisteva, è rimasto com'era.")
-                            .arg(path, file.errorString()));
+                            .arg(path, written.error));
+    case editor::AsideWrite::Status::FolderUnsynced:
+        fail(FileError, QStringLiteral("il file \"%1\" è stato scritto, ma il disco non ha confermato di averlo "
+                                       "registrato (%2): dopo un'interruzione di corrente potrebbe tornare com'era.")
+                            .arg(path, written.error));
+    }
 }
 
 QByteArray readFileBounded(const QString& path, qint64 limit)

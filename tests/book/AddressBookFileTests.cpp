@@ -2,6 +2,8 @@
 #include "tests/book/CrashDisk.h"
 #include "tests/common/TestFiles.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -11,8 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <vector>
 
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -497,6 +501,101 @@ TEST_F(BookSurvivesAStop, Sort)
                       [&](AddressBookFile& book) { EXPECT_EQ(book.sortBySurname(), 3); });
 }
 
+// A journal whole on disk whose save never reached the book is carried out
+// only over the book it was made for, holding what it held then. A book put
+// in its place, grown or shrunk, or restored with other cards (a copy over
+// the same file), or a journal of an older Pradix that cannot tell: the book
+// is left as it is, the operator is told once and the journal is kept beside
+// the book under another name.
+TEST_F(BookSurvivesAStop, AJournalThatNoLongerFitsTheBookIsKeptAndTheBookLeftAlone)
+{
+    const QByteArray journalName = Book + ".journal";
+    qsizetype journalSize = 0;
+    CrashDisk disk;
+    disk.lay(Book, before);
+    {
+        CrashDisk probe;
+        probe.lay(Book, before);
+        AddressBookFile book(probe);
+        book.open(QString::fromLatin1(Book));
+        book.seek(1);
+        book.writeCard(d);
+        journalSize = probe.file(journalName)->live.size();
+
+        AddressBookFile stopped(disk);
+        stopped.open(QString::fromLatin1(Book));
+        stopped.seek(1);
+        // Made, emptied, its name synced, written and synced: then the stop.
+        disk.stopAfter(disk.stepsTaken() + 4 + long(journalSize));
+        EXPECT_THROW(stopped.writeCard(d), AddressBookError);
+    }
+    const QByteArray journal = disk.restart(0).file(journalName)->live;
+    ASSERT_EQ(journal.size(), journalSize);
+    ASSERT_EQ(disk.restart(0).file(Book)->live, before);
+
+    const auto resealed = [](QByteArray bytes) {
+        bytes.chop(32);
+        return bytes + QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+    };
+    const QByteArray older = "PRXJRNL1" + QByteArray(8, '\1') + journal.mid(8, 24 + CustomerCard::Size) + QByteArray(32, '\0');
+    const std::vector<std::pair<const char*, std::function<void(CrashDisk&)>>> cases = {
+        { "replaced", [&](CrashDisk& at) { at.lay(Book, before); } },
+        { "longer", [&](CrashDisk& at) { at.file(Book)->live = at.file(Book)->lasting = before + bookOf({ e }); } },
+        { "restored", [&](CrashDisk& at) { at.file(Book)->live = at.file(Book)->lasting = bookOf({ c, e, empty, b }); } },
+        { "older", [&](CrashDisk& at) { at.lay(journalName, resealed(older)); } },
+    };
+    for (const auto& [name, change] : cases) {
+        SCOPED_TRACE(name);
+        CrashDisk after = disk.restart(0);
+        change(after);
+        const QByteArray left = after.file(Book)->live;
+        AddressBookFile reader(after);
+        reader.open(QString::fromLatin1(Book), AddressBookFile::Access::ReadOnly);
+        EXPECT_EQ(bookOf(readBook(reader)), left);
+
+        AddressBookFile book(after);
+        book.open(QString::fromLatin1(Book));
+        EXPECT_EQ(after.file(Book)->live, left);
+        const QStringList told = book.takeNotices();
+        ASSERT_EQ(told.size(), 1);
+        EXPECT_TRUE(told[0].contains(QStringLiteral("non è stata toccata"))) << told[0].toStdString();
+        EXPECT_FALSE(after.file(journalName));
+        const QList<QByteArray> names = after.names(Folder);
+        ASSERT_EQ(names.size(), 2);
+        const QByteArray kept = names[0] == "RUBRICA.DAT" ? names[1] : names[0];
+        EXPECT_TRUE(kept.startsWith("RUBRICA.DAT.journal-")) << kept.constData();
+        EXPECT_TRUE(told[0].contains(QString::fromLatin1(kept))) << told[0].toStdString();
+        book.open(QString::fromLatin1(Book));
+        EXPECT_TRUE(book.takeNotices().isEmpty());
+        EXPECT_FALSE(book.isReadOnly());
+    }
+}
+
+// A link or a second name planted where the journal goes, by anyone who may
+// write the book's folder: the save is refused and nothing is written
+// through it; once it is gone the save goes through.
+TEST(AddressBookFile, ASaveNeverWritesThroughAPlantedJournal)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUBRICA.DAT"));
+    const QByteArray journal = QFile::encodeName(path) + ".journal";
+    const QString victim = dir.filePath(QStringLiteral("someone's file"));
+    const QByteArray victimBytes(40, 'v');
+    writeFile(victim, victimBytes);
+    AddressBookFile book;
+    book.open(path);
+    for (const auto plant : { &::symlink, &::link }) {
+        ASSERT_EQ(plant(QFile::encodeName(victim).constData(), journal.constData()), 0);
+        const AddressBookError refused = failureOf([&] { book.writeCard(card("A")); });
+        EXPECT_TRUE(refused.reason().contains(QStringLiteral("non è un giornale"))) << refused.what();
+        EXPECT_EQ(fileBytes(victim), victimBytes);
+        EXPECT_EQ(fileBytes(path), QByteArray());
+        ASSERT_EQ(::unlink(journal.constData()), 0);
+    }
+    book.writeCard(card("A"));
+    EXPECT_EQ(fileBytes(path), bookOf({ card("A") }));
+}
+
 // Two programs on one book, on the real disk: the second may only read and is
 // told so once; a book replaced under the writer is reopened, never written;
 // after a sort the writer holds the sorted file; what a crash left aside goes.
@@ -505,10 +604,26 @@ TEST(AddressBookFile, OneWriterAndNeverIntoAReplacedBook)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("RUBRICA.DAT"));
     const QByteArray name = QFile::encodeName(path);
-    writeFile(name + ".sort-Ab12Cd", "left by a crash");
+    // Scratch copies of a sort: one a crash left long ago goes; one just made
+    // and one a sort still holds stay, as does the operator's own copy.
+    const QDateTime longAgo = QDateTime::currentDateTime().addSecs(-3600);
+    for (const char* scratch : { ".sort-Ab12Cd", ".sort-Young1", ".sort-Held12" }) {
+        writeFile(name + scratch, "left by a crash");
+        if (std::strcmp(scratch, ".sort-Young1") != 0) {
+            QFile aged(name + scratch);
+            ASSERT_TRUE(aged.open(QIODevice::ReadWrite) && aged.setFileTime(longAgo, QFileDevice::FileModificationTime));
+        }
+    }
     writeFile(name + ".backup", "the operator's own copy");
+    QFile held(name + ".sort-Held12");
+    ASSERT_TRUE(held.open(QIODevice::ReadOnly) && ::flock(held.handle(), LOCK_EX) == 0);
     AddressBookFile first;
     first.open(path);
+    EXPECT_TRUE(QFile::exists(name + ".sort-Young1"));
+    EXPECT_TRUE(QFile::exists(name + ".sort-Held12"));
+    held.close();
+    QFile::remove(name + ".sort-Young1");
+    QFile::remove(name + ".sort-Held12");
     struct stat st {};
     ASSERT_EQ(::stat(name.constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);

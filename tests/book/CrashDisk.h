@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <unistd.h>
 
 // A disk in memory, one folder deep, that keeps apart what was written and
 // what was made lasting (a file's bytes by fdatasync, the folder's names by
@@ -94,6 +95,9 @@ public:
         const std::vector<const Node*> unsynced = unsyncedNodes();
         CrashDisk after;
         after.inodes_ = inodes_;
+        // A disk may come back under another device number (a network
+        // share, a re-plugged stick): nothing may hang on it.
+        after.device_ = device_ + 1;
         for (const auto& [name, node] : (way & 1) ? names_ : lastingNames_) {
             auto copy = std::make_shared<Node>(*node);
             copy->live = copy->lasting = kept(unsynced, *node, way);
@@ -139,6 +143,10 @@ public:
         }
         open_[++fds_] = node;
         return fds_;
+    }
+    int openInFolder(const QByteArray& folder, const QByteArray& name, int flags, mode_t mode) override
+    {
+        return open(folder + '/' + name, flags, mode);
     }
     int close(int fd) override { return open_.erase(fd) ? 0 : failWith(EBADF); }
     ssize_t pread(int fd, void* data, size_t count, off_t offset) override
@@ -297,10 +305,12 @@ private:
         }
         return it->second;
     }
-    static int describe(const Node& node, struct stat* st)
+    int describe(const Node& node, struct stat* st) const
     {
         *st = {};
-        st->st_dev = 1;
+        st->st_dev = device_;
+        st->st_nlink = 1;
+        st->st_uid = ::geteuid();
         st->st_ino = node.inode;
         st->st_mode = S_IFREG | node.mode;
         st->st_size = node.live.size();
@@ -311,6 +321,7 @@ private:
     std::map<int, NodeRef> open_;
     int fds_ = 2;
     ino_t inodes_ = 0;
+    dev_t device_ = 1;
     long budget_ = -1;
     long taken_ = 0;
     bool stopped_ = false;

@@ -2,11 +2,15 @@
 
 #include "device/LineLog.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -91,4 +95,88 @@ TEST(LineLog, RotatesBeforeAFileOutgrowsItsLimitAndKeepsTheNewestFiles)
     EXPECT_GT(first, 1);
     for (int i = 0; i < kept.size(); ++i)
         EXPECT_TRUE(kept[i].startsWith(QStringLiteral("> %1 ").arg(first + i, 2, 16, QLatin1Char('0')).toUpper()));
+}
+
+// A log that cannot be written tells it once, tries again only at the
+// operator's next action, and once it can write again says how many entries
+// it could not keep.
+TEST(LineLog, AFailureIsToldOnceAndTheLostEntriesAreCounted)
+{
+    QTemporaryDir dir;
+    const QString blocker = dir.filePath(QStringLiteral("state")); // a file where the log's folder goes
+    QFile(blocker).open(QIODevice::WriteOnly);
+    std::atomic<int> told { 0 };
+    LineLog log(blocker + QStringLiteral("/line.log"));
+    QObject::connect(&log, &LineLog::failed, [&told](const QString&) { ++told; });
+    log.action(QStringLiteral("Leggi Eeprom"));
+    log.written(request, 3, 3);
+    log.flush();
+    log.written(request, 3, 3);
+    log.flush();
+    log.action(QStringLiteral("Scrivi Eeprom"));
+    log.flush();
+    EXPECT_EQ(told, 1);
+    EXPECT_TRUE(log.failure().contains(blocker)) << log.failure().toStdString();
+
+    ASSERT_TRUE(QFile::remove(blocker));
+    log.action(QStringLiteral("Leggi Eeprom"));
+    log.written(request, 3, 3);
+    log.flush();
+    EXPECT_EQ(told, 1);
+    const QStringList entries = entriesOf(blocker + QStringLiteral("/line.log"));
+    ASSERT_EQ(entries.size(), 4);
+    EXPECT_EQ(entries.mid(1), (QStringList { QStringLiteral("-- 4 voci non registrate (registro in ritardo o non scrivibile)"),
+                                             QStringLiteral("== Leggi Eeprom"), QStringLiteral("> 02 01 01") }));
+}
+
+// A trace file named on the command line: a pipe (which would hold the log
+// until a reader came) and a link are refused and nothing is written through.
+TEST(LineLog, WritesOnlyIntoAPlainFile)
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("someone's file"));
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("kept") == 4);
+    file.close();
+    const QString pipe = dir.filePath(QStringLiteral("pipe"));
+    const QString link = dir.filePath(QStringLiteral("link"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(target, link));
+    for (const QString& name : { pipe, link }) {
+        LineLog log(name, { 0, 1 });
+        log.action(QStringLiteral("Leggi Eeprom"));
+        log.flush();
+        EXPECT_EQ(log.failure(), name + QStringLiteral(": non è un file"));
+    }
+    EXPECT_EQ(QFileInfo(target).size(), 4);
+}
+
+// Two programs filling one log at once, each rotating it as it fills: every
+// rotation moves the files up once, so none is left empty and, with room for
+// them all, no line is lost.
+TEST(LineLog, TwoLogsOnOneFileRotateItInTurn)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("line.log"));
+    constexpr int Lines = 300;
+    {
+        LineLog first(path, { 300, 1000 });
+        LineLog second(path, { 300, 1000 });
+        const auto fill = [](LineLog& log) {
+            for (int i = 0; i < Lines; ++i) {
+                log.written(request, 3, 3);
+                log.flush();
+            }
+        };
+        std::thread other([&] { fill(second); });
+        fill(first);
+        other.join();
+    }
+    int written = 0;
+    for (const QString& name : QDir(dir.path()).entryList(QDir::Files)) {
+        const QStringList entries = entriesOf(dir.filePath(name));
+        EXPECT_FALSE(entries.isEmpty()) << name.toStdString();
+        written += int(entries.filter(QStringLiteral("> 02 01 01")).size());
+    }
+    EXPECT_EQ(written, 2 * Lines);
 }

@@ -181,4 +181,17 @@ TEST(WritePlan, Kolvar1RecordsGoOutWholeAndTheirCodeIsChecked)
     EXPECT_EQ(check.message, QStringLiteral("Associazione 1: gestore non valido"));
 }
 
+// Where the line stopped, in the operator's words: the window and the tool
+// show these texts as they stand.
+TEST(WritePlan, ACutShortWriteSaysWhereTheLineStopped)
+{
+    using Piece = writeplan::StopPoint::Piece;
+    const QString rest = QStringLiteral(": la centralina ha ricevuto solo parte della tabella, che va scritta di nuovo");
+    EXPECT_EQ(writeplan::cutShortMessage({ Piece::Request, 0 }), QStringLiteral("Scrittura interrotta all'inizio") + rest);
+    EXPECT_EQ(writeplan::cutShortMessage({ Piece::Header, 0 }), QStringLiteral("Scrittura interrotta all'intestazione") + rest);
+    EXPECT_EQ(writeplan::cutShortMessage({ Piece::Association, 127 }),
+              QStringLiteral("Scrittura interrotta all'associazione 127") + rest);
+    EXPECT_EQ(writeplan::cutShortMessage({ Piece::Clock, 0 }), QStringLiteral("Scrittura interrotta all'orologio") + rest);
+}
+
 } // namespace

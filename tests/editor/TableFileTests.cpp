@@ -330,6 +330,26 @@ TEST_F(TableFileTest, SaveThatCannotCompleteKeepsTheOldFile)
     EXPECT_EQ(fileBytes(target), editor::tableFileBytes(next));
 }
 
+// Tables and the tool's exports are customers' data: a file made new is the
+// user's alone whatever the umask; a file replaced keeps the mode it had.
+TEST_F(TableFileTest, ANewFileIsTheUsersAloneAndAReplacedOneKeepsItsMode)
+{
+    const auto modeOf = [](const QString& name) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(name).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    };
+    const QString fresh = path("new.dat");
+    const QString shared = path("shared.dat");
+    writeFile(shared, "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 0644), 0);
+    const mode_t umask = ::umask(022);
+    const bool saved = editor::saveTableFile(freshGrid(), fresh).saved() && editor::saveTableFile(freshGrid(), shared).saved();
+    ::umask(umask);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(modeOf(fresh), 0600);
+    EXPECT_EQ(modeOf(shared), 0644);
+}
+
 TEST_F(TableFileTest, CellsNotOneByteAreReplacedAndNamed)
 {
     TableGrid grid = freshGrid();
