@@ -9,8 +9,64 @@
 #include <QKeyEvent>
 #include <QLibraryInfo>
 #include <QMenu>
+#include <QSessionManager>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QTranslator>
+
+#include <cerrno>
+#include <csignal>
+#include <utility>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// The signal handler's end of the pair writes, the event loop's end reads.
+int sessionEndPipe[2] = { -1, -1 };
+
+void sessionEndSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(sessionEndPipe[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+SessionEnd::SessionEnd(std::function<void()> end, QObject* parent)
+    : QObject(parent)
+    , end_(std::move(end))
+{
+    if (sessionEndPipe[0] < 0
+        && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sessionEndPipe) != 0)
+        return;
+    notifier_ = new QSocketNotifier(sessionEndPipe[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+        char bytes[16];
+        while (::read(sessionEndPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        if (end_)
+            std::exchange(end_, nullptr)();
+    });
+    struct sigaction action = {};
+    action.sa_handler = sessionEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : { SIGTERM, SIGHUP, SIGINT })
+        ::sigaction(signal, &action, nullptr);
+}
+
+SessionEnd::~SessionEnd()
+{
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : { SIGTERM, SIGHUP, SIGINT })
+        ::sigaction(signal, &action, nullptr);
+}
 
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv)
@@ -36,8 +92,17 @@ void TApplication::setMainWindow(QWidget* window)
         mainWindow_->removeEventFilter(this);
     mainWindow_ = window;
     setQuitOnLastWindowClosed(window == nullptr);
-    if (window)
-        window->installEventFilter(this);
+    delete std::exchange(sessionEnd_, nullptr);
+    if (!window)
+        return;
+    window->installEventFilter(this);
+    const auto closeMainWindow = [this] {
+        if (mainWindow_)
+            mainWindow_->close();
+    };
+    sessionEnd_ = new SessionEnd(closeMainWindow, this);
+    // A logout asks before it ends the program: the line is put down then.
+    connect(this, &QGuiApplication::commitDataRequest, sessionEnd_, closeMainWindow);
 }
 
 bool TApplication::eventFilter(QObject* watched, QEvent* event)

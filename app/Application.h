@@ -6,8 +6,27 @@
 #include <QPointer>
 
 #include <exception>
+#include <functional>
 
 class Dialogs;
+class QSocketNotifier;
+
+// The end of the desktop session as the program hears it: SIGTERM (what a
+// logout or a shutdown sends), SIGHUP (the terminal it was started from
+// going away) and SIGINT, taken from the signal handler to the event loop
+// and handed to `end` there, once. One at a time in a process.
+class SessionEnd : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SessionEnd(std::function<void()> end, QObject* parent = nullptr);
+    ~SessionEnd() override;
+
+private:
+    std::function<void()> end_;
+    QSocketNotifier* notifier_ = nullptr;
+};
 
 // The application object. Its notify() is the program's error hook: a serial
 // error that a handler lets escape is shown to the operator as
@@ -27,7 +46,8 @@ public:
 
     void setDialogs(Dialogs* dialogs) { dialogs_ = dialogs; }
     // The program ends when this window closes, whatever other window
-    // (address book, help) is still open.
+    // (address book, help) is still open; and the window closes, putting
+    // down an open line as it does, when the desktop session ends.
     void setMainWindow(QWidget* window);
     // Loads the help file found by name next to the program or in its install folder.
     void setHelpFile(const QString& name);
@@ -51,6 +71,7 @@ private:
 
     Dialogs* dialogs_ = nullptr;
     QPointer<QWidget> mainWindow_;
+    SessionEnd* sessionEnd_ = nullptr;
     QString helpName_;
     HelpFile help_;
     QPointer<HelpViewer> viewer_;

@@ -13,7 +13,7 @@ struct Program
 {
     explicit Program(const Seams& seams)
         : frmMain(seams)
-        , form2(frmMain, frmMain.exchange())
+        , form2(frmMain, frmMain.session())
     {
         frmMain.setAddressBook(&form2);
         if (auto* app = qobject_cast<TApplication*>(QCoreApplication::instance()))

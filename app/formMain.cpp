@@ -94,7 +94,7 @@ TfrmMain::TfrmMain(const Seams& seams, QWidget* parent)
 
     buildControls();
     connectLineLog();
-    connectExchange();
+    connectSession();
     EditDevName->setText(Comm1.DeviceName());
     setTabOrder();
     connectControls();
@@ -360,8 +360,8 @@ void TfrmMain::focusWindow()
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
     // FormClose: the box must not be left with an open line.
-    exchange_.announceIfOpen(QStringLiteral("Chiusura del programma"));
-    exchange_.close();
+    exchange().announceIfOpen(QStringLiteral("Chiusura del programma"));
+    exchange().close();
     QWidget::closeEvent(event);
 }
 

@@ -7,6 +7,7 @@
 #include "device/TableGrid.h"
 #include "device/WritePlan.h"
 #include "serial/CommInt.h"
+#include "session/BoxSession.h"
 #include "widgets/Seams.h"
 
 #include <QWidget>
@@ -43,10 +44,11 @@ public:
     void selectModel(codec::Model model);
 
     // "Utente" shows the address book window once it exists.
-    void setAddressBook(TForm2* form) { Form2 = form; }
+    void setAddressBook(TForm2* form) { addressBook_ = form; }
 
-    // The link of every exchange on Comm1, shared with the address book.
-    Exchange& exchange() { return exchange_; }
+    // The box on Comm1, worked by both windows.
+    BoxSession& session() { return session_; }
+    Exchange& exchange() { return session_.exchange(); }
     // The record of every exchange for support (device/LineLog.h).
     LineLog& lineLog() { return lineLog_; }
 
@@ -55,7 +57,7 @@ public:
     bool summaryEditing() const override { return SummaryEditing; }
     void setSummaryEditing(bool editing) override { SummaryEditing = editing; }
     void focusWindow() override;
-    writeplan::Result writeTable() override;
+    writeplan::EditorState editorState() const override;
     const Seams& seams() const override { return seams_; }
 
     // --- start-up and model (formMain.cpp)
@@ -64,8 +66,7 @@ public:
 
     // --- link control and reading (formMainLink.cpp)
     void ButtonTransmitClick();
-    // "Scrivi Eeprom": the table write, and the operator told in a message box
-    // when it was refused or cut short.
+    // "Scrivi Eeprom".
     void Button4Click();
     // Bound to Comm1's OnRxChar: the window's part of a receive event around
     // the exchange's.
@@ -73,6 +74,18 @@ public:
     void Button1Click();
     void ButtonResetClick();
     void Button10Click();
+
+    // "Leggi Eeprom": the box asked for its table.
+    void readTable();
+    // "Scrivi Eeprom": the table write, and the operator told in a message box
+    // when it was refused or cut short.
+    void writeTable();
+    // "Stop": the link back to idle, the grid and boxes as they are.
+    void stopLink();
+    // "Cancella": the link back to idle and an empty table.
+    void clearTable();
+    // "Utente": the address book window comes up.
+    void showAddressBook();
 
     // --- association editor, field rules and table files (formMainEditor.cpp)
     void SpinEdit1Change();
@@ -95,7 +108,7 @@ public:
     void Button6Click();
 
     // Receive buffer and position, touched only by the UI thread.
-    const ReceiveBuffer& receiveBuffer() const { return exchange_.receiveBuffer(); }
+    const ReceiveBuffer& receiveBuffer() const { return session_.exchange().receiveBuffer(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -157,13 +170,17 @@ private:
     // Key-release rule of an editor box.
     void editorKeyReleased(QObject* watched);
 
-    // The window's side of the exchange: the LED, the progress bar and the
-    // boxes while a table comes in.
-    void connectExchange();
-    // The line log on the exchange, and the operator told once when it
-    // cannot be written.
+    // The window's side of the session: the LED, the progress bar and the
+    // boxes while a table comes in or goes out.
+    void connectSession();
+    // The table going out: the bar, the selector and the boxes follow it.
+    void showWriteStarting();
+    void showRecordSent(int association);
+    void showWriteEnded(const writeplan::Plan& plan, const writeplan::Result& result);
+    // The line log on the session, and the operator told once when it, or a
+    // backup, cannot be written.
     void connectLineLog();
-    void tellLineLogFailure();
+    void tellFileFailures();
     void showReceivedTable(const ReceivedTable& table);
     // Association `association` of a table the write has already completed:
     // the selector and the boxes show it, and no box rule writes back.
@@ -177,10 +194,15 @@ private:
     // Before the exchange, which reports to it until its last close.
     LineLog lineLog_;
     TComm Comm1;
-    Exchange exchange_ { Comm1, grid_ };
-    // A failure of the line log not yet told to the operator.
+    BoxSession session_ { Comm1, grid_, *seams_.pacer, *seams_.clock };
+    // A failure of the line log, or of a backup, not yet told to the
+    // operator; each is told once in the program's life.
     QString lineLogFailure_;
+    QString backupFailure_;
+    bool backupFailureTold_ = false;
+    // The grid is painted once while a table goes out.
+    bool writePainted_ = false;
     // Shared with the address book window.
     bool SummaryEditing = false;
-    TForm2* Form2 = nullptr;
+    TForm2* addressBook_ = nullptr;
 };

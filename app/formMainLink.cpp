@@ -1,5 +1,6 @@
 // The main window around the serial link: reading a box, writing one, the
-// receive handler, "Stop", "Cancella" and the address book button.
+// receive handler, "Stop", "Cancella" and the address book button. The steps
+// themselves are the session's; the window shows them.
 
 #include "app/formMain.h"
 
@@ -12,6 +13,7 @@
 #include "widgets/TableGridView.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -22,63 +24,91 @@
 
 #include <utility>
 
-void TfrmMain::connectExchange()
+void TfrmMain::connectSession()
 {
-    connect(EditDevName, &QLineEdit::textChanged, &exchange_, &Exchange::setPortName);
-    connect(&exchange_, &Exchange::busyChanged, this, [this](bool busy) { ALed1->setFalseColor(busy ? clRed : clGreen); });
-    connect(&exchange_, &Exchange::progress, this,
+    Exchange& exchange = session_.exchange();
+    connect(EditDevName, &QLineEdit::textChanged, &exchange, &Exchange::setPortName);
+    connect(&exchange, &Exchange::busyChanged, this, [this](bool busy) { ALed1->setFalseColor(busy ? clRed : clGreen); });
+    connect(&exchange, &Exchange::progress, this,
             [this](int tableBytes) { ProgressBar1->setValue(ProgressBar1->value() + tableBytes); });
-    connect(&exchange_, &Exchange::tableStarted, this, guarded([this](codec::Model model) { selectModel(model); }));
+    connect(&exchange, &Exchange::tableStarted, this, guarded([this](codec::Model model) { selectModel(model); }));
     // The rows come in at a pace the operator can follow, the selector counting along.
-    connect(&exchange_, &Exchange::rowDecoding, this, guarded([this](int row) {
+    connect(&exchange, &Exchange::rowDecoding, this, guarded([this](int row) {
         seams_.pacer->sleep(20);
         SpinEdit1->setValue(row);
         SpinEdit1->repaint();
     }));
-    connect(&exchange_, &Exchange::tableReceived, this,
+    connect(&session_, &BoxSession::tableRead, this,
             guarded([this](const ReceivedTable& table) { showReceivedTable(table); }));
-    // Connected before the address book connects its own: the selector is back
-    // on association 1, and its rules have run, before the book copies the grid.
-    connect(&exchange_, &Exchange::received, this, guarded([this] { SpinEdit1->setValue(1); }));
+    // The selector back on association 1. The session has already run the
+    // rules its boxes run on a table read, so the address book, which copies
+    // the grid on the same signal, finds the same table whichever runs first.
+    connect(&exchange, &Exchange::received, this, guarded([this] { SpinEdit1->setValue(1); }));
+
+    connect(&session_, &BoxSession::writeStarting, this, guarded([this] { showWriteStarting(); }));
+    connect(&session_, &BoxSession::recordStarting, this, guarded([this](int association) { showRecordSent(association); }));
+    connect(&session_, &BoxSession::writeEnded, this,
+            guarded([this](const writeplan::Plan& plan, const writeplan::Result& result) { showWriteEnded(plan, result); }));
 }
 
 void TfrmMain::connectLineLog()
 {
-    exchange_.setObserver(&lineLog_);
+    session_.setObserver(&lineLog_);
     connect(&lineLog_, &LineLog::failed, this, [this](const QString& why) {
         lineLogFailure_ = why;
-        tellLineLogFailure();
+        tellFileFailures();
     });
-    connect(&exchange_, &Exchange::busyChanged, this, [this](bool busy) {
+    connect(&session_, &BoxSession::backupFailed, this, [this](const QString& why) {
+        if (!backupFailureTold_)
+            backupFailure_ = why;
+        tellFileFailures();
+    });
+    connect(&session_.exchange(), &Exchange::busyChanged, this, [this](bool busy) {
         if (!busy)
-            tellLineLogFailure();
+            tellFileFailures();
     });
 }
 
-void TfrmMain::tellLineLogFailure()
+void TfrmMain::tellFileFailures()
 {
     // Never in the middle of an exchange, and not from inside the exchange's
     // own signal: once the link is idle, from the event loop.
-    if (lineLogFailure_.isEmpty() || exchange_.busy())
+    if ((lineLogFailure_.isEmpty() && backupFailure_.isEmpty()) || session_.exchange().busy())
         return;
     QTimer::singleShot(0, this, guarded([this] {
-        if (lineLogFailure_.isEmpty() || exchange_.busy())
+        if (session_.exchange().busy())
             return;
-        const QString why = std::exchange(lineLogFailure_, QString());
-        seams_.dialogs->information(
-            this, QStringLiteral("Il registro della linea per l'assistenza non può essere scritto:\n%1\n"
-                                 "Letture e scritture vanno avanti, ma il registro non ne tiene traccia. "
-                                 "Questo avviso non sarà ripetuto.")
-                      .arg(why));
+        if (!lineLogFailure_.isEmpty()) {
+            const QString why = std::exchange(lineLogFailure_, QString());
+            seams_.dialogs->information(
+                this, QStringLiteral("Il registro della linea per l'assistenza non può essere scritto:\n%1\n"
+                                     "Letture e scritture vanno avanti, ma il registro non ne tiene traccia. "
+                                     "Questo avviso non sarà ripetuto.")
+                          .arg(why));
+        }
+        if (!backupFailure_.isEmpty()) {
+            const QString why = std::exchange(backupFailure_, QString());
+            backupFailureTold_ = true;
+            seams_.dialogs->information(
+                this, QStringLiteral("La copia di sicurezza della tabella non può essere scritta in %1:\n%2\n"
+                                     "Letture e scritture vanno avanti, ma senza la copia che permette di "
+                                     "rimettere la tabella di prima. Questo avviso non sarà ripetuto.")
+                          .arg(QDir::toNativeSeparators(editor::backupFolder()), why));
+        }
     }));
 }
 
 void TfrmMain::ButtonTransmitClick()
 {
-    exchange_.announce(QStringLiteral("Leggi Eeprom"));
+    readTable();
+}
+
+void TfrmMain::readTable()
+{
+    exchange().announce(QStringLiteral("Leggi Eeprom"));
     ProgressBar1->setValue(0);
     Label11->clear();
-    exchange_.requestTable();
+    session_.readTable();
 }
 
 void TfrmMain::Comm1RxChar(TCustomComm&, int count)
@@ -97,7 +127,7 @@ void TfrmMain::Comm1RxChar(TCustomComm&, int count)
     StringGrid1->setCurrentRow(1);
     StringGrid1->setCurrentColumn(1);
 
-    if (!exchange_.receive(count))
+    if (!exchange().receive(count))
         return;
     QCoreApplication::processEvents();
 }
@@ -115,20 +145,29 @@ void TfrmMain::showReceivedTable(const ReceivedTable& table)
         Edit1->setText(*header.management);
     Edit4->setText(header.localPrefix);
     ProgressBar1->setValue(0);
-    editor::keepTableBackup(grid_, editor::BackupDirection::Read);
 }
 
 void TfrmMain::Button1Click()
 {
-    exchange_.announceIfOpen(QStringLiteral("Stop"));
-    exchange_.restartReceive();
-    exchange_.finish();
+    stopLink();
+}
+
+void TfrmMain::stopLink()
+{
+    exchange().announceIfOpen(QStringLiteral("Stop"));
+    exchange().restartReceive();
+    exchange().finish();
 }
 
 void TfrmMain::ButtonResetClick()
 {
+    clearTable();
+}
+
+void TfrmMain::clearTable()
+{
     focusWindow();
-    exchange_.restartReceive();
+    exchange().restartReceive();
     // The selector first: moving it to association 1 fills the boxes from the
     // old table, and they are emptied only after that, or they would go on
     // showing an association the grid no longer holds.
@@ -142,57 +181,68 @@ void TfrmMain::ButtonResetClick()
     StringGrid1->setCurrentColumn(1);
     // After the boxes: whatever their rules wrote while being filled and emptied is overwritten.
     grid_.fillData(QStringLiteral("-"));
-    exchange_.announceIfOpen(QStringLiteral("Cancella"));
-    exchange_.finish();
+    exchange().announceIfOpen(QStringLiteral("Cancella"));
+    exchange().finish();
     StringGrid1->viewport()->repaint();
 }
 
 void TfrmMain::Button10Click()
 {
-    if (Form2)
-        Form2->showFromMain();
+    showAddressBook();
+}
+
+void TfrmMain::showAddressBook()
+{
+    if (addressBook_)
+        addressBook_->showFromMain();
 }
 
 void TfrmMain::Button4Click()
 {
-    exchange_.announce(QStringLiteral("Scrivi Eeprom"));
-    const writeplan::Result result = writeTable();
+    writeTable();
+}
+
+writeplan::EditorState TfrmMain::editorState() const
+{
+    return { editor::selectorValue(SpinEdit1->text()), Edit8->text(), Edit9->text() };
+}
+
+void TfrmMain::writeTable()
+{
+    exchange().announce(QStringLiteral("Scrivi Eeprom"));
+    const writeplan::Result result = session_.writeTable(grid_, editorState());
     if (!result.message.isEmpty())
         seams_.dialogs->information(this, result.message);
 }
 
-writeplan::Result TfrmMain::writeTable()
+void TfrmMain::showWriteStarting()
 {
-    // The whole table is judged before the port is opened: a box must never be
-    // left holding part of one.
-    const writeplan::Plan plan
-        = writeplan::plan(grid_, { editor::selectorValue(SpinEdit1->text()), Edit8->text(), Edit9->text() });
-    if (!plan.ok())
-        return { writeplan::Result::Outcome::Refused, {}, plan.message };
-    // The table as it goes out, so the operator can always put it back.
-    editor::keepTableBackup(plan.grid, editor::BackupDirection::Write);
-
     Label11->clear();
     ProgressBar1->setValue(0);
     ProgressBar1->repaint();
-    // The grid holds what the box will hold from the start; no events are
-    // served during the write, so it is painted here, once.
-    grid_.copyDataFrom(plan.grid);
-    bool painted = false;
-    const writeplan::Result result = exchange_.writeTable(plan, *seams_.pacer, *seams_.clock, [&](int association) {
-        if (association == 0)
-            return;
-        showSentAssociation(association);
-        if (!painted)
-            StringGrid1->viewport()->repaint();
-        painted = true;
-        ProgressBar1->setValue(ProgressBar1->value() + codec::RecordSize);
-        ProgressBar1->repaint();
-    });
+    writePainted_ = false;
+}
+
+void TfrmMain::showRecordSent(int association)
+{
+    // No events are served during the write: what changes is painted here,
+    // the grid once, as it holds what the box will hold from the start.
+    if (association == 0)
+        return;
+    showSentAssociation(association);
+    if (!writePainted_)
+        StringGrid1->viewport()->repaint();
+    writePainted_ = true;
+    ProgressBar1->setValue(ProgressBar1->value() + codec::RecordSize);
+    ProgressBar1->repaint();
+}
+
+void TfrmMain::showWriteEnded(const writeplan::Plan& plan, const writeplan::Result& result)
+{
     // A table cut short leaves the LED red, the bar and the selector where the
     // line stopped taking it.
     if (!result.sent())
-        return result;
+        return;
     showSentAssociation(plan.editor.selector);
     {
         const QSignalBlocker quietDay(Edit8);
@@ -201,5 +251,4 @@ writeplan::Result TfrmMain::writeTable()
         Edit9->setText(plan.editor.line);
     }
     ProgressBar1->setValue(0);
-    return result;
 }

@@ -2,6 +2,7 @@
 
 #include "book/BookHost.h"
 #include "device/Exchange.h"
+#include "session/BoxSession.h"
 #include "device/Frames.h"
 #include "device/Windows1252.h"
 #include "device/WritePlan.h"
@@ -124,11 +125,11 @@ private:
     QPointer<QWidget> current_;
 };
 
-TForm2::TForm2(BookHost& host, Exchange& exchange, QWidget* parent)
+TForm2::TForm2(BookHost& host, BoxSession& session, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , host_(host)
-    , exchange_(exchange)
+    , session_(session)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Rubrica"));
@@ -273,24 +274,19 @@ void TForm2::connectControls()
 
 void TForm2::connectRemote()
 {
-    RemoteCommands::Window window;
-    window.setStatus = [this](const QString& text) { showStatus(text); };
-    window.focusRead = [this] { Button3->setFocus(); };
-    window.focusWrite = [this] { Button4->setFocus(); };
-    window.writeTable = [this] { return host_.writeTable(); };
-    window.inform = [this](const QString& text) { information(text); };
-    remote_ = std::make_unique<RemoteCommands>(exchange_, *host_.seams().pacer, std::move(window));
-
+    connect(&session_, &BoxSession::status, this, guarded([this](const QString& text) { showStatus(text); }));
+    connect(&session_, &BoxSession::stepRefused, this, guarded([this](const QString& text) { information(text); }));
     // The box's answers reach this window from the exchange itself.
-    connect(&exchange_, &Exchange::replyReceived, this, guarded([this](int code) {
+    connect(&session_.exchange(), &Exchange::replyReceived, this, guarded([this](int code) {
         if (code == frames::ReplyReceived)
             showStatus(QStringLiteral("Dati inviati"));
         else if (code == frames::ReplyError)
             showStatus(QStringLiteral("ERRORE!!"));
     }));
     // After every receive event, while the window is up, the summary shows
-    // what the main grid holds.
-    connect(&exchange_, &Exchange::received, this, guarded([this] {
+    // what the main grid holds. The session has completed a table in the
+    // grid before the event ends, so nothing of the main window's need run first.
+    connect(&session_.exchange(), &Exchange::received, this, guarded([this] {
         if (isVisible())
             mirrorSummary(host_.grid());
     }));
@@ -303,17 +299,37 @@ void TForm2::connectRemote()
 
 void TForm2::BcomponiClick()
 {
-    exchange_.announce(QStringLiteral("Chiama"));
-    remote_->call(Ecognome->text(), Edit1->text(), Enumero->text());
+    callCustomer();
 }
 
 void TForm2::Button3Click()
 {
-    exchange_.announce(QStringLiteral("Leggi Dati"));
-    remote_->readRemote();
+    readRemoteBox();
 }
 
 void TForm2::Button4Click()
+{
+    writeRemoteBox();
+}
+
+void TForm2::Button1Click()
+{
+    hangUp();
+}
+
+void TForm2::callCustomer()
+{
+    if (session_.call(Ecognome->text(), Edit1->text(), Enumero->text()))
+        Button3->setFocus();
+}
+
+void TForm2::readRemoteBox()
+{
+    if (session_.readRemote())
+        Button4->setFocus();
+}
+
+void TForm2::writeRemoteBox()
 {
     // An empty summary would wipe the table in the main window, and the box
     // would be sent nothing it was meant to get.
@@ -322,14 +338,12 @@ void TForm2::Button4Click()
         information(QStringLiteral("Nessuna programmazione da inviare: scegliere una scheda o leggere i dati"));
         return;
     }
-    exchange_.announce(QStringLiteral("Scrivi Dati"));
-    remote_->writeRemote(summary_, host_.grid());
+    session_.writeRemote(summary_, host_.editorState());
 }
 
-void TForm2::Button1Click()
+void TForm2::hangUp()
 {
-    exchange_.announce(QStringLiteral("Sconnetti"));
-    remote_->hangUp();
+    session_.hangUp();
 }
 
 // --- showing and activation
@@ -695,8 +709,8 @@ void TForm2::BesciClick()
     QCoreApplication::processEvents();
     close();
     // The port is let go; the LED keeps telling how the last exchange ended.
-    exchange_.announceIfOpen(QStringLiteral("Esci"));
-    exchange_.close();
+    session_.exchange().announceIfOpen(QStringLiteral("Esci"));
+    session_.exchange().close();
 }
 
 void TForm2::FormClose()

@@ -2,13 +2,11 @@
 
 #include "book/AddressBookFile.h"
 #include "book/CustomerCard.h"
-#include "book/RemoteCommands.h"
 #include "device/TableGrid.h"
 
 #include <QWidget>
 
 #include <functional>
-#include <memory>
 
 class QFrame;
 class QLabel;
@@ -17,7 +15,7 @@ class QPushButton;
 class QKeyEvent;
 class ActivationWatch;
 class BookHost;
-class Exchange;
+class BoxSession;
 class TableGridView;
 
 // The customer address book window, created hidden at start-up. It shows one
@@ -29,8 +27,8 @@ class TForm2 : public QWidget
     Q_OBJECT
 
 public:
-    // The window hears the line through `exchange`, the main window's.
-    TForm2(BookHost& host, Exchange& exchange, QWidget* parent = nullptr);
+    // The window works the line through `session`, the main window's.
+    TForm2(BookHost& host, BoxSession& session, QWidget* parent = nullptr);
 
     // "Utente" of the main window: the summary takes the main grid while it is
     // being edited there, then the window comes up with an empty status line.
@@ -62,6 +60,15 @@ public:
     void Button3Click();
     void Button4Click();
     void Button1Click();
+
+    // The same by what they do, each a step of the main window's session;
+    // the focus moves on after a step that went out.
+    void callCustomer();
+    void readRemoteBox();
+    // The summary, with the main window's editor state, written as "Scrivi
+    // Eeprom" writes, then the called box told to keep it.
+    void writeRemoteBox();
+    void hangUp();
 
     // The status line at the bottom of the window, repainted at once (the
     // box's answer to a remote write is told here).
@@ -132,7 +139,7 @@ private:
     void error(const QString& text);
 
     BookHost& host_;
-    Exchange& exchange_;
+    BoxSession& session_;
     TableGrid summary_;
     CustomerCard card_;
     AddressBookFile book_;
@@ -154,6 +161,4 @@ private:
     int boxesUp_ = 0;
     bool activatedByShow_ = false;
     ActivationWatch* activations_ = nullptr;
-
-    std::unique_ptr<RemoteCommands> remote_;
 };

@@ -165,8 +165,6 @@ void Exchange::completeTable(codec::Model model, const std::uint8_t* image)
 writeplan::Result Exchange::writeTable(const writeplan::Plan& plan, Pacer& pacer, const Clock& clock,
                                        const writeplan::RecordStarting& recordStarting)
 {
-    if (!plan.ok())
-        return { writeplan::Result::Outcome::Refused, {}, plan.message };
     begin();
     receive_.restart();
     const writeplan::Result result = writeplan::send(plan, port_, pacer, clock, recordStarting, observer_);

@@ -37,11 +37,12 @@ void setBoxLineSettings(TCustomComm& port);
 // box sends, accumulated until they make a table or a reply frame; the
 // table decoded into the grid it is handed; and the write of a planned table.
 //
-// It owns no window and works from any event loop: the main window and the
-// address book connect to its signals, a command-line front end does the
-// same from a QCoreApplication. The port's OnRxChar is bound by the owner to
-// a handler that ends in receive(). Every byte written and read passes the
-// LineObserver, when one is installed.
+// It owns no window and works from any event loop. A BoxSession owns it and
+// runs the steps on it; the front ends connect to its signals for what they
+// show (the LED, the progress), from a window or from a QCoreApplication.
+// The port's OnRxChar is bound by the owner to a handler that ends in
+// receive(). Every byte written and read passes the LineObserver, when one
+// is installed.
 //
 // All of it runs on the thread that runs the port's handlers. Signals are
 // emitted synchronously, in the order the steps happen; slots connected to
@@ -111,8 +112,9 @@ public:
     // The plan's table to the box: begin(), a new accumulation, the plan's
     // pieces and the clock (writeplan::send). Sent: the port is closed and
     // the link idle. Cut short: the port is closed and the link stays busy.
-    // A refused plan comes back Refused with nothing opened; a port that
-    // cannot be opened raises ECommError.
+    // The plan is one that can be written: the session judges it (and keeps
+    // its backup) before it comes here. A port that cannot be opened raises
+    // ECommError.
     writeplan::Result writeTable(const writeplan::Plan& plan, Pacer& pacer, const Clock& clock,
                                  const writeplan::RecordStarting& recordStarting = {});
 

@@ -172,10 +172,11 @@ QString backupFolder()
     return base + QStringLiteral("/pradix/backups");
 }
 
-QString keepTableBackup(const TableGrid& grid, BackupDirection direction, const QString& folder, int keep,
-                        const QDateTime& now)
+namespace {
+
+QString keepReporting(const TableGrid& grid, BackupDirection direction, const QString& folder, int keep,
+                      const QDateTime& now, QString& why)
 {
-    QString why;
     QString path;
     try {
         path = writeBackup(grid, direction, folder, keep, now, why);
@@ -186,6 +187,24 @@ QString keepTableBackup(const TableGrid& grid, BackupDirection direction, const 
     }
     if (path.isEmpty())
         std::fprintf(stderr, "pradix: no backup of the table kept in %s: %s\n", qPrintable(folder), qPrintable(why));
+    return path;
+}
+
+} // namespace
+
+QString keepTableBackup(const TableGrid& grid, BackupDirection direction, const QString& folder, int keep,
+                        const QDateTime& now)
+{
+    QString why;
+    return keepReporting(grid, direction, folder, keep, now, why);
+}
+
+QString keepTableBackup(const TableGrid& grid, BackupDirection direction, QString& failure)
+{
+    QString why;
+    const QString path = keepReporting(grid, direction, backupFolder(), BackupsKept, QDateTime::currentDateTime(), why);
+    if (path.isEmpty())
+        failure = why;
     return path;
 }
 

@@ -29,5 +29,8 @@ QString backupFolder();
 // file and one listing of the folder).
 QString keepTableBackup(const TableGrid& grid, BackupDirection direction, const QString& folder = backupFolder(),
                         int keep = BackupsKept, const QDateTime& now = QDateTime::currentDateTime());
+// The same in the usual folder, with why no backup was kept in `failure`
+// (left as it was when the backup is kept), for a front end that tells the operator.
+QString keepTableBackup(const TableGrid& grid, BackupDirection direction, QString& failure);
 
 } // namespace editor

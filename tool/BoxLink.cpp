@@ -1,14 +1,14 @@
 #include "tool/BoxLink.h"
 
-#include "device/Pacer.h"
-#include "editor/TableBackup.h"
 #include "serial/HandlerGuard.h"
 #include "serial/PortList.h"
+#include "tool/StopSignals.h"
 
 #include <QEventLoop>
-#include <QTimer>
 
 #include <cstdio>
+
+#include <signal.h>
 
 #include <unistd.h>
 
@@ -153,17 +153,36 @@ void LineTap::read(const std::uint8_t* bytes, int count)
         o->read(bytes, count);
 }
 
+// ---- stopping
+
+void stopIfSignalled()
+{
+    const int signal = StopSignals::received();
+    if (signal == 0)
+        return;
+    throw Failure{ ExitCode(StoppedBySignal + signal),
+                   QStringLiteral("interrotto da %1.").arg(signal == SIGINT ? QStringLiteral("Ctrl+C (SIGINT)")
+                                                                            : QStringLiteral("SIGTERM")) };
+}
+
+void StopPacer::sleep(int ms)
+{
+    if (StopSignals::wait(ms))
+        stopIfSignalled();
+}
+
 // ---- BoxLink
 
 BoxLink::BoxLink(const LineOptions& options)
     : options_(options)
     , progress_(options.quiet)
-    , exchange_(port_, grid_)
+    , session_(port_, grid_, pacer_, clock_)
 {
     setBoxLineSettings(port_);
     grid_.fillData(QStringLiteral("-"));
-    port_.OnRxChar = [this](TCustomComm&, int count) { exchange_.receive(count); };
-    exchange_.setPortName(options_.port);
+    port_.OnRxChar = [this](TCustomComm&, int count) { session_.exchange().receive(count); };
+    session_.exchange().setPortName(options_.port);
+    session_.setSilenceLimit(options_.silenceMs);
     // The line log the windows keep, for support, and the trace a script
     // asked for besides it: the log holds every exchange whatever the
     // script chose. Neither ever stops the command.
@@ -172,8 +191,9 @@ BoxLink::BoxLink(const LineOptions& options)
         logs_.push_back(std::make_unique<LineLog>(options_.trace, LineLog::Limits{ 0, 1 }));
     for (const auto& log : logs_)
         tap_.add(log.get());
-    exchange_.setObserver(&tap_);
-    exchange_.announce(options_.action);
+    session_.setObserver(&tap_);
+    session_.exchange().announce(options_.action);
+    showWriteProgress();
     // A serial error in the receive handler (a line that hung up) closes the
     // port; the answer awaited will not come.
     setEscapedReporter([this](std::exception_ptr error) {
@@ -193,8 +213,8 @@ BoxLink::~BoxLink()
 {
     setEscapedReporter(nullptr);
     port_.OnRxChar = nullptr;
-    exchange_.close();
-    exchange_.setObserver(nullptr);
+    session_.exchange().close();
+    session_.setObserver(nullptr);
     for (const auto& log : logs_) {
         log->flush();
         const QString failure = log->failure();
@@ -214,89 +234,83 @@ QString BoxLink::serialErrorText(const ECommError& error)
 
 BoxLink::Answer BoxLink::await(const QString& label)
 {
+    stopIfSignalled();
+    Exchange& exchange = session_.exchange();
     QEventLoop loop;
-    QTimer silence;
-    silence.setSingleShot(true);
-    silence.setInterval(options_.silenceMs);
     QObject scope; // the connections end with this wait
     std::optional<Answer> answer;
+    std::optional<int> missing;
     int tableBytes = 0;
-    QObject::connect(&exchange_, &Exchange::received, &scope, [&] { silence.start(); });
-    QObject::connect(&exchange_, &Exchange::progress, &scope, [&](int bytes) {
+    QObject::connect(&exchange, &Exchange::progress, &scope, [&](int bytes) {
         tableBytes += bytes;
         progress_.show(label, std::min(100, tableBytes * 100 / codec::ImageSize));
     });
-    QObject::connect(&exchange_, &Exchange::tableReceived, &scope, [&](const ReceivedTable& table) {
+    QObject::connect(&session_, &BoxSession::tableRead, &scope, [&](const ReceivedTable& table) {
         answer = Answer{ true, table, 0 };
         loop.quit();
     });
-    QObject::connect(&exchange_, &Exchange::replyReceived, &scope, [&](int code) {
+    QObject::connect(&exchange, &Exchange::replyReceived, &scope, [&](int code) {
         answer = Answer{ false, {}, code };
         loop.quit();
     });
-    QObject::connect(&silence, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&session_, &BoxSession::answerMissing, &scope, [&](int position) {
+        missing = position;
+        loop.quit();
+    });
+    if (const StopSignals* stop = StopSignals::current())
+        QObject::connect(stop, &StopSignals::stopRequested, &loop, &QEventLoop::quit);
 
     progress_.show(label, -1);
     waiting_ = &loop;
-    silence.start();
     if (lineError_.isEmpty())
         loop.exec();
     waiting_ = nullptr;
     progress_.end();
     if (answer)
         return *answer;
-
-    // As "Stop" does: the port closed, the link idle.
-    const int position = exchange_.receiveBuffer().position();
-    exchange_.restartReceive();
-    exchange_.finish();
-    if (!lineError_.isEmpty())
+    stopIfSignalled();
+    if (!lineError_.isEmpty()) {
+        // As "Stop" does: the port closed, the link idle.
+        exchange.restartReceive();
+        exchange.finish();
         fail(LineTrouble, lineError_);
+    }
     const int seconds = options_.silenceMs / 1000;
-    if (position == 0)
+    if (missing.value_or(0) == 0)
         fail(LineTrouble, QStringLiteral("nessuna risposta sulla porta \"%1\" in %2 secondi.").arg(options_.port).arg(seconds));
     fail(LineTrouble, QStringLiteral("la risposta sulla porta \"%1\" si è interrotta: %2 byte ricevuti, poi niente per %3 secondi.")
                           .arg(options_.port)
-                          .arg(position)
+                          .arg(*missing)
                           .arg(seconds));
 }
 
 ReceivedTable BoxLink::readTable()
 {
-    onLine([&] { exchange_.requestTable(); });
+    onLine([&] { session_.readTable(); });
     const Answer answer = await(QStringLiteral("Lettura"));
     if (!answer.table)
         fail(LineTrouble, QStringLiteral("la centralina sulla porta \"%1\" ha risposto 02 03 %2 invece di mandare la tabella.")
                               .arg(options_.port)
                               .arg(answer.replyCode, 2, 16, QLatin1Char('0')));
-    editor::keepTableBackup(grid_, editor::BackupDirection::Read);
     return answer.received;
 }
 
-writeplan::Result BoxLink::sendTable(const writeplan::Plan& plan)
+void BoxLink::showWriteProgress()
 {
-    if (!plan.ok())
-        return { writeplan::Result::Outcome::Refused, {}, plan.message };
-    // The table as it goes out, so the operator can always put it back.
-    editor::keepTableBackup(plan.grid, editor::BackupDirection::Write);
-    RealPacer pacer;
-    RealClock clock;
-    grid_.copyDataFrom(plan.grid);
     const QString label = QStringLiteral("Scrittura");
-    progress_.show(label, 0);
-    const writeplan::Result result = onLine([&] {
-        return exchange_.writeTable(plan, pacer, clock,
-                                    [&](int association) { progress_.show(label, association * 100 / codec::RecordCount); });
+    QObject::connect(&session_, &BoxSession::writeStarting, &session_, [this, label] { progress_.show(label, 0); });
+    QObject::connect(&session_, &BoxSession::recordStarting, &session_,
+                     [this, label](int association) { progress_.show(label, association * 100 / codec::RecordCount); });
+    QObject::connect(&session_, &BoxSession::writeEnded, &session_, [this, label](const writeplan::Plan&, const writeplan::Result& result) {
+        if (result.sent())
+            progress_.show(label, 100);
+        progress_.end();
     });
-    if (result.sent())
-        progress_.show(label, 100);
-    progress_.end();
-    return result;
 }
 
 void BoxLink::writeTable(const writeplan::Plan& plan)
 {
-    const writeplan::Result result = sendTable(plan);
+    const writeplan::Result result = onLine([&] { return session_.writePlan(plan); });
     switch (result.outcome) {
     case writeplan::Result::Outcome::Sent:
         return;

@@ -3,9 +3,11 @@
 #include "device/Exchange.h"
 #include "device/LineLog.h"
 #include "device/LineObserver.h"
+#include "device/Pacer.h"
 #include "device/TableGrid.h"
 #include "device/WritePlan.h"
 #include "serial/CommInt.h"
+#include "session/BoxSession.h"
 #include "tool/ToolFrame.h"
 
 #include <QString>
@@ -79,6 +81,20 @@ private:
     int writes_ = 0;
 };
 
+// The waits of a transfer on the tool's line: real ones, cut short by a
+// stop signal (StopSignals), which then ends the step with Interrupted
+// after the piece that went out before the wait.
+class StopPacer : public Pacer
+{
+public:
+    void sleep(int ms) override;
+};
+
+// Ends the command when a stop signal has come: exit 128 + the signal.
+void stopIfSignalled();
+
+// A session on the tool's port, with the window's line settings, the logs
+// and a bound on the silence of the line.
 class BoxLink
 {
 public:
@@ -87,7 +103,8 @@ public:
     BoxLink(const BoxLink&) = delete;
     BoxLink& operator=(const BoxLink&) = delete;
 
-    Exchange& exchange() { return exchange_; }
+    BoxSession& session() { return session_; }
+    Exchange& exchange() { return session_.exchange(); }
     // The grid the exchange decodes into: the window's main grid.
     TableGrid& grid() { return grid_; }
     Progress& progress() { return progress_; }
@@ -107,15 +124,12 @@ public:
         }
     }
 
-    // "Leggi Eeprom": the table the box holds, in grid(), with the backup
-    // the window keeps of every table read.
+    // "Leggi Eeprom": the table the box holds, in grid() as a window's grid
+    // holds it after the read, with the backup the window keeps.
     ReceivedTable readTable();
 
-    // What "Scrivi Eeprom" does with a plan that can be written: the backup
-    // of the table as it goes out, then exactly the plan's pieces, pauses and
-    // the computer's clock.
-    writeplan::Result sendTable(const writeplan::Plan& plan);
-    // The same, ending the command unless the whole table went out.
+    // "Scrivi Eeprom" of a plan, ending the command unless the whole table
+    // went out; progress on standard error.
     void writeTable(const writeplan::Plan& plan);
 
     // What the box sends next: a whole table (then in grid()) or a reply
@@ -132,11 +146,16 @@ public:
     static QString serialErrorText(const ECommError& error);
 
 private:
+    // Every write of the session shows its progress on standard error.
+    void showWriteProgress();
+
     LineOptions options_;
     Progress progress_;
     TComm port_;
     TableGrid grid_;
-    Exchange exchange_;
+    StopPacer pacer_;
+    RealClock clock_;
+    BoxSession session_;
     LineTap tap_;
     std::vector<std::unique_ptr<LineLog>> logs_;
     QEventLoop* waiting_ = nullptr;

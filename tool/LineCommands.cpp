@@ -7,11 +7,10 @@
 #include "tool/TableDiff.h"
 #include "tool/TableIo.h"
 
-#include "book/RemoteCommands.h"
 #include "device/Frames.h"
-#include "device/Pacer.h"
-#include "editor/TableBackup.h"
 #include "editor/TableFile.h"
+#include "session/BoxSession.h"
+#include "tool/StopSignals.h"
 
 #include <optional>
 
@@ -24,16 +23,21 @@ const QCommandLineOption VerifyOption(QStringLiteral("verify"),
 
 // What the write reads of the editor in a window just started, after "Copia
 // da file": the selector on association 1, the day and line boxes empty.
+writeplan::EditorState freshEditor()
+{
+    return { 1, QString(), QString() };
+}
+
 writeplan::Plan planFor(const TableGrid& grid)
 {
-    return writeplan::plan(grid, { 1, QString(), QString() });
+    return writeplan::plan(grid, freshEditor());
 }
 
 writeplan::Plan writablePlan(const TableGrid& grid)
 {
     writeplan::Plan plan = planFor(grid);
-    if (!plan.ok())
-        fail(TableRefused, plan.message);
+    if (const std::optional<writeplan::Result> refused = BoxSession::refusal(plan))
+        fail(TableRefused, refused->message);
     return plan;
 }
 
@@ -154,32 +158,29 @@ void requireCallee(const CommandParser& parser)
 
 // A whole session as the address book runs it: "Chiama", the session's own
 // steps, and "Sconnetti" after anything went out on the line, whatever
-// happened, so a script never leaves a call up.
+// happened (a stop signal included), so a script never leaves a call up.
 class RemoteSession
 {
 public:
     RemoteSession(BoxLink& link, Callee callee)
         : link_(link)
         , callee_(std::move(callee))
-        , remote_(link.exchange(), pacer_, window())
     {
+        QObject::connect(&link_.session(), &BoxSession::status, &link_.session(),
+                         [this](const QString& text) { link_.progress().show(text); });
     }
-
-    RemoteCommands& remote() { return remote_; }
-    // The table "Scrivi Dati" sends: the plan was judged before the call.
-    void setPlan(const writeplan::Plan* plan) { plan_ = plan; }
-    const std::optional<writeplan::Result>& lastWrite() const { return lastWrite_; }
 
     // The failure of the session, if any; the line is hung up either way.
     std::optional<Failure> run(const std::function<void()>& steps)
     {
         std::optional<Failure> failed;
         try {
-            link_.exchange().announce(QStringLiteral("Chiama"));
-            if (!link_.onLine([&] { return remote_.call(callee_.surname, callee_.prefix, callee_.number); }))
+            if (!link_.onLine([&] { return link_.session().call(callee_.surname, callee_.prefix, callee_.number); }))
                 fail(LineTrouble, QStringLiteral("la chiamata al numero %1 non è partita: la linea non ha preso il numero in tempo.")
                                       .arg(callee_.number));
+            stopIfSignalled();
             steps();
+            stopIfSignalled();
         } catch (const Failure& failure) {
             failed = failure;
         }
@@ -189,29 +190,13 @@ public:
     }
 
 private:
-    RemoteCommands::Window window()
-    {
-        RemoteCommands::Window w;
-        w.setStatus = [this](const QString& text) { link_.progress().show(text); };
-        w.focusRead = [] {};
-        w.focusWrite = [] {};
-        w.writeTable = [this] {
-            lastWrite_ = plan_ ? link_.sendTable(*plan_)
-                               : writeplan::Result{ writeplan::Result::Outcome::Refused, {}, writeplan::noModelMessage() };
-            return *lastWrite_;
-        };
-        w.inform = [](const QString&) {}; // the tool tells the failure itself, from the result
-        return w;
-    }
-
     void hangUp(std::optional<Failure>& failed)
     {
         link_.progress().end();
         try {
-            // A step that failed may have left the port open.
+            // A step that failed, or was stopped, may have left the port open.
             link_.exchange().close();
-            link_.exchange().announce(QStringLiteral("Sconnetti"));
-            if (!link_.onLine([&] { return remote_.hangUp(); }))
+            if (!link_.onLine([&] { return link_.session().hangUp(); }))
                 fail(LineTrouble, QStringLiteral("la linea non ha preso la chiusura della chiamata (02 03 03 02 02): "
                                                  "la chiamata può essere ancora in corso."));
         } catch (const Failure& failure) {
@@ -225,10 +210,6 @@ private:
 
     BoxLink& link_;
     Callee callee_;
-    RealPacer pacer_;
-    RemoteCommands remote_;
-    const writeplan::Plan* plan_ = nullptr;
-    std::optional<writeplan::Result> lastWrite_;
 };
 
 } // namespace
@@ -330,7 +311,9 @@ int runRemoteRead(const Invocation& invocation)
                                                     "\"Leggi Dati\" (5 s, 02 01 05, la tabella della centralina chiamata), poi\n"
                                                     "\"Sconnetti\" (02 03 03 02 02), mandato anche quando un passo non è riuscito.\n"
                                                     "La tabella va nel file -o, con la copia di sicurezza; con --save-to-card anche\n"
-                                                    "nel riepilogo della scheda (la rubrica resta bloccata per tutta la sessione)."));
+                                                    "nel riepilogo della scheda (la rubrica resta bloccata per tutta la sessione).\n"
+                                                    "Con Ctrl+C o SIGTERM la sessione si ferma dopo il frame in corso, manda\n"
+                                                    "\"Sconnetti\" ed esce con 130 (Ctrl+C) o 143 (SIGTERM)."));
     addRemoteOptions(parser);
     parser.addOption(SaveToCardOption);
     parser.addOption(outputOption(QStringLiteral("il file di tabella da scrivere")));
@@ -353,12 +336,12 @@ int runRemoteRead(const Invocation& invocation)
     } else if (parser.isSet(CardOption.names().first())) {
         card = readBookCard(bookPath(parser), parser.value(CardOption.names().first()), parser.quiet());
     }
+    const StopSignals stop;
     BoxLink link(options);
     RemoteSession session(link, callee(parser, card ? &*card : nullptr));
     bool received = false;
     const std::optional<Failure> failed = session.run([&] {
-        link.exchange().announce(QStringLiteral("Leggi Dati"));
-        if (!link.onLine([&] { return session.remote().readRemote(); }))
+        if (!link.onLine([&] { return link.session().readRemote(); }))
             fail(LineTrouble, QStringLiteral("la richiesta di lettura (02 01 05) non è partita: la linea non l'ha presa in tempo."));
         const BoxLink::Answer answer = link.await(QStringLiteral("Lettura dati programmazioni"));
         if (!answer.table)
@@ -366,9 +349,9 @@ int runRemoteRead(const Invocation& invocation)
                                   .arg(answer.replyCode, 2, 16, QLatin1Char('0')));
         received = true;
     });
-    // What was read is kept even when the hang-up then failed.
+    // What was read is kept even when the hang-up then failed (its backup
+    // was kept as it arrived).
     if (received) {
-        editor::keepTableBackup(link.grid(), editor::BackupDirection::Read);
         saveReadTable(link.grid(), parser.value(QStringLiteral("output")), parser.quiet());
         if (writer)
             writer->saveSummary(link.grid());
@@ -385,7 +368,9 @@ int runRemoteWrite(const Invocation& invocation)
                                                     "risposta della centralina), poi \"Sconnetti\" (02 03 03 02 02), mandato anche quando\n"
                                                     "un passo non è riuscito. La tabella è controllata prima della chiamata; una\n"
                                                     "tabella rifiutata o interrotta non è mai seguita da 02 01 06. La risposta\n"
-                                                    "\"ERRORE!!\" (02 03 08) è un problema sulla linea (uscita 3)."));
+                                                    "\"ERRORE!!\" (02 03 08) è un problema sulla linea (uscita 3).\n"
+                                                    "Con Ctrl+C o SIGTERM la sessione si ferma dopo il frame in corso, manda\n"
+                                                    "\"Sconnetti\" ed esce con 130 (Ctrl+C) o 143 (SIGTERM)."));
     addRemoteOptions(parser);
     parser.expectArguments(1, 1);
     if (!parser.parse())
@@ -397,17 +382,17 @@ int runRemoteWrite(const Invocation& invocation)
     std::optional<CustomerCard> card;
     if (parser.isSet(CardOption.names().first()))
         card = readBookCard(bookPath(parser), parser.value(CardOption.names().first()), parser.quiet());
+    const StopSignals stop;
     BoxLink link(options);
     RemoteSession session(link, callee(parser, card ? &*card : nullptr));
-    session.setPlan(&plan);
     const std::optional<Failure> failed = session.run([&] {
-        link.exchange().announce(QStringLiteral("Scrivi Dati"));
-        if (!link.onLine([&] { return session.remote().writeRemote(table, link.grid()); })) {
-            const std::optional<writeplan::Result>& written = session.lastWrite();
-            if (written && written->outcome == writeplan::Result::Outcome::Refused)
-                fail(TableRefused, written->message);
-            if (written && !written->sent())
-                fail(LineTrouble, written->message);
+        const BoxSession::RemoteWrite written
+            = link.onLine([&] { return link.session().writeRemote(table, freshEditor()); });
+        if (!written.confirmationSent) {
+            if (written.table.outcome == writeplan::Result::Outcome::Refused)
+                fail(TableRefused, written.table.message);
+            if (!written.table.sent())
+                fail(LineTrouble, written.table.message);
             fail(LineTrouble, QStringLiteral("la conferma 02 01 06 non è partita: la linea non l'ha presa in tempo."));
         }
         const BoxLink::Answer answer = link.await(QStringLiteral("Invio dati programmazioni"));

@@ -21,6 +21,9 @@ enum ExitCode {
     LineTrouble = 3, // the port, a time-out, an error reply, a write cut short
     TableRefused = 4,
     FileError = 5,
+    // Ended by a stop signal after putting the line down: 128 + the signal,
+    // as a shell reports a program the signal ended (130 for Ctrl+C, 143 for SIGTERM).
+    StoppedBySignal = 128,
 };
 
 // Ends the command: main prints "pradix-tool: " + message on standard error

@@ -1,6 +1,7 @@
 // pradix-tool: the tables, files and address book of Pradix from the
 // command line, without a display.
 
+#include "tool/StopSignals.h"
 #include "tool/ToolFrame.h"
 
 #include <QCoreApplication>
@@ -25,6 +26,7 @@ void toolkitMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 
 int main(int argc, char** argv)
 {
+    tool::holdStopSignals();
     qInstallMessageHandler(toolkitMessages);
     QStringList arguments;
     for (int i = 1; i < argc; ++i)

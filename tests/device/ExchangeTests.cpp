@@ -162,21 +162,6 @@ TEST(ExchangeWrite, APieceTheLineDoesNotTakeEndsTheWriteThereWithTheLinkLeftBusy
     }
 }
 
-TEST(ExchangeWrite, ARefusedPlanOpensNothing)
-{
-    Line line;
-    TableGrid grid = smallTable();
-    grid.setCell(24, 3, QString());
-    const writeplan::Plan plan = writeplan::plan(grid, { 1, QStringLiteral("Sempre"), QStringLiteral("0") });
-    ASSERT_FALSE(plan.ok());
-    Pauses pacer;
-    const writeplan::Result result = line.exchange.writeTable(plan, pacer, SundayMorning());
-    EXPECT_EQ(result.outcome, writeplan::Result::Outcome::Refused);
-    EXPECT_EQ(result.message, plan.message);
-    EXPECT_FALSE(line.exchange.busy());
-    EXPECT_TRUE(line.recorder.opens.isEmpty());
-}
-
 // The box's image of a one-association Kolvar22 table.
 QByteArray kolvar22Image()
 {

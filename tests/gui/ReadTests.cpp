@@ -6,6 +6,9 @@
 #include "tests/gui/editor_helpers.h"
 
 #include "BoxSim.h"
+#include "editor/TableBackup.h"
+#include "editor/TableFile.h"
+#include "tests/common/TestFiles.h"
 #include "widgets/TableGridView.h"
 #include "tests/serial/PtyPair.h"
 #include "widgets/ALed.h"
@@ -13,6 +16,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -431,4 +436,58 @@ TEST(Read, BoxHangingUpMidTableIsReportedOnce)
     EXPECT_FALSE(f.window.exchange().port().Enabled());
     // The table in the grid is the operator's and stays.
     EXPECT_EQ(f.window.grid().cell(4, 30), QStringLiteral("7"));
+}
+
+// A table whose separators the box left out (zero bytes): the header's
+// management and association 1's day type and line complete them as their
+// boxes fill. pradix-tool's read of the same box leaves the same table file,
+// byte for byte, as "Salva su File" writes after a read in the window.
+TEST(Read, PradixToolReadsTheTableAWindowReads)
+{
+    Image image = kolvar22Image();
+    image[1] = 0;
+    image[3] = 0;
+    image[16 + 13] = 0;
+    image[16 + 15] = 0;
+    Fixture f;
+    const QString imageFile = f.folder.file(QStringLiteral("box.img"));
+    testfiles::writeFile(imageFile, bytes(image));
+    BoxSim box;
+    ASSERT_TRUE(box.start({ "--fast", "--image", imageFile.toStdString() })) << box.error();
+    const QString port = QString::fromStdString(box.devicePath());
+    f.ui.EditDevName->setText(port);
+    f.read();
+    const QByteArray window = editor::tableFileBytes(f.window.grid());
+    EXPECT_EQ(rowText(f.window.grid(), 1).left(4), QStringLiteral("U#A#"));
+    EXPECT_EQ(rowText(f.window.grid(), 2).right(4), QStringLiteral("1*1#"));
+
+    const QString file = f.folder.file(QStringLiteral("tool.dat"));
+    QProcess tool;
+    tool.start(QStringLiteral(PRADIX_TOOL_PATH), { QStringLiteral("read"), QStringLiteral("--port"), port, QStringLiteral("-o"), file });
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    EXPECT_EQ(testfiles::fileBytes(file), window);
+}
+
+// The backup a read keeps cannot be written: the operator hears of it once,
+// with the link idle, and the reads go on.
+TEST(Read, ABackupThatCannotBeWrittenIsToldOnce)
+{
+    Fixture f;
+    BoxSim box;
+    ASSERT_TRUE(box.start({ "--fast" })) << box.error();
+    f.ui.EditDevName->setText(QString::fromStdString(box.devicePath()));
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", dataHome); });
+    // A file where the folder of the backups should be: no user, root
+    // included, can write into it.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(f.folder.path()));
+    testfiles::writeFile(f.folder.file(QStringLiteral("pradix")), "not a folder");
+    f.read();
+    f.read();
+    QTest::qWait(50);
+    ASSERT_EQ(f.dialogs.shown.size(), 1) << f.dialogs.shown.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(f.dialogs.shown.first().startsWith(QStringLiteral("La copia di sicurezza della tabella non può essere scritta")))
+        << f.dialogs.shown.first().toStdString();
+    EXPECT_EQ(f.window.grid().cell(1, 1), QStringLiteral("U"));
 }

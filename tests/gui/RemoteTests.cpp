@@ -5,6 +5,7 @@
 #include "tests/gui/FakeSeams.h"
 
 #include "BoxSim.h"
+#include "app/Application.h"
 #include "book/CustomerCard.h"
 #include "tests/gui/editor_helpers.h"
 #include "book/Unit2.h"
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <sstream>
 #include <thread>
 
@@ -220,6 +222,27 @@ TEST(Remote, HangUpSendsItsFrameAndClosesButNotWhileAReadWaits)
     EXPECT_EQ(f.dialogs.shown[0], QStringLiteral("Serial error: Port already assigned (open) (Error: -1) "));
     EXPECT_TRUE(f.window.exchange().port().Enabled());
     EXPECT_EQ(f.ui.ALed1->FalseColor(), clRed);
+}
+
+// The desktop session ends (SIGTERM) while a read waits on the called box:
+// the main window closes and lets go of the line, as "Esci" does, and the
+// unit sees the line closed after the request it had.
+TEST(Remote, TheSessionEndingPutsDownAnOpenLine)
+{
+    RemoteFixture f({ "--fault", "silent" });
+    SessionEnd end([&] { f.window.close(); });
+    f.pressRead();
+    ASSERT_TRUE(f.window.exchange().port().Enabled());
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.window.exchange().port().Enabled(); }, 10000));
+    EXPECT_FALSE(f.window.isVisible());
+    const std::string log = f.sim.readLog();
+    const std::size_t request = log.find("FRAME remote-read");
+    ASSERT_NE(request, std::string::npos) << log;
+    // However quickly it looked, the unit saw the line go after the request.
+    const auto closed = [&] { return f.sim.readLog().find("closed", request) != std::string::npos; };
+    EXPECT_TRUE(QTest::qWaitFor(closed, 10000))
+        << f.sim.readLog();
 }
 
 TEST(Remote, WriteWithAnEmptySummarySendsNothingAndKeepsTheMainTable)

@@ -18,6 +18,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <csignal>
+#include <thread>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -42,6 +46,18 @@ protected:
     Outcome tool(const QStringList& arguments)
     {
         QProcess process;
+        prepare(process);
+        process.start(QStringLiteral(PRADIX_TOOL_PATH), arguments);
+        EXPECT_TRUE(process.waitForFinished(60000)) << arguments.join(' ').toStdString();
+        Outcome run;
+        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.out = process.readAllStandardOutput();
+        run.err = QString::fromUtf8(process.readAllStandardError());
+        return run;
+    }
+
+    void prepare(QProcess& process)
+    {
         process.setWorkingDirectory(dir_.path());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
@@ -51,13 +67,6 @@ protected:
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.remove(QStringLiteral("DISPLAY"));
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(PRADIX_TOOL_PATH), arguments);
-        EXPECT_TRUE(process.waitForFinished(60000)) << arguments.join(' ').toStdString();
-        Outcome run;
-        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.out = process.readAllStandardOutput();
-        run.err = QString::fromUtf8(process.readAllStandardError());
-        return run;
     }
 
     QString path(const QString& name) const { return dir_.filePath(name); }
@@ -459,6 +468,34 @@ TEST_F(ToolTest, RemoteReadSavesTheTableToTheCardUnlessAWindowHoldsTheBook)
     const Outcome card = tool({ QStringLiteral("book"), QStringLiteral("show"), QStringLiteral("1"), QStringLiteral("--table"), QStringLiteral("-o"), path(QStringLiteral("card.dat")) });
     ASSERT_EQ(card.code, 0) << card.err.toStdString();
     EXPECT_EQ(fileBytes(path(QStringLiteral("card.dat"))), fileBytes(path(QStringLiteral("remote.dat"))));
+}
+
+// Ctrl+C or SIGTERM in the middle of a call: the frame in progress went out
+// whole, the hang-up follows it before the tool ends, and the exit code says
+// which signal stopped it.
+TEST_F(ToolTest, RemoteSessionStoppedBySignalHangsUpBeforeEnding)
+{
+    for (const auto& [signal, code] : { std::pair{ SIGINT, 130 }, std::pair{ SIGTERM, 143 } }) {
+        BoxSim unit;
+        ASSERT_TRUE(unit.start({ "--fast", "--unit", "--need-dial", "--log", unit.file("unit.log") })) << unit.error();
+        QProcess process;
+        prepare(process);
+        process.start(QStringLiteral(PRADIX_TOOL_PATH),
+                      { QStringLiteral("remote"), QStringLiteral("read"), QStringLiteral("--port"), dev(unit), QStringLiteral("--number"),
+                        QStringLiteral("0461123456"), QStringLiteral("--prefix"), QStringLiteral("0"), QStringLiteral("-o"),
+                        path(QStringLiteral("stopped.dat")) });
+        ASSERT_TRUE(process.waitForStarted());
+        // The prefix reached the unit; the outside line's wait has begun.
+        for (int i = 0; i < 400 && frames(unit.readLog()).isEmpty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        ASSERT_EQ(frames(unit.readLog()), QStringList{ QStringLiteral("dial") });
+        ::kill(pid_t(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), code) << process.readAllStandardError().toStdString();
+        EXPECT_EQ(frames(unit.readLog()), (QStringList{ QStringLiteral("dial"), QStringLiteral("hangup") })) << signal;
+        EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("stopped.dat"))));
+    }
 }
 
 } // namespace
