@@ -43,29 +43,19 @@ int selectedRow(const QSpinBox* selector)
 
 // The key filter of a box and the longest text the operator can type in it;
 // false for a box whose typing is free.
-bool boxRule(const QObject* box, editor::KeyFilter* filter, int* limit)
+bool boxRule(const QObject* box, fields::KeyFilter* filter, int* limit)
 {
-    const QString name = box->objectName();
     *limit = 0;
-    if (name == QLatin1String("Edit2")) {
-        *filter = editor::KeyFilter::Digits;
-        *limit = editor::PrefixLimit;
-    } else if (name == QLatin1String("Edit3")) {
-        *filter = editor::KeyFilter::Digits;
-        *limit = editor::CodeLimit;
-    } else if (name == QLatin1String("Edit5") || name == QLatin1String("Edit6")) {
-        *filter = editor::KeyFilter::Digits;
-        *limit = editor::TimeLimit;
-    } else if (name == QLatin1String("Edit4")) {
-        *filter = editor::KeyFilter::LocalPrefix;
-        *limit = editor::LocalPrefixLimit;
-    } else if (name == QLatin1String("Edit7")) {
-        *filter = editor::KeyFilter::Refuse;
-    } else if (name == QLatin1String("Edit9")) {
-        *filter = editor::KeyFilter::Line;
-    } else {
-        return false;
+    // The box clock shows the time a read found: nothing may be typed there.
+    if (box->objectName() == QLatin1String("Edit7")) {
+        *filter = fields::KeyFilter::Refuse;
+        return true;
     }
+    const std::optional<fields::Field> field = fields::fieldOfBox(box->objectName());
+    if (!field || fields::describe(*field).filter == fields::KeyFilter::Any)
+        return false;
+    *filter = fields::describe(*field).filter;
+    *limit = fields::describe(*field).typedLimit;
     return true;
 }
 
@@ -156,12 +146,12 @@ private:
     {
         if (text.isEmpty() || box->isReadOnly())
             return;
-        editor::KeyFilter filter = editor::KeyFilter::Any;
+        fields::KeyFilter filter = fields::KeyFilter::Any;
         int limit = 0;
         if (!boxRule(box, &filter, &limit))
             return;
         const bool typable = std::all_of(text.begin(), text.end(), [filter](QChar c) {
-            return c.unicode() >= 0x20 && editor::filterKey(filter, c) == editor::KeyVerdict::Accept;
+            return c.unicode() >= 0x20 && fields::filterKey(filter, c) == fields::KeyVerdict::Accept;
         });
         const bool fits = limit == 0 || box->text().size() - box->selectedText().size() + text.size() <= limit;
         if (!typable || !fits) {
@@ -265,7 +255,7 @@ bool TfrmMain::filterEditorKey(QObject* watched, QKeyEvent* event)
         return true;
     }
 
-    editor::KeyFilter filter = editor::KeyFilter::Any;
+    fields::KeyFilter filter = fields::KeyFilter::Any;
     int limit = 0;
     if (!boxRule(watched, &filter, &limit))
         return false;
@@ -274,15 +264,15 @@ bool TfrmMain::filterEditorKey(QObject* watched, QKeyEvent* event)
     QChar typed;
     if (!typedCharacter(event, &typed))
         return false;
-    switch (editor::filterKey(filter, typed)) {
-    case editor::KeyVerdict::Drop:
+    switch (fields::filterKey(filter, typed)) {
+    case fields::KeyVerdict::Drop:
         seams_.beeper->beep();
         return true;
-    case editor::KeyVerdict::TypeZero:
+    case fields::KeyVerdict::TypeZero:
         seams_.beeper->beep();
         box->insert(QStringLiteral("0"));
         return true;
-    case editor::KeyVerdict::Accept:
+    case fields::KeyVerdict::Accept:
         break;
     }
     // A full box takes no more characters; Backspace and Enter still work.
@@ -314,19 +304,13 @@ void TfrmMain::fillBoxes(bool runRules)
     SpinEdit1->setProperty(FilledFromProperty, SpinEdit1->text());
     const editor::BoxFill fill
         = editor::boxesForAssociation(grid_, editor::selectorValue(SpinEdit1->text()), codec::modelOf(grid_));
-    Edit2->setText(fill.prefix);
-    Edit3->setText(fill.code);
-    if (fill.startTime)
-        Edit5->setText(*fill.startTime);
-    if (fill.endTime)
-        Edit6->setText(*fill.endTime);
     // Their change rules write the day type and line back with "*" and "#".
     const QSignalBlocker quietDay(runRules ? nullptr : Edit8);
     const QSignalBlocker quietLine(runRules ? nullptr : Edit9);
-    if (fill.dayType)
-        Edit8->setText(*fill.dayType);
-    if (fill.line)
-        Edit9->setText(*fill.line);
+    const std::array<QLineEdit*, fields::AssociationFields.size()> boxes{ Edit2, Edit3, Edit5, Edit6, Edit8, Edit9 };
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        if (const std::optional<QString>& text = fill[fields::AssociationFields[i]])
+            boxes[i]->setText(*text);
 }
 
 void TfrmMain::showSentAssociation(int association)

@@ -182,7 +182,7 @@ int decimalValue(const QString& text, int max)
 
 [[noreturn]] void refuse(const TableGrid& grid, int column, int row)
 {
-    throw ConversionError(grid.cell(column, row), column, row);
+    throw ConversionError(grid.cell(column, row), fields::fieldAt(grid, column, row), column, row);
 }
 
 int decimalCell(const TableGrid& grid, int column, int row, int max)
@@ -334,10 +334,12 @@ const char* const dayNames[7] = { "Lunedi", "Martedi", "Mercoledi", "Giovedi", "
 
 } // namespace
 
-ConversionError::ConversionError(const QString& text, int column, int row)
+ConversionError::ConversionError(const QString& text, fields::Field field, int column, int row)
     : std::runtime_error(QStringLiteral("'%1' is not a valid value in column %2, row %3")
                              .arg(text, QString::number(column), QString::number(row))
                              .toStdString())
+    , text_(text)
+    , field_(field)
     , column_(column)
     , row_(row)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/TableFields.h"
 #include "device/TableGrid.h"
 
 #include <QString>
@@ -14,7 +15,7 @@
 // program knows an offset or a nibble.
 namespace codec {
 
-enum class Model { None, Kolvar22, Kolvar1 };
+enum class Model : int { None, Kolvar22, Kolvar1 };
 
 constexpr int ImageSize = 2067;      // what the box sends after a read request
 constexpr int RecordSize = 16;
@@ -29,18 +30,22 @@ using Record = std::array<std::uint8_t, RecordSize>;
 using ClockBlock = std::array<std::uint8_t, 3>;
 
 // A cell that no rule turns into a byte (empty, a letter where a digit
-// belongs, a number too big for its nibble or byte). Column and row are grid
-// coordinates.
+// belongs, a number too big for its nibble or byte): the field it belongs
+// to, and its grid coordinates.
 class ConversionError : public std::runtime_error
 {
 public:
     // `text` is the refused cell's text; what() reads
     // "'X' is not a valid value in column 15, row 4".
-    ConversionError(const QString& text, int column, int row);
+    ConversionError(const QString& text, fields::Field field, int column, int row);
+    fields::Field field() const { return field_; }
+    const QString& text() const { return text_; }
     int column() const { return column_; }
     int row() const { return row_; }
 
 private:
+    QString text_;
+    fields::Field field_;
     int column_;
     int row_;
 };

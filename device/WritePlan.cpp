@@ -19,72 +19,6 @@ QByteArray bytesOf(const std::uint8_t* bytes, int count)
     return QByteArray(reinterpret_cast<const char*>(bytes), count);
 }
 
-// The header field a refused cell of row 1 belongs to.
-Field headerField(int column)
-{
-    namespace h = layout::header;
-    if (column == h::ModelColumn)
-        return Field::Model;
-    if (column == h::FirstSeparatorColumn || column == h::SecondSeparatorColumn)
-        return Field::HeaderSeparator;
-    if (column == h::ManagementColumn)
-        return Field::Management;
-    if (h::LocalPrefixCodes.contains(column) || column == h::LocalPrefixNinthColumn)
-        return Field::LocalPrefix;
-    if (column == h::BeepColumn)
-        return Field::Beep;
-    if (column == h::FlashColumn)
-        return Field::Flash;
-    return Field::Reserved;
-}
-
-Field kolvar22Field(int column)
-{
-    namespace k = layout::kolvar22;
-    if (k::Prefix.contains(column))
-        return Field::Prefix;
-    if (k::Carrier.contains(column))
-        return Field::Carrier;
-    if (k::StartTime.contains(column))
-        return Field::StartTime;
-    if (k::EndTime.contains(column))
-        return Field::EndTime;
-    if (column == k::DayTypeColumn)
-        return Field::DayType;
-    if (column == k::SeparatorColumn)
-        return Field::Separator;
-    if (column == k::LineColumn)
-        return Field::Line;
-    return Field::Terminator;
-}
-
-// A Kolvar1 record is one run of keys: the prefix up to its "*", then the code.
-Field kolvar1Field(const TableGrid& grid, int row, int column)
-{
-    for (int c = layout::kolvar1::Keys.first; c < column; ++c)
-        if (layout::cell::holds(grid.cell(c, row), layout::cell::Star))
-            return Field::Carrier;
-    return Field::Prefix;
-}
-
-bool feminine(Field field)
-{
-    switch (field) {
-    case Field::Management:
-    case Field::StartTime:
-    case Field::EndTime:
-    case Field::Line:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isMark(Field field)
-{
-    return field == Field::HeaderSeparator || field == Field::Separator || field == Field::Terminator;
-}
-
 void refuse(Plan& plan, int association, Field field, const QString& cellText)
 {
     plan.association = association;
@@ -93,13 +27,14 @@ void refuse(Plan& plan, int association, Field field, const QString& cellText)
         plan.message = noModelMessage();
         return;
     }
-    const bool missing = isMark(field) && (cellText.isEmpty() || layout::cell::holds(cellText, layout::cell::Nothing));
+    const fields::Description& named = fields::describe(field);
+    const bool missing = named.mark && (cellText.isEmpty() || layout::cell::holds(cellText, layout::cell::Nothing));
     const QString verdict = missing ? QStringLiteral("mancante")
-        : feminine(field)           ? QStringLiteral("non valida")
+        : named.feminine            ? QStringLiteral("non valida")
                                     : QStringLiteral("non valido");
     const QString where
         = association > 0 ? QStringLiteral("Associazione %1").arg(association) : QStringLiteral("Intestazione");
-    plan.message = QStringLiteral("%1: %2 %3").arg(where, fieldName(field), verdict);
+    plan.message = QStringLiteral("%1: %2 %3").arg(where, QLatin1String(named.name), verdict);
 }
 
 // The selector set to `selector`: when that changes it, the editor is filled
@@ -133,29 +68,6 @@ bool put(TCustomComm& port, const std::uint8_t* bytes, int count, LineObserver* 
 }
 
 } // namespace
-
-QString fieldName(Field field)
-{
-    switch (field) {
-    case Field::None: return QString();
-    case Field::Model: return QStringLiteral("modello");
-    case Field::HeaderSeparator: return QStringLiteral("separatore");
-    case Field::Management: return QStringLiteral("gestione");
-    case Field::LocalPrefix: return QStringLiteral("prefisso locale");
-    case Field::Reserved: return QStringLiteral("campo riservato");
-    case Field::Beep: return QStringLiteral("beep");
-    case Field::Flash: return QStringLiteral("flash");
-    case Field::Prefix: return QStringLiteral("prefisso");
-    case Field::Carrier: return QStringLiteral("gestore");
-    case Field::StartTime: return QStringLiteral("ora di inizio");
-    case Field::EndTime: return QStringLiteral("ora di fine");
-    case Field::DayType: return QStringLiteral("giorno");
-    case Field::Separator: return QStringLiteral("separatore");
-    case Field::Line: return QStringLiteral("linea");
-    case Field::Terminator: return QStringLiteral("terminatore");
-    }
-    return QString();
-}
 
 void fillMissingCarrier(TableGrid& grid, int row)
 {
@@ -192,7 +104,7 @@ Plan plan(const TableGrid& grid, const EditorState& editor)
         const codec::Record header = codec::encodeHeader(table);
         plan.pieces.push_back({ bytesOf(header.data(), codec::RecordSize), PauseAfterHeaderMs, 0 });
     } catch (const codec::ConversionError& e) {
-        refuse(plan, 0, headerField(e.column()), table.cell(e.column(), layout::HeaderRow));
+        refuse(plan, 0, e.field(), e.text());
         return plan;
     }
 
@@ -213,9 +125,7 @@ Plan plan(const TableGrid& grid, const EditorState& editor)
                 keep(record.data(), codec::RecordSize);
             }
         } catch (const codec::ConversionError& e) {
-            const Field field
-                = model == codec::Model::Kolvar22 ? kolvar22Field(e.column()) : kolvar1Field(table, row, e.column());
-            refuse(plan, association, field, table.cell(e.column(), row));
+            refuse(plan, association, e.field(), e.text());
             return plan;
         }
         plan.pieces.back().pauseAfterMs = PauseAfterRecordMs;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "device/TableFields.h"
 #include "device/TableGrid.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class Clock;
@@ -37,26 +39,7 @@ struct EditorState
 };
 
 // The field of a cell that refuses to be encoded, as the operator knows it.
-enum class Field {
-    None,
-    Model,
-    // header (row 1)
-    HeaderSeparator,
-    Management,
-    LocalPrefix,
-    Reserved,
-    Beep,
-    Flash,
-    // association rows
-    Prefix,
-    Carrier,
-    StartTime,
-    EndTime,
-    DayType,
-    Separator,
-    Line,
-    Terminator,
-};
+using fields::Field;
 
 // The pauses the box's firmware needs between pieces.
 constexpr int PauseAfterRequestMs = 45;
@@ -78,7 +61,7 @@ struct Plan
     // 1..127 for an association that cannot be sent; 0 for the header, the
     // model or a table that can be written.
     int association = 0;
-    Field field = Field::None;
+    std::optional<Field> field; // the field refused; none when the table can be written
     QString message; // for the operator, in Italian; empty when the table can be written
 
     // The table and the editor as the write leaves them (selector 1, the
@@ -89,14 +72,11 @@ struct Plan
     // order they go out. The clock follows them, read when it is sent.
     std::vector<Piece> pieces;
 
-    bool ok() const { return field == Field::None; }
+    bool ok() const { return !field; }
 };
 
 // The write of `grid` with the editor in `editor`; neither is touched.
 Plan plan(const TableGrid& grid, const EditorState& editor);
-
-// The Italian name of a field ("ora di fine").
-QString fieldName(Field field);
 
 // "*" in cells 7..14 of a used Kolvar22 row whose carrier cells all read "-":
 // the box needs a carrier code, and the filler is what an empty one holds.

@@ -70,31 +70,35 @@ int associationRow(int selector)
 
 BoxFill boxesForAssociation(const TableGrid& grid, int selector, codec::Model model)
 {
+    using fields::Field;
     BoxFill fill;
+    fill[Field::Prefix] = QString();
+    fill[Field::Carrier] = QString();
     const int r = associationRow(selector);
     const dayline::Boxes dayLine = dayline::boxesForRow(grid, r, model);
-    fill.dayType = dayLine.dayType;
-    fill.line = dayLine.line;
+    fill[Field::DayType] = dayLine.dayType;
+    fill[Field::Line] = dayLine.line;
     if (r == 0 || grid.cell(layout::RowCells.first, r).isEmpty()) {
-        fill.startTime = QString();
-        fill.endTime = QString();
+        fill[Field::StartTime] = QString();
+        fill[Field::EndTime] = QString();
         return fill;
     }
 
     switch (model) {
     case codec::Model::Kolvar22:
-        fill.prefix = joinCellsUntil(grid, r, kolvar22::Prefix, layout::cell::Star);
-        fill.code = joinCellsUntil(grid, r, kolvar22::Carrier, layout::cell::Star);
-        fill.startTime = joinAll(grid, r, kolvar22::StartTime);
-        fill.endTime = joinAll(grid, r, kolvar22::EndTime);
+        fill[Field::Prefix] = joinCellsUntil(grid, r, kolvar22::Prefix, layout::cell::Star);
+        fill[Field::Carrier] = joinCellsUntil(grid, r, kolvar22::Carrier, layout::cell::Star);
+        fill[Field::StartTime] = joinAll(grid, r, kolvar22::StartTime);
+        fill[Field::EndTime] = joinAll(grid, r, kolvar22::EndTime);
         break;
     case codec::Model::Kolvar1: {
         // Prefix digits up to the "*", the code after it up to the "#".
         int p = 0;
-        fill.prefix = joinCellsUntil(grid, r, kolvar1::PrefixShown, layout::cell::Star, &p);
-        fill.code = joinCellsUntil(grid, r, { kolvar1::PrefixShown.first + p + 1, kolvar1::CodeShownLast }, layout::cell::Hash);
-        fill.startTime = QString();
-        fill.endTime = QString();
+        fill[Field::Prefix] = joinCellsUntil(grid, r, kolvar1::PrefixShown, layout::cell::Star, &p);
+        fill[Field::Carrier]
+            = joinCellsUntil(grid, r, { kolvar1::PrefixShown.first + p + 1, kolvar1::CodeShownLast }, layout::cell::Hash);
+        fill[Field::StartTime] = QString();
+        fill[Field::EndTime] = QString();
         break;
     }
     case codec::Model::None:

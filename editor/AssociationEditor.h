@@ -2,6 +2,7 @@
 
 #include "device/Codec.h"
 #include "device/GridLayout.h"
+#include "device/TableFields.h"
 #include "device/TableGrid.h"
 
 #include <QString>
@@ -25,18 +26,11 @@ int selectorValue(const QString& text);
 // or a number the table has no row for).
 int associationRow(int selector);
 
-// What the editor boxes are set to when an association is selected, in the
-// order the window applies them: prefix, code, start, end, day type, line.
-// A box without a value keeps what it shows.
-struct BoxFill
-{
-    QString prefix;                   // Edit2
-    QString code;                     // Edit3
-    std::optional<QString> startTime; // Edit5
-    std::optional<QString> endTime;   // Edit6
-    std::optional<QString> dayType;   // Edit8
-    std::optional<QString> line;      // Edit9
-};
+// What the editor boxes are set to when an association is selected, by
+// field; the window applies them in the order of fields::AssociationFields.
+// A box without a value keeps what it shows; the prefix and carrier boxes
+// always get one.
+using BoxFill = fields::PerField<std::optional<QString>>;
 
 // The boxes for association `selector` under `model` (the marker of cell (1, 1)).
 BoxFill boxesForAssociation(const TableGrid& grid, int selector, codec::Model model);

@@ -9,9 +9,6 @@ namespace editor {
 
 namespace {
 
-constexpr QChar Backspace(8);
-constexpr QChar Enter(13);
-
 namespace header = layout::header;
 namespace kolvar22 = layout::kolvar22;
 using layout::Columns;
@@ -90,25 +87,6 @@ bool aboveLatestTime(const QString& digits)
 }
 
 } // namespace
-
-KeyVerdict filterKey(KeyFilter filter, QChar typed)
-{
-    switch (filter) {
-    case KeyFilter::Digits:
-        return typed == Backspace || isDigit(typed) ? KeyVerdict::Accept : KeyVerdict::Drop;
-    case KeyFilter::LocalPrefix:
-        return typed == Backspace || typed == Enter || isDigit(typed) ? KeyVerdict::Accept : KeyVerdict::Drop;
-    case KeyFilter::Refuse:
-        return KeyVerdict::Drop;
-    case KeyFilter::Line:
-        return typed == QLatin1Char('0') || typed == QLatin1Char('1') || typed == QLatin1Char('2')
-            ? KeyVerdict::Accept
-            : KeyVerdict::TypeZero;
-    case KeyFilter::Any:
-        break;
-    }
-    return KeyVerdict::Accept;
-}
 
 void managementChanged(TableGrid& grid, const QString& text)
 {

@@ -3,9 +3,9 @@
 #include "device/Codec.h"
 #include "device/DayLineRules.h"
 #include "device/GridLayout.h"
+#include "device/TableFields.h"
 #include "device/TableGrid.h"
 
-#include <QChar>
 #include <QString>
 
 // What each box of the header and association strips does with a typed key,
@@ -20,32 +20,8 @@
 // own field, nor outside rows 1..128 and columns 1..26, whatever the box holds.
 namespace editor {
 
-// ---- key filters
-
-enum class KeyFilter {
-    Digits,      // prefix, carrier code, start and end time: Backspace and 0..9
-    LocalPrefix, // Backspace, Enter and 0..9
-    Refuse,      // the box clock: nothing may be typed
-    Line,        // 0, 1, 2; anything else is typed as "0"
-    Any,         // management, day type, port name
-};
-
-enum class KeyVerdict {
-    Accept,
-    Drop,        // the key is lost and the operator hears a beep
-    TypeZero,    // a "0" is typed in its place, with a beep
-};
-
-// The verdict for one typed character (control characters included:
-// Backspace is 8, Enter 13).
-KeyVerdict filterKey(KeyFilter filter, QChar typed);
-
-// The longest text the operator can type into a box; 0 means no limit.
-// Boxes filled by the program may hold more.
-constexpr int PrefixLimit = 5;
-constexpr int CodeLimit = 6;
-constexpr int TimeLimit = 4;
-constexpr int LocalPrefixLimit = 7;
+// How each box takes typed keys, and the longest text typed into it, are
+// part of the field's description (fields::describe).
 
 // ---- header rules (row 1)
 

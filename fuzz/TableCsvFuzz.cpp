@@ -35,10 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
         text.associations[size_t(n - 1)].number = n;
     for (size_t i = 0; i < records->size() && i < size_t(codec::RecordCount); ++i) {
         const QStringList& fields = (*records)[i].fields;
-        for (int f = 0; f < tool::AssociationFieldCount && f < fields.size(); ++f)
-            text.associations[i].fields[size_t(f)] = fields.at(f);
+        for (size_t f = 0; f < fields::AssociationFields.size() && int(f) < fields.size(); ++f)
+            text.associations[i][fields::AssociationFields[f]] = fields.at(int(f));
     }
-    text[tool::HeaderField::LocalPrefix] = QStringLiteral("-");
+    text[fields::Field::LocalPrefix] = QStringLiteral("-");
     TableGrid grid;
     if (tool::fieldsToGrid(text, grid))
         return 0;

@@ -44,10 +44,10 @@ void runEditorRules(TableGrid& grid, codec::Model model)
         editor::managementChanged(grid, *management);
     const editor::BoxFill first = editor::boxesForAssociation(grid, 1, model);
     const int row = editor::associationRow(1);
-    if (first.dayType)
-        editor::dayTypeChanged(grid, row, *first.dayType);
-    if (first.line)
-        editor::lineChanged(grid, row, *first.line);
+    if (const std::optional<QString>& dayType = first[fields::Field::DayType])
+        editor::dayTypeChanged(grid, row, *dayType);
+    if (const std::optional<QString>& line = first[fields::Field::Line])
+        editor::lineChanged(grid, row, *line);
 }
 
 } // namespace

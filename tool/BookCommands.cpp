@@ -36,7 +36,7 @@ const std::vector<CardField>& cardFields()
         { Field::Nome, QStringLiteral("Nome"), "name" },
         { Field::Numero, QStringLiteral("Numero telefonico"), "number" },
         { Field::Indirizzo, QStringLiteral("Indirizzo"), "address" },
-        { Field::Citta, QStringLiteral("Citta'"), "town" },
+        { Field::Citta, QStringLiteral("Città"), "town" },
         { Field::Provincia, QStringLiteral("Provincia"), "province" },
         { Field::Cap, QStringLiteral("CAP"), "postcode" },
     };
@@ -210,16 +210,16 @@ int runBookList(const Invocation& invocation)
                 .arg(QStringLiteral("Cognome"), -20)
                 .arg(QStringLiteral("Nome"), -20)
                 .arg(QStringLiteral("Numero"), -20)
-                .arg(QStringLiteral("Citta'"))
+                .arg(QStringLiteral("Città"))
                 .trimmed() + QLatin1Char('\n'));
         for (int i = 0; i < book.cardCount(); ++i) {
             const CustomerCard card = book.card(i);
             QString line = QStringLiteral("%1  %2  %3  %4  %5")
                                .arg(i + 1, width)
-                               .arg(card.text(Field::Cognome), -20)
-                               .arg(card.text(Field::Nome), -20)
-                               .arg(card.text(Field::Numero), -20)
-                               .arg(card.text(Field::Citta));
+                               .arg(terminalText(card.text(Field::Cognome)), -20)
+                               .arg(terminalText(card.text(Field::Nome)), -20)
+                               .arg(terminalText(card.text(Field::Numero)), -20)
+                               .arg(terminalText(card.text(Field::Citta)));
             while (line.endsWith(QLatin1Char(' ')))
                 line.chop(1);
             out(line + QLatin1Char('\n'));
@@ -255,7 +255,7 @@ int runBookShow(const Invocation& invocation)
     }
     QString text = QStringLiteral("Scheda: %1\n").arg(n);
     for (const CardField& f : cardFields())
-        text += QStringLiteral("%1: %2\n").arg(f.label, card.text(f.field));
+        text += QStringLiteral("%1: %2\n").arg(f.label, terminalText(card.text(f.field)));
     const TableText summary = tableText(grid);
     text += summary.model == codec::Model::None
         ? QStringLiteral("Riepilogo: nessuna tabella\n")
@@ -267,7 +267,7 @@ int runBookShow(const Invocation& invocation)
 int runBookExport(const Invocation& invocation)
 {
     CommandParser parser(invocation, QStringLiteral("Esporta le schede della rubrica in CSV (RFC 4180, UTF-8, ogni campo tra\n"
-                                        "virgolette): Scheda, Cognome, Nome, Numero telefonico, Indirizzo, Citta',\n"
+                                        "virgolette): Scheda, Cognome, Nome, Numero telefonico, Indirizzo, Città,\n"
                                         "Provincia, CAP. Senza -o il CSV va sullo standard output."));
     parser.addOption(bookOption());
     parser.addOption(csvOption());

@@ -99,6 +99,9 @@ std::optional<std::vector<Record>> parse(const QByteArray& bytes, int maxRecords
             ++line;
             current.line = line;
         } else {
+            if (wasQuoted && c == QLatin1Char(';'))
+                return problem(QStringLiteral("i campi sono separati da \";\": il separatore dev'essere la virgola "
+                                              "(nel foglio di calcolo, salvare come CSV con separatore \",\")"));
             if (wasQuoted)
                 return problem(QStringLiteral("testo dopo le virgolette di chiusura"));
             field += c;

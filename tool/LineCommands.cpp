@@ -256,8 +256,8 @@ int runVerify(const Invocation& invocation)
 {
     CommandParser parser(invocation, QStringLiteral("Legge la centralina sulla porta P e la confronta con la tabella del file come\n"
                                                     "\"write --verify\": ogni byte che la scrittura del file manderebbe (orologio e\n"
-                                                    "testo della centralina esclusi). Una riga per differenza; uscita 0 se la centralina\n"
-                                                    "contiene la tabella, 1 se no."));
+                                                    "testo della centralina esclusi). Una riga per differenza; uscita 0 se la\n"
+                                                    "centralina contiene la tabella, 1 se no."));
     addLineOptions(parser);
     parser.expectArguments(1, 1);
     if (!parser.parse())
@@ -365,9 +365,9 @@ int runRemoteWrite(const Invocation& invocation)
 {
     CommandParser parser(invocation, QStringLiteral("Una sessione remota come la rubrica: \"Chiama\" (il prefisso, 4 s, il numero),\n"
                                                     "\"Scrivi Dati\" (la tabella del file come \"Scrivi Eeprom\", 1,2 s, 02 01 06 e la\n"
-                                                    "risposta della centralina), poi \"Sconnetti\" (02 03 03 02 02), mandato anche quando\n"
-                                                    "un passo non è riuscito. La tabella è controllata prima della chiamata; una\n"
-                                                    "tabella rifiutata o interrotta non è mai seguita da 02 01 06. La risposta\n"
+                                                    "risposta della centralina), poi \"Sconnetti\" (02 03 03 02 02), mandato anche\n"
+                                                    "quando un passo non è riuscito. La tabella è controllata prima della chiamata;\n"
+                                                    "una tabella rifiutata o interrotta non è mai seguita da 02 01 06. La risposta\n"
                                                     "\"ERRORE!!\" (02 03 08) è un problema sulla linea (uscita 3).\n"
                                                     "Con Ctrl+C o SIGTERM la sessione si ferma dopo il frame in corso, manda\n"
                                                     "\"Sconnetti\" ed esce con 130 (Ctrl+C) o 143 (SIGTERM)."));

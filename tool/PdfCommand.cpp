@@ -13,8 +13,12 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QTextLayout>
+#include <QTextOption>
 
 namespace tool {
+
+using fields::Field;
 
 namespace {
 
@@ -36,7 +40,7 @@ public:
         for (const AssociationText& a : table.associations)
             if (a.used)
                 rows_.push_back(&a);
-        fields_ = table.model == codec::Model::Kolvar1 ? 2 : AssociationFieldCount;
+        fields_ = fields::associationFieldsOf(table.model);
     }
 
     QByteArray render()
@@ -62,10 +66,13 @@ public:
         const qreal lineHeight = QFontMetricsF(body_, &writer).height() * 1.35;
         const qreal footer = lineHeight * 2;
 
-        // Rows that fit under the heading on page 1 and on the pages after.
+        // Rows that fit under the heading on page 1, and under the title
+        // repeated as a running head on the pages after.
+        titleLines_ = wrapped(title_, titleFont(), &writer, page.width());
         const qreal firstTop = headingHeight(writer, lineHeight);
+        const qreal laterTop = lineHeight * 1.5;
         const int firstRows = std::max(1, int((page.height() - footer - firstTop) / lineHeight) - 1);
-        const int laterRows = std::max(1, int((page.height() - footer) / lineHeight) - 1);
+        const int laterRows = std::max(1, int((page.height() - footer - laterTop) / lineHeight) - 1);
         const int rest = std::max(0, int(rows_.size()) - firstRows);
         const int pages = 1 + (rest + laterRows - 1) / laterRows;
 
@@ -73,12 +80,10 @@ public:
         for (int p = 1; p <= pages; ++p) {
             if (p > 1)
                 writer.newPage();
-            qreal y = 0;
-            if (p == 1)
-                y = drawHeading(painter, page, lineHeight);
+            const qreal y = p == 1 ? drawHeading(painter, page, lineHeight) : drawRunningHead(painter, page, lineHeight, laterTop);
             const int capacity = p == 1 ? firstRows : laterRows;
             if (!rows_.empty())
-                y = drawRows(painter, page, y, lineHeight, next, capacity);
+                drawRows(painter, page, y, lineHeight, next, capacity);
             painter.setFont(body_);
             painter.drawText(QRectF(0, page.height() - lineHeight, page.width(), lineHeight), Qt::AlignCenter,
                              QStringLiteral("Pagina %1 di %2").arg(p).arg(pages));
@@ -93,9 +98,7 @@ private:
         QStringList lines;
         lines << QStringLiteral("Data: %1").arg(QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy")));
         lines << QStringLiteral("Modello: %1").arg(modelName(table_.model));
-        for (HeaderField f : { HeaderField::Management, HeaderField::LocalPrefix, HeaderField::Beep, HeaderField::Flash }) {
-            if (table_.model == codec::Model::Kolvar1 && (f == HeaderField::Beep || f == HeaderField::Flash))
-                continue;
+        for (const Field f : fields::headerFieldsOf(table_.model)) {
             const QString value = table_[f];
             lines << QStringLiteral("%1: %2").arg(fieldName(f), value.isEmpty() ? QStringLiteral("-") : value);
         }
@@ -111,17 +114,42 @@ private:
         return font;
     }
 
+    // A title too long for one line goes on as many as it needs, broken
+    // between words where it can.
+    static QStringList wrapped(const QString& text, const QFont& font, QPaintDevice* device, qreal width)
+    {
+        QTextLayout layout(text, font, device);
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        QStringList lines;
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            lines << text.mid(line.textStart(), line.textLength()).trimmed();
+        }
+        layout.endLayout();
+        if (lines.isEmpty())
+            lines << QString();
+        return lines;
+    }
+
     qreal headingHeight(QPaintDevice& device, qreal lineHeight) const
     {
-        return QFontMetricsF(titleFont(), &device).height() * 1.6 + lineHeight * (headingLines().size() + 1);
+        const qreal titleHeight = QFontMetricsF(titleFont(), &device).height();
+        return titleHeight * (titleLines_.size() + 0.6) + lineHeight * (headingLines().size() + 1);
     }
 
     qreal drawHeading(QPainter& painter, const QRectF& page, qreal lineHeight)
     {
         painter.setFont(titleFont());
         const qreal titleHeight = QFontMetricsF(titleFont(), painter.device()).height();
-        painter.drawText(QRectF(0, 0, page.width(), titleHeight), Qt::AlignLeft | Qt::AlignVCenter, title_);
-        qreal y = titleHeight * 1.6;
+        qreal y = 0;
+        for (const QString& line : titleLines_) {
+            painter.drawText(QRectF(0, y, page.width(), titleHeight), Qt::AlignLeft | Qt::AlignVCenter, line);
+            y += titleHeight;
+        }
+        y += titleHeight * 0.6;
         painter.setFont(body_);
         for (const QString& line : headingLines()) {
             painter.drawText(QRectF(0, y, page.width(), lineHeight), Qt::AlignLeft | Qt::AlignVCenter, line);
@@ -130,10 +158,22 @@ private:
         return y + lineHeight;
     }
 
+    // The title on one line above the rows of every page after the first,
+    // so a loose page still says whose table it is.
+    qreal drawRunningHead(QPainter& painter, const QRectF& page, qreal lineHeight, qreal height)
+    {
+        QFont font = body_;
+        font.setBold(true);
+        painter.setFont(font);
+        const QString head = QFontMetricsF(font, painter.device()).elidedText(title_, Qt::ElideRight, page.width());
+        painter.drawText(QRectF(0, 0, page.width(), lineHeight), Qt::AlignLeft | Qt::AlignVCenter, head);
+        return height;
+    }
+
     qreal drawRows(QPainter& painter, const QRectF& page, qreal y, qreal lineHeight, size_t& next, int capacity)
     {
         // Column widths in parts of the page: number, then the fields.
-        const std::vector<qreal> parts = fields_ == 2 ? std::vector<qreal>{ 1, 3, 3 }
+        const std::vector<qreal> parts = fields_.size() == 2 ? std::vector<qreal>{ 1, 3, 3 }
                                                       : std::vector<qreal>{ 1, 2, 2, 1.3, 1.3, 1.6, 1 };
         qreal total = 0;
         for (qreal p : parts)
@@ -152,15 +192,15 @@ private:
             painter.drawLine(QPointF(0, y), QPointF(page.width(), y));
         };
         QStringList names{ QStringLiteral("N.") };
-        for (int i = 0; i < fields_; ++i)
-            names << fieldName(AssociationField(i));
+        for (const Field f : fields_)
+            names << fieldName(f);
         painter.setPen(QPen(Qt::black, pt(0.5)));
         row(names, true);
         for (int k = 0; k < capacity && next < rows_.size(); ++k, ++next) {
             const AssociationText& a = *rows_[next];
             QStringList cells{ QString::number(a.number) };
-            for (int i = 0; i < fields_; ++i)
-                cells << (a.fields[size_t(i)].isEmpty() ? QStringLiteral("-") : a.fields[size_t(i)]);
+            for (const Field f : fields_)
+                cells << (a[f].isEmpty() ? QStringLiteral("-") : a[f]);
             row(cells, false);
         }
         return y;
@@ -169,7 +209,8 @@ private:
     const TableText& table_;
     QString title_;
     std::vector<const AssociationText*> rows_;
-    int fields_ = AssociationFieldCount;
+    std::vector<Field> fields_;
+    QStringList titleLines_;
     QFont body_;
 };
 

@@ -12,16 +12,21 @@
 
 namespace tool {
 
+using fields::Field;
+
 QString rawCells(const TableGrid& grid, const FieldAt& at, int row)
 {
     QString text;
     for (int c = layout::RowCells.first; c <= layout::RowCells.last; ++c) {
         const FieldAt here = fieldAt(grid, c, row);
-        if (here.header == at.header && here.field == at.field) {
+        if (here.field == at.field) {
             QString cell = grid.cell(c, row);
             text += cell.replace(QChar(0), QStringLiteral("\\0"));
         }
     }
+    if (row != layout::HeaderRow && codec::modelOf(grid) == codec::Model::Kolvar1)
+        while (text.endsWith(QLatin1Char(layout::cell::Nothing)))
+            text.chop(1);
     return text;
 }
 
@@ -30,9 +35,9 @@ std::vector<Difference> differences(const TableGrid& a, const TableGrid& b)
     const TableText ta = tableText(a);
     const TableText tb = tableText(b);
     std::vector<Difference> found;
-    auto seen = [&](int association, std::optional<HeaderField> h, std::optional<AssociationField> f) {
+    auto seen = [&](int association, Field f) {
         for (const Difference& d : found)
-            if (d.association == association && d.header == h && d.field == f)
+            if (d.association == association && d.field == f)
                 return true;
         return false;
     };
@@ -44,25 +49,24 @@ std::vector<Difference> differences(const TableGrid& a, const TableGrid& b)
             if (a.cell(c, row) == b.cell(c, row))
                 continue;
             const FieldAt at = fieldAt(a, c, row);
-            if (seen(at.association, at.header, at.field))
+            if (seen(at.association, at.field))
                 continue;
-            found.push_back({ at.association, at.header, at.field, rawCells(a, at, row), rawCells(b, at, row) });
+            QString from = rawCells(a, at, row);
+            QString to = rawCells(b, at, row);
+            if (from != to)
+                found.push_back({ at.association, at.field, std::move(from), std::move(to) });
         }
     };
-    for (int i = 0; i < HeaderFieldCount; ++i) {
-        const auto f = HeaderField(i);
+    for (const Field f : fields::HeaderFields)
         if (ta[f] != tb[f])
-            found.push_back({ 0, f, std::nullopt, ta[f], tb[f] });
-    }
+            found.push_back({ 0, f, ta[f], tb[f] });
     cellsOf(layout::HeaderRow);
     for (int n = 1; n <= codec::RecordCount; ++n) {
         const AssociationText& x = ta.associations[size_t(n - 1)];
         const AssociationText& y = tb.associations[size_t(n - 1)];
-        for (int i = 0; i < AssociationFieldCount; ++i) {
-            const auto f = AssociationField(i);
+        for (const Field f : fields::AssociationFields)
             if (x[f] != y[f])
-                found.push_back({ n, std::nullopt, f, x[f], y[f] });
-        }
+                found.push_back({ n, f, x[f], y[f] });
         cellsOf(n + 1);
     }
     return found;
@@ -101,7 +105,8 @@ QString hexByte(std::uint8_t b)
 
 QString differenceLine(const Difference& d)
 {
-    return QStringLiteral("%1: %2 -> %3").arg(fieldPlace(d.association, d.header, d.field), shownValue(d.from), shownValue(d.to));
+    return terminalText(
+        QStringLiteral("%1: %2 -> %3").arg(fieldPlace(d.association, d.field), shownValue(d.from), shownValue(d.to)));
 }
 
 QByteArray differencesJson(const std::vector<Difference>& found)
@@ -109,8 +114,8 @@ QByteArray differencesJson(const std::vector<Difference>& found)
     QJsonArray list;
     for (const Difference& d : found) {
         QJsonObject o;
-        o.insert(QStringLiteral("association"), d.header ? QJsonValue() : QJsonValue(d.association));
-        o.insert(QStringLiteral("field"), QLatin1String(d.header ? fieldKey(*d.header) : fieldKey(*d.field)));
+        o.insert(QStringLiteral("association"), fields::isHeaderField(d.field) ? QJsonValue() : QJsonValue(d.association));
+        o.insert(QStringLiteral("field"), fieldKey(d.field));
         o.insert(QStringLiteral("from"), d.from);
         o.insert(QStringLiteral("to"), d.to);
         list.append(o);

@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <optional>
 #include <vector>
 
 // What differs between two tables, field by field as a person reads them,
@@ -16,8 +15,7 @@ namespace tool {
 struct Difference
 {
     int association = 0; // 0 for the header
-    std::optional<HeaderField> header;
-    std::optional<AssociationField> field;
+    fields::Field field = fields::Field::Model;
     QString from;
     QString to;
 };
@@ -31,7 +29,10 @@ QString differenceLine(const Difference& d);
 // A JSON list of "association" (null for the header), "field", "from", "to".
 QByteArray differencesJson(const std::vector<Difference>& found);
 
-// The cells of the field at `at` in `row`, as they stand (the code 0 shown as \0).
+// The cells of the field at `at` in `row`, as they stand (the code 0 shown as
+// \0), each table's cells read by its own model. A Kolvar1 key string ends
+// where its "#" is: the "-" after it are left out, so a code that only moved
+// with a longer or shorter prefix reads the same.
 QString rawCells(const TableGrid& grid, const FieldAt& at, int row);
 
 // The header and the 127 records (image bytes 0..2047) a box holds against

@@ -8,6 +8,8 @@
 
 namespace tool {
 
+using fields::Field;
+
 namespace {
 
 namespace header = layout::header;
@@ -67,7 +69,7 @@ QString timeText(const std::optional<QString>& box)
 bool digitsOnly(const QString& text)
 {
     return std::all_of(text.begin(), text.end(), [](QChar c) {
-        return editor::filterKey(editor::KeyFilter::Digits, c) == editor::KeyVerdict::Accept && c.isDigit();
+        return fields::filterKey(fields::KeyFilter::Digits, c) == fields::KeyVerdict::Accept && c.isDigit();
     });
 }
 
@@ -90,54 +92,14 @@ void writeCells(TableGrid& grid, int row, Columns columns, const QString& text, 
 
 } // namespace
 
-QString fieldName(HeaderField field)
+QString fieldName(Field field)
 {
-    switch (field) {
-    case HeaderField::Model: return QStringLiteral("Modello");
-    case HeaderField::Management: return QStringLiteral("Gestione");
-    case HeaderField::LocalPrefix: return QStringLiteral("Prefisso Locale");
-    case HeaderField::Beep: return QStringLiteral("Beep");
-    case HeaderField::Flash: return QStringLiteral("Flash");
-    }
-    return QString();
+    return QString::fromUtf8(fields::describe(field).label);
 }
 
-QString fieldName(AssociationField field)
+QLatin1String fieldKey(Field field)
 {
-    switch (field) {
-    case AssociationField::Prefix: return QStringLiteral("Prefisso");
-    case AssociationField::Carrier: return QStringLiteral("Gestore");
-    case AssociationField::Start: return QStringLiteral("Dalle");
-    case AssociationField::End: return QStringLiteral("Alle");
-    case AssociationField::Day: return QStringLiteral("Giorno");
-    case AssociationField::Line: return QStringLiteral("Linea");
-    }
-    return QString();
-}
-
-const char* fieldKey(HeaderField field)
-{
-    switch (field) {
-    case HeaderField::Model: return "model";
-    case HeaderField::Management: return "management";
-    case HeaderField::LocalPrefix: return "local_prefix";
-    case HeaderField::Beep: return "beep";
-    case HeaderField::Flash: return "flash";
-    }
-    return "";
-}
-
-const char* fieldKey(AssociationField field)
-{
-    switch (field) {
-    case AssociationField::Prefix: return "prefix";
-    case AssociationField::Carrier: return "carrier";
-    case AssociationField::Start: return "start";
-    case AssociationField::End: return "end";
-    case AssociationField::Day: return "day";
-    case AssociationField::Line: return "line";
-    }
-    return "";
+    return QLatin1String(fields::describe(field).key);
 }
 
 QString modelName(codec::Model model)
@@ -160,15 +122,15 @@ TableText tableText(const TableGrid& grid)
     TableText text;
     text.model = codec::modelOf(grid);
     const QString& marker = grid.cell(header::ModelColumn, HeaderRow);
-    text[HeaderField::Model] = text.model != codec::Model::None ? modelName(text.model) : cellWord(marker, std::nullopt);
+    text[Field::Model] = text.model != codec::Model::None ? modelName(text.model) : cellWord(marker, std::nullopt);
 
     const editor::HeaderBoxes boxes = editor::boxesForHeader(grid);
-    text[HeaderField::Management] = cellWord(grid.cell(header::ManagementColumn, HeaderRow), boxes.management);
-    text[HeaderField::LocalPrefix] = allNothing(grid, HeaderRow, header::LocalPrefixWritten)
+    text[Field::Management] = cellWord(grid.cell(header::ManagementColumn, HeaderRow), boxes.management);
+    text[Field::LocalPrefix] = allNothing(grid, HeaderRow, header::LocalPrefixWritten)
         ? QString(QLatin1Char(Nothing))
         : editor::visibleText(boxes.localPrefix);
-    text[HeaderField::Beep] = onOff(grid.cell(header::BeepColumn, HeaderRow), header::BeepOn);
-    text[HeaderField::Flash] = onOff(grid.cell(header::FlashColumn, HeaderRow), header::FlashOn);
+    text[Field::Beep] = onOff(grid.cell(header::BeepColumn, HeaderRow), header::BeepOn);
+    text[Field::Flash] = onOff(grid.cell(header::FlashColumn, HeaderRow), header::FlashOn);
 
     // A table without a model is read as a Kolvar22 one, as the window shows it.
     const codec::Model rowModel = text.model == codec::Model::None ? codec::Model::Kolvar22 : text.model;
@@ -184,37 +146,37 @@ TableText tableText(const TableGrid& grid)
             // The whole key string: the window's boxes show only its first
             // cells, and a box may hold a prefix longer than they do.
             int star = 0;
-            a[AssociationField::Prefix] = editor::joinCellsUntil(grid, r, kolvar1::Keys, layout::cell::Star, &star);
-            a[AssociationField::Carrier] =
+            a[Field::Prefix] = editor::joinCellsUntil(grid, r, kolvar1::Keys, layout::cell::Star, &star);
+            a[Field::Carrier] =
                 editor::joinCellsUntil(grid, r, { kolvar1::Keys.first + star + 1, kolvar1::Keys.last }, layout::cell::Hash);
             continue;
         }
         const editor::BoxFill fill = editor::boxesForAssociation(grid, n, rowModel);
-        a[AssociationField::Prefix] = fill.prefix;
-        a[AssociationField::Carrier] = fill.code;
-        a[AssociationField::Start] = timeText(fill.startTime);
-        a[AssociationField::End] = timeText(fill.endTime);
-        a[AssociationField::Day] = cellWord(grid.cell(kolvar22::DayTypeColumn, r), fill.dayType);
-        a[AssociationField::Line] = cellWord(grid.cell(kolvar22::LineColumn, r), fill.line);
+        a[Field::Prefix] = fill[Field::Prefix].value_or(QString());
+        a[Field::Carrier] = fill[Field::Carrier].value_or(QString());
+        a[Field::StartTime] = timeText(fill[Field::StartTime]);
+        a[Field::EndTime] = timeText(fill[Field::EndTime]);
+        a[Field::DayType] = cellWord(grid.cell(kolvar22::DayTypeColumn, r), fill[Field::DayType]);
+        a[Field::Line] = cellWord(grid.cell(kolvar22::LineColumn, r), fill[Field::Line]);
     }
     return text;
 }
 
 namespace {
 
-std::optional<QString> headerProblem(const TableText& text, HeaderField field)
+std::optional<QString> headerProblem(const TableText& text, Field field)
 {
     const QString& value = text[field];
     switch (field) {
-    case HeaderField::Model:
+    case Field::Model:
         if (text.model == codec::Model::None)
             return QStringLiteral("deve essere Kolvar22 o Kolvar1");
         return std::nullopt;
-    case HeaderField::Management:
+    case Field::Management:
         if (!value.isEmpty() && value != layout::Automatic && value != layout::Manual)
             return QStringLiteral("deve essere Automatica o Manuale");
         return std::nullopt;
-    case HeaderField::LocalPrefix:
+    case Field::LocalPrefix:
         if (value == QLatin1String("-"))
             return std::nullopt;
         if (!digitsOnly(value))
@@ -223,15 +185,16 @@ std::optional<QString> headerProblem(const TableText& text, HeaderField field)
         if (value.size() >= header::LocalPrefixWritten.width())
             return QStringLiteral("ha più di %1 cifre").arg(header::LocalPrefixWritten.width() - 1);
         return std::nullopt;
-    case HeaderField::Beep:
-    case HeaderField::Flash:
+    case Field::Beep:
+    case Field::Flash:
         if (text.model == codec::Model::Kolvar1 && !value.isEmpty())
             return QStringLiteral("non esiste sul Kolvar1");
         if (!value.isEmpty() && value != Yes && value != No)
             return QStringLiteral("deve essere Si o No");
         return std::nullopt;
+    default:
+        return std::nullopt;
     }
-    return std::nullopt;
 }
 
 std::optional<QString> timeProblem(const QString& value)
@@ -245,17 +208,17 @@ std::optional<QString> timeProblem(const QString& value)
     return std::nullopt;
 }
 
-std::optional<QString> associationProblem(const AssociationText& a, codec::Model model, AssociationField field)
+std::optional<QString> associationProblem(const AssociationText& a, codec::Model model, Field field)
 {
     const QString& value = a[field];
     if (model == codec::Model::Kolvar1) {
         switch (field) {
-        case AssociationField::Prefix:
-        case AssociationField::Carrier:
+        case Field::Prefix:
+        case Field::Carrier:
             if (!digitsOnly(value))
                 return QStringLiteral("può contenere solo cifre");
             // Prefix, "*", code and "#" share the sixteen keys of a record.
-            if (a[AssociationField::Prefix].size() + a[AssociationField::Carrier].size() + 2 > kolvar1::Keys.width())
+            if (a[Field::Prefix].size() + a[Field::Carrier].size() + 2 > kolvar1::Keys.width())
                 return QStringLiteral("prefisso e gestore insieme superano %1 cifre").arg(kolvar1::Keys.width() - 2);
             return std::nullopt;
         default:
@@ -265,56 +228,58 @@ std::optional<QString> associationProblem(const AssociationText& a, codec::Model
         }
     }
     switch (field) {
-    case AssociationField::Prefix:
+    case Field::Prefix:
         if (!digitsOnly(value))
             return QStringLiteral("può contenere solo cifre");
         if (value.size() > kolvar22::Prefix.width())
             return QStringLiteral("ha più di %1 cifre").arg(kolvar22::Prefix.width());
         return std::nullopt;
-    case AssociationField::Carrier:
+    case Field::Carrier:
         if (!carrierKeysOnly(value))
             return QStringLiteral("può contenere solo cifre e il segno di fine #");
         if (value.size() > kolvar22::Carrier.width())
             return QStringLiteral("ha più di %1 caratteri").arg(kolvar22::Carrier.width());
         return std::nullopt;
-    case AssociationField::Start:
-    case AssociationField::End:
+    case Field::StartTime:
+    case Field::EndTime:
         return timeProblem(value);
-    case AssociationField::Day:
+    case Field::DayType:
         if (!value.isEmpty() && !layout::dayTypeCell(value))
             return QStringLiteral("deve essere Sempre, Feriale o Festivo");
         return std::nullopt;
-    case AssociationField::Line:
+    case Field::Line:
         if (!value.isEmpty() && !layout::isLine(value))
             return QStringLiteral("deve essere 0, 1 o 2");
         return std::nullopt;
+    default:
+        return std::nullopt;
     }
-    return std::nullopt;
 }
 
 bool anyField(const AssociationText& a)
 {
-    return std::any_of(a.fields.begin(), a.fields.end(), [](const QString& f) { return !f.isEmpty(); });
+    return std::any_of(fields::AssociationFields.begin(), fields::AssociationFields.end(),
+                       [&a](Field f) { return !a[f].isEmpty(); });
 }
 
 void putAssociation(TableGrid& grid, const AssociationText& a, codec::Model model)
 {
     const int r = editor::associationRow(a.number);
     if (model == codec::Model::Kolvar1) {
-        const QString keys = a[AssociationField::Prefix] + QLatin1Char(layout::cell::Star) + a[AssociationField::Carrier]
+        const QString keys = a[Field::Prefix] + QLatin1Char(layout::cell::Star) + a[Field::Carrier]
             + QLatin1Char(layout::cell::Hash);
         writeCells(grid, r, layout::RowCells, keys, Nothing);
         return;
     }
-    writeCells(grid, r, kolvar22::Prefix, a[AssociationField::Prefix], layout::cell::Star);
-    writeCells(grid, r, kolvar22::Carrier, a[AssociationField::Carrier], layout::cell::Star);
-    writeCells(grid, r, kolvar22::StartTime, a[AssociationField::Start], Nothing);
-    writeCells(grid, r, kolvar22::EndTime, a[AssociationField::End], Nothing);
+    writeCells(grid, r, kolvar22::Prefix, a[Field::Prefix], layout::cell::Star);
+    writeCells(grid, r, kolvar22::Carrier, a[Field::Carrier], layout::cell::Star);
+    writeCells(grid, r, kolvar22::StartTime, a[Field::StartTime], Nothing);
+    writeCells(grid, r, kolvar22::EndTime, a[Field::EndTime], Nothing);
     // Day and line bring their separator and terminator, as their boxes write them.
-    const QString& day = a[AssociationField::Day];
+    const QString& day = a[Field::DayType];
     if (!day.isEmpty())
         editor::dayTypeChanged(grid, r, day);
-    const QString& line = a[AssociationField::Line];
+    const QString& line = a[Field::Line];
     if (!line.isEmpty())
         editor::lineChanged(grid, r, line);
 }
@@ -323,33 +288,29 @@ void putAssociation(TableGrid& grid, const AssociationText& a, codec::Model mode
 
 std::optional<FieldProblem> fieldsToGrid(const TableText& text, TableGrid& grid)
 {
-    for (int i = 0; i < HeaderFieldCount; ++i) {
-        const auto field = HeaderField(i);
+    for (const Field field : fields::HeaderFields)
         if (std::optional<QString> reason = headerProblem(text, field))
-            return FieldProblem{ 0, field, std::nullopt, *reason };
-    }
+            return FieldProblem{ 0, field, *reason };
     for (const AssociationText& a : text.associations) {
         if (a.number < 1 || a.number > codec::RecordCount)
-            return FieldProblem{ a.number, std::nullopt, std::nullopt, QStringLiteral("non è un numero da 1 a 127") };
-        for (int i = 0; i < AssociationFieldCount; ++i) {
-            const auto field = AssociationField(i);
+            return FieldProblem{ a.number, std::nullopt, QStringLiteral("non è un numero da 1 a 127") };
+        for (const Field field : fields::AssociationFields)
             if (std::optional<QString> reason = associationProblem(a, text.model, field))
-                return FieldProblem{ a.number, std::nullopt, field, *reason };
-        }
+                return FieldProblem{ a.number, field, *reason };
     }
 
     TableGrid table;
     table.fillData(QString(QLatin1Char(Nothing)));
     table.setCell(header::ModelColumn, HeaderRow,
                   text.model == codec::Model::Kolvar22 ? header::Kolvar22Marker : header::Kolvar1Marker);
-    if (!text[HeaderField::Management].isEmpty())
-        editor::managementChanged(table, text[HeaderField::Management]);
-    if (text[HeaderField::LocalPrefix] != QLatin1String("-"))
-        editor::localPrefixReleased(table, text[HeaderField::LocalPrefix]);
-    if (!text[HeaderField::Beep].isEmpty())
-        table.setCell(header::BeepColumn, HeaderRow, text[HeaderField::Beep] == Yes ? header::BeepOn : header::Off);
-    if (!text[HeaderField::Flash].isEmpty())
-        table.setCell(header::FlashColumn, HeaderRow, text[HeaderField::Flash] == Yes ? header::FlashOn : header::Off);
+    if (!text[Field::Management].isEmpty())
+        editor::managementChanged(table, text[Field::Management]);
+    if (text[Field::LocalPrefix] != QLatin1String("-"))
+        editor::localPrefixReleased(table, text[Field::LocalPrefix]);
+    if (!text[Field::Beep].isEmpty())
+        table.setCell(header::BeepColumn, HeaderRow, text[Field::Beep] == Yes ? header::BeepOn : header::Off);
+    if (!text[Field::Flash].isEmpty())
+        table.setCell(header::FlashColumn, HeaderRow, text[Field::Flash] == Yes ? header::FlashOn : header::Off);
     for (const AssociationText& a : text.associations)
         if (anyField(a))
             putAssociation(table, a, text.model);
@@ -359,54 +320,32 @@ std::optional<FieldProblem> fieldsToGrid(const TableText& text, TableGrid& grid)
 
 FieldAt fieldAt(const TableGrid& grid, int column, int row)
 {
-    FieldAt at;
-    if (row == HeaderRow) {
-        if (column == header::ModelColumn)
-            at.header = HeaderField::Model;
-        else if (column <= header::SecondSeparatorColumn)
-            at.header = HeaderField::Management;
-        else if (column == header::BeepColumn)
-            at.header = HeaderField::Beep;
-        else if (column == header::FlashColumn)
-            at.header = HeaderField::Flash;
-        else
-            at.header = HeaderField::LocalPrefix;
-        return at;
-    }
-    at.association = row - 1;
-    if (codec::modelOf(grid) == codec::Model::Kolvar1) {
-        int star = kolvar1::Keys.last + 1;
-        for (int c = kolvar1::Keys.first; c <= kolvar1::Keys.last; ++c)
-            if (layout::cell::holds(grid.cell(c, row), layout::cell::Star)) {
-                star = c;
-                break;
-            }
-        at.field = column < star ? AssociationField::Prefix : AssociationField::Carrier;
-        return at;
-    }
-    if (kolvar22::Prefix.contains(column))
-        at.field = AssociationField::Prefix;
-    else if (kolvar22::Carrier.contains(column))
-        at.field = AssociationField::Carrier;
-    else if (kolvar22::StartTime.contains(column))
-        at.field = AssociationField::Start;
-    else if (kolvar22::EndTime.contains(column))
-        at.field = AssociationField::End;
-    else if (column <= kolvar22::SeparatorColumn)
-        at.field = AssociationField::Day;
-    else
-        at.field = AssociationField::Line;
-    return at;
+    const Field field = fields::fieldAt(grid, column, row);
+    return { row == HeaderRow ? 0 : row - 1, fields::describe(field).shownAs };
 }
 
-QString fieldPlace(int association, std::optional<HeaderField> header, std::optional<AssociationField> field)
+QString fieldPlace(int association, std::optional<Field> field)
 {
-    if (header)
-        return fieldName(*header);
+    if (field && fields::isHeaderField(*field))
+        return fieldName(*field);
     QString place = QStringLiteral("Associazione %1").arg(association);
     if (field)
         place += QStringLiteral(", ") + fieldName(*field);
     return place;
+}
+
+QString terminalText(const QString& text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
+            shown += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
 }
 
 } // namespace tool

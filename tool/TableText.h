@@ -1,7 +1,10 @@
 #pragma once
 
 #include "device/Codec.h"
+#include "device/TableFields.h"
 #include "device/TableGrid.h"
+
+#include <QLatin1String>
 
 #include <QString>
 
@@ -16,18 +19,10 @@
 // compared and exported is the same text everywhere.
 namespace tool {
 
-enum class HeaderField { Model, Management, LocalPrefix, Beep, Flash };
-constexpr int HeaderFieldCount = 5;
-
-enum class AssociationField { Prefix, Carrier, Start, End, Day, Line };
-constexpr int AssociationFieldCount = 6;
-
-// Italian names, as the window labels them ("Prefisso Locale", "Alle").
-QString fieldName(HeaderField field);
-QString fieldName(AssociationField field);
-// Names for machine output ("local_prefix", "end").
-const char* fieldKey(HeaderField field);
-const char* fieldKey(AssociationField field);
+// The Italian name of a field, as the window labels it ("Prefisso Locale",
+// "Alle"), and its name in machine output ("local_prefix", "end").
+QString fieldName(fields::Field field);
+QLatin1String fieldKey(fields::Field field);
 
 QString modelName(codec::Model model); // "Kolvar22", "Kolvar1", "" for none
 
@@ -35,10 +30,10 @@ struct AssociationText
 {
     int number = 0;    // 1..127
     bool used = false; // cell 1 of its row is not "-"
-    std::array<QString, AssociationFieldCount> fields;
+    fields::PerField<QString> values;
 
-    const QString& operator[](AssociationField f) const { return fields[size_t(f)]; }
-    QString& operator[](AssociationField f) { return fields[size_t(f)]; }
+    const QString& operator[](fields::Field f) const { return values[f]; }
+    QString& operator[](fields::Field f) { return values[f]; }
 };
 
 struct TableText
@@ -49,11 +44,11 @@ struct TableText
     // Fields never set (their cells "-") are empty, except the local
     // prefix: there "-" tells a prefix never set from an empty one (a lone
     // "#"), which a box without local prefix holds.
-    std::array<QString, HeaderFieldCount> header;
+    fields::PerField<QString> header;
     std::vector<AssociationText> associations; // all 127, in order
 
-    const QString& operator[](HeaderField f) const { return header[size_t(f)]; }
-    QString& operator[](HeaderField f) { return header[size_t(f)]; }
+    const QString& operator[](fields::Field f) const { return header[f]; }
+    QString& operator[](fields::Field f) { return header[f]; }
     int usedCount() const;
 };
 
@@ -66,8 +61,7 @@ TableText tableText(const TableGrid& grid);
 struct FieldProblem
 {
     int association = 0; // 0 for the header
-    std::optional<HeaderField> header;
-    std::optional<AssociationField> field;
+    std::optional<fields::Field> field; // none for an association number out of range
     QString reason; // Italian, e.g. "ha più di quattro cifre"
 };
 
@@ -76,17 +70,21 @@ struct FieldProblem
 // on a problem the grid is left as it was and the problem is returned.
 std::optional<FieldProblem> fieldsToGrid(const TableText& text, TableGrid& grid);
 
-// The association (0 for the header) and field that holds grid cell
-// (column, row) of `grid`, read by the grid's own model.
+// The association (0 for the header) and the shown field that holds grid
+// cell (column, row) of `grid`, read by the grid's own model: a separator
+// or terminator belongs to the field whose box writes it.
 struct FieldAt
 {
     int association = 0;
-    std::optional<HeaderField> header;
-    std::optional<AssociationField> field;
+    fields::Field field = fields::Field::Model;
 };
 FieldAt fieldAt(const TableGrid& grid, int column, int row);
 
 // "Associazione 12, Alle" or "Gestione": where a field is, for messages.
-QString fieldPlace(int association, std::optional<HeaderField> header, std::optional<AssociationField> field);
+QString fieldPlace(int association, std::optional<fields::Field> field);
+
+// A text as a terminal may show it: control characters (an escape sequence
+// typed into a card or a table) written as \u001b, as JSON writes them.
+QString terminalText(const QString& text);
 
 } // namespace tool

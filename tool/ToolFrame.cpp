@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTranslator>
 
@@ -48,6 +49,61 @@ void loadParserTranslation()
     loaded = true;
     if (translator.load(QStringLiteral("qtbase_it"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&translator);
+}
+
+// Help is read in an 80-column terminal: a longer line goes on at the
+// column its text starts at (the description column of a table, where it is
+// not too far right), broken between words.
+constexpr int HelpWidth = 80;
+
+// `start` as it stands, then the words of `rest` after it, broken between
+// words; the lines after the first start at column `hanging`.
+QString wrappedLine(const QString& start, const QString& rest, int hanging)
+{
+    QString text;
+    QString current = start;
+    bool first = true;
+    for (const QString& word : rest.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const bool opens = first && (current.isEmpty() || current.endsWith(QLatin1Char(' ')));
+        if (!opens && current.size() + 1 + word.size() > HelpWidth) {
+            text += current + QLatin1Char('\n');
+            current = QString(hanging, QLatin1Char(' ')) + word;
+        } else {
+            current += (opens ? QString() : QStringLiteral(" ")) + word;
+        }
+        first = false;
+    }
+    return text + current + QLatin1Char('\n');
+}
+
+QString fitted(const QString& text)
+{
+    static const QRegularExpression column(QStringLiteral("^( +\\S.*?  +)\\S"));
+    QString result;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString& line = lines.at(i);
+        const bool last = i == lines.size() - 1;
+        if (line.size() <= HelpWidth) {
+            result += line + (last ? QString() : QStringLiteral("\n"));
+            continue;
+        }
+        const QRegularExpressionMatch table = column.match(line);
+        if (table.hasMatch() && table.capturedLength(1) <= HelpWidth / 2) {
+            result += wrappedLine(table.captured(1), line.mid(table.capturedLength(1)), int(table.capturedLength(1)));
+        } else if (table.hasMatch()) {
+            const QString left = table.captured(1).trimmed();
+            const int indent = line.indexOf(left);
+            result += wrappedLine(QString(indent, QLatin1Char(' ')), left, indent + 4);
+            result += wrappedLine(QString(indent + 4, QLatin1Char(' ')), line.mid(table.capturedLength(1)), indent + 4);
+        } else {
+            const int leading = int(line.size() - QString(line).remove(QRegularExpression(QStringLiteral("^ +"))).size());
+            result += wrappedLine(line.left(leading), line.mid(leading), leading + 4);
+        }
+        if (last)
+            result.chop(1);
+    }
+    return result;
 }
 
 QString optionLine(const QCommandLineOption& option)
@@ -115,8 +171,8 @@ const std::vector<Command>& commands()
         book.name = QStringLiteral("book");
         book.synopsis = QStringLiteral("book list|show|export ...");
         book.summary = QStringLiteral("legge la rubrica dei clienti (RUBRICA.DAT) senza modificarla");
-        book.description = QStringLiteral("Legge la rubrica dei clienti (RUBRICA.DAT nella cartella corrente, o --book FILE)\n"
-                                          "senza mai modificarla. I testi sono decodificati da Windows-1252.");
+        book.description = QStringLiteral("Legge la rubrica dei clienti (RUBRICA.DAT nella cartella corrente, o\n"
+                                          "--book FILE) senza mai modificarla. I testi sono decodificati da Windows-1252.");
         book.subcommands = {
             leaf("list", QStringLiteral("book list [--book FILE] [--json]"), QStringLiteral("elenca le schede"), runBookList),
             leaf("show", QStringLiteral("book show N [--book FILE] [--table -o FILE.dat]"),
@@ -128,7 +184,7 @@ const std::vector<Command>& commands()
         remote.name = QStringLiteral("remote");
         remote.synopsis = QStringLiteral("remote read|write ...");
         remote.summary = QStringLiteral("una sessione remota completa con il combinatore: chiama, legge o scrive, riaggancia");
-        remote.description = QStringLiteral("Una sessione remota come la fa la rubrica: il combinatore sulla porta chiama il\n"
+        remote.description = QStringLiteral("Una sessione remota come la fa la rubrica: il combinatore sulla porta chiama la\n"
                                             "centralina del cliente (--card N della rubrica o --number CIFRE), legge o scrive\n"
                                             "la tabella e riaggancia, anche quando un passo non è riuscito.");
         remote.subcommands = {
@@ -204,8 +260,8 @@ int dispatch(const std::vector<Command>& list, const QString& path, Invocation i
     }
     if (!invocation.arguments.isEmpty()
         && (invocation.arguments.first() == QLatin1String("--help") || invocation.arguments.first() == QLatin1String("-h"))) {
-        out(QStringLiteral("Uso: %1 %2 COMANDO [OPZIONI]\n%3\n\nComandi:\n%4")
-                .arg(Program, group, command->description, commandList(command->subcommands)));
+        out(fitted(QStringLiteral("Uso: %1 %2 COMANDO [OPZIONI]\n%3\n\nComandi:\n%4")
+                       .arg(Program, group, command->description, commandList(command->subcommands))));
         return Success;
     }
     return dispatch(command->subcommands, group, std::move(invocation));
@@ -221,9 +277,9 @@ QString versionText()
 QString programHelp()
 {
     QString text = QStringLiteral("Uso: %1 COMANDO [OPZIONI] [ARGOMENTI]\n"
-                                  "Centraline Kolvar dalla riga di comando, senza finestre: lettura, scrittura e verifica\n"
-                                  "sulla linea seriale, sessioni remote, file di tabella (.dat), confronti, CSV,\n"
-                                  "stampa in PDF e rubrica dei clienti.\n\nComandi:\n")
+                                  "Centraline Kolvar dalla riga di comando, senza finestre: lettura, scrittura e\n"
+                                  "verifica sulla linea seriale, sessioni remote, file di tabella (.dat),\n"
+                                  "confronti, CSV, stampa in PDF e rubrica dei clienti.\n\nComandi:\n")
                        .arg(Program);
     text += commandList(commands());
     text += QStringLiteral("\nOpzioni comuni:\n");
@@ -258,7 +314,7 @@ int runTool(const QStringList& arguments)
         const QString first = invocation.arguments.value(0);
         int code = Success;
         if (first == QLatin1String("--help") || first == QLatin1String("-h"))
-            out(programHelp());
+            out(fitted(programHelp()));
         else if (first == QLatin1String("--version"))
             out(versionText());
         else
@@ -285,7 +341,8 @@ QString CommandParser::helpText() const
     std::vector<QCommandLineOption> all = options_;
     all.push_back(QuietOption);
     all.push_back(HelpOption);
-    return QStringLiteral("Uso: %1 %2\n%3\n\nOpzioni:\n%4").arg(Program, invocation_.synopsis, description_, optionTable(all));
+    return fitted(
+        QStringLiteral("Uso: %1 %2\n%3\n\nOpzioni:\n%4").arg(Program, invocation_.synopsis, description_, optionTable(all)));
 }
 
 bool CommandParser::parse()

@@ -310,6 +310,43 @@ TEST(ConversionErrors, NameTheColumnAndRow)
     }
 }
 
+TEST(ConversionErrors, NameTheFieldTheOperatorKnows)
+{
+    using fields::Field;
+    struct Case { Model model; int row; int column; Field field; };
+    // Kolvar1 row 4 reads "39*1055#": the code starts at its "*".
+    const Case refused[] = {
+        { Model::Kolvar22, 1, 2, Field::HeaderSeparator }, { Model::Kolvar22, 1, 3, Field::Management },
+        { Model::Kolvar22, 1, 13, Field::LocalPrefix },    { Model::Kolvar22, 1, 14, Field::Reserved },
+        { Model::Kolvar22, 1, 16, Field::Flash },          { Model::Kolvar22, 4, 6, Field::Prefix },
+        { Model::Kolvar22, 4, 7, Field::Carrier },         { Model::Kolvar22, 4, 16, Field::StartTime },
+        { Model::Kolvar22, 4, 19, Field::EndTime },        { Model::Kolvar22, 4, 23, Field::DayType },
+        { Model::Kolvar22, 4, 24, Field::Separator },      { Model::Kolvar22, 4, 25, Field::Line },
+        { Model::Kolvar22, 4, 26, Field::Terminator },     { Model::Kolvar1, 4, 2, Field::Prefix },
+        { Model::Kolvar1, 4, 5, Field::Carrier },
+    };
+    for (const Case& k : refused) {
+        SCOPED_TRACE("column " + std::to_string(k.column) + ", row " + std::to_string(k.row));
+        TableGrid grid;
+        setRow(grid, 1, cells({ k.model == Model::Kolvar22 ? "U" : "Y", "#", "A", "#", "2", "#" }));
+        if (k.model == Model::Kolvar22)
+            setRow(grid, 4, prefix39Cells);
+        else
+            setRow(grid, 4, cells({ "3", "9", "*", "1", "0", "5", "5", "#" }));
+        grid.setCell(k.column, k.row, QStringLiteral("x"));
+        try {
+            if (k.row == 1)
+                encodeHeader(grid);
+            else
+                encodeRecord(grid, k.row, k.model);
+            FAIL() << "encoded";
+        } catch (const ConversionError& e) {
+            EXPECT_EQ(e.field(), k.field);
+            EXPECT_EQ(e.text(), QStringLiteral("x"));
+        }
+    }
+}
+
 TEST(ConversionErrors, NumbersWithinTheirByteOrNibbleAreAccepted)
 {
     TableGrid grid;

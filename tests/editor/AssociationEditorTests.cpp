@@ -54,19 +54,19 @@ TEST(FillBoxes, EmptyKolvar22AssociationShowsItsDashes)
 {
     const TableGrid grid = kolvar22Grid();
     const BoxFill fill = boxesForAssociation(grid, 5, Model::Kolvar22);
-    EXPECT_EQ(fill.prefix, QStringLiteral("------"));
-    EXPECT_EQ(fill.code, QStringLiteral("--------"));
-    EXPECT_EQ(fill.startTime, QStringLiteral("----"));
-    EXPECT_EQ(fill.endTime, QStringLiteral("----"));
-    EXPECT_EQ(fill.dayType, QString());
-    EXPECT_EQ(fill.line, QString());
+    EXPECT_EQ(fill[fields::Field::Prefix], QStringLiteral("------"));
+    EXPECT_EQ(fill[fields::Field::Carrier], QStringLiteral("--------"));
+    EXPECT_EQ(fill[fields::Field::StartTime], QStringLiteral("----"));
+    EXPECT_EQ(fill[fields::Field::EndTime], QStringLiteral("----"));
+    EXPECT_EQ(fill[fields::Field::DayType], QString());
+    EXPECT_EQ(fill[fields::Field::Line], QString());
 }
 
 TEST(FillBoxes, SixDigitKolvar22PrefixNeverTakesTheCode)
 {
     TableGrid grid = kolvar22Grid();
     setRowText(grid, 40, QStringLiteral("1234567"));
-    EXPECT_EQ(boxesForAssociation(grid, 39, Model::Kolvar22).prefix, QStringLiteral("123456"));
+    EXPECT_EQ(boxesForAssociation(grid, 39, Model::Kolvar22)[fields::Field::Prefix], QStringLiteral("123456"));
 }
 
 TEST(FillBoxes, Kolvar22DayAndLineCellsOutsideTheirValuesLeaveTheBoxes)
@@ -74,11 +74,11 @@ TEST(FillBoxes, Kolvar22DayAndLineCellsOutsideTheirValuesLeaveTheBoxes)
     TableGrid grid = kolvar22Grid();
     setRowText(grid, 3, QStringLiteral("39****1055****000024005*7#"));
     const BoxFill fill = boxesForAssociation(grid, 2, Model::Kolvar22);
-    EXPECT_FALSE(fill.dayType.has_value());
-    EXPECT_FALSE(fill.line.has_value());
+    EXPECT_FALSE(fill[fields::Field::DayType].has_value());
+    EXPECT_FALSE(fill[fields::Field::Line].has_value());
     // Time cells are copied whatever they hold, a two-digit cell included.
     grid.setCell(16, 3, QStringLiteral("12"));
-    EXPECT_EQ(boxesForAssociation(grid, 2, Model::Kolvar22).startTime, QStringLiteral("01200"));
+    EXPECT_EQ(boxesForAssociation(grid, 2, Model::Kolvar22)[fields::Field::StartTime], QStringLiteral("01200"));
 }
 
 TEST(FillBoxes, Kolvar1CodeStartsAfterTheStar)
@@ -86,10 +86,10 @@ TEST(FillBoxes, Kolvar1CodeStartsAfterTheStar)
     TableGrid grid = kolvar1Grid();
     setRowText(grid, 2, QStringLiteral("1234567*89#"));
     const BoxFill fill = boxesForAssociation(grid, 1, Model::Kolvar1);
-    EXPECT_EQ(fill.prefix, QStringLiteral("1234567"));
-    EXPECT_EQ(fill.code, QStringLiteral("89"));
-    EXPECT_FALSE(fill.dayType.has_value());
-    EXPECT_FALSE(fill.line.has_value());
+    EXPECT_EQ(fill[fields::Field::Prefix], QStringLiteral("1234567"));
+    EXPECT_EQ(fill[fields::Field::Carrier], QStringLiteral("89"));
+    EXPECT_FALSE(fill[fields::Field::DayType].has_value());
+    EXPECT_FALSE(fill[fields::Field::Line].has_value());
 }
 
 TEST(FillBoxes, NoModelEmptiesOnlyPrefixAndCode)
@@ -97,9 +97,9 @@ TEST(FillBoxes, NoModelEmptiesOnlyPrefixAndCode)
     TableGrid grid = freshGrid();
     setRowText(grid, 2, sampleKolvar22);
     const BoxFill fill = boxesForAssociation(grid, 1, Model::None);
-    EXPECT_TRUE(fill.prefix.isEmpty());
-    EXPECT_TRUE(fill.code.isEmpty());
-    EXPECT_FALSE(fill.startTime || fill.endTime || fill.dayType || fill.line);
+    EXPECT_TRUE(fill[fields::Field::Prefix]->isEmpty());
+    EXPECT_TRUE(fill[fields::Field::Carrier]->isEmpty());
+    EXPECT_FALSE(fill[fields::Field::StartTime] || fill[fields::Field::EndTime] || fill[fields::Field::DayType] || fill[fields::Field::Line]);
 }
 
 TEST(FillBoxes, NoAssociationOrEmptyFirstCellEmptiesEveryBox)
@@ -108,15 +108,15 @@ TEST(FillBoxes, NoAssociationOrEmptyFirstCellEmptiesEveryBox)
     setRowText(grid, 2, sampleKolvar22);
     for (int n : { 0, 128, INT_MAX, -5 }) {
         const BoxFill fill = boxesForAssociation(grid, n, Model::Kolvar22);
-        EXPECT_TRUE(fill.prefix.isEmpty() && fill.code.isEmpty()) << n;
-        EXPECT_EQ(fill.startTime, QString()) << n;
-        EXPECT_EQ(fill.endTime, QString()) << n;
-        EXPECT_EQ(fill.dayType, QString()) << n;
-        EXPECT_EQ(fill.line, QString()) << n;
+        EXPECT_TRUE(fill[fields::Field::Prefix]->isEmpty() && fill[fields::Field::Carrier]->isEmpty()) << n;
+        EXPECT_EQ(fill[fields::Field::StartTime], QString()) << n;
+        EXPECT_EQ(fill[fields::Field::EndTime], QString()) << n;
+        EXPECT_EQ(fill[fields::Field::DayType], QString()) << n;
+        EXPECT_EQ(fill[fields::Field::Line], QString()) << n;
     }
     grid.setCell(1, 2, QString());
-    EXPECT_EQ(boxesForAssociation(grid, 1, Model::Kolvar22).startTime, QString());
-    EXPECT_EQ(boxesForAssociation(grid, 1, Model::Kolvar22).code, QString());
+    EXPECT_EQ(boxesForAssociation(grid, 1, Model::Kolvar22)[fields::Field::StartTime], QString());
+    EXPECT_EQ(boxesForAssociation(grid, 1, Model::Kolvar22)[fields::Field::Carrier], QString());
 }
 
 TEST(FillBoxes, CodeZeroCellsShowNothing)
@@ -126,10 +126,10 @@ TEST(FillBoxes, CodeZeroCellsShowNothing)
     grid.fillData(QString(QChar(0)));
     grid.setCell(1, 1, 'U');
     const BoxFill fill = boxesForAssociation(grid, 10, Model::Kolvar22);
-    EXPECT_EQ(fill.prefix, QString());
-    EXPECT_EQ(fill.code, QString());
-    EXPECT_EQ(fill.startTime, QString());
-    EXPECT_FALSE(fill.dayType.has_value());
+    EXPECT_EQ(fill[fields::Field::Prefix], QString());
+    EXPECT_EQ(fill[fields::Field::Carrier], QString());
+    EXPECT_EQ(fill[fields::Field::StartTime], QString());
+    EXPECT_FALSE(fill[fields::Field::DayType].has_value());
 }
 
 TEST(HeaderBoxes, ManagementOnlyForItsTwoLetters)

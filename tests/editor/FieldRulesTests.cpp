@@ -4,32 +4,32 @@
 #include <gtest/gtest.h>
 
 using codec::Model;
-using editor::KeyFilter;
-using editor::KeyVerdict;
+using fields::KeyFilter;
+using fields::KeyVerdict;
 
 TEST(KeyFilters, EachBoxLetsThroughItsOwnCharacters)
 {
     const QChar backspace(8), enter(13), escape(27), pasteKey(0x16);
     for (QChar c : { QChar(u'0'), QChar(u'5'), QChar(u'9'), backspace })
-        EXPECT_EQ(editor::filterKey(KeyFilter::Digits, c), KeyVerdict::Accept) << c.unicode();
+        EXPECT_EQ(fields::filterKey(KeyFilter::Digits, c), KeyVerdict::Accept) << c.unicode();
     for (QChar c : { QChar(u'a'), QChar(u'*'), QChar(u'#'), QChar(u' '), enter, escape, pasteKey, QChar(0x0663) })
-        EXPECT_EQ(editor::filterKey(KeyFilter::Digits, c), KeyVerdict::Drop) << c.unicode();
+        EXPECT_EQ(fields::filterKey(KeyFilter::Digits, c), KeyVerdict::Drop) << c.unicode();
 
-    EXPECT_EQ(editor::filterKey(KeyFilter::LocalPrefix, enter), KeyVerdict::Accept);
-    EXPECT_EQ(editor::filterKey(KeyFilter::LocalPrefix, backspace), KeyVerdict::Accept);
-    EXPECT_EQ(editor::filterKey(KeyFilter::LocalPrefix, QChar(u'7')), KeyVerdict::Accept);
-    EXPECT_EQ(editor::filterKey(KeyFilter::LocalPrefix, QChar(u'x')), KeyVerdict::Drop);
+    EXPECT_EQ(fields::filterKey(KeyFilter::LocalPrefix, enter), KeyVerdict::Accept);
+    EXPECT_EQ(fields::filterKey(KeyFilter::LocalPrefix, backspace), KeyVerdict::Accept);
+    EXPECT_EQ(fields::filterKey(KeyFilter::LocalPrefix, QChar(u'7')), KeyVerdict::Accept);
+    EXPECT_EQ(fields::filterKey(KeyFilter::LocalPrefix, QChar(u'x')), KeyVerdict::Drop);
 
     for (QChar c : { QChar(u'0'), backspace, QChar(u'a') })
-        EXPECT_EQ(editor::filterKey(KeyFilter::Refuse, c), KeyVerdict::Drop);
+        EXPECT_EQ(fields::filterKey(KeyFilter::Refuse, c), KeyVerdict::Drop);
 
     for (QChar c : { QChar(u'0'), QChar(u'1'), QChar(u'2') })
-        EXPECT_EQ(editor::filterKey(KeyFilter::Line, c), KeyVerdict::Accept);
+        EXPECT_EQ(fields::filterKey(KeyFilter::Line, c), KeyVerdict::Accept);
     // Even Backspace types a "0" in the line box.
     for (QChar c : { QChar(u'3'), QChar(u'5'), QChar(u'a'), backspace })
-        EXPECT_EQ(editor::filterKey(KeyFilter::Line, c), KeyVerdict::TypeZero);
+        EXPECT_EQ(fields::filterKey(KeyFilter::Line, c), KeyVerdict::TypeZero);
 
-    EXPECT_EQ(editor::filterKey(KeyFilter::Any, QChar(u'x')), KeyVerdict::Accept);
+    EXPECT_EQ(fields::filterKey(KeyFilter::Any, QChar(u'x')), KeyVerdict::Accept);
 }
 
 TEST(HeaderRules, ManagementWritesModeAndSeparators)
