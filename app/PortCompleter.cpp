@@ -1,11 +1,14 @@
 #include "app/PortCompleter.h"
 
 #include <QAbstractItemView>
+#include <QCoreApplication>
 #include <QFontMetrics>
-#include <QScrollBar>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QScrollBar>
 #include <QStandardItemModel>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -29,6 +32,9 @@ PortCompleter::PortCompleter(QLineEdit& box, const PortRoots& roots)
     setFilterMode(Qt::MatchContains);
     setCompletionMode(QCompleter::PopupCompletion);
     setMaxVisibleItems(10);
+    // A click outside the open list closes it and goes on to the control under the pointer
+    // (passOnPress); the toolkit must not hand it on a second time.
+    popup()->setAttribute(Qt::WA_NoMouseReplay);
     refresh();
     box_.setCompleter(this);
     box_.installEventFilter(this);
@@ -60,6 +66,15 @@ void PortCompleter::refresh()
 
 bool PortCompleter::eventFilter(QObject* watched, QEvent* event)
 {
+    // The type first: popup() makes the list on its first call, which sends events here.
+    if (event->type() == QEvent::MouseButtonPress && watched == popup()) {
+        const auto* press = static_cast<QMouseEvent*>(event);
+        if (!popup()->rect().contains(popup()->mapFromGlobal(press->globalPosition().toPoint()))) {
+            popup()->hide();
+            passOnPress(*press);
+            return true;
+        }
+    }
     if (watched == &box_) {
         if (event->type() == QEvent::FocusIn) {
             refresh();
@@ -76,4 +91,21 @@ bool PortCompleter::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QCompleter::eventFilter(watched, event);
+}
+
+void PortCompleter::passOnPress(const QMouseEvent& press)
+{
+    // The list opens as the operator types a port, and the next thing they do is click a
+    // button: that click must do what it says the first time, as if no list had been open.
+    // The press is handed to the window under the pointer now, while the list is closed, so
+    // the release that follows finds the button pressed.
+    QWidget* window = box_.window();
+    QWindow* handle = window->windowHandle();
+    const QPoint global = press.globalPosition().toPoint();
+    if (!handle || !window->isVisible() || !window->rect().contains(window->mapFromGlobal(global)))
+        return;
+    const QPointF local = handle->mapFromGlobal(press.globalPosition());
+    QMouseEvent again(QEvent::MouseButtonPress, local, local, press.globalPosition(), press.button(), press.buttons(),
+                      press.modifiers(), press.pointingDevice());
+    QCoreApplication::sendEvent(handle, &again);
 }

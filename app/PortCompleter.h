@@ -5,6 +5,7 @@
 #include <QCompleter>
 
 class QLineEdit;
+class QMouseEvent;
 class QStandardItemModel;
 
 // Offers the serial ports of this machine under a port-name box, as the operator types or on the
@@ -23,6 +24,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void passOnPress(const QMouseEvent& press);
+
     QLineEdit& box_;
     PortRoots roots_;
     QStandardItemModel* ports_;

@@ -27,6 +27,11 @@ const char* const usage =
     "Le opzioni dell'interfaccia grafica (per esempio -platform offscreen) valgono come\n"
     "per ogni programma Qt.\n";
 
+const char* const licence =
+    "Licenza GPLv3+: GNU GPL versione 3 o successiva <https://gnu.org/licenses/gpl.html>.\n"
+    "Questo è software libero: lo si può modificare e ridistribuire.\n"
+    "Non c'è ALCUNA GARANZIA, nei limiti permessi dalla legge.\n";
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -38,7 +43,7 @@ int main(int argc, char** argv)
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("pradix %s\n", PRADIX_VERSION);
+            std::printf("pradix %s\n%s", PRADIX_VERSION, licence);
             return 0;
         }
     }

@@ -24,11 +24,13 @@
 #include "bench/RemoteSoak.h"
 #include "bench/SoakSupport.h"
 #include "bench/ToolSoak.h"
+#include "tests/common/PrivateFolders.h"
 #include "widgets/ALed.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <array>
@@ -290,6 +292,12 @@ private:
 
 int main(int argc, char** argv)
 {
+    // The soak reads and writes tables through the program's own code, which
+    // keeps backups and the line log: in a folder of the run's own, however
+    // it is started (scripts/soak, or ctest's short run).
+    const QTemporaryDir folders;
+    if (!testfolders::usePrivateFolders(folders, "soak"))
+        return 1;
     TApplication app(argc, argv);
     long cycles = 0;
     unsigned seed = 1;

@@ -1,33 +1,15 @@
 #pragma once
 
+#include "book/AddressBookError.h"
 #include "book/BookFileSystem.h"
+#include "book/BookJournal.h"
 #include "book/CustomerCard.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
-#include <stdexcept>
-
-// Why an operation on the address book failed. `message()` is the whole text
-// for the operator, in Italian, ready for a plain message box; `reason()` is
-// only its cause ("il disco è pieno").
-class AddressBookError : public std::runtime_error
-{
-public:
-    enum class Step { Open, Create, Position, Read, Write, Sort };
-
-    AddressBookError(Step step, const QString& message, const QString& reason);
-
-    Step step() const { return step_; }
-    const QString& message() const { return message_; }
-    const QString& reason() const { return reason_; }
-
-private:
-    Step step_;
-    QString message_;
-    QString reason_;
-};
+#include <vector>
 
 // RUBRICA.DAT: customer cards one after another, nothing else. Cards are
 // counted from 0 here; the operator sees index + 1. A file whose length is no
@@ -110,37 +92,35 @@ public:
     int sortBySurname();
 
 private:
-    // A card save as the journal keeps it: which book (its inode: a device
-    // number may change across a restart), where, how long the book was
-    // before, the new card and what the book held there before.
-    struct JournalRecord
-    {
-        std::uint64_t inode = 0;
-        std::int64_t offset = 0;
-        std::int64_t lengthBefore = 0;
-        CustomerCard card;
-        // Zeros past the book's end; unknown in a journal an older Pradix left.
-        CustomerCard before;
-        bool older = false;
-    };
     enum class ReadOnly { No, Asked, Permission, HeldElsewhere, Unrecovered };
-    enum class JournalState { None, CutShort, Whole };
     // What a whole journal is to the open book: a save that was done, one to
     // carry out, or one for another book (or another content) at that place.
     enum class JournalFit { Foreign, Pending, Done };
 
-    static QByteArray journalBytes(const JournalRecord& record);
-    static JournalState readJournal(const QByteArray& bytes, JournalRecord& record);
-    JournalState loadJournal(JournalRecord& record) const;
-    JournalFit fitOf(const JournalRecord& record) const;
+    journal::State loadJournal(journal::Record& record) const;
+    JournalFit fitOf(const journal::Record& record) const;
     int openJournal(int flags, QString* refused = nullptr) const;
-    void keepJournalAside(const JournalRecord& record);
+    void keepJournalAside(const journal::Record& record);
 
     void openFile(const QString& path, Access access, bool tellReplaced);
     void reopen(bool tellReplaced);
     void takeOver();
     void recover();
     void readPendingSave();
+
+    // The sort, step by step: the book read whole, the order made, the sorted
+    // copy written beside the book, then put in its place.
+    struct ScratchCopy
+    {
+        QByteArray name;
+        int fd = -1;
+    };
+    static void orderBySurname(const std::vector<CustomerCard>& cards, std::vector<int>& order);
+    void readWholeBook(std::vector<CustomerCard>& cards, std::vector<int>& order) const;
+    ScratchCopy makeScratchCopy();
+    void writeSorted(const ScratchCopy& scratch, const std::vector<CustomerCard>& cards, const std::vector<int>& order);
+    void replaceWithSorted(const ScratchCopy& scratch, int count);
+    [[noreturn]] void abandonSort(const ScratchCopy& scratch, const QString& reason);
     void removeScratchCopies();
     bool stillAtPath() const;
     void dropJournal();
@@ -168,6 +148,6 @@ private:
     int journalFd_ = -1;
     // For a book opened for reading: a save cut short, shown as completed.
     bool pendingSave_ = false;
-    JournalRecord pending_;
+    journal::Record pending_;
     QStringList notices_;
 };

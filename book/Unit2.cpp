@@ -1,5 +1,6 @@
 #include "book/Unit2.h"
 
+#include "book/ActivationWatch.h"
 #include "book/BookHost.h"
 #include "device/Exchange.h"
 #include "session/BoxSession.h"
@@ -19,7 +20,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScopeGuard>
@@ -27,7 +27,6 @@
 #include <QValidator>
 
 #include <algorithm>
-#include <utility>
 
 namespace {
 
@@ -91,38 +90,61 @@ public:
 
 } // namespace
 
-// Follows which of the program's windows was active before the one active
-// now. The toolkit tells a window it is active before it tells the one left
-// that it is not, so the activations alone are followed.
-class ActivationWatch : public QObject
+// A card edit with its caption above it.
+struct TForm2::EditSpec
 {
-public:
-    explicit ActivationWatch(QObject* parent)
-        : QObject(parent)
-    {
-        qApp->installEventFilter(this);
-    }
+    QLineEdit* TForm2::*box;
+    const char* name;
+    const char* caption;
+    int x, y, width;
+    int helpTopic;
+};
 
-    // The window active before the one that is active now; the same window
-    // when the operator comes back to it from another program.
-    QWidget* previous() const { return previous_.data(); }
+// A button: its caption, its hint, where it lies and what it does.
+struct TForm2::ButtonSpec
+{
+    QPushButton* TForm2::*button;
+    const char* name;
+    const char* caption;
+    const char* hint;
+    int x, y, width;
+    void (TForm2::*click)();
+};
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::WindowActivate && watched->isWidgetType()) {
-            auto* w = static_cast<QWidget*>(watched);
-            if (w->isWindow()) {
-                previous_ = current_;
-                current_ = w;
-            }
-        }
-        return false;
-    }
+// In the order they are made, which is the order they lie in.
+const TForm2::EditSpec TForm2::editSpecs[] = {
+    { &TForm2::surnameBox_, "Ecognome", "Cognome", 10, 7, 150, 24 },
+    { &TForm2::nameBox_, "Enome", "Nome", 166, 7, 150, 15 },
+    { &TForm2::linePrefixBox_, "Edit1", "Centr.", 322, 7, 56, 16 },
+    { &TForm2::phoneNumberBox_, "Enumero", "Numero telefonico", 384, 7, 140, 17 },
+    { &TForm2::cardNumberBox_, "Edit8", "Scheda:", 530, 7, 66, 18 },
+    { &TForm2::addressBox_, "Eindirizzo", "Indirizzo", 10, 51, 250, 19 },
+    { &TForm2::cityBox_, "Ecitta", "Citta'", 266, 51, 170, 20 },
+    { &TForm2::provinceBox_, "Eprovincia", "Provincia", 442, 51, 70, 21 },
+    { &TForm2::postCodeBox_, "Ecap", "CAP", 518, 51, 78, 22 },
+};
 
-private:
-    QPointer<QWidget> previous_;
-    QPointer<QWidget> current_;
+// Above the summary: moving through the book and keeping it.
+const TForm2::ButtonSpec TForm2::cardButtonSpecs[] = {
+    { &TForm2::previousButton_, "Bprecedente", "Precedente", "Scheda precedente", 10, 98, 100,
+      &TForm2::BprecedenteClick },
+    { &TForm2::nextButton_, "Bsuccessivo", "Successivo", "Scheda successiva", 131, 98, 100, &TForm2::BsuccessivoClick },
+    { &TForm2::saveButton_, "Bsalva", "Salva", "Salva la scheda attuale", 252, 98, 100, &TForm2::BsalvaClick },
+    { &TForm2::newCardButton_, "Bnuovo", "Nuovo", "Crea una nuova scheda vuota", 373, 98, 100, &TForm2::BnuovoClick },
+    { &TForm2::sortButton_, "Bordina", "Ordina", "Mette in ordine alfabetico", 494, 98, 100, &TForm2::BordinaClick },
+};
+
+// Below the summary: the customer's box over the line, and leaving.
+const TForm2::ButtonSpec TForm2::lineButtonSpecs[] = {
+    { &TForm2::callButton_, "Bcomponi", "Chiama", "Chiama l'utente", 10, 312, 90, &TForm2::BcomponiClick },
+    { &TForm2::readRemoteButton_, "Button3", "Leggi Dati", "Legge i dati dall'utente", 109, 312, 90,
+      &TForm2::Button3Click },
+    { &TForm2::hangUpButton_, "Button1", "Sconnetti", "Sconnette l'utente chiamato", 208, 312, 90,
+      &TForm2::Button1Click },
+    { &TForm2::editButton_, "Button2", "Edita", "Edita i dati dell'utente", 307, 312, 90, &TForm2::Button2Click },
+    { &TForm2::writeRemoteButton_, "Button4", "Scrivi Dati", "Invia i dati all'utente", 406, 312, 90,
+      &TForm2::Button4Click },
+    { &TForm2::exitButton_, "Besci", "Esci", "Esce dalla rubrica", 505, 312, 90, &TForm2::BesciClick },
 };
 
 TForm2::TForm2(BookHost& host, BoxSession& session, QWidget* parent)
@@ -147,93 +169,80 @@ TForm2::TForm2(BookHost& host, BoxSession& session, QWidget* parent)
     FormCreate();
 }
 
+void TForm2::makeButton(const ButtonSpec& spec)
+{
+    const QString hint = QString::fromUtf8(spec.hint);
+    auto* b = new QPushButton(QString::fromUtf8(spec.caption), this);
+    b->setObjectName(QLatin1String(spec.name));
+    b->setGeometry(spec.x, spec.y, spec.width, 26);
+    b->setFont(pixelFont(13));
+    b->setAutoDefault(false);
+    b->setToolTip(hint);
+    b->setAccessibleDescription(hint);
+    connect(b, &QPushButton::clicked, this, guarded([this, click = spec.click] { (this->*click)(); }));
+    this->*spec.button = b;
+}
+
 void TForm2::buildControls()
 {
-    const QFont buttonFont = pixelFont(13);
-
     // The bevel first, so that what it frames lies above it.
-    Bevel1 = new QFrame(this);
-    Bevel1->setObjectName(QStringLiteral("Bevel1"));
-    Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Bevel1->setLineWidth(1);
-    Bevel1->setGeometry(4, 4, 602, 128);
+    bevel_ = new QFrame(this);
+    bevel_->setObjectName(QStringLiteral("Bevel1"));
+    bevel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bevel_->setLineWidth(1);
+    bevel_->setGeometry(4, 4, 602, 128);
 
-    auto edit = [this](QLineEdit*& box, const char* name, const QString& caption, int x, int y, int w, int help) {
+    for (const EditSpec& spec : editSpecs) {
+        const QString caption = QString::fromUtf8(spec.caption);
         auto* label = new QLabel(caption, this);
-        label->setObjectName(QStringLiteral("Label_%1").arg(QLatin1String(name)));
-        label->setGeometry(x, y, w, 16);
-        box = new QLineEdit(this);
-        box->setObjectName(QLatin1String(name));
-        box->setGeometry(x, y + 17, w, 24);
-        box->setProperty(helpContextProperty, help);
+        label->setObjectName(QStringLiteral("Label_%1").arg(QLatin1String(spec.name)));
+        label->setGeometry(spec.x, spec.y, spec.width, 16);
+        auto* box = new QLineEdit(this);
+        box->setObjectName(QLatin1String(spec.name));
+        box->setGeometry(spec.x, spec.y + 17, spec.width, 24);
+        box->setProperty(helpContextProperty, spec.helpTopic);
         label->setBuddy(box);
         box->setAccessibleName(caption);
-    };
-    edit(Ecognome, "Ecognome", QStringLiteral("Cognome"), 10, 7, 150, 24);
-    edit(Enome, "Enome", QStringLiteral("Nome"), 166, 7, 150, 15);
-    edit(Edit1, "Edit1", QStringLiteral("Centr."), 322, 7, 56, 16);
-    edit(Enumero, "Enumero", QStringLiteral("Numero telefonico"), 384, 7, 140, 17);
-    edit(Edit8, "Edit8", QStringLiteral("Scheda:"), 530, 7, 66, 18);
-    edit(Eindirizzo, "Eindirizzo", QStringLiteral("Indirizzo"), 10, 51, 250, 19);
-    edit(Ecitta, "Ecitta", QStringLiteral("Citta'"), 266, 51, 170, 20);
-    edit(Eprovincia, "Eprovincia", QStringLiteral("Provincia"), 442, 51, 70, 21);
-    edit(Ecap, "Ecap", QStringLiteral("CAP"), 518, 51, 78, 22);
-    Edit1->setToolTip(QStringLiteral("Prefisso accesso linea esterna"));
-    Edit1->setAccessibleDescription(Edit1->toolTip());
-    Edit8->setEnabled(false);
-    Ecap->setMaxLength(5);
-
-    auto button = [this, &buttonFont](const char* name, const QString& caption, const QString& hint, int x, int y,
-                                       int w) {
-        auto* b = new QPushButton(caption, this);
-        b->setObjectName(QLatin1String(name));
-        b->setGeometry(x, y, w, 26);
-        b->setFont(buttonFont);
-        b->setAutoDefault(false);
-        b->setToolTip(hint);
-        b->setAccessibleDescription(hint);
-        return b;
-    };
-    Bprecedente = button("Bprecedente", QStringLiteral("Precedente"), QStringLiteral("Scheda precedente"), 10, 98, 100);
-    Bsuccessivo = button("Bsuccessivo", QStringLiteral("Successivo"), QStringLiteral("Scheda successiva"), 131, 98, 100);
-    Bsalva = button("Bsalva", QStringLiteral("Salva"), QStringLiteral("Salva la scheda attuale"), 252, 98, 100);
-    Bnuovo = button("Bnuovo", QStringLiteral("Nuovo"), QStringLiteral("Crea una nuova scheda vuota"), 373, 98, 100);
-    Bordina = button("Bordina", QStringLiteral("Ordina"), QStringLiteral("Mette in ordine alfabetico"), 494, 98, 100);
-
-    StringGrid2 = new TableGridView(summary_, this);
-    StringGrid2->setObjectName(QStringLiteral("StringGrid2"));
-    StringGrid2->setGeometry(4, 138, 602, 168);
-    StringGrid2->setToolTip(QStringLiteral("Riepilogo delle programmazioni"));
-    StringGrid2->setAccessibleName(QStringLiteral("StringGrid2"));
-    StringGrid2->setAccessibleDescription(StringGrid2->toolTip());
-    StringGrid2->setProperty(helpContextProperty, 23);
-
-    Bcomponi = button("Bcomponi", QStringLiteral("Chiama"), QStringLiteral("Chiama l'utente"), 10, 312, 90);
-    {
-        QFont underlined = buttonFont;
-        underlined.setUnderline(true);
-        Bcomponi->setFont(underlined);
+        this->*spec.box = box;
     }
-    Button3 = button("Button3", QStringLiteral("Leggi Dati"), QStringLiteral("Legge i dati dall'utente"), 109, 312, 90);
-    Button1 = button("Button1", QStringLiteral("Sconnetti"), QStringLiteral("Sconnette l'utente chiamato"), 208, 312, 90);
-    Button2 = button("Button2", QStringLiteral("Edita"), QStringLiteral("Edita i dati dell'utente"), 307, 312, 90);
-    Button4 = button("Button4", QStringLiteral("Scrivi Dati"), QStringLiteral("Invia i dati all'utente"), 406, 312, 90);
-    Besci = button("Besci", QStringLiteral("Esci"), QStringLiteral("Esce dalla rubrica"), 505, 312, 90);
+    linePrefixBox_->setToolTip(QStringLiteral("Prefisso accesso linea esterna"));
+    linePrefixBox_->setAccessibleDescription(linePrefixBox_->toolTip());
+    cardNumberBox_->setEnabled(false);
+    postCodeBox_->setMaxLength(5);
 
-    Label9 = new QLabel(this);
-    Label9->setObjectName(QStringLiteral("Label9"));
-    Label9->setGeometry(0, 344, 610, 28);
-    Label9->setAlignment(Qt::AlignCenter);
+    for (const ButtonSpec& spec : cardButtonSpecs)
+        makeButton(spec);
+
+    summaryView_ = new TableGridView(summary_, this);
+    summaryView_->setObjectName(QStringLiteral("StringGrid2"));
+    summaryView_->setGeometry(4, 138, 602, 168);
+    summaryView_->setToolTip(QStringLiteral("Riepilogo delle programmazioni"));
+    summaryView_->setAccessibleName(QStringLiteral("StringGrid2"));
+    summaryView_->setAccessibleDescription(summaryView_->toolTip());
+    summaryView_->setProperty(helpContextProperty, 23);
+
+    for (const ButtonSpec& spec : lineButtonSpecs)
+        makeButton(spec);
+    QFont underlined = pixelFont(13);
+    underlined.setUnderline(true);
+    callButton_->setFont(underlined);
+
+    statusLine_ = new QLabel(this);
+    statusLine_->setObjectName(QStringLiteral("Label9"));
+    statusLine_->setGeometry(0, 344, 610, 28);
+    statusLine_->setAlignment(Qt::AlignCenter);
     // Replies from the line are shown as they are, never as markup.
-    Label9->setTextFormat(Qt::PlainText);
-    Label9->setFont(pixelFont(16));
+    statusLine_->setTextFormat(Qt::PlainText);
+    statusLine_->setFont(pixelFont(16));
 }
 
 void TForm2::setTabOrder()
 {
     const QList<QWidget*> order {
-        Ecognome, Enome, Enumero, Eindirizzo, Ecitta, Eprovincia, Ecap, Bprecedente, Bsuccessivo, Bsalva, Bnuovo,
-        Bordina, Button2, Besci, Bcomponi, Edit8, StringGrid2, Button3, Button4, Button1, Edit1,
+        surnameBox_,        nameBox_,        phoneNumberBox_, addressBox_,    cityBox_,       provinceBox_,
+        postCodeBox_,       previousButton_, nextButton_,     saveButton_,    newCardButton_, sortButton_,
+        editButton_,        exitButton_,     callButton_,     cardNumberBox_, summaryView_,   readRemoteButton_,
+        writeRemoteButton_, hangUpButton_,   linePrefixBox_,
     };
     for (int i = 0; i + 1 < order.size(); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
@@ -241,35 +250,27 @@ void TForm2::setTabOrder()
 
 void TForm2::connectControls()
 {
-    for (QLineEdit* box : { Ecognome, Enome, Edit1, Enumero, Eindirizzo, Ecitta, Eprovincia, Ecap })
-        box->installEventFilter(this);
-    Edit8->installEventFilter(this);
+    for (const EditSpec& spec : editSpecs)
+        (this->*spec.box)->installEventFilter(this);
 
     // The digit boxes take only digits, however the text comes: what a paste,
     // a drop or an input method would put in them is refused whole, with the
     // beep of a refused key.
     const QRegularExpression digits(QStringLiteral("[0-9]*"));
-    for (QLineEdit* box : { Enumero, Ecap, Edit1 }) {
+    for (QLineEdit* box : { phoneNumberBox_, postCodeBox_, linePrefixBox_ }) {
         box->setValidator(new QRegularExpressionValidator(digits, box));
         connect(box, &QLineEdit::inputRejected, this, guarded([this] { host_.seams().beeper->beep(); }));
     }
     // The text boxes take every character the card can store.
-    for (QLineEdit* box : { Ecognome, Enome, Eindirizzo, Ecitta, Eprovincia }) {
+    for (QLineEdit* box : { surnameBox_, nameBox_, addressBox_, cityBox_, provinceBox_ }) {
         box->setValidator(new CardTextValidator(box));
         connect(box, &QLineEdit::inputRejected, this, guarded([this] { host_.seams().beeper->beep(); }));
     }
     // A change to a card field that is no typed key (a paste, a cut, an
     // undo, Delete) is typing the save prompt must ask about all the same.
-    for (QLineEdit* box : { Ecognome, Enome, Enumero, Eindirizzo, Ecitta, Eprovincia, Ecap })
-        connect(box, &QLineEdit::textEdited, this, [this] { CardModified = true; });
-
-    connect(Bprecedente, &QPushButton::clicked, this, guarded([this] { BprecedenteClick(); }));
-    connect(Bsuccessivo, &QPushButton::clicked, this, guarded([this] { BsuccessivoClick(); }));
-    connect(Bsalva, &QPushButton::clicked, this, guarded([this] { BsalvaClick(); }));
-    connect(Bnuovo, &QPushButton::clicked, this, guarded([this] { BnuovoClick(); }));
-    connect(Bordina, &QPushButton::clicked, this, guarded([this] { BordinaClick(); }));
-    connect(Button2, &QPushButton::clicked, this, guarded([this] { Button2Click(); }));
-    connect(Besci, &QPushButton::clicked, this, guarded([this] { BesciClick(); }));
+    for (int f = 0; f < CustomerCard::FieldCount; ++f)
+        connect(fieldBox(static_cast<CustomerCard::Field>(f)), &QLineEdit::textEdited, this,
+                [this] { browser_.setCardModified(true); });
 }
 
 void TForm2::connectRemote()
@@ -290,11 +291,58 @@ void TForm2::connectRemote()
         if (isVisible())
             mirrorSummary(host_.grid());
     }));
+}
 
-    connect(Bcomponi, &QPushButton::clicked, this, guarded([this] { BcomponiClick(); }));
-    connect(Button3, &QPushButton::clicked, this, guarded([this] { Button3Click(); }));
-    connect(Button4, &QPushButton::clicked, this, guarded([this] { Button4Click(); }));
-    connect(Button1, &QPushButton::clicked, this, guarded([this] { Button1Click(); }));
+// --- the handlers the window's controls are known by
+
+void TForm2::FormCreate()
+{
+    resetWindow();
+}
+
+void TForm2::FormActivate()
+{
+    reloadCard();
+}
+
+void TForm2::FormClose()
+{
+    statusLine_->clear();
+}
+
+void TForm2::BprecedenteClick()
+{
+    showPreviousCard();
+}
+
+void TForm2::BsuccessivoClick()
+{
+    showNextCard();
+}
+
+void TForm2::BsalvaClick()
+{
+    saveCard();
+}
+
+void TForm2::BnuovoClick()
+{
+    beginNewCard();
+}
+
+void TForm2::BordinaClick()
+{
+    sortBook();
+}
+
+void TForm2::Button2Click()
+{
+    editSummaryInMain();
+}
+
+void TForm2::BesciClick()
+{
+    leaveBook();
 }
 
 void TForm2::BcomponiClick()
@@ -317,16 +365,18 @@ void TForm2::Button1Click()
     hangUp();
 }
 
+// --- the remote steps
+
 void TForm2::callCustomer()
 {
-    if (session_.call(Ecognome->text(), Edit1->text(), Enumero->text()))
-        Button3->setFocus();
+    if (session_.call(surnameBox_->text(), linePrefixBox_->text(), phoneNumberBox_->text()))
+        readRemoteButton_->setFocus();
 }
 
 void TForm2::readRemoteBox()
 {
     if (session_.readRemote())
-        Button4->setFocus();
+        writeRemoteButton_->setFocus();
 }
 
 void TForm2::writeRemoteBox()
@@ -334,7 +384,7 @@ void TForm2::writeRemoteBox()
     // An empty summary would wipe the table in the main window, and the box
     // would be sent nothing it was meant to get.
     if (!summaryFilled_) {
-        Label9->setText(QStringLiteral("Dati non inviati"));
+        statusLine_->setText(QStringLiteral("Dati non inviati"));
         information(QStringLiteral("Nessuna programmazione da inviare: scegliere una scheda o leggere i dati"));
         return;
     }
@@ -348,14 +398,12 @@ void TForm2::hangUp()
 
 // --- showing and activation
 
-void TForm2::FormCreate()
+void TForm2::resetWindow()
 {
     host_.setSummaryEditing(false);
-    CardModified = false;
-    NewCardPending = false;
-    CurrentCard = 0;
-    Label9->clear();
-    Edit1->clear();
+    browser_.reset();
+    statusLine_->clear();
+    linePrefixBox_->clear();
 }
 
 void TForm2::showFromMain()
@@ -369,30 +417,22 @@ void TForm2::showFromMain()
     // stealing prevention): the window is brought up to date here, once.
     activatedByShow_ = true;
     FormActivate();
-    StringGrid2->viewport()->update();
-    Label9->clear();
+    summaryView_->viewport()->update();
+    statusLine_->clear();
 }
 
-void TForm2::FormActivate()
+void TForm2::reloadCard()
 {
-    NewCardPending = false;
-    ClearCardFields();
-    onBook([this] {
-        book_.open();
-        if (book_.cardCount() == 0)
-            return;
-        book_.seek(CurrentCard);
-        if (book_.atEnd())
-            return;
-        CustomerCard read;
-        book_.readCard(read);
-        card_ = read;
-        ShowCard();
+    clearCardFields();
+    const CardBrowser::Outcome outcome = browser_.reload();
+    if (outcome.move == CardBrowser::Move::Moved) {
+        showCard();
         if (!host_.summaryEditing())
-            ShowSummary();
-    });
-    StringGrid2->viewport()->update();
-    Ecognome->setFocus();
+            showCardSummary();
+    }
+    tell(outcome);
+    summaryView_->viewport()->update();
+    surnameBox_->setFocus();
 }
 
 bool TForm2::event(QEvent* event)
@@ -421,8 +461,8 @@ bool TForm2::event(QEvent* event)
 
 void TForm2::showStatus(const QString& text)
 {
-    Label9->setText(text);
-    Label9->repaint();
+    statusLine_->setText(text);
+    statusLine_->repaint();
 }
 
 void TForm2::mirrorSummary(const TableGrid& mainGrid)
@@ -437,30 +477,30 @@ QLineEdit* TForm2::fieldBox(CustomerCard::Field field) const
 {
     switch (field) {
     case CustomerCard::Field::Nome:
-        return Enome;
+        return nameBox_;
     case CustomerCard::Field::Cognome:
-        return Ecognome;
+        return surnameBox_;
     case CustomerCard::Field::Numero:
-        return Enumero;
+        return phoneNumberBox_;
     case CustomerCard::Field::Indirizzo:
-        return Eindirizzo;
+        return addressBox_;
     case CustomerCard::Field::Citta:
-        return Ecitta;
+        return cityBox_;
     case CustomerCard::Field::Provincia:
-        return Eprovincia;
+        return provinceBox_;
     case CustomerCard::Field::Cap:
-        return Ecap;
+        return postCodeBox_;
     }
-    return Enome;
+    return nameBox_;
 }
 
-void TForm2::ClearCardFields()
+void TForm2::clearCardFields()
 {
-    for (QLineEdit* box : { Enome, Ecognome, Enumero, Eindirizzo, Ecitta, Eprovincia, Ecap })
-        box->clear();
+    for (int f = 0; f < CustomerCard::FieldCount; ++f)
+        fieldBox(static_cast<CustomerCard::Field>(f))->clear();
 }
 
-void TForm2::ShowCard()
+void TForm2::showCard()
 {
     for (int f = 0; f < CustomerCard::FieldCount; ++f) {
         const auto field = static_cast<CustomerCard::Field>(f);
@@ -468,48 +508,46 @@ void TForm2::ShowCard()
         // What a card holds is shown as it is, even where the digit boxes
         // would not have let it be typed; that is no refused key.
         const QSignalBlocker quiet(box);
-        box->setText(card_.text(field));
+        box->setText(browser_.card().text(field));
         box->setCursorPosition(0);
     }
-    Edit8->setText(QString::number(CurrentCard + 1));
+    cardNumberBox_->setText(QString::number(browser_.current() + 1));
 }
 
-void TForm2::ShowSummary()
+void TForm2::showCardSummary()
 {
-    card_.showSummaryIn(summary_);
+    browser_.card().showSummaryIn(summary_);
     summaryFilled_ = true;
 }
 
-void TForm2::StoreCard()
+void TForm2::showMovedCard()
 {
-    CustomerCard built = card_;
+    showCard();
+    surnameBox_->setFocus();
+    showCardSummary();
+}
+
+CustomerCard TForm2::cardOnScreen() const
+{
+    CustomerCard built = browser_.card();
     for (int f = 0; f < CustomerCard::FieldCount; ++f) {
         const auto field = static_cast<CustomerCard::Field>(f);
         built.setText(field, fieldBox(field)->text());
     }
     built.takeSummaryFrom(host_.grid());
-    book_.seek(CurrentCard);
-    book_.writeCard(built);
-    card_ = built;
+    return built;
 }
 
 // --- the program's boxes
 
-bool TForm2::onBook(const std::function<void()>& step)
+bool TForm2::tell(const CardBrowser::Outcome& outcome)
 {
-    QString failure;
-    try {
-        step();
-    } catch (const AddressBookError& e) {
-        failure = e.message();
-    }
-    // What the book found on the way (a save completed after a crash, another
-    // program holding it, a replaced file) is told first, once.
-    for (const QString& notice : book_.takeNotices())
+    // What the book found on the way is told first, once.
+    for (const QString& notice : outcome.notices)
         information(notice);
-    if (failure.isEmpty())
+    if (outcome.ok())
         return true;
-    error(failure);
+    error(outcome.failure);
     return false;
 }
 
@@ -534,161 +572,99 @@ void TForm2::error(const QString& text)
     host_.seams().dialogs->error(this, text);
 }
 
-// --- buttons
+// --- the card steps
 
 bool TForm2::saveCard()
 {
-    if (!onBook([this] { StoreCard(); }))
+    if (!tell(browser_.save(cardOnScreen())))
         return false;
-    ShowCard();
+    showCard();
     // The card holds the main window's table now, which may not be what the
     // summary showed: the operator sees what was stored.
-    ShowSummary();
-    NewCardPending = false;
-    CardModified = false;
+    showCardSummary();
     return true;
 }
 
 bool TForm2::promptSaveBeforeLeaving()
 {
-    if (CardModified) {
+    if (browser_.cardModified()) {
         // A card that could not be written keeps its typing and the prompt.
         if (question(SavePrompt) && !saveCard())
             return false;
-        CardModified = false;
+        browser_.setCardModified(false);
     }
     return true;
 }
 
-void TForm2::BprecedenteClick()
+bool TForm2::dropOrSaveTyping()
+{
+    if (!browser_.cardModified())
+        return true;
+    if (question(SavePrompt)) {
+        saveCard();
+        return false;
+    }
+    browser_.setCardModified(false);
+    return true;
+}
+
+void TForm2::showPreviousCard()
+{
+    moveThroughBook(&CardBrowser::previous, StartOfFile);
+}
+
+void TForm2::showNextCard()
+{
+    moveThroughBook(&CardBrowser::next, EndOfFile);
+}
+
+void TForm2::moveThroughBook(CardBrowser::Outcome (CardBrowser::*move)(), const QString& atEdge)
 {
     if (!promptSaveBeforeLeaving())
         return;
     selectOnFocus_ = false;
-    if (CurrentCard == 0) {
-        if (onBook([this] { book_.seek(0); }))
-            information(StartOfFile);
+    const CardBrowser::Outcome outcome = (browser_.*move)();
+    if (!tell(outcome))
         return;
-    }
-    const int previous = CurrentCard - 1;
-    CustomerCard read;
-    if (!onBook([&] {
-            book_.seek(previous);
-            book_.readCard(read);
-            book_.seek(previous);
-        }))
-        return;
-    showCardAt(previous, read);
+    if (outcome.move == CardBrowser::Move::Moved)
+        showMovedCard();
+    else
+        information(atEdge);
 }
 
-void TForm2::showCardAt(int index, const CustomerCard& read)
+void TForm2::beginNewCard()
 {
-    CurrentCard = index;
-    card_ = read;
-    ShowCard();
-    Ecognome->setFocus();
-    ShowSummary();
+    if (!dropOrSaveTyping() || !tell(browser_.beginNewCard()))
+        return;
+    clearCardFields();
+    cardNumberBox_->setText(QString::number(browser_.current() + 1));
+    surnameBox_->setFocus();
 }
 
-void TForm2::BsuccessivoClick()
+void TForm2::sortBook()
 {
-    if (!promptSaveBeforeLeaving())
+    if (!dropOrSaveTyping())
         return;
-    selectOnFocus_ = false;
-    const int next = CurrentCard + 1;
-    bool atEnd = false;
-    CustomerCard read;
-    if (!onBook([&] {
-            book_.seek(next);
-            atEnd = book_.atEnd();
-            if (atEnd) {
-                book_.seek(CurrentCard);
-                return;
-            }
-            book_.readCard(read);
-            book_.seek(next);
-        }))
-        return;
-    if (atEnd) {
-        information(EndOfFile);
-        return;
-    }
-    showCardAt(next, read);
-}
-
-void TForm2::BsalvaClick()
-{
-    saveCard();
-}
-
-void TForm2::BnuovoClick()
-{
-    if (CardModified) {
-        if (question(SavePrompt)) {
-            // Saved only; the new card is begun by the next press.
-            saveCard();
-            return;
-        }
-        CardModified = false;
-    }
-    int count = 0;
-    if (!onBook([&] { count = book_.cardCount(); }))
-        return;
-    CurrentCard = count;
-    ClearCardFields();
-    Edit8->setText(QString::number(CurrentCard + 1));
-    Ecognome->setFocus();
-    NewCardPending = true;
-}
-
-void TForm2::BordinaClick()
-{
-    if (CardModified) {
-        if (question(SavePrompt)) {
-            saveCard();
-            return;
-        }
-        CardModified = false;
-    }
     // The sort leaves out the cards without a surname: that is how a card is
     // deleted, and it is never done without asking.
-    int withoutSurname = 0;
-    if (!onBook([&] { withoutSurname = cardsWithoutSurname(); }))
+    const CardBrowser::Outcome counted = browser_.countCardsWithoutSurname();
+    if (!tell(counted))
         return;
+    const int withoutSurname = counted.count;
     if (withoutSurname > 0
         && !question(withoutSurname == 1
                          ? QStringLiteral("Una scheda senza cognome sarà cancellata. Ordinare comunque?")
                          : QStringLiteral("%1 schede senza cognome saranno cancellate. Ordinare comunque?")
                                .arg(withoutSurname)))
         return;
-    ClearCardFields();
-    CurrentCard = 0;
-    int written = 0;
-    // A sort that fails leaves the book as it was, open at its first card.
-    if (!onBook([&] { written = book_.sortBySurname(); }))
-        return;
-    CurrentCard = written;
+    clearCardFields();
+    tell(browser_.sortBySurname());
 }
 
-int TForm2::cardsWithoutSurname()
+void TForm2::editSummaryInMain()
 {
-    const int count = book_.cardCount();
-    int found = 0;
-    book_.seek(0);
-    for (int i = 0; i < count; ++i) {
-        CustomerCard card;
-        book_.readCard(card);
-        if (card.textLength(CustomerCard::Field::Cognome) == 0)
-            ++found;
-    }
-    book_.seek(CurrentCard);
-    return found;
-}
-
-void TForm2::Button2Click()
-{
-    Label9->clear();
-    Label9->repaint();
+    statusLine_->clear();
+    statusLine_->repaint();
     host_.setSummaryEditing(true);
     host_.focusWindow();
     // An empty summary would wipe the table the operator has in the main window.
@@ -696,11 +672,10 @@ void TForm2::Button2Click()
         host_.grid().copyDataFrom(summary_);
 }
 
-void TForm2::BesciClick()
+void TForm2::leaveBook()
 {
-    Label9->clear();
-    if (NewCardPending)
-        CurrentCard = std::max(0, CurrentCard - 1);
+    statusLine_->clear();
+    browser_.leave();
     // A summary that was never filled holds nothing of the customer's, only
     // empty cells: the table the operator read or loaded stays as it is.
     if (summaryFilled_)
@@ -711,11 +686,6 @@ void TForm2::BesciClick()
     // The port is let go; the LED keeps telling how the last exchange ended.
     session_.exchange().announceIfOpen(QStringLiteral("Esci"));
     session_.exchange().close();
-}
-
-void TForm2::FormClose()
-{
-    Label9->clear();
 }
 
 void TForm2::closeEvent(QCloseEvent* event)
@@ -735,7 +705,7 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event)
         return consumed;
     }
     // The line prefix is no card field: it keeps selecting its text on entry.
-    if (event->type() == QEvent::FocusIn && !selectOnFocus_ && box != Edit1) {
+    if (event->type() == QEvent::FocusIn && !selectOnFocus_ && box != linePrefixBox_) {
         // The box takes the focus as usual (tabbing in selects its text), then
         // lets the selection go.
         static_cast<QObject*>(box)->event(event);
@@ -747,30 +717,30 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event)
 
 bool TForm2::filterKey(QLineEdit* box, QKeyEvent* event)
 {
+    const bool nameBox = box == surnameBox_ || box == nameBox_;
     // Every key that types a character into the name boxes counts as typing,
     // Escape and control characters included; Tab only moves on.
-    if ((box == Ecognome || box == Enome) && !event->text().isEmpty() && event->key() != Qt::Key_Tab
-        && event->key() != Qt::Key_Backtab)
-        CardModified = true;
+    if (nameBox && !event->text().isEmpty() && event->key() != Qt::Key_Tab && event->key() != Qt::Key_Backtab)
+        browser_.setCardModified(true);
     QChar typed;
-    if (box == Edit8 || !typedCharacter(event, &typed))
+    if (box == cardNumberBox_ || !typedCharacter(event, &typed))
         return false;
-    if (box == Enumero || box == Ecap || box == Edit1) {
+    if (box == phoneNumberBox_ || box == postCodeBox_ || box == linePrefixBox_) {
         if (!isDigitKey(typed)) {
             host_.seams().beeper->beep();
             return true;
         }
         // The line prefix is the operator's setting, not part of the card.
-        if (box != Edit1)
-            CardModified = true;
+        if (box != linePrefixBox_)
+            browser_.setCardModified(true);
         return false;
     }
     if (!hasCardByte(typed.unicode())) {
         host_.seams().beeper->beep();
         return true;
     }
-    CardModified = true;
-    if ((box == Ecognome || box == Enome) && typed >= QLatin1Char('a') && typed <= QLatin1Char('z')) {
+    browser_.setCardModified(true);
+    if (nameBox && typed >= QLatin1Char('a') && typed <= QLatin1Char('z')) {
         box->insert(QString(typed.toUpper()));
         return true;
     }

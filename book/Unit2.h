@@ -1,12 +1,10 @@
 #pragma once
 
-#include "book/AddressBookFile.h"
+#include "book/CardBrowser.h"
 #include "book/CustomerCard.h"
 #include "device/TableGrid.h"
 
 #include <QWidget>
-
-#include <functional>
 
 class QFrame;
 class QLabel;
@@ -20,8 +18,10 @@ class TableGridView;
 
 // The customer address book window, created hidden at start-up. It shows one
 // card of RUBRICA.DAT at a time: the customer in the edit boxes, the card's
-// programming in the yellow summary grid. It works on the main window only
-// through the BookHost it is handed.
+// programming in the yellow summary grid. The book itself is worked by its
+// CardBrowser; the window gathers the operator's input and shows what the
+// browser holds. It works on the main window only through the BookHost it is
+// handed.
 class TForm2 : public QWidget
 {
     Q_OBJECT
@@ -40,11 +40,11 @@ public:
     const TableGrid& summary() const { return summary_; }
 
     // Index of the card shown (the operator sees it + 1 under "Scheda:").
-    int currentCard() const { return CurrentCard; }
-    bool cardModified() const { return CardModified; }
-    bool newCardPending() const { return NewCardPending; }
+    int currentCard() const { return browser_.current(); }
+    bool cardModified() const { return browser_.cardModified(); }
+    bool newCardPending() const { return browser_.newCardPending(); }
 
-    // --- handlers
+    // --- handlers of the window and of its controls, each a forward
     void FormCreate();
     void FormActivate();
     void BprecedenteClick();
@@ -61,8 +61,23 @@ public:
     void Button4Click();
     void Button1Click();
 
-    // The same by what they do, each a step of the main window's session;
-    // the focus moves on after a step that went out.
+    // The window made anew: the first card, nothing typed, no status.
+    void resetWindow();
+    // Coming back to the window: the card shown is read again from the book.
+    void reloadCard();
+    void showPreviousCard();
+    void showNextCard();
+    // "Salva": true when the card is on disk.
+    bool saveCard();
+    void beginNewCard();
+    void sortBook();
+    // "Edita": the summary goes to the main window's grid to be edited there.
+    void editSummaryInMain();
+    // "Esci": the summary back to the main grid, the window closed, the port let go.
+    void leaveBook();
+
+    // The remote steps, each a step of the main window's session; the focus
+    // moves on after a step that went out.
     void callCustomer();
     void readRemoteBox();
     // The summary, with the main window's editor state, written as "Scrivi
@@ -80,33 +95,44 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    struct EditSpec;
+    struct ButtonSpec;
+    static const EditSpec editSpecs[];
+    static const ButtonSpec cardButtonSpecs[];
+    static const ButtonSpec lineButtonSpecs[];
+
+    QFrame* bevel_ = nullptr;
+    QLineEdit* surnameBox_ = nullptr;
+    QLineEdit* nameBox_ = nullptr;
+    // The outside-line prefix the dialling unit dials first: the operator's
+    // setting, no part of the card.
+    QLineEdit* linePrefixBox_ = nullptr;
+    QLineEdit* phoneNumberBox_ = nullptr;
+    // "Scheda:", the number of the card shown; never typed into.
+    QLineEdit* cardNumberBox_ = nullptr;
+    QLineEdit* addressBox_ = nullptr;
+    QLineEdit* cityBox_ = nullptr;
+    QLineEdit* provinceBox_ = nullptr;
+    QLineEdit* postCodeBox_ = nullptr;
+    QPushButton* previousButton_ = nullptr;
+    QPushButton* nextButton_ = nullptr;
+    QPushButton* saveButton_ = nullptr;
+    QPushButton* newCardButton_ = nullptr;
+    QPushButton* sortButton_ = nullptr;
     // The card's programming summary.
-    TableGridView* StringGrid2 = nullptr;
+    TableGridView* summaryView_ = nullptr;
+    QPushButton* callButton_ = nullptr;
+    QPushButton* readRemoteButton_ = nullptr;
+    QPushButton* hangUpButton_ = nullptr;
+    QPushButton* editButton_ = nullptr;
+    QPushButton* writeRemoteButton_ = nullptr;
+    QPushButton* exitButton_ = nullptr;
     // Status line at the bottom of the window.
-    QLabel* Label9 = nullptr;
-    QLineEdit* Ecognome = nullptr;
-    QLineEdit* Enome = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QLineEdit* Enumero = nullptr;
-    QLineEdit* Edit8 = nullptr;
-    QLineEdit* Eindirizzo = nullptr;
-    QLineEdit* Ecitta = nullptr;
-    QLineEdit* Eprovincia = nullptr;
-    QLineEdit* Ecap = nullptr;
-    QPushButton* Bprecedente = nullptr;
-    QPushButton* Bsuccessivo = nullptr;
-    QPushButton* Bsalva = nullptr;
-    QPushButton* Bnuovo = nullptr;
-    QPushButton* Bordina = nullptr;
-    QPushButton* Bcomponi = nullptr;
-    QPushButton* Button3 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QPushButton* Button4 = nullptr;
-    QPushButton* Besci = nullptr;
-    QFrame* Bevel1 = nullptr;
+    QLabel* statusLine_ = nullptr;
 
     void buildControls();
+    // A button as its line of the table says, wired to its handler.
+    void makeButton(const ButtonSpec& spec);
     void setTabOrder();
     void connectControls();
     void connectRemote();
@@ -114,24 +140,27 @@ private:
     // Key filters: true when the key is consumed.
     bool filterKey(QLineEdit* box, QKeyEvent* event);
 
-    void ClearCardFields();
-    void StoreCard();
-    void ShowCard();
-    void ShowSummary();
-    // A card read by a move through the book becomes the one shown.
-    void showCardAt(int index, const CustomerCard& read);
+    void clearCardFields();
+    void showCard();
+    void showCardSummary();
+    // The card read by a move through the book becomes the one shown.
+    void showMovedCard();
+    // The card on screen, over the one shown, with the main grid as its summary.
+    CustomerCard cardOnScreen() const;
     // The edits that show the card, in record order.
     QLineEdit* fieldBox(CustomerCard::Field field) const;
 
     // Before moving away from typed changes: false when the operator chose to
     // save and the card could not be written (the typing is kept).
     bool promptSaveBeforeLeaving();
-    // The cards "Ordina" would leave out; reads the whole book.
-    int cardsWithoutSurname();
-    // "Salva": true when the card is on disk.
-    bool saveCard();
-    // Runs a step on the book; a failure is told to the operator and gives false.
-    bool onBook(const std::function<void()>& step);
+    // "Precedente" and "Successivo": the card the step reads is shown, or the
+    // operator is told the book ends there.
+    void moveThroughBook(CardBrowser::Outcome (CardBrowser::*move)(), const QString& atEdge);
+    // Before "Nuovo" and "Ordina": true when the step may go on; a card the
+    // operator chose to save is saved only, and the step waits for the next press.
+    bool dropOrSaveTyping();
+    // What a step on the book found, told to the operator; false on a failure.
+    bool tell(const CardBrowser::Outcome& outcome);
     // The program's own boxes over this window: while one is up, and when the
     // window is activated again as it closes, FormActivate does not run.
     void information(const QString& text);
@@ -141,12 +170,8 @@ private:
     BookHost& host_;
     BoxSession& session_;
     TableGrid summary_;
-    CustomerCard card_;
-    AddressBookFile book_;
+    CardBrowser browser_;
 
-    int CurrentCard = 0;
-    bool CardModified = false;
-    bool NewCardPending = false;
     // The summary grid holds something: a card's summary, a read mirrored
     // into it, or the main grid handed over by "Utente". Until then its cells
     // are empty and must not be copied over the main grid.

@@ -5,10 +5,25 @@
 #include <chrono>
 #include <thread>
 
+void Pacer::pauseSince(TimePoint, int ms, const std::function<void()>& meanwhile)
+{
+    sleep(ms);
+    if (meanwhile)
+        meanwhile();
+}
+
 void RealPacer::sleep(int ms)
 {
     if (ms > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void RealPacer::pauseSince(TimePoint since, int ms, const std::function<void()>& meanwhile)
+{
+    if (meanwhile)
+        meanwhile();
+    if (ms > 0)
+        std::this_thread::sleep_until(since + std::chrono::milliseconds(ms));
 }
 
 ClockReading RealClock::now() const

@@ -58,13 +58,27 @@ void select(TableGrid& grid, EditorState& boxes, int selector, codec::Model mode
 }
 
 // One piece, one port write. A piece the line did not take whole leaves a
-// table in the box that must not be added to.
-bool put(TCustomComm& port, const std::uint8_t* bytes, int count, LineObserver* observer)
+// table in the box that must not be added to. `left` is when the port had
+// put the bytes on the line: the box's pause after the piece counts from
+// then, and what the line log does with them is part of that pause.
+bool put(TCustomComm& port, const std::uint8_t* bytes, int count, LineObserver* observer,
+         Pacer::TimePoint* left = nullptr)
 {
     const int result = port.Write(bytes, count);
+    if (left)
+        *left = Pacer::TimePoint::clock::now();
     if (observer)
         observer->written(bytes, count, result);
     return result == count;
+}
+
+// Where a send stopped, for the piece at `index` of a plan.
+StopPoint stopPointOf(std::size_t index, int association)
+{
+    // The request is the first piece, the header the second.
+    if (association > 0)
+        return { StopPoint::Piece::Association, association };
+    return index == 0 ? StopPoint { StopPoint::Piece::Request, 0 } : StopPoint { StopPoint::Piece::Header, 0 };
 }
 
 } // namespace
@@ -168,24 +182,28 @@ Result send(const Plan& plan, TCustomComm& port, Pacer& pacer, const Clock& cloc
     if (!plan.ok())
         return { Result::Outcome::Refused, {}, plan.message };
     const auto cutShort = [](StopPoint at) { return Result { Result::Outcome::CutShort, at, cutShortMessage(at) }; };
+    const std::vector<Piece>& pieces = plan.pieces;
+    // Each record is announced once, before its first piece: in the pause
+    // that precedes it, so that showing it does not lengthen the pause.
     int association = 0;
-    for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
-        const Piece& piece = plan.pieces[i];
-        if (piece.association != association) {
-            association = piece.association;
-            if (recordStarting)
-                recordStarting(association);
-        }
+    const auto announce = [&association, &recordStarting](int next) {
+        if (next == association)
+            return;
+        association = next;
+        if (recordStarting)
+            recordStarting(association);
+    };
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const Piece& piece = pieces[i];
+        announce(piece.association);
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(piece.bytes.constData());
-        if (!put(port, bytes, int(piece.bytes.size()), observer)) {
-            // The request is the first piece, the header the second.
-            const StopPoint at = association > 0 ? StopPoint { StopPoint::Piece::Association, association }
-                : i == 0                         ? StopPoint { StopPoint::Piece::Request, 0 }
-                                                 : StopPoint { StopPoint::Piece::Header, 0 };
-            return cutShort(at);
+        Pacer::TimePoint left;
+        if (!put(port, bytes, int(piece.bytes.size()), observer, &left))
+            return cutShort(stopPointOf(i, association));
+        if (piece.pauseAfterMs > 0) {
+            const int next = i + 1 < pieces.size() ? pieces[i + 1].association : association;
+            pacer.pauseSince(left, piece.pauseAfterMs, [&announce, next] { announce(next); });
         }
-        if (piece.pauseAfterMs > 0)
-            pacer.sleep(piece.pauseAfterMs);
     }
 
     const ClockReading now = clock.now();

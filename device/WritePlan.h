@@ -115,7 +115,9 @@ QString cutShortMessage(const StopPoint& at);
 // The operator's message for a grid that names no model to write by.
 QString noModelMessage();
 
-// Called before the first piece of each record: the association it carries.
+// Called before the first piece of each record, with the association it
+// carries: from the second record on, inside the pause before that piece
+// (see Pacer::pauseSince), so what it shows does not hold the line up.
 using RecordStarting = std::function<void(int association)>;
 
 // Puts the plan's pieces on `port`, each one port write followed by its

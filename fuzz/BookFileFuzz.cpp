@@ -49,10 +49,16 @@ QByteArray surnameOf(const std::uint8_t* card)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    // A folder of its own, in memory where the machine has one: the sort syncs.
-    QByteArray base = QDir("/dev/shm").exists() ? QByteArray("/dev/shm") : QDir::tempPath().toLocal8Bit();
-    QByteArray pattern = base + "/pradix-bookfuzz-XXXXXX";
-    fuzzCheck(::mkdtemp(pattern.data()) != nullptr, "no scratch folder");
+    // A folder of its own, in memory where the machine has one this user may
+    // write in (the sort syncs), else in the temporary folder.
+    QByteArray pattern;
+    for (const QByteArray& base : { QByteArray("/dev/shm"), QDir::tempPath().toLocal8Bit() }) {
+        pattern = base + "/pradix-bookfuzz-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr)
+            break;
+        pattern.clear();
+    }
+    fuzzCheck(!pattern.isEmpty(), "no scratch folder");
     folder = QString::fromLocal8Bit(pattern);
     std::atexit(removeFolder);
     return 0;

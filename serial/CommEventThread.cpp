@@ -227,24 +227,9 @@ void TCommEventThread::run()
         if (fTerminated)
             break;
 
-        std::uint32_t mask = 0;
-        for (int i = 0; i < n; ++i) {
-            if (events[i].data.u64 == wakeKey) {
-                std::uint64_t count;
-                [[maybe_unused]] ssize_t r = ::read(fWakeFd, &count, sizeof count);
-            } else if (events[i].data.u64 == deviceKey && deviceWatched) {
-                if (events[i].events & (EPOLLHUP | EPOLLERR)) {
-                    // A hung-up or vanished device stays "ready" for good: report it once,
-                    // then stop watching it until the port is closed.
-                    epoll_ctl(fPollFd, EPOLL_CTL_DEL, fDevice, nullptr);
-                    deviceWatched = false;
-                    fHungUp = true;
-                    lines.source = LineSource::None;
-                    fTxArmed = false;
-                }
-                mask |= EV_RXCHAR;
-            }
-        }
+        std::uint32_t mask = takeReady(events, n, deviceWatched);
+        if (!deviceWatched)
+            lines.source = LineSource::None;
 
         if (fTxArmed) {
             int queued = 0;
@@ -265,6 +250,33 @@ void TCommEventThread::run()
             handOver(mask);
     }
 
+    releaseDescriptors();
+}
+
+std::uint32_t TCommEventThread::takeReady(const epoll_event* events, int count, bool& deviceWatched)
+{
+    std::uint32_t mask = 0;
+    for (int i = 0; i < count; ++i) {
+        if (events[i].data.u64 == wakeKey) {
+            std::uint64_t wakes;
+            [[maybe_unused]] ssize_t r = ::read(fWakeFd, &wakes, sizeof wakes);
+        } else if (events[i].data.u64 == deviceKey && deviceWatched) {
+            if (events[i].events & (EPOLLHUP | EPOLLERR)) {
+                // A hung-up or vanished device stays "ready" for good: report it once,
+                // then stop watching it until the port is closed.
+                epoll_ctl(fPollFd, EPOLL_CTL_DEL, fDevice, nullptr);
+                deviceWatched = false;
+                fHungUp = true;
+                fTxArmed = false;
+            }
+            mask |= EV_RXCHAR;
+        }
+    }
+    return mask;
+}
+
+void TCommEventThread::releaseDescriptors()
+{
     ::close(fDevice);
     fDevice = -1;
     ::close(fPollFd);

@@ -74,6 +74,11 @@ public:
 private:
     bool setUp(int device);
     void run();
+    // The events of one wait's ready list: EV_RXCHAR for the device (and, once it hung up,
+    // the device is no longer watched), nothing for a wake-up, whose count it consumes.
+    std::uint32_t takeReady(const epoll_event* events, int count, bool& deviceWatched);
+    // Closes the thread's duplicate of the device and its poll set, then tells waitFinished.
+    void releaseDescriptors();
     void handOver(std::uint32_t mask, int waitError = 0);
     void deliver(std::uint32_t mask, int waitError);
     void wake();

@@ -2,6 +2,7 @@
 
 #include "serial/CommEventThread.h"
 #include "serial/HandlerGuard.h"
+#include "serial/LineSettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -24,28 +24,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-// The kernel's settings record with free speeds (glibc's headers do not declare it; including
-// the kernel's own header would clash with <termios.h>).
-struct termios2
-{
-    tcflag_t c_iflag;
-    tcflag_t c_oflag;
-    tcflag_t c_cflag;
-    tcflag_t c_lflag;
-    cc_t c_line;
-    cc_t c_cc[19];
-    speed_t c_ispeed;
-    speed_t c_ospeed;
-};
-
 namespace {
 
-#ifndef BOTHER
-constexpr tcflag_t BOTHER = 0010000;
-#endif
-#ifndef IBSHIFT
-constexpr int IBSHIFT = 16;
-#endif
 // How long Close waits for the monitoring thread to let go of the device; it ends as soon
 // as it is woken, so this bounds only a machine that does not schedule it.
 constexpr int CloseWaitMs = 500;
@@ -68,82 +48,6 @@ int msLeft(Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(left);
-}
-
-speed_t standardSpeed(int rate)
-{
-    switch (rate) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B0;
-    }
-}
-
-// The settings that make the line carry every byte unchanged: any of these left on would
-// swallow 0x11/0x13, turn 0x0D into 0x0A, expand 0x0A or raise a signal on 0x03.
-void makeRaw(termios& t)
-{
-    cfmakeraw(&t);
-    t.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK | INPCK | IGNPAR);
-    t.c_oflag &= ~tcflag_t(OPOST);
-    t.c_lflag &= ~tcflag_t(ICANON | ECHO | ECHONL | ISIG | IEXTEN);
-    t.c_cflag &= ~tcflag_t(HUPCL);
-    t.c_cflag |= CLOCAL | CREAD;
-}
-
-constexpr tcflag_t checkedCflags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CLOCAL | CREAD;
-constexpr tcflag_t checkedIflags = IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK | INPCK;
-constexpr tcflag_t checkedLflags = ICANON | ECHO | ISIG | IEXTEN;
-
-bool sameSettings(const termios& want, const termios& got)
-{
-    return (want.c_cflag & checkedCflags) == (got.c_cflag & checkedCflags)
-        && (want.c_iflag & checkedIflags) == (got.c_iflag & checkedIflags)
-        && (want.c_lflag & checkedLflags) == (got.c_lflag & checkedLflags)
-        && (want.c_oflag & OPOST) == (got.c_oflag & OPOST)
-        && want.c_cc[VMIN] == got.c_cc[VMIN] && want.c_cc[VTIME] == got.c_cc[VTIME]
-        && want.c_cc[VSTART] == got.c_cc[VSTART] && want.c_cc[VSTOP] == got.c_cc[VSTOP];
-}
-
-// Writes the settings and reads them back: tcsetattr reports success as soon as any one
-// change was taken.
-int applySettings(int fd, const termios& want)
-{
-    if (tcsetattr(fd, TCSANOW, &want) != 0)
-        return errno;
-    termios got{};
-    if (tcgetattr(fd, &got) != 0)
-        return errno;
-    return sameSettings(want, got) ? 0 : EINVAL;
-}
-
-// Speeds outside the classic table go through the kernel's free-speed request.
-int applyFreeSpeed(int fd, int rate)
-{
-    termios2 t{};
-    if (ioctl(fd, TCGETS2, &t) != 0)
-        return errno;
-    t.c_cflag &= ~tcflag_t(CBAUD | (CBAUD << IBSHIFT));
-    t.c_cflag |= BOTHER; // input speed follows the output speed
-    t.c_ispeed = static_cast<speed_t>(rate);
-    t.c_ospeed = static_cast<speed_t>(rate);
-    if (ioctl(fd, TCSETS2, &t) != 0)
-        return errno;
-    termios2 got{};
-    if (ioctl(fd, TCGETS2, &got) != 0)
-        return errno;
-    // A UART gives the nearest speed its clock can divide down to.
-    const long diff = std::labs(static_cast<long>(got.c_ospeed) - rate);
-    return diff * 50 <= rate ? 0 : EINVAL;
 }
 
 // Whether a device node is a terminal, told before opening it: opening some devices has effects
@@ -183,14 +87,6 @@ std::uint32_t eventMaskOf(TCommEventTypes events)
         if (events.contains(static_cast<TCommEventType>(i)))
             mask |= bits[i];
     return mask;
-}
-
-int baudRateValue(TBaudrate rate)
-{
-    static const int values[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400,
-                                 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-    const int i = static_cast<int>(rate);
-    return i >= 0 && i < int(sizeof values / sizeof values[0]) ? values[i] : 0;
 }
 
 QString portLinkFolder()
@@ -426,17 +322,6 @@ int TCustomComm::OutputPending() const
     return 0;
 }
 
-long long TCustomComm::lineTimeUs(int bytes) const
-{
-    int baud = baudRateValue(fBaudRate);
-    if (baud <= 0)
-        baud = 9600;
-    // Start bit, data bits, parity bit and stop bits, in half bits so that 1.5 stop bits count.
-    const int halfBits = 2 * (1 + 4 + static_cast<int>(fDatabits)) + (fParity == paNone ? 0 : 2)
-        + (fStopbits == sb10 ? 2 : fStopbits == sb15 ? 3 : 4);
-    return static_cast<long long>(bytes) * halfBits * 500000LL / baud;
-}
-
 bool TCustomComm::drainOutput(Clock::time_point deadline)
 {
     for (;;) {
@@ -452,7 +337,7 @@ bool TCustomComm::drainOutput(Clock::time_point deadline)
         // About the time the line needs for what is left: waking much earlier only spins, and
         // the box's pause starts no later than a byte's time after the last byte left.
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
-        const long long us = std::max(100LL, std::min<long long>(lineTimeUs(pending), left));
+        const long long us = std::max(100LL, std::min<long long>(lineTimeUs(lineRequest(), pending), left));
         const timespec pause{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
         nanosleep(&pause, nullptr);
     }
@@ -535,13 +420,26 @@ void TCustomComm::UpdateCommTimeouts()
         return;
     // A read returns at once with what is queued (the descriptor is non-blocking; VMIN 1 makes
     // a read of 0 mean a hung-up line). Writes have no driver time-out: Write bounds its own wait.
-    termios t{};
-    if (tcgetattr(fHandle, &t) != 0)
-        RaiseCommError(QString::fromLatin1(msgTimeouts), errno);
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    if (tcsetattr(fHandle, TCSANOW, &t) != 0)
-        RaiseCommError(QString::fromLatin1(msgTimeouts), errno);
+    if (const int e = applyImmediateReads(fHandle))
+        RaiseCommError(QString::fromLatin1(msgTimeouts), e);
+}
+
+LineRequest TCustomComm::lineRequest() const
+{
+    LineRequest line;
+    line.baudRate = fBaudRate;
+    line.databits = fDatabits;
+    line.parity = fParity;
+    line.stopbits = fStopbits;
+    line.flowControl = fFlowControl;
+    line.options = fOptions;
+    line.xonChar = fEventChars.XonChar();
+    line.xoffChar = fEventChars.XoffChar();
+    line.errorChar = fEventChars.ErrorChar();
+    line.eofChar = fEventChars.EofChar();
+    line.evtChar = fEventChars.EvtChar();
+    line.readBufSize = fReadBufSize;
+    return line;
 }
 
 void TCustomComm::UpdateDataControlBlock()
@@ -549,115 +447,9 @@ void TCustomComm::UpdateDataControlBlock()
     if (fHandle < 0)
         return;
     const QString msg = QString::fromLatin1(msgDCB);
-    termios t{};
-    if (tcgetattr(fHandle, &t) != 0)
-        RaiseCommError(msg, errno);
-    const bool hadHardwareHandshake = (t.c_cflag & CRTSCTS) != 0;
-    // Software handshake is ours to keep only when this port set it since Open: the IXON a
-    // cooked terminal starts with is no handshake anyone asked for.
-    const bool hadSoftwareHandshake = fDCB.fOutX && (t.c_iflag & IXON) != 0;
-
-    TDataControlBlock d;
-    d.BaudRate = baudRateValue(fBaudRate);
-    d.ByteSize = 4 + static_cast<int>(fDatabits);
-    d.Parity = static_cast<int>(fParity);
-    d.StopBits = static_cast<int>(fStopbits);
-    d.XonChar = fEventChars.XonChar();
-    d.XoffChar = fEventChars.XoffChar();
-    d.ErrorChar = fEventChars.ErrorChar();
-    d.EofChar = fEventChars.EofChar();
-    d.EvtChar = fEventChars.EvtChar();
-    d.XonLim = fReadBufSize / 4;
-    d.XoffLim = fReadBufSize / 4;
-
-    makeRaw(t);
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-
-    t.c_cflag &= ~tcflag_t(CSIZE);
-    switch (fDatabits) {
-    case da5: t.c_cflag |= CS5; break;
-    case da6: t.c_cflag |= CS6; break;
-    case da7: t.c_cflag |= CS7; break;
-    case da8: t.c_cflag |= CS8; break;
-    default: RaiseCommError(msg, EINVAL); // no terminal driver sends 4-bit characters
-    }
-
-    t.c_cflag &= ~tcflag_t(CSTOPB);
-    if (fStopbits == sb20)
-        t.c_cflag |= CSTOPB;
-    else if (fStopbits == sb15) {
-        // A UART gives one and a half stop bits only as the "two" setting with 5-bit characters.
-        if (fDatabits != da5)
-            RaiseCommError(msg, EINVAL);
-        t.c_cflag |= CSTOPB;
-    } else if (fStopbits != sb10)
-        RaiseCommError(msg, EINVAL);
-
-    t.c_cflag &= ~tcflag_t(PARENB | PARODD | CMSPAR);
-    switch (fParity) {
-    case paNone: break;
-    case paOdd: t.c_cflag |= PARENB | PARODD; break;
-    case paEven: t.c_cflag |= PARENB; break;
-    case paMark: t.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case paSpace: t.c_cflag |= PARENB | CMSPAR; break;
-    default: RaiseCommError(msg, EINVAL);
-    }
-
-    t.c_cc[VSTART] = static_cast<cc_t>(d.XonChar);
-    t.c_cc[VSTOP] = static_cast<cc_t>(d.XoffChar);
-
-    // Software handshake exists only when asked for: the cooked-mode IXON a terminal starts with
-    // would swallow 0x11 and 0x13, which are bytes of a table. fcNone drops every handshake; the
-    // other modes only add theirs to what the line already has.
-    t.c_cflag &= ~tcflag_t(CRTSCTS);
-    switch (fFlowControl) {
-    case fcNone: break;
-    case fcDTR: RaiseCommError(msg, EINVAL); // the terminal driver has no DSR/DTR handshake
-    case fcCTS:
-    case fcSoftware:
-    case fcDefault:
-        if (hadHardwareHandshake || fFlowControl == fcCTS)
-            t.c_cflag |= CRTSCTS;
-        if (hadSoftwareHandshake || fFlowControl == fcSoftware)
-            t.c_iflag |= IXON | IXOFF;
-        break;
-    default: RaiseCommError(msg, EINVAL);
-    }
-    d.fOutxCtsFlow = (t.c_cflag & CRTSCTS) != 0;
-    d.fOutX = d.fInX = (t.c_iflag & IXON) != 0;
-    if (d.fOutX && d.XonChar == d.XoffChar)
-        RaiseCommError(msg, EINVAL);
-
-    // Options. Parity errors are always counted (OnError); coParityCheck also has the driver
-    // check the parity of what arrives, and then a byte received with a parity error is read as
-    // the code 0: coErrorChar can ask for no other replacement. The driver cannot follow DSR or
-    // drop NUL bytes; it always keeps sending after it has sent XOFF.
-    d.fParity = fOptions.contains(coParityCheck);
-    d.fErrorChar = fOptions.contains(coErrorChar);
-    d.fTXContinueOnXoff = fOptions.contains(coIgnoreXOff);
-    if (fOptions.contains(coDsrSensitivity) || fOptions.contains(coNullStrip))
-        RaiseCommError(msg, EINVAL);
-    if (d.fParity) {
-        if (d.fErrorChar && d.ErrorChar != 0)
-            RaiseCommError(msg, EINVAL);
-        t.c_iflag |= INPCK;
-    }
-
-    const speed_t speed = standardSpeed(d.BaudRate);
-    if (speed != B0) {
-        cfsetispeed(&t, speed);
-        cfsetospeed(&t, speed);
-    }
-    if (const int e = applySettings(fHandle, t))
+    // A software handshake on the line is ours to keep only when this port set it since Open.
+    if (const int e = applyLineSettings(fHandle, lineRequest(), fDCB.fOutX, fDCB))
         RaiseCommError(msg, e);
-    if (speed == B0) {
-        if (const int e = applyFreeSpeed(fHandle, d.BaudRate))
-            RaiseCommError(msg, e);
-    } else if (cfgetospeed(&t) != speed) {
-        RaiseCommError(msg, EINVAL);
-    }
-    fDCB = d;
 
     // With no handshake both modem lines are under the program's control and start low; the
     // kernel raised them at open.

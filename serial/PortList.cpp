@@ -271,13 +271,22 @@ QString missingHint(const QString& path, int code, const PortRoots& roots)
 {
     QString text;
     const QFileInfo info(path);
+    // The operator typed "Com9" and reads of /dev/ttyS8: the message says that one is the other.
+    QString named = path;
+    static const QRegularExpression builtIn(QStringLiteral("^ttyS([0-9]{1,3})$"));
+    const QRegularExpressionMatch tty = builtIn.match(info.fileName());
+    if (tty.hasMatch() && QDir::cleanPath(info.path()) == QDir::cleanPath(roots.dev)) {
+        const int number = tty.captured(1).toInt() + 1;
+        if (number <= 999 && !QFileInfo(linkFolder(roots) + QStringLiteral("/com") + QString::number(number)).isSymLink())
+            named = QStringLiteral("%1 è %2, che").arg(comName(number), path);
+    }
     if (code == EIO || code == ENXIO || code == ENODEV)
         // A built-in port name with no UART behind it, or an adapter pulled out while opening.
-        text = QStringLiteral("%1 non ha una porta seriale dietro.").arg(path);
+        text = QStringLiteral("%1 non ha una porta seriale dietro.").arg(named);
     else if (info.isSymLink())
         text = QStringLiteral("Il collegamento %1 porta a %2, che non c'è.").arg(path, info.symLinkTarget().left(kMaxText * 2));
     else
-        text = QStringLiteral("%1 non c'è.").arg(path);
+        text = QStringLiteral("%1 non c'è.").arg(named);
     const QList<PortOffer> offers = listSerialPorts(roots);
     QStringList names;
     for (const PortOffer& offer : offers) {

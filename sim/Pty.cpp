@@ -85,6 +85,15 @@ std::string portsFolder()
     return base + "/pradix/ports";
 }
 
+std::string linkTarget(const std::string& path)
+{
+    char buffer[4096];
+    const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
+    if (n < 0 || n == static_cast<ssize_t>(sizeof buffer))
+        return {};
+    return std::string(buffer, static_cast<std::size_t>(n));
+}
+
 } // namespace
 
 bool openPty(int& masterFd, std::string& slavePath, std::string& error)
@@ -142,21 +151,30 @@ bool PortLink::create(const std::string& name, const std::string& target, std::s
         return false;
     const std::string path = folder + "/" + name;
     struct stat st{};
-    if (lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-        error = path + " exists and is not a link";
-        return false;
+    if (lstat(path.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            error = path + " exists and is not a link";
+            return false;
+        }
+        // The operator's own link (to an adapter, say) or a running simulator's is theirs: only
+        // a link left by a simulator that ended without removing it, to a pseudo-terminal that
+        // is gone, is taken over.
+        const std::string old = linkTarget(path);
+        struct stat gone{};
+        if (old.rfind("/dev/pts/", 0) != 0 || stat(old.c_str(), &gone) == 0 || errno != ENOENT) {
+            error = path + " already exists (-> " + old
+                + ") and this simulator did not make it: it is left as it is; remove it or choose "
+                  "another --link";
+            return false;
+        }
+        if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+            error = systemError("cannot remove the stale link " + path);
+            return false;
+        }
     }
-    // Made under a private name and renamed over the old one, so a program
-    // looking up the port never sees it missing.
-    const std::string temporary = path + ".boxsim-" + std::to_string(getpid());
-    unlink(temporary.c_str());
-    if (symlink(target.c_str(), temporary.c_str()) != 0) {
-        error = systemError("cannot make the link " + temporary);
-        return false;
-    }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
+    // Made where nothing is: a link someone puts there meanwhile is never replaced.
+    if (symlink(target.c_str(), path.c_str()) != 0) {
         error = systemError("cannot make the link " + path);
-        unlink(temporary.c_str());
         return false;
     }
     path_ = path;
@@ -168,9 +186,8 @@ void PortLink::remove()
 {
     if (path_.empty())
         return;
-    char buffer[4096];
-    const ssize_t n = readlink(path_.c_str(), buffer, sizeof buffer - 1);
-    if (n >= 0 && target_ == std::string(buffer, static_cast<std::size_t>(n)))
+    struct stat st{};
+    if (lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && linkTarget(path_) == target_)
         unlink(path_.c_str());
     path_.clear();
 }

@@ -10,9 +10,11 @@ namespace boxsim {
 // stay with the pair while the master lives.
 bool openPty(int& masterFd, std::string& slavePath, std::string& error);
 
-// The comN link through which the program reaches the box. It is replaced if
-// a stale link of that name exists, and on destruction removed only if it
-// still points at this box.
+// The comN link through which the program reaches the box. It is made only
+// where no such name exists or a stale one does (a link to a pseudo-terminal
+// that is gone, left by a simulator that did not end cleanly): an operator's
+// own link, or another simulator's, is never replaced. On destruction it is
+// removed only if it still points at this box.
 class PortLink {
 public:
     PortLink() = default;

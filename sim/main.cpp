@@ -96,6 +96,11 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // The box takes what it needs of the line (a descriptor of its own, for
+    // the faults that hold it) before anyone learns where the line is, by its
+    // link or its path: once the program has opened the port, only root could
+    // still open it.
+    boxsim::BoxServer server(master, slavePath, options, image, log);
     boxsim::PortLink link;
     if (!options.link.empty() && !link.create(options.link, slavePath, error)) {
         std::fprintf(stderr, "pradix-boxsim: %s\n", error.c_str());
@@ -107,7 +112,6 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     log.note("serving " + slavePath + (link.path().empty() ? "" : " linked as " + link.path()));
 
-    boxsim::BoxServer server(master, slavePath, options, image, log);
     const int status = server.run(stopRequested, waitMask);
     link.remove();
     return status;

@@ -271,7 +271,11 @@ int dispatch(const std::vector<Command>& list, const QString& path, Invocation i
 
 QString versionText()
 {
-    return QStringLiteral("%1 %2\n").arg(Program, QStringLiteral(PRADIX_VERSION));
+    return QStringLiteral("%1 %2\n"
+                          "Licenza GPLv3+: GNU GPL versione 3 o successiva <https://gnu.org/licenses/gpl.html>.\n"
+                          "Questo è software libero: lo si può modificare e ridistribuire.\n"
+                          "Non c'è ALCUNA GARANZIA, nei limiti permessi dalla legge.\n")
+        .arg(Program, QStringLiteral(PRADIX_VERSION));
 }
 
 QString programHelp()

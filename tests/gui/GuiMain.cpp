@@ -1,7 +1,7 @@
 #include "app/Application.h"
+#include "tests/common/PrivateFolders.h"
 #include "tests/gui/FakeSeams.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -15,10 +15,8 @@ int main(int argc, char** argv)
     // However the tests are started, settings, port links, backups and the
     // line log go to a folder of the run's own, never the user's.
     const QTemporaryDir folders;
-    if (!folders.isValid())
+    if (!testfolders::usePrivateFolders(folders, "gui_tests"))
         return 1;
-    for (const char* variable : { "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME" })
-        setenv(variable, QFile::encodeName(folders.filePath(QString::fromLatin1(variable))).constData(), 1);
     TApplication app(argc, argv);
     app.setHelpFile(QStringLiteral("Pradix.hlp"));
     ::testing::InitGoogleTest(&argc, argv);

@@ -3,11 +3,15 @@
 
 #include "tests/gui/FakeSeams.h"
 
+#include "BoxSim.h"
+
 #include "widgets/TableGridView.h"
 #include "widgets/ALed.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAction>
+#include <QCompleter>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -19,6 +23,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTextBrowser>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -288,4 +293,31 @@ TEST(MainWindow, HelpFileParsingIsBounded)
     EXPECT_FALSE(help.contains(9999999));
     EXPECT_TRUE(help.contains(8));
     EXPECT_FALSE(help.load(QStringLiteral("/nonexistent/Pradix.hlp")));
+}
+
+// Typing a port opens the list of ports under "Porta:"; the operator's next click, on "Leggi
+// Eeprom", must read the box the first time. Press and release come in through the window, the
+// way the pointer's do, so the open list sees them first.
+TEST(MainWindow, AClickWhileThePortListIsOpenReachesTheButtonUnderThePointer)
+{
+    BoxSim sim;
+    ASSERT_TRUE(sim.start({ "--fast", "--link", "com2" })) << sim.error();
+    Fixture f;
+    f.window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f.window));
+    QApplication::setActiveWindow(&f.window);
+    f.ui.EditDevName->setFocus();
+    f.ui.EditDevName->clear();
+    QTest::keyClicks(f.ui.EditDevName, QStringLiteral("com2"));
+    const QCompleter* completer = f.ui.EditDevName->completer();
+    ASSERT_TRUE(completer && completer->popup()->isVisible());
+
+    QWindow* handle = f.window.windowHandle();
+    const QPoint at = f.ui.ButtonTransmit->mapTo(&f.window, f.ui.ButtonTransmit->rect().center());
+    QTest::mousePress(handle, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, at);
+    EXPECT_FALSE(completer->popup()->isVisible());
+    EXPECT_EQ(f.ui.EditDevName->text(), QStringLiteral("com2"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !f.ui.Label11->text().isEmpty(); }, 10000)) << "nothing was read";
+    ASSERT_TRUE(f.waitIdle());
 }

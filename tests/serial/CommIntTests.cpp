@@ -1,6 +1,6 @@
 #include "serial/CommEventThread.h"
 #include "serial/CommInt.h"
-#include "PtyPair.h"
+#include "PortFixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,61 +14,17 @@
 #include <utility>
 #include <sys/ioctl.h>
 
+using porttest::configureLikeProgram;
+using porttest::Port;
+using porttest::waitMs;
+
 namespace {
-
-constexpr int waitMs = 20000; // generous: sanitizers on a busy machine
-
-// The port as the main window sets it up.
-void configureLikeProgram(TComm& port, const QString& device)
-{
-    port.setReadTimeout(4000);
-    port.setWriteTimeout(2000);
-    port.setWriteBufSize(4096);
-    port.setMonitorEvents({evRxChar, evTxEmpty});
-    port.setFlowControl(fcNone);
-    port.setBaudRate(br9600);
-    port.setDatabits(da8);
-    port.setParity(paNone);
-    port.setStopbits(sb10);
-    port.setDeviceName(device);
-}
-
-template <typename F>
-ECommError commErrorOf(F&& f)
-{
-    try {
-        f();
-    } catch (const ECommError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no ECommError raised";
-    return ECommError(QString(), 0);
-}
-
-#define EXPECT_COMM_ERROR(stmt, text, code)                                   \
-    do {                                                                      \
-        const ECommError e_ = commErrorOf([&] { stmt; });                    \
-        EXPECT_EQ(e_.Message(), QStringLiteral(text " (Error: %1) ").arg(code)); \
-        EXPECT_EQ(e_.ErrorCode(), code);                                      \
-    } while (0)
 
 int queuedAt(const TComm& port)
 {
     int n = 0;
     return ioctl(port.Handle(), FIONREAD, &n) == 0 ? n : -1;
 }
-
-class Port : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(pty.ok());
-        configureLikeProgram(port, pty.path);
-    }
-    PtyPair pty;
-    TComm port;
-};
 
 } // namespace
 
@@ -224,108 +180,6 @@ TEST_F(Port, OpenOnlyRulesWhileOpen)
     port.Open();
     EXPECT_EQ(port.DataControlBlock().XonLim, 512);
     EXPECT_EQ(port.DataControlBlock().XoffLim, 512);
-}
-
-TEST_F(Port, LineSettingsApplyAtOnceWhileOpen)
-{
-    port.Open();
-    termios t{};
-    ASSERT_EQ(tcgetattr(pty.slave, &t), 0);
-    EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
-    EXPECT_EQ(port.DataControlBlock().XonLim, 1024);
-    EXPECT_EQ(port.DataControlBlock().XoffLim, 1024);
-
-    port.setBaudRate(br115200);
-    ASSERT_EQ(tcgetattr(pty.slave, &t), 0);
-    EXPECT_EQ(cfgetospeed(&t), speed_t(B115200));
-
-    // Settings the terminal cannot give are refused, not silently dropped.
-    EXPECT_COMM_ERROR(port.setDatabits(da4), "Error updating DataControlBlock", EINVAL);
-    port.setDatabits(da8);
-    EXPECT_COMM_ERROR(port.setFlowControl(fcDTR), "Error updating DataControlBlock", EINVAL);
-    port.setFlowControl(fcNone);
-    EXPECT_COMM_ERROR(port.setOptions({coNullStrip}), "Error updating DataControlBlock", EINVAL);
-    port.setOptions({});
-    // A pseudo-terminal has no parity; reading the settings back shows the driver refused it.
-    EXPECT_COMM_ERROR(port.setParity(paEven), "Error updating DataControlBlock", EINVAL);
-    port.setParity(paNone);
-
-    // Software handshake is there only when asked for; the other modes add theirs to it and
-    // only fcNone takes every handshake away.
-    auto handshakes = [&] {
-        termios now{};
-        EXPECT_EQ(tcgetattr(pty.slave, &now), 0);
-        return std::make_pair((now.c_iflag & (IXON | IXOFF)) == (IXON | IXOFF), (now.c_cflag & CRTSCTS) != 0);
-    };
-    port.setFlowControl(fcSoftware);
-    EXPECT_EQ(handshakes(), std::make_pair(true, false));
-    port.setFlowControl(fcCTS);
-    EXPECT_EQ(handshakes(), std::make_pair(true, true));
-    port.setFlowControl(fcDefault);
-    EXPECT_EQ(handshakes(), std::make_pair(true, true));
-    EXPECT_TRUE(port.DataControlBlock().fOutX);
-    port.setFlowControl(fcNone);
-    EXPECT_EQ(handshakes(), std::make_pair(false, false));
-    EXPECT_TRUE(port.Enabled());
-
-    // A device opened afresh keeps no software handshake it was left with: that is the cooked
-    // terminal's, not the line's.
-    port.setFlowControl(fcSoftware);
-    port.Close();
-    port.setFlowControl(fcDefault);
-    port.Open();
-    EXPECT_FALSE(handshakes().first);
-}
-
-TEST_F(Port, ParityCheckOptionChecksTheParityOfWhatArrives)
-{
-    port.Open();
-    auto checking = [&] {
-        termios now{};
-        EXPECT_EQ(tcgetattr(pty.slave, &now), 0);
-        return (now.c_iflag & INPCK) != 0;
-    };
-    EXPECT_FALSE(checking());
-    port.setOptions({coParityCheck});
-    EXPECT_TRUE(checking());
-    EXPECT_TRUE(port.DataControlBlock().fParity);
-    port.setOptions({coParityCheck, coErrorChar});
-    EXPECT_TRUE(checking());
-    // A replacement character without the check replaces nothing.
-    port.setOptions({coErrorChar});
-    EXPECT_FALSE(checking());
-    port.setOptions({});
-    EXPECT_FALSE(checking());
-}
-
-TEST_F(Port, EveryByteValuePassesUnchangedBothWays)
-{
-    termios before{};
-    ASSERT_EQ(tcgetattr(pty.slave, &before), 0);
-    ASSERT_TRUE(before.c_lflag & ICANON); // the line really starts cooked
-
-    port.Open();
-    port.SetRTS(true); // a pseudo-terminal has no modem lines: accepted as done
-    port.SetDTR(true);
-
-    QByteArray all(256, '\0');
-    for (int i = 0; i < 256; ++i)
-        all[i] = char(i);
-
-    ASSERT_TRUE(pty.send(all));
-    QByteArray got;
-    char buf[512];
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        const int n = port.Read(buf, int(sizeof buf));
-        if (n > 0)
-            got.append(buf, n);
-        return got.size() >= 256;
-    }, waitMs));
-    EXPECT_EQ(got, all);
-
-    EXPECT_EQ(port.Write(all.constData(), int(all.size())), 256);
-    // Anything echoed or expanded would show up here as a difference.
-    EXPECT_EQ(pty.receive(256), all);
 }
 
 TEST_F(Port, ReadTakesOnlyWhatIsQueuedAndAtMostCount)

@@ -5,9 +5,11 @@
 #include "serial/CommInt.h"
 #include "serial/HandlerGuard.h"
 #include "PtyPair.h"
+#include "tests/common/PrivateFolders.h"
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -264,6 +266,9 @@ int main(int argc, char** argv)
 {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const QTemporaryDir folders;
+    if (!testfolders::usePrivateFolders(folders, "serial_hook_tests"))
+        return 1;
     HookApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

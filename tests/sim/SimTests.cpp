@@ -545,6 +545,19 @@ TEST(SimLifecycle, PortLinkFollowsTheSimulator)
         EXPECT_FALSE(std::filesystem::is_symlink(link)) << signal;
     }
 
+    // The operator's own link, and a running simulator's, are neither replaced nor removed.
+    std::filesystem::create_symlink("/dev/ttyUSB0", link);
+    EXPECT_FALSE(sim.start({"--link", "com7"}));
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), "/dev/ttyUSB0");
+    std::filesystem::remove(link);
+    ASSERT_TRUE(sim.start({"--link", "com7"})) << sim.error();
+    BoxSim second;
+    second.setEnvironment("XDG_CONFIG_HOME", config);
+    EXPECT_FALSE(second.start({"--link", "com7"}));
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.devicePath());
+    sim.stop();
+    std::filesystem::remove(link);
+
     // Something that is not a link is never replaced.
     std::ofstream(link) << "keep";
     EXPECT_FALSE(sim.start({"--link", "com7"}));
