@@ -7,7 +7,7 @@
 #include "widgets/TableGridView.h"
 #include "editor/AssociationEditor.h"
 #include "editor/FieldRules.h"
-#include "editor/TableFile.h"
+#include "tables/TableFile.h"
 #include "serial/HandlerGuard.h"
 
 #include <QAction>

@@ -7,7 +7,7 @@
 #include "book/Unit2.h"
 #include "device/WritePlan.h"
 #include "editor/AssociationEditor.h"
-#include "editor/TableBackup.h"
+#include "tables/TableBackup.h"
 #include "serial/HandlerGuard.h"
 #include "widgets/ALed.h"
 #include "widgets/TableGridView.h"

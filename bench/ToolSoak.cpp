@@ -13,7 +13,7 @@
 #include "bench/SoakSupport.h"
 #include "bench/UnitFaults.h"
 #include "device/WritePlan.h"
-#include "editor/TableFile.h"
+#include "tables/TableFile.h"
 
 #include <QProcess>
 

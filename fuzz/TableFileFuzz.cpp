@@ -2,7 +2,7 @@
 // stay inside the grid, fill whole rows in order and leave every data cell
 // with exactly one byte; saving what was read and reading it back must give
 // the same cells.
-#include "editor/TableFile.h"
+#include "tables/TableFile.h"
 #include "fuzz/FuzzCheck.h"
 
 #include <QBuffer>

@@ -2,7 +2,7 @@
 
 #include "device/Exchange.h"
 #include "device/WritePlan.h"
-#include "editor/TableBackup.h"
+#include "tables/TableBackup.h"
 
 #include <QObject>
 #include <QString>

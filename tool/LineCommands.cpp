@@ -8,7 +8,7 @@
 #include "tool/TableIo.h"
 
 #include "device/Frames.h"
-#include "editor/TableFile.h"
+#include "tables/TableFile.h"
 #include "session/BoxSession.h"
 #include "tool/StopSignals.h"
 

@@ -1,6 +1,6 @@
 #include "tool/TableIo.h"
 
-#include "editor/TableFile.h"
+#include "tables/TableFile.h"
 #include "tool/ToolFrame.h"
 
 

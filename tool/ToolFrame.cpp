@@ -2,7 +2,7 @@
 
 #include "tool/Commands.h"
 
-#include "editor/TableFile.h"
+#include "tables/TableFile.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -18,7 +18,7 @@
 // the runner before any test with a message saying which.
 
 #include "device/LineLog.h"
-#include "editor/TableBackup.h"
+#include "tables/TableBackup.h"
 #include "serial/CommInt.h"
 
 #include <QDir>

@@ -6,8 +6,8 @@
 #include "tests/gui/editor_helpers.h"
 
 #include "BoxSim.h"
-#include "editor/TableBackup.h"
-#include "editor/TableFile.h"
+#include "tables/TableBackup.h"
+#include "tables/TableFile.h"
 #include "tests/common/TestFiles.h"
 #include "widgets/TableGridView.h"
 #include "tests/serial/PtyPair.h"

@@ -8,8 +8,8 @@
 
 #include "BoxSim.h"
 #include "device/WritePlan.h"
-#include "editor/TableBackup.h"
-#include "editor/TableFile.h"
+#include "tables/TableBackup.h"
+#include "tables/TableFile.h"
 #include "tests/common/TestFiles.h"
 #include "widgets/ALed.h"
 

@@ -5,7 +5,7 @@
 
 #include "device/Pacer.h"
 #include "device/TableGrid.h"
-#include "editor/TableBackup.h"
+#include "tables/TableBackup.h"
 #include "serial/CommInt.h"
 
 #include "BoxSim.h"

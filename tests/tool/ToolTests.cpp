@@ -3,7 +3,7 @@
 
 #include "book/CustomerCard.h"
 #include "device/Codec.h"
-#include "editor/TableFile.h"
+#include "tables/TableFile.h"
 #include "sim/SampleImage.h"
 #include "tests/common/TestFiles.h"
 

@@ -1,4 +1,4 @@
-#include "editor/TableFile.h"
+#include "tables/TableFile.h"
 #include "tests/common/TestFiles.h"
 #include "GridText.h"
 

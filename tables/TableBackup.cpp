@@ -1,6 +1,6 @@
-#include "editor/TableBackup.h"
+#include "tables/TableBackup.h"
 
-#include "editor/TableFile.h"
+#include "tables/TableFile.h"
 
 #include "device/PrivateFolder.h"
 

@@ -1,5 +1,5 @@
-#include "editor/TableBackup.h"
-#include "editor/TableFile.h"
+#include "tables/TableBackup.h"
+#include "tables/TableFile.h"
 
 #include "GridText.h"
 

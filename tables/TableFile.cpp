@@ -1,4 +1,4 @@
-#include "editor/TableFile.h"
+#include "tables/TableFile.h"
 
 #include <QFile>
 #include <QSaveFile>
