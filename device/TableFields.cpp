@@ -126,12 +126,4 @@ Field fieldAt(const TableGrid& grid, int column, int row)
     return Field::Terminator;
 }
 
-std::optional<Field> fieldOfBox(const QString& box)
-{
-    for (std::size_t i = 0; i < FieldCount; ++i)
-        if (box == QLatin1String(Descriptions[i].box) && !box.isEmpty())
-            return Field(i);
-    return std::nullopt;
-}
-
 } // namespace fields

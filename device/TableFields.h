@@ -104,9 +104,6 @@ std::vector<Field> associationFieldsOf(codec::Model model);
 // carrier code from it.
 Field fieldAt(const TableGrid& grid, int column, int row);
 
-// The field whose box has object name `box`, if any.
-std::optional<Field> fieldOfBox(const QString& box);
-
 // One value per field: what a box shows, a text the tool prints.
 template <typename T>
 class PerField
