@@ -30,15 +30,6 @@ const QString CaptionKolvar22 = QStringLiteral("Varnholtica Kolvar22 Programmer"
 const QString CaptionKolvar1 = QStringLiteral("Varnholtica Kolvar1 Programmer");
 const QColor Aqua(0, 255, 255);
 
-QFrame* framedPanel(QWidget* parent, int x, int y, int w, int h)
-{
-    auto* frame = new QFrame(parent);
-    frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    frame->setLineWidth(1);
-    frame->setGeometry(x, y, w, h);
-    return frame;
-}
-
 // The association selector. While typing, the operator may pass through a
 // number outside 1..127 (a "0", a "150" on the way to "15"); leaving the box
 // clamps it to the nearest association instead of falling back to the one
@@ -73,10 +64,60 @@ protected:
     }
 };
 
+// What the table of controls makes.
+enum class Kind {
+    Panel, // a raised frame the controls of a strip sit on
+    Label, // a caption; the boxes after it, up to the next label, are its buddies
+    Box, // a line edit
+    Button,
+    // Controls with a maker of their own, made at their place in the table.
+    Grid,
+    Led,
+    BeepFlash,
+    Progress,
+    DeviceText,
+    Selector,
+};
+
+// The fonts of the window: its own, the port box's, the two strips'.
+enum class Face { Window, Port, Strip16, Strip24 };
+
+QFont faceFont(Face face)
+{
+    switch (face) {
+    case Face::Port:
+        return pixelFont(13, true);
+    case Face::Strip16:
+        return pixelFont(16);
+    case Face::Strip24:
+        return pixelFont(24);
+    case Face::Window:
+        break;
+    }
+    return {};
+}
+
 } // namespace
 
+struct TfrmMain::ControlSpec
+{
+    Kind kind;
+    const char* name; // the object name; "" for a panel or a control with its own maker
+    const char* caption; // a label's or a button's text
+    QRect geometry;
+    Face face; // Face::Window leaves the window's font to a label or a button
+    // A box's tool tip and accessible description; a button's accessible description.
+    const char* hint;
+    int help; // the help topic; 0 for the window's
+    // Where the window keeps the control, if it works with it after it is built.
+    QLineEdit* TfrmMain::*box;
+    QPushButton* TfrmMain::*button;
+    std::optional<fields::Field> field; // the table field a box edits
+};
+
 TfrmMain::TfrmMain(const Seams& seams, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+    : QWidget(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , seams_(seams)
 {
@@ -89,13 +130,13 @@ TfrmMain::TfrmMain(const Seams& seams, QWidget* parent)
 
     // Link settings first: the error hook is the application object's, the
     // line is fixed at 9600 8N1 with the time-outs and events the exchanges need.
-    setBoxLineSettings(Comm1);
-    Comm1.OnRxChar = [this](TCustomComm& sender, int count) { Comm1RxChar(sender, count); };
+    setBoxLineSettings(port_);
+    port_.OnRxChar = [this](TCustomComm& sender, int count) { Comm1RxChar(sender, count); };
 
     buildControls();
     connectLineLog();
     connectSession();
-    EditDevName->setText(Comm1.DeviceName());
+    portBox_->setText(port_.DeviceName());
     setTabOrder();
     connectControls();
     connectEditor();
@@ -109,8 +150,8 @@ TfrmMain::TfrmMain(const Seams& seams, QWidget* parent)
 
 TfrmMain::~TfrmMain()
 {
-    Comm1.OnRxChar = nullptr;
-    Comm1.Close();
+    port_.OnRxChar = nullptr;
+    port_.Close();
     // The controls outlive this part of the window: what they signal while
     // they go (the selector finishing its editing as it loses the focus) must
     // not reach the handlers.
@@ -120,193 +161,282 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::buildControls()
 {
-    const QFont strip24 = pixelFont(24);
-    const QFont strip16 = pixelFont(16);
+    const auto panel = [](QRect r) { return ControlSpec { Kind::Panel, "", "", r, Face::Window, "", 0, {}, {}, {} }; };
+    const auto made = [](Kind kind) { return ControlSpec { kind, "", "", {}, Face::Window, "", 0, {}, {}, {} }; };
+    const auto label = [](const char* name, const char* caption, QRect r) {
+        return ControlSpec { Kind::Label, name, caption, r, Face::Window, "", 0, {}, {}, {} };
+    };
+    const auto box = [](const char* name, QRect r, Face face, const char* hint, int help, QLineEdit* TfrmMain::*member,
+                        std::optional<fields::Field> field = {}) {
+        return ControlSpec { Kind::Box, name, "", r, face, hint, help, member, {}, field };
+    };
+    const auto button = [](const char* name, const char* caption, QRect r, QPushButton* TfrmMain::*member,
+                           Face face = Face::Window, const char* hint = "", int help = 0) {
+        return ControlSpec { Kind::Button, name, caption, r, face, hint, help, {}, member, {} };
+    };
+    using F = fields::Field;
+    using W = TfrmMain;
+    // In the order they are made, which is the order the accessibility bus lists them in.
+    const ControlSpec controls[] = {
+        // The device grid, upper left.
+        made(Kind::Grid),
+        // Right column: port and commands.
+        panel({ 608, 8, 89, 321 }),
+        label("LabelDevName", "Porta:", { 616, 14, 70, 14 }),
+        box("EditDevName", { 616, 30, 50, 22 }, Face::Port, "", 1, &W::portBox_),
+        button("Button3", "X", { 669, 30, 22, 22 }, &W::portSwitchButton_, Face::Window, "Com1/Com2"),
+        button("Button1", "Stop", { 614, 62, 77, 25 }, &W::stopButton_),
+        button("ButtonReset", "Cancella", { 614, 94, 77, 25 }, &W::clearButton_),
+        button("ButtonTransmit", "Leggi Eeprom", { 614, 126, 77, 25 }, &W::readButton_),
+        made(Kind::Led),
+        button("Button4", "Scrivi Eeprom", { 614, 200, 77, 25 }, &W::writeButton_),
+        button("Button5", "Salva su File", { 614, 232, 77, 25 }, &W::saveFileButton_),
+        button("Button6", "Copia da file", { 614, 264, 77, 25 }, &W::loadFileButton_),
+        button("Button10", "Utente", { 614, 296, 77, 25 }, &W::addressBookButton_),
+        // Header strip: management, local prefix, box clock, beep and flash.
+        panel({ 4, 333, 437, 60 }),
+        label("Label3", "Gestione", { 36, 338, 100, 14 }),
+        button("Button2", "X", { 10, 355, 24, 28 }, &W::managementButton_, Face::Strip16, "Automatica/Manuale", 2),
+        box("Edit1", { 36, 355, 96, 28 }, Face::Strip16, "Automatica/Manuale", 2, &W::managementBox_, F::Management),
+        label("Label4", "Prefisso Locale", { 138, 338, 84, 14 }),
+        box("Edit4", { 138, 355, 80, 28 }, Face::Strip16, "", 3, &W::localPrefixBox_, F::LocalPrefix),
+        label("Label8", "Orario/Giorno", { 224, 338, 144, 14 }),
+        box("Edit7", { 224, 355, 144, 28 }, Face::Strip16, "Orario letto dal Kolvar22", 4, &W::clockBox_),
+        made(Kind::BeepFlash),
+        // Progress and the box's own text.
+        made(Kind::Progress),
+        made(Kind::DeviceText),
+        // Association strip.
+        panel({ 4, 398, 693, 60 }),
+        label("Label1", "Prefisso", { 10, 401, 84, 14 }),
+        box("Edit2", { 10, 417, 84, 36 }, Face::Strip24, "Prefisso telefonico", 6, &W::prefixBox_, F::Prefix),
+        label("Label2", "Gestore", { 98, 401, 98, 14 }),
+        box("Edit3", { 98, 417, 98, 36 }, Face::Strip24, "Codice gestore", 7, &W::carrierBox_, F::Carrier),
+        label("Label6", "Dalle", { 200, 401, 68, 14 }),
+        box("Edit5", { 200, 417, 68, 36 }, Face::Strip24, "Orario di inizio", 8, &W::startTimeBox_, F::StartTime),
+        label("Label7", "Alle", { 272, 401, 68, 14 }),
+        box("Edit6", { 272, 417, 68, 36 }, Face::Strip24, "Orario di fine", 9, &W::endTimeBox_, F::EndTime),
+        button("Button8", "X", { 344, 417, 26, 36 }, &W::dayTypeButton_, Face::Strip24, "Festivo/Feriale"),
+        label("Label9", "Giorno", { 372, 401, 82, 14 }),
+        box("Edit8", { 372, 417, 82, 36 }, Face::Strip16, "Festivo/Feriale", 10, &W::dayTypeBox_, F::DayType),
+        button("Button7", "X", { 458, 417, 26, 36 }, &W::lineButton_, Face::Strip24, "Linea da utilizzare"),
+        label("Label10", "Linea", { 486, 401, 40, 14 }),
+        box("Edit9", { 486, 417, 34, 36 }, Face::Strip24, "Linea da utilizzare", 11, &W::lineBox_, F::Line),
+        label("Label5", "Associazione:", { 526, 401, 80, 14 }),
+        made(Kind::Selector),
+        button("Button9", "Cancella", { 604, 417, 88, 36 }, &W::clearAssociationButton_, Face::Strip16,
+               "Cancella l'associazione"),
+    };
 
-    auto label = [this](const char* name, const QString& caption, int x, int y, int w, int h) {
-        auto* l = new QLabel(caption, this);
-        l->setObjectName(QLatin1String(name));
+    QLabel* lastLabel = nullptr;
+    for (const ControlSpec& spec : controls)
+        makeControl(spec, lastLabel);
+    dressControls();
+    makePopupMenu();
+}
+
+void TfrmMain::makeControl(const ControlSpec& spec, QLabel*& lastLabel)
+{
+    switch (spec.kind) {
+    case Kind::Panel: {
+        auto* frame = new QFrame(this);
+        frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        frame->setLineWidth(1);
+        frame->setGeometry(spec.geometry);
+        break;
+    }
+    case Kind::Label:
+        lastLabel = new QLabel(QString::fromUtf8(spec.caption), this);
+        lastLabel->setObjectName(QLatin1String(spec.name));
         // What a label shows is shown as it is: the box's own text may hold '<'.
-        l->setTextFormat(Qt::PlainText);
-        l->setGeometry(x, y, w, h);
-        return l;
-    };
-    auto edit = [this](const char* name, int x, int y, int w, int h, const QFont& font) {
-        auto* e = new QLineEdit(this);
-        e->setObjectName(QLatin1String(name));
-        e->setGeometry(x, y, w, h);
-        e->setFont(font);
-        return e;
-    };
-    auto button = [this](const char* name, const QString& caption, int x, int y, int w, int h) {
-        auto* b = new QPushButton(caption, this);
-        b->setObjectName(QLatin1String(name));
-        b->setGeometry(x, y, w, h);
-        b->setAutoDefault(false);
-        return b;
-    };
-    auto buddy = [](QLabel* l, QWidget* w, const QString& hint, int help) {
-        l->setBuddy(w);
-        w->setAccessibleName(l->text());
-        if (!hint.isEmpty()) {
-            w->setToolTip(hint);
-            w->setAccessibleDescription(hint);
-        }
-        if (help > 0)
-            w->setProperty(helpContextProperty, help);
-    };
-
-    // The device grid, upper left.
-    StringGrid1 = new TableGridView(grid_, this);
-    StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
-    StringGrid1->setGeometry(4, 8, 597, 321);
-    StringGrid1->setAccessibleName(QStringLiteral("StringGrid1"));
-    StringGrid1->setProperty(helpContextProperty, 14);
-
-    // Right column: port and commands.
-    framedPanel(this, 608, 8, 89, 321);
-    LabelDevName = label("LabelDevName", QStringLiteral("Porta:"), 616, 14, 70, 14);
-    EditDevName = edit("EditDevName", 616, 30, 50, 22, pixelFont(13, true));
-    {
-        QPalette pal = EditDevName->palette();
-        pal.setColor(QPalette::Text, Qt::red);
-        EditDevName->setPalette(pal);
+        lastLabel->setTextFormat(Qt::PlainText);
+        lastLabel->setGeometry(spec.geometry);
+        break;
+    case Kind::Box:
+        makeBox(spec, *lastLabel);
+        break;
+    case Kind::Button:
+        makeButton(spec);
+        break;
+    case Kind::Grid:
+        makeGridView();
+        break;
+    case Kind::Led:
+        makeLed();
+        break;
+    case Kind::BeepFlash:
+        makeBeepFlashList();
+        break;
+    case Kind::Progress:
+        makeProgressBar();
+        break;
+    case Kind::DeviceText:
+        makeDeviceTextLabel();
+        break;
+    case Kind::Selector:
+        makeSelector();
+        lastLabel->setBuddy(selector_);
+        selector_->setAccessibleName(lastLabel->text());
+        selector_->setToolTip(QStringLiteral("Associazione da editare"));
+        selector_->setAccessibleDescription(QStringLiteral("Associazione da editare"));
+        selector_->setProperty(helpContextProperty, 12);
+        break;
     }
-    buddy(LabelDevName, EditDevName, QString(), 1);
-    new PortCompleter(*EditDevName);
-    Button3 = button("Button3", QStringLiteral("X"), 669, 30, 22, 22);
-    {
-        QPalette pal = Button3->palette();
-        pal.setColor(QPalette::ButtonText, Qt::red);
-        Button3->setPalette(pal);
-        Button3->setAccessibleDescription(QStringLiteral("Com1/Com2"));
-    }
-    Button1 = button("Button1", QStringLiteral("Stop"), 614, 62, 77, 25);
-    ButtonReset = button("ButtonReset", QStringLiteral("Cancella"), 614, 94, 77, 25);
-    ButtonTransmit = button("ButtonTransmit", QStringLiteral("Leggi Eeprom"), 614, 126, 77, 25);
-    ALed1 = new TALed(this);
-    ALed1->setObjectName(QStringLiteral("ALed1"));
-    ALed1->move(644, 168);
-    ALed1->setTrueColor(clRed);
-    ALed1->setFalseColor(clGreen);
-    ALed1->setAccessibleName(QStringLiteral("ALed1"));
-    ALed1->setColorDescription(clRed, QStringLiteral("Collegamento occupato"));
-    ALed1->setColorDescription(clGreen, QStringLiteral("Collegamento libero"));
-    Button4 = button("Button4", QStringLiteral("Scrivi Eeprom"), 614, 200, 77, 25);
-    Button5 = button("Button5", QStringLiteral("Salva su File"), 614, 232, 77, 25);
-    Button6 = button("Button6", QStringLiteral("Copia da file"), 614, 264, 77, 25);
-    Button10 = button("Button10", QStringLiteral("Utente"), 614, 296, 77, 25);
+}
 
-    // Header strip: management, local prefix, box clock, beep and flash.
-    framedPanel(this, 4, 333, 437, 60);
-    Label3 = label("Label3", QStringLiteral("Gestione"), 36, 338, 100, 14);
-    Button2 = button("Button2", QStringLiteral("X"), 10, 355, 24, 28);
-    Button2->setFont(strip16);
-    Button2->setAccessibleDescription(QStringLiteral("Automatica/Manuale"));
-    Button2->setProperty(helpContextProperty, 2);
-    Edit1 = edit("Edit1", 36, 355, 96, 28, strip16);
-    buddy(Label3, Edit1, QStringLiteral("Automatica/Manuale"), 2);
-    Label4 = label("Label4", QStringLiteral("Prefisso Locale"), 138, 338, 84, 14);
-    Edit4 = edit("Edit4", 138, 355, 80, 28, strip16);
-    buddy(Label4, Edit4, QString(), 3);
-    Label8 = label("Label8", QStringLiteral("Orario/Giorno"), 224, 338, 144, 14);
-    Edit7 = edit("Edit7", 224, 355, 144, 28, strip16);
-    buddy(Label8, Edit7, QStringLiteral("Orario letto dal Kolvar22"), 4);
-    CheckListBox1 = new QListWidget(this);
-    CheckListBox1->setObjectName(QStringLiteral("CheckListBox1"));
-    CheckListBox1->setGeometry(374, 340, 62, 48);
-    CheckListBox1->setAccessibleName(QStringLiteral("Beep/Flash"));
-    CheckListBox1->setProperty(helpContextProperty, 5);
-    CheckListBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    CheckListBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+void TfrmMain::makeBox(const ControlSpec& spec, QLabel& label)
+{
+    auto* edit = new QLineEdit(this);
+    edit->setObjectName(QLatin1String(spec.name));
+    edit->setGeometry(spec.geometry);
+    edit->setFont(faceFont(spec.face));
+    label.setBuddy(edit);
+    edit->setAccessibleName(label.text());
+    if (*spec.hint) {
+        edit->setToolTip(QString::fromUtf8(spec.hint));
+        edit->setAccessibleDescription(QString::fromUtf8(spec.hint));
+    }
+    if (spec.help > 0)
+        edit->setProperty(helpContextProperty, spec.help);
+    if (spec.field) {
+        // The table and the field vocabulary name the same box.
+        Q_ASSERT(QLatin1String(fields::describe(*spec.field).box) == QLatin1String(spec.name));
+        edit->setProperty(BoxFieldProperty, int(*spec.field));
+        fieldBoxes_[std::size_t(*spec.field)] = edit;
+    }
+    this->*spec.box = edit;
+}
+
+void TfrmMain::makeButton(const ControlSpec& spec)
+{
+    auto* button = new QPushButton(QString::fromUtf8(spec.caption), this);
+    button->setObjectName(QLatin1String(spec.name));
+    button->setGeometry(spec.geometry);
+    button->setAutoDefault(false);
+    if (spec.face != Face::Window)
+        button->setFont(faceFont(spec.face));
+    if (*spec.hint)
+        button->setAccessibleDescription(QString::fromUtf8(spec.hint));
+    if (spec.help > 0)
+        button->setProperty(helpContextProperty, spec.help);
+    this->*spec.button = button;
+}
+
+void TfrmMain::dressControls()
+{
+    // The port's name and its switch in red.
+    QPalette portPalette = portBox_->palette();
+    portPalette.setColor(QPalette::Text, Qt::red);
+    portBox_->setPalette(portPalette);
+    new PortCompleter(*portBox_);
+    QPalette switchPalette = portSwitchButton_->palette();
+    switchPalette.setColor(QPalette::ButtonText, Qt::red);
+    portSwitchButton_->setPalette(switchPalette);
+    // Nothing may be typed in the box clock: it shows the time a read found.
+    clockBox_->setProperty(TypingRefusedProperty, true);
+    // The association strip's "Cancella" is underlined and says what it clears.
+    QFont underlined = faceFont(Face::Strip16);
+    underlined.setUnderline(true);
+    clearAssociationButton_->setFont(underlined);
+    clearAssociationButton_->setToolTip(QStringLiteral("Cancella l'associazione"));
+}
+
+void TfrmMain::makeGridView()
+{
+    gridView_ = new TableGridView(grid_, this);
+    gridView_->setObjectName(QStringLiteral("StringGrid1"));
+    gridView_->setGeometry(4, 8, 597, 321);
+    gridView_->setAccessibleName(QStringLiteral("StringGrid1"));
+    gridView_->setProperty(helpContextProperty, 14);
+}
+
+void TfrmMain::makeLed()
+{
+    led_ = new TALed(this);
+    led_->setObjectName(QStringLiteral("ALed1"));
+    led_->move(644, 168);
+    led_->setTrueColor(clRed);
+    led_->setFalseColor(clGreen);
+    led_->setAccessibleName(QStringLiteral("ALed1"));
+    led_->setColorDescription(clRed, QStringLiteral("Collegamento occupato"));
+    led_->setColorDescription(clGreen, QStringLiteral("Collegamento libero"));
+}
+
+void TfrmMain::makeBeepFlashList()
+{
+    beepFlashList_ = new QListWidget(this);
+    beepFlashList_->setObjectName(QStringLiteral("CheckListBox1"));
+    beepFlashList_->setGeometry(374, 340, 62, 48);
+    beepFlashList_->setAccessibleName(QStringLiteral("Beep/Flash"));
+    beepFlashList_->setProperty(helpContextProperty, 5);
+    beepFlashList_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    beepFlashList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (const QString& item : { QStringLiteral("Beep"), QStringLiteral("Flash") }) {
-        auto* it = new QListWidgetItem(item, CheckListBox1);
+        auto* it = new QListWidgetItem(item, beepFlashList_);
         it->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         it->setCheckState(Qt::Unchecked);
     }
+}
 
-    // Progress and the box's own text.
-    ProgressBar1 = new QProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setGeometry(448, 336, 249, 25);
-    ProgressBar1->setRange(0, 2047);
-    ProgressBar1->setTextVisible(false);
-    ProgressBar1->setAccessibleName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setProperty(helpContextProperty, 13);
-    Label11 = label("Label11", QString(), 448, 366, 249, 22);
-    Label11->setAlignment(Qt::AlignCenter);
-    Label11->setFont(strip16);
+void TfrmMain::makeProgressBar()
+{
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar_->setGeometry(448, 336, 249, 25);
+    progressBar_->setRange(0, 2047);
+    progressBar_->setTextVisible(false);
+    progressBar_->setAccessibleName(QStringLiteral("ProgressBar1"));
+    progressBar_->setProperty(helpContextProperty, 13);
+}
 
-    // Association strip.
-    framedPanel(this, 4, 398, 693, 60);
-    Label1 = label("Label1", QStringLiteral("Prefisso"), 10, 401, 84, 14);
-    Edit2 = edit("Edit2", 10, 417, 84, 36, strip24);
-    buddy(Label1, Edit2, QStringLiteral("Prefisso telefonico"), 6);
-    Label2 = label("Label2", QStringLiteral("Gestore"), 98, 401, 98, 14);
-    Edit3 = edit("Edit3", 98, 417, 98, 36, strip24);
-    buddy(Label2, Edit3, QStringLiteral("Codice gestore"), 7);
-    Label6 = label("Label6", QStringLiteral("Dalle"), 200, 401, 68, 14);
-    Edit5 = edit("Edit5", 200, 417, 68, 36, strip24);
-    buddy(Label6, Edit5, QStringLiteral("Orario di inizio"), 8);
-    Label7 = label("Label7", QStringLiteral("Alle"), 272, 401, 68, 14);
-    Edit6 = edit("Edit6", 272, 417, 68, 36, strip24);
-    buddy(Label7, Edit6, QStringLiteral("Orario di fine"), 9);
-    Button8 = button("Button8", QStringLiteral("X"), 344, 417, 26, 36);
-    Button8->setFont(strip24);
-    Button8->setAccessibleDescription(QStringLiteral("Festivo/Feriale"));
-    Label9 = label("Label9", QStringLiteral("Giorno"), 372, 401, 82, 14);
-    Edit8 = edit("Edit8", 372, 417, 82, 36, strip16);
-    buddy(Label9, Edit8, QStringLiteral("Festivo/Feriale"), 10);
-    Button7 = button("Button7", QStringLiteral("X"), 458, 417, 26, 36);
-    Button7->setFont(strip24);
-    Button7->setAccessibleDescription(QStringLiteral("Linea da utilizzare"));
-    Label10 = label("Label10", QStringLiteral("Linea"), 486, 401, 40, 14);
-    Edit9 = edit("Edit9", 486, 417, 34, 36, strip24);
-    buddy(Label10, Edit9, QStringLiteral("Linea da utilizzare"), 11);
-    Label5 = label("Label5", QStringLiteral("Associazione:"), 526, 401, 80, 14);
-    SpinEdit1 = new AssociationSelector(this);
-    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
-    SpinEdit1->setGeometry(526, 417, 74, 36);
-    SpinEdit1->setFont(strip24);
-    SpinEdit1->setRange(1, 127);
-    SpinEdit1->setValue(1);
-    SpinEdit1->setAccelerated(true);
-    {
-        QPalette pal = SpinEdit1->palette();
-        pal.setColor(QPalette::Base, Aqua);
-        SpinEdit1->setPalette(pal);
-    }
-    buddy(Label5, SpinEdit1, QStringLiteral("Associazione da editare"), 12);
-    Button9 = button("Button9", QStringLiteral("Cancella"), 604, 417, 88, 36);
-    {
-        QFont f = strip16;
-        f.setUnderline(true);
-        Button9->setFont(f);
-    }
-    Button9->setToolTip(QStringLiteral("Cancella l'associazione"));
-    Button9->setAccessibleDescription(QStringLiteral("Cancella l'associazione"));
+void TfrmMain::makeDeviceTextLabel()
+{
+    deviceTextLabel_ = new QLabel(this);
+    deviceTextLabel_->setObjectName(QStringLiteral("Label11"));
+    deviceTextLabel_->setTextFormat(Qt::PlainText);
+    deviceTextLabel_->setGeometry(448, 366, 249, 22);
+    deviceTextLabel_->setAlignment(Qt::AlignCenter);
+    deviceTextLabel_->setFont(faceFont(Face::Strip16));
+}
 
-    // Popup menu of the window.
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    PopupMenu1->setToolTipsVisible(false);
-    Setup1 = PopupMenu1->addAction(QStringLiteral("Setup"));
-    Setup1->setObjectName(QStringLiteral("Setup1"));
-    Setup1->setProperty(helpContextProperty, 210);
-    Model1 = PopupMenu1->addAction(QStringLiteral("Model"));
-    Model1->setObjectName(QStringLiteral("Model1"));
-    Model1->setProperty(helpContextProperty, 220);
+void TfrmMain::makeSelector()
+{
+    selector_ = new AssociationSelector(this);
+    selector_->setObjectName(QStringLiteral("SpinEdit1"));
+    selector_->setGeometry(526, 417, 74, 36);
+    selector_->setFont(faceFont(Face::Strip24));
+    selector_->setRange(1, 127);
+    selector_->setValue(1);
+    selector_->setAccelerated(true);
+    QPalette palette = selector_->palette();
+    palette.setColor(QPalette::Base, Aqua);
+    selector_->setPalette(palette);
+}
+
+void TfrmMain::makePopupMenu()
+{
+    popupMenu_ = new QMenu(this);
+    popupMenu_->setObjectName(QStringLiteral("PopupMenu1"));
+    popupMenu_->setToolTipsVisible(false);
+    QAction* setup = popupMenu_->addAction(QStringLiteral("Setup"));
+    setup->setObjectName(QStringLiteral("Setup1"));
+    setup->setProperty(helpContextProperty, 210);
+    modelAction_ = popupMenu_->addAction(QStringLiteral("Model"));
+    modelAction_->setObjectName(QStringLiteral("Model1"));
+    modelAction_->setProperty(helpContextProperty, 220);
     setContextMenuPolicy(Qt::CustomContextMenu);
 }
 
 void TfrmMain::setTabOrder()
 {
     const QList<QWidget*> order {
-        Button2, Edit4, Edit7, Edit2, Edit3, Edit5, Edit6, Button8, Button7, SpinEdit1, ButtonReset,
-        ButtonTransmit, Button4, Button5, Button6, Edit1, EditDevName, StringGrid1, Button3, Edit8, Edit9,
-        ProgressBar1, Button1, Button9, CheckListBox1, Button10,
+        managementButton_, localPrefixBox_,    clockBox_,       prefixBox_,     carrierBox_,  startTimeBox_,
+        endTimeBox_,       dayTypeButton_,     lineButton_,     selector_,      clearButton_, readButton_,
+        writeButton_,      saveFileButton_,    loadFileButton_, managementBox_, portBox_,     gridView_,
+        portSwitchButton_, dayTypeBox_,        lineBox_,        progressBar_,   stopButton_,  clearAssociationButton_,
+        beepFlashList_,    addressBookButton_,
     };
-    ProgressBar1->setFocusPolicy(Qt::TabFocus);
+    progressBar_->setFocusPolicy(Qt::TabFocus);
     for (int i = 0; i + 1 < order.size(); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
@@ -314,20 +444,25 @@ void TfrmMain::setTabOrder()
 void TfrmMain::connectControls()
 {
     connect(this, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PopupMenu1->popup(mapToGlobal(pos)); });
-    connect(Model1, &QAction::triggered, this, guarded([this] { Model1Click(); }));
-    connect(ButtonTransmit, &QPushButton::clicked, this, guarded([this] { ButtonTransmitClick(); }));
-    connect(Button4, &QPushButton::clicked, this, guarded([this] { Button4Click(); }));
-    connect(Button1, &QPushButton::clicked, this, guarded([this] { Button1Click(); }));
-    connect(ButtonReset, &QPushButton::clicked, this, guarded([this] { ButtonResetClick(); }));
-    connect(Button10, &QPushButton::clicked, this, guarded([this] { Button10Click(); }));
+            [this](const QPoint& pos) { popupMenu_->popup(mapToGlobal(pos)); });
+    connect(modelAction_, &QAction::triggered, this, guarded([this] { Model1Click(); }));
+    connect(readButton_, &QPushButton::clicked, this, guarded([this] { ButtonTransmitClick(); }));
+    connect(writeButton_, &QPushButton::clicked, this, guarded([this] { Button4Click(); }));
+    connect(stopButton_, &QPushButton::clicked, this, guarded([this] { Button1Click(); }));
+    connect(clearButton_, &QPushButton::clicked, this, guarded([this] { ButtonResetClick(); }));
+    connect(addressBookButton_, &QPushButton::clicked, this, guarded([this] { Button10Click(); }));
 }
 
 void TfrmMain::FormCreate()
 {
+    showEmptyTable();
+}
+
+void TfrmMain::showEmptyTable()
+{
     setSummaryEditing(false);
-    StringGrid1->setFixedColumnWidth(30);
-    ProgressBar1->setValue(0);
+    gridView_->setFixedColumnWidth(30);
+    progressBar_->setValue(0);
     grid_.fillData(QStringLiteral("-"));
     for (int r = 2; r < TableGrid::RowCount; ++r)
         grid_.setCell(0, r, QString::number(r - 1));
@@ -339,16 +474,23 @@ void TfrmMain::selectModel(codec::Model model)
     if (model == codec::Model::None)
         return;
     const bool large = model == codec::Model::Kolvar22;
-    Model1->setText(large ? QStringLiteral("Kolvar22") : QStringLiteral("Kolvar1"));
+    modelAction_->setText(large ? QStringLiteral("Kolvar22") : QStringLiteral("Kolvar1"));
     setWindowTitle(large ? CaptionKolvar22 : CaptionKolvar1);
     grid_.setCell(1, 1, large ? QStringLiteral("U") : QStringLiteral("Y"));
-    for (QWidget* w : std::initializer_list<QWidget*> { Edit5, Edit6, Edit7, Edit8, Edit9, Button7, Button8 })
+    // What a Kolvar1 has not: times, clock, day type and line.
+    for (QWidget* w : std::initializer_list<QWidget*> { startTimeBox_, endTimeBox_, clockBox_, dayTypeBox_, lineBox_,
+                                                        lineButton_, dayTypeButton_ })
         w->setEnabled(large);
 }
 
 void TfrmMain::Model1Click()
 {
-    selectModel(Model1->text() == QLatin1String("Kolvar22") ? codec::Model::Kolvar1 : codec::Model::Kolvar22);
+    switchModel();
+}
+
+void TfrmMain::switchModel()
+{
+    selectModel(modelAction_->text() == QLatin1String("Kolvar22") ? codec::Model::Kolvar1 : codec::Model::Kolvar22);
 }
 
 void TfrmMain::focusWindow()

@@ -4,6 +4,7 @@
 #include "device/Codec.h"
 #include "device/Exchange.h"
 #include "device/LineLog.h"
+#include "device/TableFields.h"
 #include "device/TableGrid.h"
 #include "device/WritePlan.h"
 #include "serial/CommInt.h"
@@ -12,6 +13,7 @@
 
 #include <QWidget>
 
+#include <array>
 #include <optional>
 
 class QAction;
@@ -27,10 +29,17 @@ class TALed;
 class TForm2;
 
 // The program's working surface: the port, the LED, the device grid, the
-// header fields and the association editor. Handlers keep the names the
-// operator's documentation uses; their logic lives with its subject
+// header fields and the association editor. The entry points named after a
+// control ("Button4Click") stay, each a forward to the method named by what
+// it does; the logic lives with its subject
 // (device/ for the line, editor/ for the field rules and files). The address
 // book reaches it only through BookHost.
+// The dynamic property of an editor box that names its table field (an int of
+// fields::Field): the box's key filter and typed limit are that field's.
+inline constexpr char BoxFieldProperty[] = "pradixField";
+// The dynamic property of a box where nothing may be typed (the box clock).
+inline constexpr char TypingRefusedProperty[] = "pradixTypingRefused";
+
 class TfrmMain : public QWidget, public BookHost
 {
     Q_OBJECT
@@ -46,7 +55,7 @@ public:
     // "Utente" shows the address book window once it exists.
     void setAddressBook(TForm2* form) { addressBook_ = form; }
 
-    // The box on Comm1, worked by both windows.
+    // The box on the port, worked by both windows.
     BoxSession& session() { return session_; }
     Exchange& exchange() { return session_.exchange(); }
     // The record of every exchange for support (device/LineLog.h).
@@ -54,40 +63,24 @@ public:
 
     // --- BookHost
     TableGrid& grid() override { return grid_; }
-    bool summaryEditing() const override { return SummaryEditing; }
-    void setSummaryEditing(bool editing) override { SummaryEditing = editing; }
+    bool summaryEditing() const override { return summaryEditing_; }
+    void setSummaryEditing(bool editing) override { summaryEditing_ = editing; }
     void focusWindow() override;
     writeplan::EditorState editorState() const override;
     const Seams& seams() const override { return seams_; }
 
-    // --- start-up and model (formMain.cpp)
+    // --- the entry points named after the window's controls, each a
+    // forward to what it does
     void FormCreate();
     void Model1Click();
-
-    // --- link control and reading (formMainLink.cpp)
     void ButtonTransmitClick();
-    // "Scrivi Eeprom".
     void Button4Click();
-    // Bound to Comm1's OnRxChar: the window's part of a receive event around
-    // the exchange's.
+    // Bound to the port's OnRxChar: the window's part of a receive event
+    // around the exchange's.
     void Comm1RxChar(TCustomComm& sender, int count);
     void Button1Click();
     void ButtonResetClick();
     void Button10Click();
-
-    // "Leggi Eeprom": the box asked for its table.
-    void readTable();
-    // "Scrivi Eeprom": the table write, and the operator told in a message box
-    // when it was refused or cut short.
-    void writeTable();
-    // "Stop": the link back to idle, the grid and boxes as they are.
-    void stopLink();
-    // "Cancella": the link back to idle and an empty table.
-    void clearTable();
-    // "Utente": the address book window comes up.
-    void showAddressBook();
-
-    // --- association editor, field rules and table files (formMainEditor.cpp)
     void SpinEdit1Change();
     void StringGrid1Click(int column, int row);
     void Button9Click();
@@ -107,6 +100,54 @@ public:
     void Button5Click();
     void Button6Click();
 
+    // --- start-up and model (formMain.cpp)
+    // An empty Kolvar22 table in the grid, the bar at rest.
+    void showEmptyTable();
+    // "Model": the other model.
+    void switchModel();
+
+    // --- link control and reading (formMainLink.cpp)
+    // "Leggi Eeprom": the box asked for its table.
+    void readTable();
+    // "Scrivi Eeprom": the table write, and the operator told in a message box
+    // when it was refused or cut short.
+    void writeTable();
+    // A receive event: the boxes emptied, then the exchange takes the bytes.
+    void receiveBytes(int count);
+    // "Stop": the link back to idle, the grid and boxes as they are.
+    void stopLink();
+    // "Cancella": the link back to idle and an empty table.
+    void clearTable();
+    // "Utente": the address book window comes up.
+    void showAddressBook();
+
+    // --- association editor, field rules and table files (formMainEditor.cpp)
+    // The selector moved: the boxes show its association, their rules run.
+    void showSelectedAssociation();
+    // A cell clicked: its row selected; the model cell switches the model.
+    void selectCell(int column, int row);
+    // "Cancella" of the association strip: the boxes and the association emptied.
+    void clearAssociation();
+    // What a box's rule writes into the grid as its text changes or a key
+    // is released in it.
+    void writeManagement();
+    void writeLocalPrefix();
+    void writeBeepFlash();
+    void writePrefix();
+    void writeCarrier();
+    void writeStartTime();
+    void writeEndTime();
+    void writeDayType();
+    void writeLine();
+    // The "X" buttons: the next management, port, line and day type.
+    void nextManagement();
+    void nextPort();
+    void nextLine();
+    void nextDayType();
+    // "Salva su File" and "Copia da file".
+    void saveTableFile();
+    void loadTableFile();
+
     // Receive buffer and position, touched only by the UI thread.
     const ReceiveBuffer& receiveBuffer() const { return session_.exchange().receiveBuffer(); }
 
@@ -115,52 +156,64 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Controls, named as the operator's documentation names them; tests find
-    // them by these object names.
-    QLabel* LabelDevName = nullptr;
-    QLineEdit* EditDevName = nullptr;
-    QPushButton* Button3 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QPushButton* ButtonReset = nullptr;
-    QPushButton* ButtonTransmit = nullptr;
-    TALed* ALed1 = nullptr;
-    QPushButton* Button4 = nullptr;
-    QPushButton* Button5 = nullptr;
-    QPushButton* Button6 = nullptr;
-    QPushButton* Button10 = nullptr;
-    TableGridView* StringGrid1 = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
-    QLabel* Label11 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLineEdit* Edit4 = nullptr;
-    QLabel* Label8 = nullptr;
-    QLineEdit* Edit7 = nullptr;
-    QListWidget* CheckListBox1 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLineEdit* Edit2 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLineEdit* Edit3 = nullptr;
-    QLabel* Label6 = nullptr;
-    QLineEdit* Edit5 = nullptr;
-    QLabel* Label7 = nullptr;
-    QLineEdit* Edit6 = nullptr;
-    QPushButton* Button8 = nullptr;
-    QLabel* Label9 = nullptr;
-    QLineEdit* Edit8 = nullptr;
-    QPushButton* Button7 = nullptr;
-    QLabel* Label10 = nullptr;
-    QLineEdit* Edit9 = nullptr;
-    QLabel* Label5 = nullptr;
-    QSpinBox* SpinEdit1 = nullptr;
-    QPushButton* Button9 = nullptr;
-    QMenu* PopupMenu1 = nullptr;
-    QAction* Setup1 = nullptr;
-    QAction* Model1 = nullptr;
+    // The controls the window works with after it is built. Their object
+    // names are the operator's documentation's ("Edit8", "Button4"): tests
+    // and the accessibility bus find them by those.
+    QLineEdit* portBox_ = nullptr;
+    QPushButton* portSwitchButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
+    QPushButton* clearButton_ = nullptr;
+    QPushButton* readButton_ = nullptr;
+    TALed* led_ = nullptr;
+    QPushButton* writeButton_ = nullptr;
+    QPushButton* saveFileButton_ = nullptr;
+    QPushButton* loadFileButton_ = nullptr;
+    QPushButton* addressBookButton_ = nullptr;
+    TableGridView* gridView_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    // The text the box sends with its table.
+    QLabel* deviceTextLabel_ = nullptr;
+    QLineEdit* managementBox_ = nullptr;
+    QPushButton* managementButton_ = nullptr;
+    QLineEdit* localPrefixBox_ = nullptr;
+    // The box clock as a read found it.
+    QLineEdit* clockBox_ = nullptr;
+    QListWidget* beepFlashList_ = nullptr;
+    QLineEdit* prefixBox_ = nullptr;
+    QLineEdit* carrierBox_ = nullptr;
+    QLineEdit* startTimeBox_ = nullptr;
+    QLineEdit* endTimeBox_ = nullptr;
+    QPushButton* dayTypeButton_ = nullptr;
+    QLineEdit* dayTypeBox_ = nullptr;
+    QPushButton* lineButton_ = nullptr;
+    QLineEdit* lineBox_ = nullptr;
+    // The association the strip below the grid edits.
+    QSpinBox* selector_ = nullptr;
+    QPushButton* clearAssociationButton_ = nullptr;
+    QMenu* popupMenu_ = nullptr;
+    QAction* modelAction_ = nullptr;
+    // The box of each table field that has one.
+    std::array<QLineEdit*, fields::FieldCount> fieldBoxes_ {};
 
+    // The controls are made from a table (formMain.cpp), in its order; the
+    // few that are more than a caption, a place and a help topic have their
+    // own maker.
+    struct ControlSpec;
     void buildControls();
+    // `lastLabel` is the label made last: the buddy of the boxes after it.
+    void makeControl(const ControlSpec& spec, QLabel*& lastLabel);
+    void makeBox(const ControlSpec& spec, QLabel& label);
+    void makeButton(const ControlSpec& spec);
+    // What the table does not say: the port's colours, its completer, the
+    // clock box's refusal, the underlined "Cancella".
+    void dressControls();
+    void makeGridView();
+    void makeLed();
+    void makeBeepFlashList();
+    void makeProgressBar();
+    void makeDeviceTextLabel();
+    void makeSelector();
+    void makePopupMenu();
     void setTabOrder();
     void connectControls();
     // Wiring of the editor boxes: key filters, key-release rules, change rules.
@@ -193,8 +246,9 @@ private:
     TableGrid grid_;
     // Before the exchange, which reports to it until its last close.
     LineLog lineLog_;
-    TComm Comm1;
-    BoxSession session_ { Comm1, grid_, *seams_.pacer, *seams_.clock };
+    // The serial port to the box.
+    TComm port_;
+    BoxSession session_ { port_, grid_, *seams_.pacer, *seams_.clock };
     // A failure of the line log, or of a backup, not yet told to the
     // operator; each is told once in the program's life.
     QString lineLogFailure_;
@@ -203,6 +257,6 @@ private:
     // The grid is painted once while a table goes out.
     bool writePainted_ = false;
     // Shared with the address book window.
-    bool SummaryEditing = false;
+    bool summaryEditing_ = false;
     TForm2* addressBook_ = nullptr;
 };

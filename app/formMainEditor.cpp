@@ -41,21 +41,23 @@ int selectedRow(const QSpinBox* selector)
     return editor::associationRow(editor::selectorValue(selector->text()));
 }
 
-// The key filter of a box and the longest text the operator can type in it;
-// false for a box whose typing is free.
+// The key filter of a box and the longest text the operator can type in it,
+// both its field's; false for a box whose typing is free.
 bool boxRule(const QObject* box, fields::KeyFilter* filter, int* limit)
 {
     *limit = 0;
-    // The box clock shows the time a read found: nothing may be typed there.
-    if (box->objectName() == QLatin1String("Edit7")) {
+    if (box->property(TypingRefusedProperty).toBool()) {
         *filter = fields::KeyFilter::Refuse;
         return true;
     }
-    const std::optional<fields::Field> field = fields::fieldOfBox(box->objectName());
-    if (!field || fields::describe(*field).filter == fields::KeyFilter::Any)
+    const QVariant field = box->property(BoxFieldProperty);
+    if (!field.isValid())
         return false;
-    *filter = fields::describe(*field).filter;
-    *limit = fields::describe(*field).typedLimit;
+    const fields::Description& description = fields::describe(fields::Field(field.toInt()));
+    if (description.filter == fields::KeyFilter::Any)
+        return false;
+    *filter = description.filter;
+    *limit = description.typedLimit;
     return true;
 }
 
@@ -186,69 +188,161 @@ private:
 
 } // namespace
 
+// The entry points named after the controls.
+
+void TfrmMain::SpinEdit1Change()
+{
+    showSelectedAssociation();
+}
+
+void TfrmMain::StringGrid1Click(int column, int row)
+{
+    selectCell(column, row);
+}
+
+void TfrmMain::Button9Click()
+{
+    clearAssociation();
+}
+
+void TfrmMain::Edit1Change()
+{
+    writeManagement();
+}
+
+void TfrmMain::Edit4KeyUp()
+{
+    writeLocalPrefix();
+}
+
+void TfrmMain::CheckListBox1Click()
+{
+    writeBeepFlash();
+}
+
+void TfrmMain::Edit2KeyUp()
+{
+    writePrefix();
+}
+
+void TfrmMain::Edit3KeyUp()
+{
+    writeCarrier();
+}
+
+void TfrmMain::Edit5KeyUp()
+{
+    writeStartTime();
+}
+
+void TfrmMain::Edit6KeyUp()
+{
+    writeEndTime();
+}
+
+void TfrmMain::Edit8Change()
+{
+    writeDayType();
+}
+
+void TfrmMain::Edit9Change()
+{
+    writeLine();
+}
+
+void TfrmMain::Button2Click()
+{
+    nextManagement();
+}
+
+void TfrmMain::Button3Click()
+{
+    nextPort();
+}
+
+void TfrmMain::Button7Click()
+{
+    nextLine();
+}
+
+void TfrmMain::Button8Click()
+{
+    nextDayType();
+}
+
+void TfrmMain::Button5Click()
+{
+    saveTableFile();
+}
+
+void TfrmMain::Button6Click()
+{
+    loadTableFile();
+}
+
 void TfrmMain::connectEditor()
 {
     // The typed limits are kept by the key filter instead of QLineEdit's
     // maxLength, which would also cut what the program puts into a box: an
     // empty association shows six "-" in the prefix box and eight in the code
     // box, and the write of a table reads them back from there.
-    for (QLineEdit* box : { Edit2, Edit3, Edit4, Edit5, Edit6 })
+    for (QLineEdit* box : { prefixBox_, carrierBox_, localPrefixBox_, startTimeBox_, endTimeBox_ })
         box->setMaxLength(32767);
 
-    for (QObject* watched : std::initializer_list<QObject*> { Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit9,
-                                                              CheckListBox1 })
+    for (QObject* watched : std::initializer_list<QObject*> { prefixBox_, carrierBox_, localPrefixBox_, startTimeBox_,
+                                                              endTimeBox_, clockBox_, lineBox_, beepFlashList_ })
         watched->installEventFilter(this);
     // Installed last, so it sees a paste before the key filter does.
     auto* pasteGuard = new PasteGuard(seams_.beeper, [this](QLineEdit* box) { editorKeyReleased(box); }, this);
-    for (QLineEdit* box : { Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit9 })
+    for (QLineEdit* box : { prefixBox_, carrierBox_, localPrefixBox_, startTimeBox_, endTimeBox_, clockBox_, lineBox_ })
         pasteGuard->watch(box);
 
     // Change rules run for every change of the text, the program's own included.
-    connect(Edit1, &QLineEdit::textChanged, this, guarded([this] { Edit1Change(); }));
-    connect(Edit8, &QLineEdit::textChanged, this, guarded([this] { Edit8Change(); }));
-    connect(Edit9, &QLineEdit::textChanged, this, guarded([this] { Edit9Change(); }));
+    connect(managementBox_, &QLineEdit::textChanged, this, guarded([this] { Edit1Change(); }));
+    connect(dayTypeBox_, &QLineEdit::textChanged, this, guarded([this] { Edit8Change(); }));
+    connect(lineBox_, &QLineEdit::textChanged, this, guarded([this] { Edit9Change(); }));
     // The selector's text, not its value. The spin box reports a new value
     // (set by the program, the arrows or typing) with its own textChanged; its
     // line edit reports what the operator types that is no value yet (0, an
     // erased number), which must still refill the boxes. A typed value comes
     // through both, and filling the boxes twice from one row changes nothing.
-    connect(SpinEdit1, &QSpinBox::textChanged, this, guarded([this] { SpinEdit1Change(); }));
-    if (auto* selectorText = SpinEdit1->findChild<QLineEdit*>())
+    connect(selector_, &QSpinBox::textChanged, this, guarded([this] { SpinEdit1Change(); }));
+    if (auto* selectorText = selector_->findChild<QLineEdit*>())
         connect(selectorText, &QLineEdit::textChanged, this, guarded([this] { SpinEdit1Change(); }));
     // Leaving the selector with a "0" or an erased number in it puts its value
     // back as text without reporting that change: the boxes would still show
     // the "0" (nothing) or association 1 while every key released in them
     // writes the row the selector reads again. Refill them from that row. The
     // boxes start empty and are filled only once the selector's text changes.
-    SpinEdit1->setProperty(FilledFromProperty, SpinEdit1->text());
-    connect(SpinEdit1, &QAbstractSpinBox::editingFinished, this, guarded([this] {
-        if (SpinEdit1->text() != SpinEdit1->property(FilledFromProperty).toString())
+    selector_->setProperty(FilledFromProperty, selector_->text());
+    connect(selector_, &QAbstractSpinBox::editingFinished, this, guarded([this] {
+        if (selector_->text() != selector_->property(FilledFromProperty).toString())
             SpinEdit1Change();
     }));
 
-    connect(StringGrid1, &TableGridView::cellSelected, this,
+    connect(gridView_, &TableGridView::cellSelected, this,
             guarded([this](int column, int row) { StringGrid1Click(column, row); }));
     // clicked() comes after the item view has toggled a check box under the mouse.
-    connect(CheckListBox1, &QAbstractItemView::clicked, this, guarded([this] { CheckListBox1Click(); }));
+    connect(beepFlashList_, &QAbstractItemView::clicked, this, guarded([this] { CheckListBox1Click(); }));
 
-    connect(Button2, &QPushButton::clicked, this, guarded([this] { Button2Click(); }));
-    connect(Button3, &QPushButton::clicked, this, guarded([this] { Button3Click(); }));
-    connect(Button5, &QPushButton::clicked, this, guarded([this] { Button5Click(); }));
-    connect(Button6, &QPushButton::clicked, this, guarded([this] { Button6Click(); }));
-    connect(Button7, &QPushButton::clicked, this, guarded([this] { Button7Click(); }));
-    connect(Button8, &QPushButton::clicked, this, guarded([this] { Button8Click(); }));
-    connect(Button9, &QPushButton::clicked, this, guarded([this] { Button9Click(); }));
+    connect(managementButton_, &QPushButton::clicked, this, guarded([this] { Button2Click(); }));
+    connect(portSwitchButton_, &QPushButton::clicked, this, guarded([this] { Button3Click(); }));
+    connect(saveFileButton_, &QPushButton::clicked, this, guarded([this] { Button5Click(); }));
+    connect(loadFileButton_, &QPushButton::clicked, this, guarded([this] { Button6Click(); }));
+    connect(lineButton_, &QPushButton::clicked, this, guarded([this] { Button7Click(); }));
+    connect(dayTypeButton_, &QPushButton::clicked, this, guarded([this] { Button8Click(); }));
+    connect(clearAssociationButton_, &QPushButton::clicked, this, guarded([this] { Button9Click(); }));
 }
 
 bool TfrmMain::filterEditorKey(QObject* watched, QKeyEvent* event)
 {
-    if (watched == CheckListBox1) {
+    if (watched == beepFlashList_) {
         // The space bar toggles the current item and, like a mouse click,
         // writes beep and flash into the header: the grid never disagrees
         // with the check marks the operator has set.
         if (event->key() != Qt::Key_Space || event->modifiers() != Qt::NoModifier)
             return false;
-        if (QListWidgetItem* item = CheckListBox1->currentItem()) {
+        if (QListWidgetItem* item = beepFlashList_->currentItem()) {
             item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
             CheckListBox1Click();
         }
@@ -282,167 +376,167 @@ bool TfrmMain::filterEditorKey(QObject* watched, QKeyEvent* event)
 
 void TfrmMain::editorKeyReleased(QObject* watched)
 {
-    if (watched == Edit2)
+    if (watched == prefixBox_)
         Edit2KeyUp();
-    else if (watched == Edit3)
+    else if (watched == carrierBox_)
         Edit3KeyUp();
-    else if (watched == Edit4)
+    else if (watched == localPrefixBox_)
         Edit4KeyUp();
-    else if (watched == Edit5)
+    else if (watched == startTimeBox_)
         Edit5KeyUp();
-    else if (watched == Edit6)
+    else if (watched == endTimeBox_)
         Edit6KeyUp();
 }
 
-void TfrmMain::SpinEdit1Change()
+void TfrmMain::showSelectedAssociation()
 {
     fillBoxes(true);
 }
 
 void TfrmMain::fillBoxes(bool runRules)
 {
-    SpinEdit1->setProperty(FilledFromProperty, SpinEdit1->text());
+    selector_->setProperty(FilledFromProperty, selector_->text());
     const editor::BoxFill fill
-        = editor::boxesForAssociation(grid_, editor::selectorValue(SpinEdit1->text()), codec::modelOf(grid_));
+        = editor::boxesForAssociation(grid_, editor::selectorValue(selector_->text()), codec::modelOf(grid_));
     // Their change rules write the day type and line back with "*" and "#".
-    const QSignalBlocker quietDay(runRules ? nullptr : Edit8);
-    const QSignalBlocker quietLine(runRules ? nullptr : Edit9);
-    const std::array<QLineEdit*, fields::AssociationFields.size()> boxes{ Edit2, Edit3, Edit5, Edit6, Edit8, Edit9 };
-    for (std::size_t i = 0; i < boxes.size(); ++i)
-        if (const std::optional<QString>& text = fill[fields::AssociationFields[i]])
-            boxes[i]->setText(*text);
+    const QSignalBlocker quietDay(runRules ? nullptr : dayTypeBox_);
+    const QSignalBlocker quietLine(runRules ? nullptr : lineBox_);
+    for (fields::Field field : fields::AssociationFields)
+        if (const std::optional<QString>& text = fill[field])
+            fieldBoxes_[std::size_t(field)]->setText(*text);
 }
 
 void TfrmMain::showSentAssociation(int association)
 {
     {
         // The spin box and the line edit inside it both report the new text.
-        const QSignalBlocker quietSelector(SpinEdit1);
-        const QSignalBlocker quietText(SpinEdit1->findChild<QLineEdit*>());
-        SpinEdit1->setValue(association);
+        const QSignalBlocker quietSelector(selector_);
+        const QSignalBlocker quietText(selector_->findChild<QLineEdit*>());
+        selector_->setValue(association);
     }
-    const std::array<QLineEdit*, 4> boxes { Edit2, Edit3, Edit5, Edit6 };
+    const std::array<QLineEdit*, 4> boxes { prefixBox_, carrierBox_, startTimeBox_, endTimeBox_ };
     std::array<QString, 4> before;
     for (std::size_t i = 0; i < boxes.size(); ++i)
         before[i] = boxes[i]->text();
     fillBoxes(false);
     // No events are served while a table goes out: what changed is painted
     // now. A box that shows what it showed has nothing new to paint.
-    SpinEdit1->repaint();
+    selector_->repaint();
     for (std::size_t i = 0; i < boxes.size(); ++i)
         if (boxes[i]->text() != before[i])
             boxes[i]->repaint();
 }
 
-void TfrmMain::StringGrid1Click(int column, int row)
+void TfrmMain::selectCell(int column, int row)
 {
     editor::rewriteRowNumbers(grid_);
     if (row >= 2 && row <= TableGrid::LastDataRow)
-        SpinEdit1->setValue(row - 1);
+        selector_->setValue(row - 1);
     if (column == 1 && row == 1) {
         selectModel(editor::modelAfterMarkerClick(grid_));
         grid_.setCell(2, 1, '#');
     }
 }
 
-void TfrmMain::Button9Click()
+void TfrmMain::clearAssociation()
 {
-    for (QLineEdit* box : { Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9 })
+    for (QLineEdit* box : { managementBox_, prefixBox_, carrierBox_, localPrefixBox_, startTimeBox_, endTimeBox_,
+                            clockBox_, dayTypeBox_, lineBox_ })
         box->clear();
-    editor::clearAssociation(grid_, selectedRow(SpinEdit1));
+    editor::clearAssociation(grid_, selectedRow(selector_));
 }
 
-void TfrmMain::Edit1Change()
+void TfrmMain::writeManagement()
 {
-    editor::managementChanged(grid_, Edit1->text());
+    editor::managementChanged(grid_, managementBox_->text());
 }
 
-void TfrmMain::Edit4KeyUp()
+void TfrmMain::writeLocalPrefix()
 {
-    editor::localPrefixReleased(grid_, Edit4->text());
+    editor::localPrefixReleased(grid_, localPrefixBox_->text());
 }
 
-void TfrmMain::CheckListBox1Click()
+void TfrmMain::writeBeepFlash()
 {
-    editor::beepFlashClicked(grid_, CheckListBox1->item(0)->checkState() == Qt::Checked,
-                             CheckListBox1->item(1)->checkState() == Qt::Checked);
+    editor::beepFlashClicked(grid_, beepFlashList_->item(0)->checkState() == Qt::Checked,
+                             beepFlashList_->item(1)->checkState() == Qt::Checked);
 }
 
-void TfrmMain::Edit2KeyUp()
+void TfrmMain::writePrefix()
 {
-    editor::prefixReleased(grid_, selectedRow(SpinEdit1), Edit2->text(), codec::modelOf(grid_));
+    editor::prefixReleased(grid_, selectedRow(selector_), prefixBox_->text(), codec::modelOf(grid_));
 }
 
-void TfrmMain::Edit3KeyUp()
+void TfrmMain::writeCarrier()
 {
-    const editor::CodeResult result = editor::codeReleased(grid_, selectedRow(SpinEdit1), Edit3->text(),
-                                                           Edit2->text(), codec::modelOf(grid_));
+    const editor::CodeResult result = editor::codeReleased(grid_, selectedRow(selector_), carrierBox_->text(),
+                                                           prefixBox_->text(), codec::modelOf(grid_));
     if (result.defaults) {
-        Edit5->setText(QStringLiteral("0000"));
-        Edit6->setText(QStringLiteral("2400"));
+        startTimeBox_->setText(QStringLiteral("0000"));
+        endTimeBox_->setText(QStringLiteral("2400"));
     }
 }
 
-void TfrmMain::Edit5KeyUp()
+void TfrmMain::writeStartTime()
 {
     const editor::TimeResult result
-        = editor::timeReleased(grid_, selectedRow(SpinEdit1), Edit5->text(), editor::StartTimeColumn);
+        = editor::timeReleased(grid_, selectedRow(selector_), startTimeBox_->text(), editor::StartTimeColumn);
     if (result.clearBox)
-        Edit5->clear();
+        startTimeBox_->clear();
     if (result.beep)
         seams_.beeper->beep();
 }
 
-void TfrmMain::Edit6KeyUp()
+void TfrmMain::writeEndTime()
 {
     const editor::TimeResult result
-        = editor::timeReleased(grid_, selectedRow(SpinEdit1), Edit6->text(), editor::EndTimeColumn);
+        = editor::timeReleased(grid_, selectedRow(selector_), endTimeBox_->text(), editor::EndTimeColumn);
     if (result.clearBox)
-        Edit6->clear();
+        endTimeBox_->clear();
     if (result.beep)
         seams_.beeper->beep();
 }
 
-void TfrmMain::Edit8Change()
+void TfrmMain::writeDayType()
 {
-    editor::dayTypeChanged(grid_, selectedRow(SpinEdit1), Edit8->text());
+    editor::dayTypeChanged(grid_, selectedRow(selector_), dayTypeBox_->text());
 }
 
-void TfrmMain::Edit9Change()
+void TfrmMain::writeLine()
 {
-    editor::lineChanged(grid_, selectedRow(SpinEdit1), Edit9->text());
+    editor::lineChanged(grid_, selectedRow(selector_), lineBox_->text());
 }
 
-void TfrmMain::Button2Click()
+void TfrmMain::nextManagement()
 {
-    Edit1->setText(editor::nextManagement(Edit1->text()));
+    managementBox_->setText(editor::nextManagement(managementBox_->text()));
 }
 
-void TfrmMain::Button3Click()
+void TfrmMain::nextPort()
 {
     // Any name the operator typed is kept as it stands until the button is pressed.
-    EditDevName->setText(editor::nextPort(EditDevName->text()));
+    portBox_->setText(editor::nextPort(portBox_->text()));
 }
 
-void TfrmMain::Button7Click()
+void TfrmMain::nextLine()
 {
-    if (!Edit2->text().isEmpty()) {
-        Edit9->setText(editor::nextLine(Edit9->text()));
+    if (!prefixBox_->text().isEmpty()) {
+        lineBox_->setText(editor::nextLine(lineBox_->text()));
         return;
     }
     // A line for an association without a prefix: the association goes.
     seams_.beeper->beep();
-    for (QLineEdit* box : { Edit5, Edit6, Edit8, Edit9 })
+    for (QLineEdit* box : { startTimeBox_, endTimeBox_, dayTypeBox_, lineBox_ })
         box->clear();
-    editor::clearAssociation(grid_, selectedRow(SpinEdit1));
+    editor::clearAssociation(grid_, selectedRow(selector_));
 }
 
-void TfrmMain::Button8Click()
+void TfrmMain::nextDayType()
 {
-    Edit8->setText(editor::nextDayType(Edit8->text()));
+    dayTypeBox_->setText(editor::nextDayType(dayTypeBox_->text()));
 }
 
-void TfrmMain::Button5Click()
+void TfrmMain::saveTableFile()
 {
     const QString path = seams_.dialogs->saveFileName(this, editor::TableFileFilter, editor::TableFileSuffix);
     if (path.isEmpty())
@@ -456,7 +550,7 @@ void TfrmMain::Button5Click()
         seams_.dialogs->information(this, editor::replacedCellsMessage(result.replacedRows));
 }
 
-void TfrmMain::Button6Click()
+void TfrmMain::loadTableFile()
 {
     const QString path = seams_.dialogs->openFileName(this, editor::TableFileFilter, editor::TableFileSuffix);
     if (path.isEmpty())

@@ -27,23 +27,23 @@
 void TfrmMain::connectSession()
 {
     Exchange& exchange = session_.exchange();
-    connect(EditDevName, &QLineEdit::textChanged, &exchange, &Exchange::setPortName);
-    connect(&exchange, &Exchange::busyChanged, this, [this](bool busy) { ALed1->setFalseColor(busy ? clRed : clGreen); });
+    connect(portBox_, &QLineEdit::textChanged, &exchange, &Exchange::setPortName);
+    connect(&exchange, &Exchange::busyChanged, this, [this](bool busy) { led_->setFalseColor(busy ? clRed : clGreen); });
     connect(&exchange, &Exchange::progress, this,
-            [this](int tableBytes) { ProgressBar1->setValue(ProgressBar1->value() + tableBytes); });
+            [this](int tableBytes) { progressBar_->setValue(progressBar_->value() + tableBytes); });
     connect(&exchange, &Exchange::tableStarted, this, guarded([this](codec::Model model) { selectModel(model); }));
     // The rows come in at a pace the operator can follow, the selector counting along.
     connect(&exchange, &Exchange::rowDecoding, this, guarded([this](int row) {
         seams_.pacer->sleep(20);
-        SpinEdit1->setValue(row);
-        SpinEdit1->repaint();
+        selector_->setValue(row);
+        selector_->repaint();
     }));
     connect(&session_, &BoxSession::tableRead, this,
             guarded([this](const ReceivedTable& table) { showReceivedTable(table); }));
     // The selector back on association 1. The session has already run the
     // rules its boxes run on a table read, so the address book, which copies
     // the grid on the same signal, finds the same table whichever runs first.
-    connect(&exchange, &Exchange::received, this, guarded([this] { SpinEdit1->setValue(1); }));
+    connect(&exchange, &Exchange::received, this, guarded([this] { selector_->setValue(1); }));
 
     connect(&session_, &BoxSession::writeStarting, this, guarded([this] { showWriteStarting(); }));
     connect(&session_, &BoxSession::recordStarting, this, guarded([this](int association) { showRecordSent(association); }));
@@ -106,26 +106,31 @@ void TfrmMain::ButtonTransmitClick()
 void TfrmMain::readTable()
 {
     exchange().announce(QStringLiteral("Leggi Eeprom"));
-    ProgressBar1->setValue(0);
-    Label11->clear();
+    progressBar_->setValue(0);
+    deviceTextLabel_->clear();
     session_.readTable();
 }
 
 void TfrmMain::Comm1RxChar(TCustomComm&, int count)
 {
+    receiveBytes(count);
+}
+
+void TfrmMain::receiveBytes(int count)
+{
     {
         // Emptying the box is the display's reset, not the operator choosing
         // a management: the grid's setting stays. A completed table sets the
         // box again, and that change writes the header as it should.
-        const QSignalBlocker quiet(Edit1);
-        Edit1->clear();
+        const QSignalBlocker quiet(managementBox_);
+        managementBox_->clear();
     }
-    Edit2->clear();
-    Edit3->clear();
-    Edit4->clear();
-    SpinEdit1->setValue(0);
-    StringGrid1->setCurrentRow(1);
-    StringGrid1->setCurrentColumn(1);
+    prefixBox_->clear();
+    carrierBox_->clear();
+    localPrefixBox_->clear();
+    selector_->setValue(0);
+    gridView_->setCurrentRow(1);
+    gridView_->setCurrentColumn(1);
 
     if (!exchange().receive(count))
         return;
@@ -135,16 +140,16 @@ void TfrmMain::Comm1RxChar(TCustomComm&, int count)
 void TfrmMain::showReceivedTable(const ReceivedTable& table)
 {
     if (table.model == codec::Model::Kolvar22) {
-        CheckListBox1->item(0)->setCheckState(table.checks.beep ? Qt::Checked : Qt::Unchecked);
-        CheckListBox1->item(1)->setCheckState(table.checks.flash ? Qt::Checked : Qt::Unchecked);
+        beepFlashList_->item(0)->setCheckState(table.checks.beep ? Qt::Checked : Qt::Unchecked);
+        beepFlashList_->item(1)->setCheckState(table.checks.flash ? Qt::Checked : Qt::Unchecked);
     }
-    Edit7->setText(table.clockText);
-    Label11->setText(table.deviceText);
+    clockBox_->setText(table.clockText);
+    deviceTextLabel_->setText(table.deviceText);
     const editor::HeaderBoxes header = editor::boxesForHeader(grid_);
     if (header.management)
-        Edit1->setText(*header.management);
-    Edit4->setText(header.localPrefix);
-    ProgressBar1->setValue(0);
+        managementBox_->setText(*header.management);
+    localPrefixBox_->setText(header.localPrefix);
+    progressBar_->setValue(0);
 }
 
 void TfrmMain::Button1Click()
@@ -171,19 +176,20 @@ void TfrmMain::clearTable()
     // The selector first: moving it to association 1 fills the boxes from the
     // old table, and they are emptied only after that, or they would go on
     // showing an association the grid no longer holds.
-    SpinEdit1->setValue(0);
-    for (QLineEdit* box : { Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9 })
+    selector_->setValue(0);
+    for (QLineEdit* box : { managementBox_, prefixBox_, carrierBox_, localPrefixBox_, startTimeBox_, endTimeBox_,
+                            clockBox_, dayTypeBox_, lineBox_ })
         box->clear();
-    CheckListBox1->item(0)->setCheckState(Qt::Unchecked);
-    CheckListBox1->item(1)->setCheckState(Qt::Unchecked);
-    ProgressBar1->setValue(0);
-    StringGrid1->setCurrentRow(1);
-    StringGrid1->setCurrentColumn(1);
+    beepFlashList_->item(0)->setCheckState(Qt::Unchecked);
+    beepFlashList_->item(1)->setCheckState(Qt::Unchecked);
+    progressBar_->setValue(0);
+    gridView_->setCurrentRow(1);
+    gridView_->setCurrentColumn(1);
     // After the boxes: whatever their rules wrote while being filled and emptied is overwritten.
     grid_.fillData(QStringLiteral("-"));
     exchange().announceIfOpen(QStringLiteral("Cancella"));
     exchange().finish();
-    StringGrid1->viewport()->repaint();
+    gridView_->viewport()->repaint();
 }
 
 void TfrmMain::Button10Click()
@@ -204,7 +210,7 @@ void TfrmMain::Button4Click()
 
 writeplan::EditorState TfrmMain::editorState() const
 {
-    return { editor::selectorValue(SpinEdit1->text()), Edit8->text(), Edit9->text() };
+    return { editor::selectorValue(selector_->text()), dayTypeBox_->text(), lineBox_->text() };
 }
 
 void TfrmMain::writeTable()
@@ -217,9 +223,9 @@ void TfrmMain::writeTable()
 
 void TfrmMain::showWriteStarting()
 {
-    Label11->clear();
-    ProgressBar1->setValue(0);
-    ProgressBar1->repaint();
+    deviceTextLabel_->clear();
+    progressBar_->setValue(0);
+    progressBar_->repaint();
     writePainted_ = false;
 }
 
@@ -231,10 +237,10 @@ void TfrmMain::showRecordSent(int association)
         return;
     showSentAssociation(association);
     if (!writePainted_)
-        StringGrid1->viewport()->repaint();
+        gridView_->viewport()->repaint();
     writePainted_ = true;
-    ProgressBar1->setValue(ProgressBar1->value() + codec::RecordSize);
-    ProgressBar1->repaint();
+    progressBar_->setValue(progressBar_->value() + codec::RecordSize);
+    progressBar_->repaint();
 }
 
 void TfrmMain::showWriteEnded(const writeplan::Plan& plan, const writeplan::Result& result)
@@ -245,10 +251,10 @@ void TfrmMain::showWriteEnded(const writeplan::Plan& plan, const writeplan::Resu
         return;
     showSentAssociation(plan.editor.selector);
     {
-        const QSignalBlocker quietDay(Edit8);
-        const QSignalBlocker quietLine(Edit9);
-        Edit8->setText(plan.editor.dayType);
-        Edit9->setText(plan.editor.line);
+        const QSignalBlocker quietDay(dayTypeBox_);
+        const QSignalBlocker quietLine(lineBox_);
+        dayTypeBox_->setText(plan.editor.dayType);
+        lineBox_->setText(plan.editor.line);
     }
-    ProgressBar1->setValue(0);
+    progressBar_->setValue(0);
 }
