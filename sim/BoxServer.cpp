@@ -106,32 +106,11 @@ int BoxServer::run(const volatile std::sig_atomic_t& stop, const sigset_t& waitM
     lineOpen_ = poll(&probe, 1, 0) >= 0 && !(probe.revents & (POLLHUP | POLLERR));
 
     while (!stop) {
-        Clock::time_point now = Clock::now();
-        if (lineOpen_)
-            sendDue(now);
-        if (hangUpArmed_ && out_.empty() && !hangUpAt_)
-            hangUpAt_ = now + kHangUpGrace;
-        if (hangUpAt_ && now >= *hangUpAt_) {
-            log_.note("fault: hanging up the line");
-            close(master_);
-            master_ = -1;
+        const Clock::time_point now = Clock::now();
+        if (actOnDeadlines(now))
             return 0;
-        }
-        if (receiveDeadline_ && now >= *receiveDeadline_)
-            dropPartial("nothing more arrived for 2 s");
 
-        std::optional<Clock::time_point> wake;
-        auto consider = [&wake](std::optional<Clock::time_point> t) {
-            if (t && (!wake || *t < *wake))
-                wake = t;
-        };
-        if (lineOpen_ && !waitWritable_)
-            consider(nextSendTime());
-        consider(hangUpAt_);
-        consider(receiveDeadline_);
-        if (!lineOpen_)
-            consider(now + kReopenCheck);
-
+        const std::optional<Clock::time_point> wake = nextWake(now);
         timespec timeout{};
         if (wake) {
             const long long ns = std::max<long long>(0, std::chrono::duration_cast<nanoseconds>(*wake - now).count());
@@ -140,7 +119,6 @@ int BoxServer::run(const volatile std::sig_atomic_t& stop, const sigset_t& waitM
         }
         pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (waitWritable_ ? POLLOUT : 0)), 0},
                          {closeWatch_, POLLIN, 0}};
-        pollfd& pfd = fds[0];
         // The watch on the program's closes goes second, or first when the master is out.
         pollfd* watched = lineOpen_ ? fds : fds + 1;
         const nfds_t count = (lineOpen_ ? 1 : 0) + (closeWatch_ >= 0 ? 1 : 0);
@@ -155,31 +133,74 @@ int BoxServer::run(const volatile std::sig_atomic_t& stop, const sigset_t& waitM
             programClosedHeldLine();
             continue;
         }
-        if (lineOpen_) {
-            if (pfd.revents & POLLNVAL) {
-                std::fprintf(stderr, "pradix-boxsim: the pseudo-terminal is gone\n");
-                return 1;
-            }
-            if (pfd.revents & POLLOUT)
-                waitWritable_ = false;
-            if (pfd.revents & (POLLIN | POLLHUP | POLLERR)) {
-                const bool drained = readLine();
-                // A hang-up must never stay in the poll set, or poll() spins.
-                if (drained && lineOpen_ && (pfd.revents & (POLLHUP | POLLERR)))
-                    peerClosed();
-            }
-        } else {
-            probe = {master_, POLLIN, 0};
-            if (poll(&probe, 1, 0) >= 0 && !(probe.revents & (POLLHUP | POLLERR))) {
-                lineOpen_ = true;
-                log_.note("line opened by the other end");
-            } else if (probe.revents & POLLIN) {
-                takeWhileClosed();
-            }
-        }
+        if (!lineOpen_)
+            checkReopened();
+        else if (!serveLine(fds[0].revents))
+            return 1;
     }
     log_.note("stopped");
     return 0;
+}
+
+bool BoxServer::actOnDeadlines(Clock::time_point now)
+{
+    if (lineOpen_)
+        sendDue(now);
+    if (hangUpArmed_ && out_.empty() && !hangUpAt_)
+        hangUpAt_ = now + kHangUpGrace;
+    if (hangUpAt_ && now >= *hangUpAt_) {
+        log_.note("fault: hanging up the line");
+        close(master_);
+        master_ = -1;
+        return true;
+    }
+    if (receiveDeadline_ && now >= *receiveDeadline_)
+        dropPartial("nothing more arrived for 2 s");
+    return false;
+}
+
+std::optional<BoxServer::Clock::time_point> BoxServer::nextWake(Clock::time_point now) const
+{
+    std::optional<Clock::time_point> wake;
+    auto consider = [&wake](std::optional<Clock::time_point> t) {
+        if (t && (!wake || *t < *wake))
+            wake = t;
+    };
+    if (lineOpen_ && !waitWritable_)
+        consider(nextSendTime());
+    consider(hangUpAt_);
+    consider(receiveDeadline_);
+    if (!lineOpen_)
+        consider(now + kReopenCheck);
+    return wake;
+}
+
+bool BoxServer::serveLine(short revents)
+{
+    if (revents & POLLNVAL) {
+        std::fprintf(stderr, "pradix-boxsim: the pseudo-terminal is gone\n");
+        return false;
+    }
+    if (revents & POLLOUT)
+        waitWritable_ = false;
+    if (revents & (POLLIN | POLLHUP | POLLERR)) {
+        const bool drained = readLine();
+        // A hang-up must never stay in the poll set, or poll() spins.
+        if (drained && lineOpen_ && (revents & (POLLHUP | POLLERR)))
+            peerClosed();
+    }
+    return true;
+}
+
+void BoxServer::checkReopened()
+{
+    pollfd probe{master_, POLLIN, 0};
+    if (poll(&probe, 1, 0) >= 0 && !(probe.revents & (POLLHUP | POLLERR))) {
+        lineOpen_ = true;
+        log_.note("line opened by the other end");
+    } else if (probe.revents & POLLIN) {
+        takeWhileClosed();
+    }
 }
 
 bool BoxServer::readLine()

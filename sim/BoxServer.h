@@ -32,6 +32,15 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    // Sends what is due and acts on the hang-up and receive deadlines; true
+    // once a hang-up fault has closed the line.
+    bool actOnDeadlines(Clock::time_point now);
+    // The earliest moment something is due, if anything is.
+    std::optional<Clock::time_point> nextWake(Clock::time_point now) const;
+    // Acts on what poll() saw on the open line; false when the line is gone.
+    bool serveLine(short revents);
+    // While the port is closed: whether the program has opened it again.
+    void checkReopened();
     // Reads what the line holds; false when it stopped with more waiting.
     bool readLine();
     void onFrame(const Frame& frame);

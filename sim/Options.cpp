@@ -83,11 +83,128 @@ bool parseLink(const std::string& text, std::string& link)
     return true;
 }
 
+// Options without a value: false when arg is not one of them.
+bool setSwitch(const std::string& arg, Options& options)
+{
+    if (arg == "--help" || arg == "-h")
+        options.help = true;
+    else if (arg == "--fast")
+        options.fast = true;
+    else if (arg == "--unit")
+        options.unit = true;
+    else if (arg == "--reply-error")
+        options.replyError = true;
+    else if (arg == "--need-dial")
+        options.needDial = true;
+    else
+        return false;
+    return true;
+}
+
+// What the options taking a value have learnt so far, beyond Options itself.
+struct ValueState {
+    bool faultGiven = false;
+};
+
+using ValueSetter = bool (*)(const std::string& arg, const std::string& value, Options& options, ValueState& state,
+                             std::string& error);
+
+bool setModel(const std::string&, const std::string& value, Options& options, ValueState&, std::string& error)
+{
+    if (value == "22")
+        options.model = Model::Kolvar22;
+    else if (value == "1")
+        options.model = Model::Kolvar1;
+    else {
+        error = "--model takes 22 or 1, not '" + value + "'";
+        return false;
+    }
+    options.modelGiven = true;
+    return true;
+}
+
+bool setFileName(const std::string& arg, const std::string& value, Options& options, ValueState&, std::string& error)
+{
+    if (value.empty()) {
+        error = arg + " needs a file name";
+        return false;
+    }
+    (arg == "--image"  ? options.imageFile
+     : arg == "--save" ? options.saveFile
+     : arg == "--log"  ? options.logFile
+                       : options.stateFile) = value;
+    return true;
+}
+
+bool setLink(const std::string&, const std::string& value, Options& options, ValueState&, std::string& error)
+{
+    if (!parseLink(value, options.link)) {
+        error = "--link takes a port name com1 to com255, not '" + value + "'";
+        return false;
+    }
+    return true;
+}
+
+bool setBurst(const std::string&, const std::string& value, Options& options, ValueState&, std::string& error)
+{
+    if (!parseCount(value, kMaxBurst, options.burst) || options.burst == 0) {
+        error = "--burst takes a byte count of 1 to 64, not '" + value + "'";
+        return false;
+    }
+    return true;
+}
+
+bool setFault(const std::string&, const std::string& value, Options& options, ValueState& state, std::string& error)
+{
+    if (state.faultGiven) {
+        error = "only one --fault at a time";
+        return false;
+    }
+    if (!parseFault(value, options)) {
+        error = "unknown fault '" + value + "'";
+        return false;
+    }
+    state.faultGiven = true;
+    return true;
+}
+
+struct ValueOption {
+    const char* name;
+    ValueSetter set;
+};
+
+const ValueOption kValueOptions[] = {
+    {"--model", setModel}, {"--image", setFileName}, {"--save", setFileName}, {"--log", setFileName},
+    {"--state", setFileName}, {"--link", setLink}, {"--burst", setBurst}, {"--fault", setFault},
+};
+
+ValueSetter valueSetter(const std::string& arg)
+{
+    for (const ValueOption& option : kValueOptions)
+        if (arg == option.name)
+            return option.set;
+    return nullptr;
+}
+
+// Options that only make sense together, or not at all together.
+bool checkCombinations(const Options& options, std::string& error)
+{
+    if ((options.replyError || options.needDial || options.fault == Fault::DropCall) && !options.unit) {
+        error = "--reply-error, --need-dial and --fault drop-call describe the dialling unit: they need --unit";
+        return false;
+    }
+    if (options.modelGiven && !options.imageFile.empty()) {
+        error = "--model and --image exclude each other";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool parseOptions(int argc, char** argv, Options& options, std::string& error)
 {
-    bool faultGiven = false;
+    ValueState state;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -98,90 +215,24 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error)
             arg = arg.substr(0, eq);
             hasValue = true;
         }
-        auto takeValue = [&]() -> bool {
-            if (hasValue)
-                return true;
+        if (setSwitch(arg, options))
+            continue;
+        const ValueSetter set = valueSetter(arg);
+        if (!set) {
+            error = "unknown argument '" + arg + "'";
+            return false;
+        }
+        if (!hasValue) {
             if (i + 1 >= argc) {
                 error = arg + " needs a value";
                 return false;
             }
             value = argv[++i];
-            return true;
-        };
-
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--fast") {
-            options.fast = true;
-        } else if (arg == "--unit") {
-            options.unit = true;
-        } else if (arg == "--reply-error") {
-            options.replyError = true;
-        } else if (arg == "--need-dial") {
-            options.needDial = true;
-        } else if (arg == "--model") {
-            if (!takeValue())
-                return false;
-            if (value == "22")
-                options.model = Model::Kolvar22;
-            else if (value == "1")
-                options.model = Model::Kolvar1;
-            else {
-                error = "--model takes 22 or 1, not '" + value + "'";
-                return false;
-            }
-            options.modelGiven = true;
-        } else if (arg == "--image" || arg == "--save" || arg == "--log" || arg == "--state") {
-            if (!takeValue())
-                return false;
-            if (value.empty()) {
-                error = arg + " needs a file name";
-                return false;
-            }
-            (arg == "--image"  ? options.imageFile
-             : arg == "--save" ? options.saveFile
-             : arg == "--log"  ? options.logFile
-                               : options.stateFile) = value;
-        } else if (arg == "--link") {
-            if (!takeValue())
-                return false;
-            if (!parseLink(value, options.link)) {
-                error = "--link takes a port name com1 to com255, not '" + value + "'";
-                return false;
-            }
-        } else if (arg == "--burst") {
-            if (!takeValue())
-                return false;
-            if (!parseCount(value, kMaxBurst, options.burst) || options.burst == 0) {
-                error = "--burst takes a byte count of 1 to 64, not '" + value + "'";
-                return false;
-            }
-        } else if (arg == "--fault") {
-            if (!takeValue())
-                return false;
-            if (faultGiven) {
-                error = "only one --fault at a time";
-                return false;
-            }
-            if (!parseFault(value, options)) {
-                error = "unknown fault '" + value + "'";
-                return false;
-            }
-            faultGiven = true;
-        } else {
-            error = "unknown argument '" + arg + "'";
-            return false;
         }
+        if (!set(arg, value, options, state, error))
+            return false;
     }
-    if ((options.replyError || options.needDial || options.fault == Fault::DropCall) && !options.unit) {
-        error = "--reply-error, --need-dial and --fault drop-call describe the dialling unit: they need --unit";
-        return false;
-    }
-    if (options.modelGiven && !options.imageFile.empty()) {
-        error = "--model and --image exclude each other";
-        return false;
-    }
-    return true;
+    return checkCombinations(options, error);
 }
 
 const char* usageText()

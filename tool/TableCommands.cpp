@@ -223,21 +223,19 @@ void checkField(const QString& path, const csv::Record& record, const QString& p
     edited << QStringLiteral("%1 (riga %2)").arg(place).arg(record.line);
 }
 
-TableGrid csvTable(const QString& path, bool quiet)
+QStringList trimmedFields(const csv::Record& record)
 {
-    const QByteArray bytes = readFileBounded(path, 1 << 20);
-    QString error;
-    const std::optional<std::vector<csv::Record>> records = csv::parse(bytes, MaxCsvRecords, &error);
-    if (!records)
-        fail(FileError, QStringLiteral("%1: %2.").arg(path, error));
-    if (records->empty())
-        fail(FileError, QStringLiteral("%1: il file è vuoto.").arg(path));
-
-    const QStringList columns = csvColumns();
-    const csv::Record& names = records->front();
     QStringList trimmed;
-    for (const QString& n : names.fields)
-        trimmed << n.trimmed();
+    for (const QString& f : record.fields)
+        trimmed << f.trimmed();
+    return trimmed;
+}
+
+// The first record names the columns export writes, with or without the
+// check column (files of older versions lack it): whether it is there.
+bool csvHasCheckColumn(const QString& path, const csv::Record& names, const QStringList& columns, bool quiet)
+{
+    const QStringList trimmed = trimmedFields(names);
     if (trimmed.size() == 1 && trimmed.first().contains(QLatin1Char(';')))
         fail(FileError, QStringLiteral("%1, riga %2: i campi sono separati da \";\": il separatore dev'essere la "
                                           "virgola (nel foglio di calcolo, salvare come CSV con separatore \",\").")
@@ -255,76 +253,95 @@ TableGrid csvTable(const QString& path, bool quiet)
                                    "zeri iniziali persi in un foglio di calcolo non si possono riconoscere, "
                                    "controllare prefissi e codici.")
                         .arg(path, CheckColumn));
-    const int width = int(trimmed.size());
+    return checked;
+}
 
+// What import has gathered from the records read so far.
+struct CsvImport
+{
+    TableText text;
+    std::map<Field, int> headerLines;    // header field -> line
+    std::map<int, int> associationLines; // association -> line
+    QStringList edited;                  // fields changed since export, as told to the operator
+};
+
+// A table with every association unset and no local prefix, for the records to fill.
+TableText blankCsvText()
+{
     TableText text;
     text[Field::LocalPrefix] = QStringLiteral("-");
     text.associations.resize(codec::RecordCount);
     for (int n = 1; n <= codec::RecordCount; ++n)
         text.associations[size_t(n - 1)].number = n;
-    std::map<Field, int> headerLines; // header field -> line
-    std::map<int, int> associationLines; // association -> line
-    QStringList edited;
-    for (size_t i = 1; i < records->size(); ++i) {
-        const csv::Record& record = (*records)[i];
-        QStringList values;
-        for (const QString& f : record.fields)
-            values << f.trimmed();
-        if (std::all_of(values.begin(), values.end(), [](const QString& f) { return f.isEmpty(); }))
-            continue; // a spreadsheet's blank line
-        if (values.size() != width)
-            fail(FileError, QStringLiteral("%1, riga %2: %3 campi invece di %4.")
-                                   .arg(path)
-                                   .arg(record.line)
-                                   .arg(values.size())
-                                   .arg(width));
-        const QString& key = values.first();
-        std::optional<Field> headerField;
-        for (const Field h : fields::HeaderFields)
-            if (key.compare(fieldName(h), Qt::CaseInsensitive) == 0)
-                headerField = h;
-        int n = 0;
-        if (headerField) {
-            if (headerLines.count(*headerField))
-                csvProblem(TableRefused, path, record.line, NumberColumn,
-                           QStringLiteral("\"%1\" compare due volte").arg(terminalText(key)));
-            headerLines[*headerField] = record.line;
-            text[*headerField] = values.at(1);
-        } else {
-            bool ok = false;
-            n = key.toInt(&ok);
-            if (!ok || n < 1 || n > codec::RecordCount
-                || !std::all_of(key.begin(), key.end(), [](QChar c) { return c.isDigit(); }))
-                csvProblem(TableRefused, path, record.line, NumberColumn,
-                           QStringLiteral("\"%1\" non è un numero da 1 a %2 né un campo dell'intestazione")
-                               .arg(terminalText(key))
-                               .arg(codec::RecordCount));
-            if (associationLines.count(n))
-                csvProblem(TableRefused, path, record.line, NumberColumn,
-                           QStringLiteral("l'associazione %1 compare due volte").arg(n));
-            associationLines[n] = record.line;
-            AssociationText& a = text.associations[size_t(n - 1)];
-            for (size_t f = 0; f < fields::AssociationFields.size(); ++f)
-                a[fields::AssociationFields[f]] = values.at(int(f) + 1);
-        }
-        if (!checked)
-            continue;
-        const QString& check = values.last();
-        if (check.size() != CheckLetters * (columns.size() - 1)) {
-            edited << QStringLiteral("riga %1").arg(record.line);
-            continue;
-        }
-        for (int f = 1; f < columns.size(); ++f) {
-            const QString place = headerField ? fieldPlace(0, *headerField)
-                                              : fieldPlace(n, fields::AssociationFields[size_t(f - 1)]);
-            checkField(path, record, place, headerField ? columns.at(1) : columns.at(f), values.at(f),
-                       check.mid((f - 1) * CheckLetters, CheckLetters), edited);
-        }
-    }
-    if (!edited.isEmpty())
-        note(quiet, QStringLiteral("%1: cambiati dopo l'esportazione: %2.").arg(path, edited.join(QStringLiteral(", "))));
+    return text;
+}
 
-    if (headerLines.find(Field::Model) == headerLines.end())
+std::optional<Field> headerFieldNamed(const QString& key)
+{
+    std::optional<Field> headerField;
+    for (const Field h : fields::HeaderFields)
+        if (key.compare(fieldName(h), Qt::CaseInsensitive) == 0)
+            headerField = h;
+    return headerField;
+}
+
+int associationNumber(const QString& path, const csv::Record& record, const QString& key)
+{
+    bool ok = false;
+    const int n = key.toInt(&ok);
+    if (!ok || n < 1 || n > codec::RecordCount
+        || !std::all_of(key.begin(), key.end(), [](QChar c) { return c.isDigit(); }))
+        csvProblem(TableRefused, path, record.line, NumberColumn,
+                   QStringLiteral("\"%1\" non è un numero da 1 a %2 né un campo dell'intestazione")
+                       .arg(terminalText(key))
+                       .arg(codec::RecordCount));
+    return n;
+}
+
+// Puts a record's values in the header field it names, or in association n.
+void takeCsvValues(const QString& path, const csv::Record& record, const QStringList& values,
+                   std::optional<Field> headerField, int n, CsvImport& import)
+{
+    if (headerField) {
+        if (import.headerLines.count(*headerField))
+            csvProblem(TableRefused, path, record.line, NumberColumn,
+                       QStringLiteral("\"%1\" compare due volte").arg(terminalText(values.first())));
+        import.headerLines[*headerField] = record.line;
+        import.text[*headerField] = values.at(1);
+        return;
+    }
+    if (import.associationLines.count(n))
+        csvProblem(TableRefused, path, record.line, NumberColumn,
+                   QStringLiteral("l'associazione %1 compare due volte").arg(n));
+    import.associationLines[n] = record.line;
+    AssociationText& a = import.text.associations[size_t(n - 1)];
+    for (size_t f = 0; f < fields::AssociationFields.size(); ++f)
+        a[fields::AssociationFields[f]] = values.at(int(f) + 1);
+}
+
+// Compares a record's values with the check export wrote after them.
+void checkCsvRecord(const QString& path, const csv::Record& record, const QStringList& values,
+                    const QStringList& columns, std::optional<Field> headerField, int n, QStringList& edited)
+{
+    const QString& check = values.last();
+    if (check.size() != CheckLetters * (columns.size() - 1)) {
+        edited << QStringLiteral("riga %1").arg(record.line);
+        return;
+    }
+    for (int f = 1; f < columns.size(); ++f) {
+        const QString place = headerField ? fieldPlace(0, *headerField)
+                                          : fieldPlace(n, fields::AssociationFields[size_t(f - 1)]);
+        checkField(path, record, place, headerField ? columns.at(1) : columns.at(f), values.at(f),
+                   check.mid((f - 1) * CheckLetters, CheckLetters), edited);
+    }
+}
+
+// The grid of what the records gave, or a refusal at the line of the field
+// the table cannot hold.
+TableGrid csvGrid(const QString& path, CsvImport& import, const QStringList& columns)
+{
+    TableText& text = import.text;
+    if (import.headerLines.find(Field::Model) == import.headerLines.end())
         fail(TableRefused, QStringLiteral("%1: manca la riga \"Modello\" (Kolvar22 o Kolvar1).").arg(path));
     const QString& model = text[Field::Model];
     if (model.compare(modelName(codec::Model::Kolvar22), Qt::CaseInsensitive) == 0)
@@ -335,11 +352,49 @@ TableGrid csvTable(const QString& path, bool quiet)
     TableGrid grid;
     if (std::optional<FieldProblem> p = fieldsToGrid(text, grid)) {
         const bool header = p->field && fields::isHeaderField(*p->field);
-        const int line = header ? headerLines[*p->field] : associationLines[p->association];
+        const int line = header ? import.headerLines[*p->field] : import.associationLines[p->association];
         const QString column = header ? columns.at(1) : fieldName(*p->field);
         csvProblem(TableRefused, path, line, column, problemText(*p, fieldValue(text, *p)));
     }
     return grid;
+}
+
+TableGrid csvTable(const QString& path, bool quiet)
+{
+    const QByteArray bytes = readFileBounded(path, 1 << 20);
+    QString error;
+    const std::optional<std::vector<csv::Record>> records = csv::parse(bytes, MaxCsvRecords, &error);
+    if (!records)
+        fail(FileError, QStringLiteral("%1: %2.").arg(path, error));
+    if (records->empty())
+        fail(FileError, QStringLiteral("%1: il file è vuoto.").arg(path));
+
+    const QStringList columns = csvColumns();
+    const bool checked = csvHasCheckColumn(path, records->front(), columns, quiet);
+    const int width = int(records->front().fields.size());
+
+    CsvImport import;
+    import.text = blankCsvText();
+    for (size_t i = 1; i < records->size(); ++i) {
+        const csv::Record& record = (*records)[i];
+        const QStringList values = trimmedFields(record);
+        if (std::all_of(values.begin(), values.end(), [](const QString& f) { return f.isEmpty(); }))
+            continue; // a spreadsheet's blank line
+        if (values.size() != width)
+            fail(FileError, QStringLiteral("%1, riga %2: %3 campi invece di %4.")
+                                   .arg(path)
+                                   .arg(record.line)
+                                   .arg(values.size())
+                                   .arg(width));
+        const std::optional<Field> headerField = headerFieldNamed(values.first());
+        const int n = headerField ? 0 : associationNumber(path, record, values.first());
+        takeCsvValues(path, record, values, headerField, n, import);
+        if (checked)
+            checkCsvRecord(path, record, values, columns, headerField, n, import.edited);
+    }
+    if (!import.edited.isEmpty())
+        note(quiet, QStringLiteral("%1: cambiati dopo l'esportazione: %2.").arg(path, import.edited.join(QStringLiteral(", "))));
+    return csvGrid(path, import, columns);
 }
 
 } // namespace
