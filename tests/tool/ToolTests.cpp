@@ -498,7 +498,14 @@ TEST_F(ToolTest, WriteReachesTheBoxAndVerifyCatchesABoxThatChangesAByte)
 // Every exit code a script acts on, with the words that say why. "PORT" in
 // an argument is the box simulator's line, started with `box` (none when
 // empty); `before` runs first and must succeed.
-TEST_F(ToolTest, ExitCodesTellScriptsWhatHappened)
+// One row per outcome a script must tell apart; each row is a case of its
+// own, so the rows that wait on a written table's pauses run side by side.
+class ToolExitCodes : public ToolTest, public ::testing::WithParamInterface<int>
+{
+};
+constexpr int ExitCodeCases = 10;
+
+TEST_P(ToolExitCodes, TellScriptsWhatHappened)
 {
     const QString k22 = sampleTable(boxsim::Model::Kolvar22, QStringLiteral("k22.dat"));
     const QString k1 = sampleTable(boxsim::Model::Kolvar1, QStringLiteral("k1.dat"));
@@ -541,7 +548,9 @@ TEST_F(ToolTest, ExitCodesTellScriptsWhatHappened)
           { QStringLiteral("verify"), k22, QStringLiteral("--port"), P }, 1, QStringLiteral("Associazione 10, byte 6: 0x00 -> 0x01"),
           QString() },
     };
-    for (const Case& k : cases) {
+    static_assert(sizeof(cases) / sizeof(cases[0]) == ExitCodeCases, "every row is instantiated below");
+    {
+        const Case& k = cases[GetParam()];
         SCOPED_TRACE(k.arguments.join(QLatin1Char(' ')).toStdString());
         BoxSim sim;
         if (!k.box.empty()) {
@@ -566,34 +575,48 @@ TEST_F(ToolTest, ExitCodesTellScriptsWhatHappened)
     }
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("x.dat"))));
 }
+INSTANTIATE_TEST_SUITE_P(Rows, ToolExitCodes, ::testing::Range(0, ExitCodeCases));
 
-TEST_F(ToolTest, RemoteWriteHangsUpAfterAnErrorReplyAHeldLineAndSuccess)
+// pradix-tool's remote write of `table` to a customer's number; the port is added by the caller.
+QStringList remoteWrite(const QString& table)
+{
+    return { QStringLiteral("remote"), QStringLiteral("write"), table, QStringLiteral("--number"), QStringLiteral("0461123456") };
+}
+
+TEST_F(ToolTest, RemoteWriteRefusedByTheBoxHangsUp)
 {
     const QString table = sampleTable(boxsim::Model::Kolvar22, QStringLiteral("box.dat"));
-    const QStringList session{ QStringLiteral("remote"), QStringLiteral("write"), table, QStringLiteral("--number"), QStringLiteral("0461123456") };
     BoxSim refusing;
     ASSERT_TRUE(refusing.start({ "--fast", "--unit", "--need-dial", "--reply-error", "--log", refusing.file("unit.log") })) << refusing.error();
-    Outcome run = tool(session + QStringList{ QStringLiteral("--port"), dev(refusing), QStringLiteral("--prefix"), QStringLiteral("0") });
+    const Outcome run = tool(remoteWrite(table) + QStringList{ QStringLiteral("--port"), dev(refusing), QStringLiteral("--prefix"), QStringLiteral("0") });
     EXPECT_EQ(run.code, 3);
     EXPECT_TRUE(run.err.contains(QStringLiteral("ERRORE!!"))) << run.err.toStdString();
     EXPECT_EQ(frames(refusing.readLog()),
               (QStringList{ QStringLiteral("dial"), QStringLiteral("dial"), QStringLiteral("write"), QStringLiteral("table"),
                             QStringLiteral("remote-write"), QStringLiteral("hangup") }));
+}
 
+TEST_F(ToolTest, RemoteWriteHeldOnTheLineHangsUp)
+{
     // The line held part-way through the table: the port is closed and at once opened
     // again for the hang-up, which the unit must still hear; 02 01 06 never goes.
+    const QString table = sampleTable(boxsim::Model::Kolvar22, QStringLiteral("box.dat"));
     BoxSim holding;
     ASSERT_TRUE(holding.start({ "--fast", "--unit", "--need-dial", "--fault", "stall-write:100", "--log", holding.file("unit.log") }))
         << holding.error();
-    run = tool(session + QStringList{ QStringLiteral("--port"), dev(holding), QStringLiteral("--timeout"), QStringLiteral("1") });
+    const Outcome run = tool(remoteWrite(table) + QStringList{ QStringLiteral("--port"), dev(holding), QStringLiteral("--timeout"), QStringLiteral("1") });
     EXPECT_EQ(run.code, 3);
     EXPECT_TRUE(run.err.contains(QStringLiteral("Scrittura interrotta"))) << run.err.toStdString();
     EXPECT_FALSE(run.err.contains(QStringLiteral("02 03 03 02 02"))) << run.err.toStdString();
     EXPECT_EQ(frames(holding.readLog()), (QStringList{ QStringLiteral("dial"), QStringLiteral("write"), QStringLiteral("hangup") }));
+}
 
+TEST_F(ToolTest, RemoteWriteTakenHangsUpAndTheBoxHoldsIt)
+{
+    const QString table = sampleTable(boxsim::Model::Kolvar22, QStringLiteral("box.dat"));
     BoxSim taking;
     ASSERT_TRUE(taking.start({ "--fast", "--unit", "--need-dial", "--log", taking.file("unit.log") })) << taking.error();
-    run = tool(session + QStringList{ QStringLiteral("--port"), dev(taking) });
+    const Outcome run = tool(remoteWrite(table) + QStringList{ QStringLiteral("--port"), dev(taking) });
     EXPECT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_EQ(frames(taking.readLog()), (QStringList{ QStringLiteral("dial"), QStringLiteral("write"), QStringLiteral("table"),
                                                       QStringLiteral("remote-write"), QStringLiteral("hangup") }));
