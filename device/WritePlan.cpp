@@ -176,11 +176,18 @@ QString noModelMessage()
                           "modello dal menu");
 }
 
+std::optional<Result> refusal(const Plan& plan)
+{
+    if (plan.ok())
+        return std::nullopt;
+    return Result{ Result::Outcome::Refused, {}, plan.message };
+}
+
 Result send(const Plan& plan, TCustomComm& port, Pacer& pacer, const Clock& clock,
             const RecordStarting& recordStarting, LineObserver* observer)
 {
-    if (!plan.ok())
-        return { Result::Outcome::Refused, {}, plan.message };
+    if (const std::optional<Result> refused = refusal(plan))
+        return *refused;
     const auto cutShort = [](StopPoint at) { return Result { Result::Outcome::CutShort, at, cutShortMessage(at) }; };
     const std::vector<Piece>& pieces = plan.pieces;
     // Each record is announced once, before its first piece: in the pause

@@ -109,6 +109,11 @@ struct Result
     bool sent() const { return outcome == Outcome::Sent; }
 };
 
+// Whether `plan` can be written: Refused, with the plan's message, when it
+// cannot; nothing when it can. Every front end asks this (through the box
+// session) before it starts anything for a table, and send asks it again.
+std::optional<Result> refusal(const Plan& plan);
+
 // The operator's message for a table the line stopped taking at `at`: the box
 // holds part of a table and it must be written again.
 QString cutShortMessage(const StopPoint& at);

@@ -118,9 +118,7 @@ void BoxSession::completeRead(const ReceivedTable& table)
 
 std::optional<writeplan::Result> BoxSession::refusal(const writeplan::Plan& plan)
 {
-    if (plan.ok())
-        return std::nullopt;
-    return writeplan::Result{ writeplan::Result::Outcome::Refused, {}, plan.message };
+    return writeplan::refusal(plan);
 }
 
 writeplan::Result BoxSession::writeTable(const TableGrid& table, const writeplan::EditorState& editor)
