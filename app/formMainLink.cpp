@@ -33,10 +33,13 @@ void TfrmMain::connectSession()
             [this](int tableBytes) { progressBar_->setValue(progressBar_->value() + tableBytes); });
     connect(&exchange, &Exchange::tableStarted, this, guarded([this](codec::Model model) { selectModel(model); }));
     // The rows come in at a pace the operator can follow, the selector counting along.
+    // The selector's move and its painting are done inside the row's 20 ms,
+    // so they do not add to the pace.
     connect(&exchange, &Exchange::rowDecoding, this, guarded([this](int row) {
-        seams_.pacer->sleep(20);
-        selector_->setValue(row);
-        selector_->repaint();
+        seams_.pacer->pauseSince(Pacer::TimePoint::clock::now(), 20, [this, row] {
+            selector_->setValue(row);
+            selector_->repaint();
+        });
     }));
     connect(&session_, &BoxSession::tableRead, this,
             guarded([this](const ReceivedTable& table) { showReceivedTable(table); }));
