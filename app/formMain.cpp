@@ -99,7 +99,7 @@ QFont faceFont(Face face)
 
 } // namespace
 
-struct TfrmMain::ControlSpec
+struct TfrmMain::ControlRow
 {
     Kind kind;
     const char* name; // the object name; "" for a panel or a control with its own maker
@@ -161,23 +161,23 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::buildControls()
 {
-    const auto panel = [](QRect r) { return ControlSpec { Kind::Panel, "", "", r, Face::Window, "", 0, {}, {}, {} }; };
-    const auto made = [](Kind kind) { return ControlSpec { kind, "", "", {}, Face::Window, "", 0, {}, {}, {} }; };
+    const auto panel = [](QRect r) { return ControlRow { Kind::Panel, "", "", r, Face::Window, "", 0, {}, {}, {} }; };
+    const auto made = [](Kind kind) { return ControlRow { kind, "", "", {}, Face::Window, "", 0, {}, {}, {} }; };
     const auto label = [](const char* name, const char* caption, QRect r) {
-        return ControlSpec { Kind::Label, name, caption, r, Face::Window, "", 0, {}, {}, {} };
+        return ControlRow { Kind::Label, name, caption, r, Face::Window, "", 0, {}, {}, {} };
     };
     const auto box = [](const char* name, QRect r, Face face, const char* hint, int help, QLineEdit* TfrmMain::*member,
                         std::optional<fields::Field> field = {}) {
-        return ControlSpec { Kind::Box, name, "", r, face, hint, help, member, {}, field };
+        return ControlRow { Kind::Box, name, "", r, face, hint, help, member, {}, field };
     };
     const auto button = [](const char* name, const char* caption, QRect r, QPushButton* TfrmMain::*member,
                            Face face = Face::Window, const char* hint = "", int help = 0) {
-        return ControlSpec { Kind::Button, name, caption, r, face, hint, help, {}, member, {} };
+        return ControlRow { Kind::Button, name, caption, r, face, hint, help, {}, member, {} };
     };
     using F = fields::Field;
     using W = TfrmMain;
     // In the order they are made, which is the order the accessibility bus lists them in.
-    const ControlSpec controls[] = {
+    const ControlRow controls[] = {
         // The device grid, upper left.
         made(Kind::Grid),
         // Right column: port and commands.
@@ -229,34 +229,34 @@ void TfrmMain::buildControls()
     };
 
     QLabel* lastLabel = nullptr;
-    for (const ControlSpec& spec : controls)
-        makeControl(spec, lastLabel);
+    for (const ControlRow& row : controls)
+        makeControl(row, lastLabel);
     dressControls();
     makePopupMenu();
 }
 
-void TfrmMain::makeControl(const ControlSpec& spec, QLabel*& lastLabel)
+void TfrmMain::makeControl(const ControlRow& row, QLabel*& lastLabel)
 {
-    switch (spec.kind) {
+    switch (row.kind) {
     case Kind::Panel: {
         auto* frame = new QFrame(this);
         frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
         frame->setLineWidth(1);
-        frame->setGeometry(spec.geometry);
+        frame->setGeometry(row.geometry);
         break;
     }
     case Kind::Label:
-        lastLabel = new QLabel(QString::fromUtf8(spec.caption), this);
-        lastLabel->setObjectName(QLatin1String(spec.name));
+        lastLabel = new QLabel(QString::fromUtf8(row.caption), this);
+        lastLabel->setObjectName(QLatin1String(row.name));
         // What a label shows is shown as it is: the box's own text may hold '<'.
         lastLabel->setTextFormat(Qt::PlainText);
-        lastLabel->setGeometry(spec.geometry);
+        lastLabel->setGeometry(row.geometry);
         break;
     case Kind::Box:
-        makeBox(spec, *lastLabel);
+        makeBox(row, *lastLabel);
         break;
     case Kind::Button:
-        makeButton(spec);
+        makeButton(row);
         break;
     case Kind::Grid:
         makeGridView();
@@ -284,42 +284,42 @@ void TfrmMain::makeControl(const ControlSpec& spec, QLabel*& lastLabel)
     }
 }
 
-void TfrmMain::makeBox(const ControlSpec& spec, QLabel& label)
+void TfrmMain::makeBox(const ControlRow& row, QLabel& label)
 {
     auto* edit = new QLineEdit(this);
-    edit->setObjectName(QLatin1String(spec.name));
-    edit->setGeometry(spec.geometry);
-    edit->setFont(faceFont(spec.face));
+    edit->setObjectName(QLatin1String(row.name));
+    edit->setGeometry(row.geometry);
+    edit->setFont(faceFont(row.face));
     label.setBuddy(edit);
     edit->setAccessibleName(label.text());
-    if (*spec.hint) {
-        edit->setToolTip(QString::fromUtf8(spec.hint));
-        edit->setAccessibleDescription(QString::fromUtf8(spec.hint));
+    if (*row.hint) {
+        edit->setToolTip(QString::fromUtf8(row.hint));
+        edit->setAccessibleDescription(QString::fromUtf8(row.hint));
     }
-    if (spec.help > 0)
-        edit->setProperty(helpContextProperty, spec.help);
-    if (spec.field) {
+    if (row.help > 0)
+        edit->setProperty(helpContextProperty, row.help);
+    if (row.field) {
         // The table and the field vocabulary name the same box.
-        Q_ASSERT(QLatin1String(fields::describe(*spec.field).box) == QLatin1String(spec.name));
-        edit->setProperty(BoxFieldProperty, int(*spec.field));
-        fieldBoxes_[std::size_t(*spec.field)] = edit;
+        Q_ASSERT(QLatin1String(fields::describe(*row.field).box) == QLatin1String(row.name));
+        edit->setProperty(BoxFieldProperty, int(*row.field));
+        fieldBoxes_[std::size_t(*row.field)] = edit;
     }
-    this->*spec.box = edit;
+    this->*row.box = edit;
 }
 
-void TfrmMain::makeButton(const ControlSpec& spec)
+void TfrmMain::makeButton(const ControlRow& row)
 {
-    auto* button = new QPushButton(QString::fromUtf8(spec.caption), this);
-    button->setObjectName(QLatin1String(spec.name));
-    button->setGeometry(spec.geometry);
+    auto* button = new QPushButton(QString::fromUtf8(row.caption), this);
+    button->setObjectName(QLatin1String(row.name));
+    button->setGeometry(row.geometry);
     button->setAutoDefault(false);
-    if (spec.face != Face::Window)
-        button->setFont(faceFont(spec.face));
-    if (*spec.hint)
-        button->setAccessibleDescription(QString::fromUtf8(spec.hint));
-    if (spec.help > 0)
-        button->setProperty(helpContextProperty, spec.help);
-    this->*spec.button = button;
+    if (row.face != Face::Window)
+        button->setFont(faceFont(row.face));
+    if (*row.hint)
+        button->setAccessibleDescription(QString::fromUtf8(row.hint));
+    if (row.help > 0)
+        button->setProperty(helpContextProperty, row.help);
+    this->*row.button = button;
 }
 
 void TfrmMain::dressControls()

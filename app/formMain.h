@@ -198,12 +198,12 @@ private:
     // The controls are made from a table (formMain.cpp), in its order; the
     // few that are more than a caption, a place and a help topic have their
     // own maker.
-    struct ControlSpec;
+    struct ControlRow;
     void buildControls();
     // `lastLabel` is the label made last: the buddy of the boxes after it.
-    void makeControl(const ControlSpec& spec, QLabel*& lastLabel);
-    void makeBox(const ControlSpec& spec, QLabel& label);
-    void makeButton(const ControlSpec& spec);
+    void makeControl(const ControlRow& row, QLabel*& lastLabel);
+    void makeBox(const ControlRow& row, QLabel& label);
+    void makeButton(const ControlRow& row);
     // What the table does not say: the port's colours, its completer, the
     // clock box's refusal, the underlined "Cancella".
     void dressControls();

@@ -91,7 +91,7 @@ public:
 } // namespace
 
 // A card edit with its caption above it.
-struct TForm2::EditSpec
+struct TForm2::EditRow
 {
     QLineEdit* TForm2::*box;
     const char* name;
@@ -101,7 +101,7 @@ struct TForm2::EditSpec
 };
 
 // A button: its caption, its hint, where it lies and what it does.
-struct TForm2::ButtonSpec
+struct TForm2::ButtonRow
 {
     QPushButton* TForm2::*button;
     const char* name;
@@ -112,7 +112,7 @@ struct TForm2::ButtonSpec
 };
 
 // In the order they are made, which is the order they lie in.
-const TForm2::EditSpec TForm2::editSpecs[] = {
+const TForm2::EditRow TForm2::editRows[] = {
     { &TForm2::surnameBox_, "Ecognome", "Cognome", 10, 7, 150, 24 },
     { &TForm2::nameBox_, "Enome", "Nome", 166, 7, 150, 15 },
     { &TForm2::linePrefixBox_, "Edit1", "Centr.", 322, 7, 56, 16 },
@@ -125,7 +125,7 @@ const TForm2::EditSpec TForm2::editSpecs[] = {
 };
 
 // Above the summary: moving through the book and keeping it.
-const TForm2::ButtonSpec TForm2::cardButtonSpecs[] = {
+const TForm2::ButtonRow TForm2::cardButtonRows[] = {
     { &TForm2::previousButton_, "Bprecedente", "Precedente", "Scheda precedente", 10, 98, 100,
       &TForm2::BprecedenteClick },
     { &TForm2::nextButton_, "Bsuccessivo", "Successivo", "Scheda successiva", 131, 98, 100, &TForm2::BsuccessivoClick },
@@ -135,7 +135,7 @@ const TForm2::ButtonSpec TForm2::cardButtonSpecs[] = {
 };
 
 // Below the summary: the customer's box over the line, and leaving.
-const TForm2::ButtonSpec TForm2::lineButtonSpecs[] = {
+const TForm2::ButtonRow TForm2::lineButtonRows[] = {
     { &TForm2::callButton_, "Bcomponi", "Chiama", "Chiama l'utente", 10, 312, 90, &TForm2::BcomponiClick },
     { &TForm2::readRemoteButton_, "Button3", "Leggi Dati", "Legge i dati dall'utente", 109, 312, 90,
       &TForm2::Button3Click },
@@ -169,18 +169,18 @@ TForm2::TForm2(BookHost& host, BoxSession& session, QWidget* parent)
     FormCreate();
 }
 
-void TForm2::makeButton(const ButtonSpec& spec)
+void TForm2::makeButton(const ButtonRow& row)
 {
-    const QString hint = QString::fromUtf8(spec.hint);
-    auto* b = new QPushButton(QString::fromUtf8(spec.caption), this);
-    b->setObjectName(QLatin1String(spec.name));
-    b->setGeometry(spec.x, spec.y, spec.width, 26);
+    const QString hint = QString::fromUtf8(row.hint);
+    auto* b = new QPushButton(QString::fromUtf8(row.caption), this);
+    b->setObjectName(QLatin1String(row.name));
+    b->setGeometry(row.x, row.y, row.width, 26);
     b->setFont(pixelFont(13));
     b->setAutoDefault(false);
     b->setToolTip(hint);
     b->setAccessibleDescription(hint);
-    connect(b, &QPushButton::clicked, this, guarded([this, click = spec.click] { (this->*click)(); }));
-    this->*spec.button = b;
+    connect(b, &QPushButton::clicked, this, guarded([this, click = row.click] { (this->*click)(); }));
+    this->*row.button = b;
 }
 
 void TForm2::buildControls()
@@ -192,26 +192,26 @@ void TForm2::buildControls()
     bevel_->setLineWidth(1);
     bevel_->setGeometry(4, 4, 602, 128);
 
-    for (const EditSpec& spec : editSpecs) {
-        const QString caption = QString::fromUtf8(spec.caption);
+    for (const EditRow& row : editRows) {
+        const QString caption = QString::fromUtf8(row.caption);
         auto* label = new QLabel(caption, this);
-        label->setObjectName(QStringLiteral("Label_%1").arg(QLatin1String(spec.name)));
-        label->setGeometry(spec.x, spec.y, spec.width, 16);
+        label->setObjectName(QStringLiteral("Label_%1").arg(QLatin1String(row.name)));
+        label->setGeometry(row.x, row.y, row.width, 16);
         auto* box = new QLineEdit(this);
-        box->setObjectName(QLatin1String(spec.name));
-        box->setGeometry(spec.x, spec.y + 17, spec.width, 24);
-        box->setProperty(helpContextProperty, spec.helpTopic);
+        box->setObjectName(QLatin1String(row.name));
+        box->setGeometry(row.x, row.y + 17, row.width, 24);
+        box->setProperty(helpContextProperty, row.helpTopic);
         label->setBuddy(box);
         box->setAccessibleName(caption);
-        this->*spec.box = box;
+        this->*row.box = box;
     }
     linePrefixBox_->setToolTip(QStringLiteral("Prefisso accesso linea esterna"));
     linePrefixBox_->setAccessibleDescription(linePrefixBox_->toolTip());
     cardNumberBox_->setEnabled(false);
     postCodeBox_->setMaxLength(5);
 
-    for (const ButtonSpec& spec : cardButtonSpecs)
-        makeButton(spec);
+    for (const ButtonRow& row : cardButtonRows)
+        makeButton(row);
 
     summaryView_ = new TableGridView(summary_, this);
     summaryView_->setObjectName(QStringLiteral("StringGrid2"));
@@ -221,8 +221,8 @@ void TForm2::buildControls()
     summaryView_->setAccessibleDescription(summaryView_->toolTip());
     summaryView_->setProperty(helpContextProperty, 23);
 
-    for (const ButtonSpec& spec : lineButtonSpecs)
-        makeButton(spec);
+    for (const ButtonRow& row : lineButtonRows)
+        makeButton(row);
     QFont underlined = pixelFont(13);
     underlined.setUnderline(true);
     callButton_->setFont(underlined);
@@ -250,8 +250,8 @@ void TForm2::setTabOrder()
 
 void TForm2::connectControls()
 {
-    for (const EditSpec& spec : editSpecs)
-        (this->*spec.box)->installEventFilter(this);
+    for (const EditRow& row : editRows)
+        (this->*row.box)->installEventFilter(this);
 
     // The digit boxes take only digits, however the text comes: what a paste,
     // a drop or an input method would put in them is refused whole, with the

@@ -95,11 +95,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct EditSpec;
-    struct ButtonSpec;
-    static const EditSpec editSpecs[];
-    static const ButtonSpec cardButtonSpecs[];
-    static const ButtonSpec lineButtonSpecs[];
+    struct EditRow;
+    struct ButtonRow;
+    static const EditRow editRows[];
+    static const ButtonRow cardButtonRows[];
+    static const ButtonRow lineButtonRows[];
 
     QFrame* bevel_ = nullptr;
     QLineEdit* surnameBox_ = nullptr;
@@ -132,7 +132,7 @@ private:
 
     void buildControls();
     // A button as its line of the table says, wired to its handler.
-    void makeButton(const ButtonSpec& spec);
+    void makeButton(const ButtonRow& row);
     void setTabOrder();
     void connectControls();
     void connectRemote();

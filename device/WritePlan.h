@@ -110,8 +110,8 @@ struct Result
 };
 
 // Whether `plan` can be written: Refused, with the plan's message, when it
-// cannot; nothing when it can. Every front end asks this (through the box
-// session) before it starts anything for a table, and send asks it again.
+// cannot; nothing when it can. The box session and pradix-tool ask this
+// before they start anything for a table, and send asks it again.
 std::optional<Result> refusal(const Plan& plan);
 
 // The operator's message for a table the line stopped taking at `at`: the box

@@ -116,11 +116,6 @@ void BoxSession::completeRead(const ReceivedTable& table)
     emit tableRead(table);
 }
 
-std::optional<writeplan::Result> BoxSession::refusal(const writeplan::Plan& plan)
-{
-    return writeplan::refusal(plan);
-}
-
 writeplan::Result BoxSession::writeTable(const TableGrid& table, const writeplan::EditorState& editor)
 {
     // The whole table is judged before the port is opened: a box must never
@@ -130,7 +125,7 @@ writeplan::Result BoxSession::writeTable(const TableGrid& table, const writeplan
 
 writeplan::Result BoxSession::writePlan(const writeplan::Plan& plan)
 {
-    if (const std::optional<writeplan::Result> refused = refusal(plan))
+    if (const std::optional<writeplan::Result> refused = writeplan::refusal(plan))
         return *refused;
     silence_.stop();
     // The table as it goes out, so the operator can always put it back.

@@ -8,7 +8,6 @@
 #include <QString>
 #include <QTimer>
 
-#include <optional>
 
 class Clock;
 class LineObserver;
@@ -61,11 +60,6 @@ public:
     // grid, with the editor's box rules run on it as a window runs them and
     // its backup kept, tableRead tells it.
     void readTable();
-
-    // Whether `plan` can be written: the refusal (Refused, with the plan's
-    // message) when it cannot, nothing when it can. A front end that must
-    // not start anything for a table that cannot go asks this first.
-    static std::optional<writeplan::Result> refusal(const writeplan::Plan& plan);
 
     // "Scrivi Eeprom": the table as the write completes it from `table` and
     // the editor's state, judged, backed up, put in the grid and sent

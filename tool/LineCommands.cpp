@@ -36,7 +36,7 @@ writeplan::Plan planFor(const TableGrid& grid)
 writeplan::Plan writablePlan(const TableGrid& grid)
 {
     writeplan::Plan plan = planFor(grid);
-    if (const std::optional<writeplan::Result> refused = BoxSession::refusal(plan))
+    if (const std::optional<writeplan::Result> refused = writeplan::refusal(plan))
         fail(TableRefused, refused->message);
     return plan;
 }
