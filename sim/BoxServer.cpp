@@ -637,22 +637,17 @@ void BoxServer::flushLine()
 {
     // Bytes handed over but not read would otherwise wait in the line for
     // the next program that opens it; a closed serial port loses them. They
-    // sit in the slave's input queue, which only a flush on a slave
-    // descriptor empties (a flush on the master reaches the kernel's buffer in
-    // between, not what the slave has already taken in), so the box opens the
-    // slave for a moment (or uses its own, kept while the line is held).
-    // Closing it leaves the line closed as before.
-    if (slaveHold_ >= 0) {
-        tcflush(slaveHold_, TCIFLUSH);
-        return;
-    }
-    const int fd = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    // sit in two places on the slave's side: the kernel's buffer in between,
+    // which a flush of the master's output empties, and the slave's input
+    // queue, which only a flush of the slave's own empties. On a
+    // pseudo-terminal the master sets the slave's terminal settings, and
+    // setting them with a flush (TCSAFLUSH) empties that queue too, so the box
+    // never has to open the slave: once the program has the port again
+    // (exclusively) no one but root could.
+    termios settings{};
+    if (tcflush(master_, TCOFLUSH) != 0 || tcgetattr(master_, &settings) != 0
+        || tcsetattr(master_, TCSAFLUSH, &settings) != 0)
         log_.note(std::string("cannot flush the line: ") + std::strerror(errno));
-        return;
-    }
-    tcflush(fd, TCIFLUSH);
-    close(fd);
 }
 
 void BoxServer::dropPartial(const char* why)

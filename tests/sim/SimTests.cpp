@@ -522,6 +522,17 @@ TEST_F(SimTest, PacedAnswerSurvivesThePortClosingMidway)
 
     const std::string log = sim.readLog();
     EXPECT_NE(log.find("bytes not sent yet"), std::string::npos) << log;
+
+    // Sent at once, most of an answer is still in the line when the port
+    // closes: the next opening finds none of it.
+    ASSERT_TRUE(start({"--fast"})) << sim.error();
+    EXPECT_EQ(request(port, kRead, 100).size(), 100u);
+    ASSERT_TRUE(waitForLog(sim, "NOTE sent 2067 bytes"));
+    port.close();
+    ASSERT_TRUE(waitForLog(sim, "NOTE line closed by the other end"));
+    ASSERT_TRUE(port.open(sim.devicePath()));
+    EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "the answer sent into the closed port is lost";
+    EXPECT_EQ(sim.readLog().find("cannot flush"), std::string::npos) << sim.readLog();
 }
 
 TEST(SimLifecycle, PortLinkFollowsTheSimulator)
