@@ -196,6 +196,20 @@ const std::vector<Command>& commands()
                  QStringLiteral("remote write FILE.dat --port P (--card N [--book FILE] | --number CIFRE) [--prefix CIFRE]"),
                  QStringLiteral("scrive la tabella del file nella centralina chiamata"), runRemoteWrite),
         };
+        Command audit;
+        audit.name = QStringLiteral("audit");
+        audit.synopsis = QStringLiteral("audit run|report|status ...");
+        audit.summary = QStringLiteral("il controllo notturno delle centraline dei clienti, i suoi rapporti e il suo stato");
+        audit.description = QStringLiteral("Il controllo delle centraline della rubrica: ogni centralina chiamata, letta e\n"
+                                           "confrontata con la sua scheda, gli esiti e le tabelle conservati nell'archivio\n"
+                                           "dei controlli (--store FILE).");
+        audit.subcommands = {
+            leaf("report", QStringLiteral("audit report [--run ID] (--html FILE | --csv FILE | --json)"),
+                 QStringLiteral("il rapporto di un controllo, una riga per cliente"), runAuditReport),
+            leaf("status", QStringLiteral("audit status [--json] [--max-age GIORNI]"),
+                 QStringLiteral("lo stato in una riga per il monitoraggio (uscita 0-3 come i controlli di monitoraggio)"),
+                 runAuditStatus),
+        };
         return std::vector<Command>{
             leaf("read", QStringLiteral("read --port P -o FILE.dat"),
                  QStringLiteral("legge la tabella della centralina sulla porta in un file di tabella"), runRead),
@@ -215,6 +229,11 @@ const std::vector<Command>& commands()
                  QStringLiteral("stampa una tabella in un documento PDF A4"), runPdf, true),
             book,
             remote,
+            audit,
+            leaf("history",
+                 QStringLiteral("history (--number CIFRE | --card N [--book FILE]) [--json] | history show VERSIONE -o FILE.dat"),
+                 QStringLiteral("le versioni e i controlli di una centralina; show ne scrive una come file di tabella"),
+                 runHistory),
         };
     }();
     return table;
