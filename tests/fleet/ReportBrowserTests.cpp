@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -91,9 +92,11 @@ TEST(ReportBrowserTest, ChromiumShowsEveryCustomerOfTheRun)
     const QString dom = loadedDom(chromium, page, dir.filePath(QStringLiteral("profile")));
     ASSERT_TRUE(dom.contains(QStringLiteral("</html>"))) << "chromium gave no page: " << qPrintable(dom.left(500));
     EXPECT_EQ(dom.count(QStringLiteral("<tr class=")), int(customers.size()));
-    for (const Customer& c : customers)
-        if (c.card != 6)
+    for (const Customer& c : customers) {
+        if (c.card != 6) {
             EXPECT_TRUE(dom.contains(QStringLiteral(">%1<").arg(c.surname))) << qPrintable(c.surname);
+        }
+    }
     // The markup in a surname is text in the browser, never an element.
     EXPECT_TRUE(dom.contains(QStringLiteral(">&lt;b&gt;Rossi &amp; \"Figli\"&lt;/b&gt;<")));
     EXPECT_FALSE(dom.contains(QStringLiteral("<b>Rossi")));
