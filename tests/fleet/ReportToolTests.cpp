@@ -1,5 +1,6 @@
-// The HTML report as a browser shows it: a store filled through FleetStore,
-// the report written by pradix-tool, the page loaded by headless Chromium.
+// The report side through pradix-tool: the HTML report as a browser shows it
+// (a store filled through FleetStore, the page loaded by headless Chromium),
+// and the exit codes of a store that cannot be used.
 
 #include "fleet/FleetStore.h"
 
@@ -38,7 +39,56 @@ QString loadedDom(const QString& chromium, const QString& page, const QString& p
     return QString::fromUtf8(browser.readAllStandardOutput());
 }
 
-TEST(ReportBrowserTest, ChromiumShowsEveryCustomerOfTheRun)
+struct ToolRun
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+ToolRun tool(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(PRADIX_TOOL_PATH), arguments);
+    ToolRun run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// Monitoring reads 3 and a line on standard output where the other commands
+// end with the file error 5.
+TEST(ReportToolTest, AStoreThatCannotBeUsedIsUnknownToMonitoringAndAFileErrorElsewhere)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString missing = dir.filePath(QStringLiteral("none.sqlite"));
+    const QString notAStore = dir.filePath(QStringLiteral("notes.txt"));
+    QFile notes(notAStore);
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && notes.write("not a database\n") > 0);
+    notes.close();
+    for (const QString& store : { missing, notAStore }) {
+        SCOPED_TRACE(store.toStdString());
+        ToolRun run = tool({ QStringLiteral("audit"), QStringLiteral("status"), QStringLiteral("--store"), store });
+        EXPECT_EQ(run.code, 3);
+        EXPECT_TRUE(run.out.startsWith(QStringLiteral("PRADIX AUDIT UNKNOWN - "))) << qPrintable(run.out);
+        run = tool({ QStringLiteral("audit"), QStringLiteral("report"), QStringLiteral("--json"), QStringLiteral("--store"), store });
+        EXPECT_EQ(run.code, 5);
+        run = tool({ QStringLiteral("history"), QStringLiteral("--number"), QStringLiteral("0461"), QStringLiteral("--store"), store });
+        EXPECT_EQ(run.code, 5);
+    }
+    EXPECT_FALSE(QFileInfo::exists(missing)) << "a command that reads made a store";
+    // A usage error is no exception for monitoring.
+    EXPECT_EQ(tool({ QStringLiteral("audit"), QStringLiteral("status"), QStringLiteral("--max-age"), QStringLiteral("0") }).code, 3);
+}
+
+TEST(ReportToolTest, ChromiumShowsEveryCustomerOfTheRun)
 {
     const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
     if (chromium.isEmpty())
@@ -82,11 +132,9 @@ TEST(ReportBrowserTest, ChromiumShowsEveryCustomerOfTheRun)
     }
 
     const QString page = dir.filePath(QStringLiteral("rapporto.html"));
-    QProcess tool;
-    tool.start(QStringLiteral(PRADIX_TOOL_PATH), { QStringLiteral("audit"), QStringLiteral("report"), QStringLiteral("--store"),
-                                                   storePath, QStringLiteral("--html"), page });
-    ASSERT_TRUE(tool.waitForFinished(60000));
-    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().constData();
+    const ToolRun report = tool({ QStringLiteral("audit"), QStringLiteral("report"), QStringLiteral("--store"), storePath,
+                              QStringLiteral("--html"), page });
+    ASSERT_EQ(report.code, 0) << qPrintable(report.err);
     EXPECT_EQ(QFileInfo(page).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
 
     const QString dom = loadedDom(chromium, page, dir.filePath(QStringLiteral("profile")));
