@@ -1,5 +1,7 @@
 #include "fleet/FleetStore.h"
 
+#include "fleet/PostgresAddress.h"
+#include "fleet/PostgresFleetStore.h"
 #include "fleet/SqliteFleetStore.h"
 
 #include <QDir>
@@ -56,6 +58,8 @@ QString defaultStorePath()
 
 std::unique_ptr<FleetStore> openStore(const QString& location, OpenMode mode)
 {
+    if (isPostgresLocation(location))
+        return PostgresFleetStore::open(location, mode);
     return SqliteFleetStore::open(location, mode);
 }
 

@@ -228,9 +228,11 @@ enum class OpenMode { Read, Write };
 // $XDG_DATA_HOME/pradix/fleet.sqlite.
 QString defaultStorePath();
 
-// The store at `location` (a file's path). For Write a missing store is made
-// (0600, its folder 0700) and an older schema brought up to date; for Read a
-// missing one is Missing and nothing is made. Throws StoreError.
+// The store at `location`: a file's path, or a PostgreSQL server's address
+// (postgresql://user@host/database, fleet/PostgresAddress.h). For Write a
+// missing store is made (0600, its folder 0700; on a server, the layout in an
+// empty database) and an older schema brought up to date; for Read a missing
+// one is Missing and nothing is made. Throws StoreError.
 std::unique_ptr<FleetStore> openStore(const QString& location, OpenMode mode);
 
 } // namespace fleet

@@ -22,5 +22,6 @@ int runAuditRun(const Invocation& invocation);
 int runAuditReport(const Invocation& invocation);
 int runAuditStatus(const Invocation& invocation);
 int runHistory(const Invocation& invocation);
+int runAuditStoreCopy(const Invocation& invocation);
 
 } // namespace tool

@@ -5,8 +5,10 @@ namespace tool {
 QCommandLineOption storeOption()
 {
     return QCommandLineOption(QStringLiteral("store"),
-                              QStringLiteral("l'archivio dei controlli (predefinito: %1)").arg(fleet::defaultStorePath()),
-                              QStringLiteral("FILE"));
+                              QStringLiteral("l'archivio dei controlli: un file, o un server PostgreSQL come "
+                                             "postgresql://utente@server/database (predefinito: %1)")
+                                  .arg(fleet::defaultStorePath()),
+                              QStringLiteral("ARCHIVIO"));
 }
 
 QString storeLocation(const CommandParser& parser)

@@ -196,9 +196,19 @@ const std::vector<Command>& commands()
                  QStringLiteral("remote write FILE.dat --port P (--card N [--book FILE] | --number CIFRE) [--prefix CIFRE]"),
                  QStringLiteral("scrive la tabella del file nella centralina chiamata"), runRemoteWrite),
         };
+        Command storeGroup;
+        storeGroup.name = QStringLiteral("store");
+        storeGroup.synopsis = QStringLiteral("audit store copy ...");
+        storeGroup.summary = QStringLiteral("l'archivio dei controlli stesso: copiarlo da un file a un server e viceversa");
+        storeGroup.description = QStringLiteral("L'archivio dei controlli: un file di questa macchina (predefinito) o un server\n"
+                                                "PostgreSQL condiviso da più macchine (postgresql://utente@server/database).");
+        storeGroup.subcommands = {
+            leaf("copy", QStringLiteral("audit store copy --from ARCHIVIO --to ARCHIVIO"),
+                 QStringLiteral("copia un archivio intero in uno vuoto e verifica la copia"), runAuditStoreCopy),
+        };
         Command audit;
         audit.name = QStringLiteral("audit");
-        audit.synopsis = QStringLiteral("audit run|report|status ...");
+        audit.synopsis = QStringLiteral("audit run|report|status|store ...");
         audit.summary = QStringLiteral("il controllo notturno delle centraline dei clienti, i suoi rapporti e il suo stato");
         audit.description = QStringLiteral("Il controllo delle centraline della rubrica: ogni centralina chiamata, letta e\n"
                                            "confrontata con la sua scheda, gli esiti e le tabelle conservati nell'archivio\n"
@@ -214,6 +224,7 @@ const std::vector<Command>& commands()
             leaf("status", QStringLiteral("audit status [--json] [--max-age GIORNI]"),
                  QStringLiteral("lo stato in una riga per il monitoraggio (uscita 0-3 come i controlli di monitoraggio)"),
                  runAuditStatus),
+            storeGroup,
         };
         return std::vector<Command>{
             leaf("read", QStringLiteral("read --port P -o FILE.dat"),

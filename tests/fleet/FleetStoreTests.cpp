@@ -1,4 +1,5 @@
 #include "StoreTestData.h"
+#include "TestPostgres.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -10,10 +11,21 @@ using namespace storetest;
 
 namespace {
 
-class Store : public ::testing::Test
+// Every case runs on a file and on the run's PostgreSQL server alike.
+class Store : public ::testing::TestWithParam<const char*>
 {
 protected:
-    std::unique_ptr<FleetStore> open(OpenMode mode = OpenMode::Write) { return openStore(path_, mode); }
+    void SetUp() override
+    {
+        if (QLatin1String(GetParam()) != QLatin1String("postgresql"))
+            return;
+        if (testpg::socketFolder().isEmpty())
+            GTEST_SKIP() << "no PostgreSQL server in this run (ctest starts one)";
+        server_ = std::make_unique<testpg::Database>();
+        ASSERT_TRUE(server_->made());
+        location_ = server_->url();
+    }
+    std::unique_ptr<FleetStore> open(OpenMode mode = OpenMode::Write) { return openStore(location_, mode); }
 
     // One finished run with these sessions, over their customers.
     qint64 runOnce(FleetStore& store, const std::vector<SessionResult>& sessions, int day)
@@ -30,10 +42,11 @@ protected:
     }
 
     QTemporaryDir folder_;
-    QString path_ = folder_.filePath(QStringLiteral("fleet.sqlite"));
+    QString location_ = folder_.filePath(QStringLiteral("fleet.sqlite"));
+    std::unique_ptr<testpg::Database> server_;
 };
 
-TEST_F(Store, RunRowsKeepTheRunsOrderOutcomesAndDifferences)
+TEST_P(Store, RunRowsKeepTheRunsOrderOutcomesAndDifferences)
 {
     auto store = open();
     const Customer nobody = customer(2, QString());
@@ -71,7 +84,7 @@ TEST_F(Store, RunRowsKeepTheRunsOrderOutcomesAndDifferences)
     EXPECT_EQ(store->history(QStringLiteral("0301")).size(), 2u);
 }
 
-TEST_F(Store, ATableIsKeptOncePerContentAndABadReadNever)
+TEST_P(Store, ATableIsKeptOncePerContentAndABadReadNever)
 {
     auto store = open();
     const Customer who = customer(1, QStringLiteral("0301"));
@@ -102,7 +115,7 @@ TEST_F(Store, ATableIsKeptOncePerContentAndABadReadNever)
     EXPECT_EQ(box.differingFields, 0);
 }
 
-TEST_F(Store, FailuresInARowCountRunsNotAttempts)
+TEST_P(Store, FailuresInARowCountRunsNotAttempts)
 {
     auto store = open();
     const Customer who = customer(1, QStringLiteral("0301"));
@@ -127,7 +140,7 @@ TEST_F(Store, FailuresInARowCountRunsNotAttempts)
     EXPECT_EQ(box.lastChange, night(0).addSecs(40));
 }
 
-TEST_F(Store, ABoxIsKnownByItsNumberWhenItsCardIsRenumbered)
+TEST_P(Store, ABoxIsKnownByItsNumberWhenItsCardIsRenumbered)
 {
     auto store = open();
     runOnce(*store, { session(customer(3, QStringLiteral("0301")), Outcome::Same, night(0)) }, 0);
@@ -139,7 +152,7 @@ TEST_F(Store, ABoxIsKnownByItsNumberWhenItsCardIsRenumbered)
     EXPECT_EQ(store->versions(QStringLiteral("0301")).size(), 1u);
 }
 
-TEST_F(Store, ASecondAuditIsRefusedNamingTheFirstsProcess)
+TEST_P(Store, ASecondAuditIsRefusedNamingTheFirstsProcess)
 {
     auto first = open();
     auto second = open();
@@ -158,7 +171,7 @@ TEST_F(Store, ASecondAuditIsRefusedNamingTheFirstsProcess)
     EXPECT_NO_THROW(second->endRun(second->startRun({}, { who }, night(1)), RunEnd::Finished, night(1, 1)));
 }
 
-TEST_F(Store, AnInterruptedRunIsResumedWhereItStopped)
+TEST_P(Store, AnInterruptedRunIsResumedWhereItStopped)
 {
     const Customer a = customer(1, QStringLiteral("0301")), b = customer(2, QStringLiteral("0302"));
     qint64 id = 0;
@@ -187,5 +200,8 @@ TEST_F(Store, AnInterruptedRunIsResumedWhereItStopped)
     EXPECT_EQ(store->box(QStringLiteral("0302"))->failuresInRow, 0);
     EXPECT_THROW(store->resumeRun(id, {}, night(1)), StoreError);
 }
+
+INSTANTIATE_TEST_SUITE_P(OnFileAndServer, Store, ::testing::Values("sqlite", "postgresql"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 } // namespace
