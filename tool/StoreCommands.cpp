@@ -11,11 +11,12 @@ namespace tool {
 int runAuditStoreCopy(const Invocation& invocation)
 {
     CommandParser parser(invocation,
-                         QStringLiteral("Copia un archivio dei controlli intero in un altro, vuoto: da un file a un server\n"
-                                        "PostgreSQL (postgresql://utente@server/database) o viceversa. La copia è\n"
-                                        "registrata solo se la destinazione ha, tabella per tabella, le stesse righe\n"
-                                        "e lo stesso contenuto della partenza; altrimenti la destinazione resta com'era.\n"
-                                        "La password del server si legge da ~/.pgpass o da PGPASSWORD."));
+                         QStringLiteral("Copia un archivio dei controlli intero in un altro, vuoto: da un file a un\n"
+                                        "server PostgreSQL (postgresql://utente@server/database) o viceversa. La\n"
+                                        "copia è registrata solo se la destinazione ha, tabella per tabella, le\n"
+                                        "stesse righe e lo stesso contenuto della partenza; altrimenti la\n"
+                                        "destinazione resta com'era. La password del server si legge da ~/.pgpass\n"
+                                        "o da PGPASSWORD."));
     parser.addOption(QCommandLineOption(QStringLiteral("from"), QStringLiteral("l'archivio da copiare"),
                                         QStringLiteral("ARCHIVIO")));
     parser.addOption(QCommandLineOption(QStringLiteral("to"), QStringLiteral("l'archivio vuoto in cui copiarlo"),

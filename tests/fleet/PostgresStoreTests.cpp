@@ -1,0 +1,159 @@
+#include "StoreTestData.h"
+#include "TestPostgres.h"
+
+#include "fleet/PostgresAddress.h"
+#include "fleet/StoreCopy.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace fleet;
+using namespace storetest;
+
+namespace {
+
+StoreError openFails(const QString& location, OpenMode mode = OpenMode::Write)
+{
+    try {
+        openStore(location, mode);
+    } catch (const StoreError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "the store at " << location.toStdString() << " opened";
+    return {};
+}
+
+TEST(PostgresAddressTest, ReadsTheOperatorsFormsAndNeverKeepsAPassword)
+{
+    PostgresAddress a = parsePostgresAddress(QStringLiteral("postgresql://tecnico@db.officina:6543/flotta"));
+    EXPECT_EQ(a.user, QStringLiteral("tecnico"));
+    EXPECT_EQ(a.host, QStringLiteral("db.officina"));
+    EXPECT_EQ(a.port, 6543);
+    EXPECT_EQ(a.database, QStringLiteral("flotta"));
+    EXPECT_EQ(a.display(), QStringLiteral("postgresql://tecnico@db.officina:6543/flotta"));
+
+    a = parsePostgresAddress(QStringLiteral("postgres://tecnico@/flotta?host=/run/postgresql&sslmode=disable"));
+    EXPECT_EQ(a.host, QStringLiteral("/run/postgresql"));
+    EXPECT_EQ(a.display(), QStringLiteral("postgresql://tecnico@/flotta?host=/run/postgresql"));
+    EXPECT_TRUE(a.connectOptions().contains(QStringLiteral("sslmode=disable")));
+    EXPECT_EQ(parsePostgresAddress(QStringLiteral("postgresql://%2Fvar%2Frun/f")).host, QStringLiteral("/var/run"));
+    EXPECT_EQ(parsePostgresAddress(QStringLiteral("postgresql://u@[::1]:5433/f")).host, QStringLiteral("::1"));
+
+    for (const char* bad : { "postgresql://tecnico:Segreto1@db/flotta", "postgresql://tecnico@db/flotta?password=Segreto1",
+                             "postgresql://tecnico@db/", "postgresql://tecnico@db:99999/f", "postgresql://db/f?colore=blu",
+                             "postgresql://db/f%0Ax" }) {
+        try {
+            parsePostgresAddress(QString::fromLatin1(bad));
+            ADD_FAILURE() << bad << " was taken";
+        } catch (const StoreError& error) {
+            EXPECT_FALSE(error.message.contains(QStringLiteral("Segreto1"))) << error.message.toStdString();
+        }
+    }
+}
+
+class ServerStore : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (testpg::socketFolder().isEmpty())
+            GTEST_SKIP() << "no PostgreSQL server in this run (ctest starts one)";
+        ASSERT_TRUE(server_.made());
+    }
+    // A role of this test's own (roles belong to the whole server).
+    QString role(const char* what) const { return server_.name() + QLatin1Char('_') + QLatin1String(what); }
+
+    testpg::Database server_;
+};
+
+TEST_F(ServerStore, ServersAndRolesThatCannotBeUsedAreToldWithoutThePassword)
+{
+    const QTemporaryDir nobodyThere;
+    StoreError error = openFails(QStringLiteral("postgresql://pradix@/flotta?host=%1").arg(nobodyThere.path()));
+    EXPECT_EQ(error.kind, StoreError::Kind::Other);
+    EXPECT_TRUE(error.message.contains(QStringLiteral("impossibile collegarsi al server"))) << error.message.toStdString();
+    EXPECT_TRUE(error.message.contains(nobodyThere.path())) << "the server's reason names its socket";
+
+    error = openFails(QStringLiteral("postgresql://pradix@/manca_%1?host=%2").arg(server_.name(), testpg::socketFolder()));
+    EXPECT_EQ(error.kind, StoreError::Kind::Missing) << error.message.toStdString();
+
+    ASSERT_TRUE(server_.exec({ QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD 'Giusta-77'").arg(role("ospite")) }));
+    qputenv("PGPASSWORD", "Sbagliata-42");
+    error = openFails(server_.url(role("ospite")));
+    EXPECT_TRUE(error.message.contains(QStringLiteral("password errata"))) << error.message.toStdString();
+    EXPECT_FALSE(error.message.contains(QStringLiteral("Sbagliata-42")));
+    // The right one from the environment: in, but with no right to make the tables.
+    qputenv("PGPASSWORD", "Giusta-77");
+    error = openFails(server_.url(role("ospite")));
+    qunsetenv("PGPASSWORD");
+    EXPECT_EQ(error.kind, StoreError::Kind::ReadOnly) << error.message.toStdString();
+    EXPECT_TRUE(error.message.contains(QStringLiteral("permessi"))) << error.message.toStdString();
+    EXPECT_FALSE(error.message.contains(QStringLiteral("Giusta-77")));
+}
+
+TEST_F(ServerStore, ANewerLayoutOrAnotherProgramsDatabaseIsLeftUntouched)
+{
+    EXPECT_EQ(openFails(server_.url(), OpenMode::Read).kind, StoreError::Kind::Missing);
+    openStore(server_.url(), OpenMode::Write);
+    ASSERT_TRUE(server_.exec({ QStringLiteral("UPDATE pradix_store SET version = 99") }));
+    const StoreError newer = openFails(server_.url());
+    EXPECT_EQ(newer.kind, StoreError::Kind::NewerSchema);
+    EXPECT_TRUE(newer.message.contains(QStringLiteral("formato 99"))) << newer.message.toStdString();
+
+    testpg::Database other;
+    ASSERT_TRUE(other.exec({ QStringLiteral("CREATE TABLE clienti (id INTEGER)") }));
+    EXPECT_EQ(openFails(other.url()).kind, StoreError::Kind::NotAStore);
+    ASSERT_TRUE(other.exec({ QStringLiteral("SELECT 1 FROM clienti") }));
+}
+
+// A store goes to the server and comes back the same: every run, session,
+// version and state, the ids with them; the server then numbers new rows
+// after the copied ones; a target that holds anything is refused.
+TEST_F(ServerStore, AStoreCopiedToTheServerAndBackReadsTheSame)
+{
+    const QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("fleet.sqlite"));
+    const Customer a = customer(1, QStringLiteral("0301")), b = customer(2, QStringLiteral("0302"));
+    {
+        auto store = openStore(file, OpenMode::Write);
+        for (int day = 0; day < 2; ++day) {
+            const qint64 id = store->startRun({ QStringLiteral("com2") }, { a, b }, night(day));
+            store->recordSession(id, session(a, day == 0 ? Outcome::NoSummary : Outcome::Different, night(day, 1), 'A' + char(day)));
+            store->recordSession(id, session(b, Outcome::Unreached, night(day, 2)));
+            store->endRun(id, RunEnd::Finished, night(day, 3));
+        }
+    }
+    const std::vector<CopiedTable> copied = copyStore(file, server_.url());
+    ASSERT_EQ(copied.size(), 6u);
+    EXPECT_EQ(copied[0].rows, 2); // runs
+    EXPECT_EQ(copied[3].rows, 4); // sessions
+
+    const QString back = folder.filePath(QStringLiteral("back.sqlite"));
+    copyStore(server_.url(), back);
+    auto original = openStore(file, OpenMode::Read);
+    auto returned = openStore(back, OpenMode::Read);
+    const std::vector<RunRow> rows = returned->runRows(2);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].differences.size(), original->runRows(2)[0].differences.size());
+    EXPECT_EQ(returned->versions(QStringLiteral("0301"))[1].table, original->versions(QStringLiteral("0301"))[1].table);
+    EXPECT_EQ(returned->box(QStringLiteral("0302"))->failingSince, original->box(QStringLiteral("0302"))->failingSince);
+
+    auto server = openStore(server_.url(), OpenMode::Write);
+    const qint64 next = server->startRun({}, { a }, night(5));
+    EXPECT_EQ(next, 3);
+    server->recordSession(next, session(a, Outcome::Same, night(5, 1), 'B'));
+    server->endRun(next, RunEnd::Finished, night(5, 2));
+    EXPECT_EQ(server->versions(QStringLiteral("0301")).size(), 2u);
+
+    try {
+        copyStore(file, server_.url());
+        ADD_FAILURE() << "a store was copied over another";
+    } catch (const StoreError& error) {
+        EXPECT_TRUE(error.message.contains(QStringLiteral("non è vuoto"))) << error.message.toStdString();
+    }
+    EXPECT_EQ(server->run(next)->counts[size_t(Outcome::Same)], 1);
+}
+
+} // namespace
