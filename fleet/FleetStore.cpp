@@ -48,6 +48,44 @@ QString runEndWord(RunEnd end)
     return QString();
 }
 
+namespace {
+
+[[noreturn]] void notShared(const FleetStore& store)
+{
+    StoreError error;
+    error.message = QStringLiteral("L'archivio dei controlli \"%1\" è di una sola macchina: un controllo condiviso da "
+                                   "più macchine (--join) vuole un archivio su un server PostgreSQL.")
+                        .arg(store.location());
+    throw error;
+}
+
+} // namespace
+
+void FleetStore::joinRun(qint64, const std::vector<Customer>&, const QDateTime&)
+{
+    notShared(*this);
+}
+
+std::optional<Claim> FleetStore::claimNext(qint64, int, int)
+{
+    notShared(*this);
+}
+
+bool FleetStore::recordClaimed(qint64, const Claim&, const SessionResult&, int)
+{
+    notShared(*this);
+}
+
+void FleetStore::releaseClaim(qint64, const Claim&)
+{
+    notShared(*this);
+}
+
+bool FleetStore::runComplete(qint64, int)
+{
+    notShared(*this);
+}
+
 QString defaultStorePath()
 {
     QString base = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME"));

@@ -81,6 +81,16 @@ struct SessionResult
     int round = 0; // 0 the run's first pass, 1.. its further rounds
 };
 
+// A customer of a shared run taken by one runner, for as long as its lease
+// lasts (see FleetStore::claimNext).
+struct Claim
+{
+    int position = -1; // the customer's place in the run
+    Customer customer;
+    int attempts = 0; // sessions the run recorded with the customer before this one
+    qint64 token = 0; // this claim and no other
+};
+
 enum class RunEnd {
     Running,     // "in corso" (or a process that died without a word)
     Finished,    // "finita"
@@ -203,6 +213,33 @@ public:
     // and the box's state, together or not at all.
     virtual void recordSession(qint64 runId, const SessionResult& result) = 0;
     virtual void endRun(qint64 runId, RunEnd end, const QDateTime& at) = 0;
+
+    // ---- a run shared by several runners at once (`audit run --join`), on a
+    // store that several machines reach. A store that cannot share runs
+    // (the file of one machine) refuses with a StoreError.
+
+    virtual bool sharesRuns() const { return false; }
+    // This process joins the run `id`, still going, as one more runner; the
+    // customers it read from its book must be the run's (a run belongs to one
+    // book), or it is refused.
+    virtual void joinRun(qint64 id, const std::vector<Customer>& customers, const QDateTime& at);
+    // The next customer of the run to call, claimed by this runner for
+    // `leaseMs` (the server's clock): first those never called, in the run's
+    // order, then the non raggiunta again (the pause recordClaimed asked for
+    // after their last session), until they have had 1 + `rounds` sessions. None when nobody
+    // can be called now. A customer whose runner's lease ran out (a runner
+    // killed, cut off) is claimed again.
+    virtual std::optional<Claim> claimNext(qint64 runId, int rounds, int leaseMs);
+    // Records the session of a claimed customer and lets go of the claim,
+    // together; false, and nothing written, when the lease ran out and the
+    // customer was claimed by another runner meanwhile. A non raggiunta is
+    // not claimed again for `retryPauseMs`.
+    virtual bool recordClaimed(qint64 runId, const Claim& claim, const SessionResult& result, int retryPauseMs);
+    // Gives a claimed customer back uncalled (a runner stopping).
+    virtual void releaseClaim(qint64 runId, const Claim& claim);
+    // Whether every customer with a number has a final outcome: anything but
+    // non raggiunta, or non raggiunta in 1 + `rounds` sessions.
+    virtual bool runComplete(qint64 runId, int rounds);
 
     // ---- what is known (reading only)
 

@@ -328,6 +328,12 @@ void PostgresFleetStore::recordSession(qint64 runId, const SessionResult& result
                                          .arg(result.customer.card)
                                          .arg(runId));
     Transaction transaction(db_, where_);
+    writeSession(runId, *position, result);
+    transaction.commit();
+}
+
+void PostgresFleetStore::writeSession(qint64 runId, int position, const SessionResult& result)
+{
     BoxRow box = findOrMakeBox(result.customer);
     const qint64 versionId = isGoodRead(result.outcome) ? keepVersion(box.id, result) : 0;
     const QVariant ended = dateValue(result.ended);
@@ -359,9 +365,8 @@ void PostgresFleetStore::recordSession(qint64 runId, const SessionResult& result
                                                 " WHERE run_id = ? AND position = ?"));
     customer.addBindValue(sessionId);
     customer.addBindValue(runId);
-    customer.addBindValue(*position);
+    customer.addBindValue(position);
     exec(customer, where_);
-    transaction.commit();
 }
 
 // The box's row is locked until the session's transaction ends, so two

@@ -33,6 +33,13 @@ public:
     void recordSession(qint64 runId, const SessionResult& result) override;
     void endRun(qint64 runId, RunEnd end, const QDateTime& at) override;
 
+    bool sharesRuns() const override { return true; }
+    void joinRun(qint64 id, const std::vector<Customer>& customers, const QDateTime& at) override;
+    std::optional<Claim> claimNext(qint64 runId, int rounds, int leaseMs) override;
+    bool recordClaimed(qint64 runId, const Claim& claim, const SessionResult& result, int retryPauseMs) override;
+    void releaseClaim(qint64 runId, const Claim& claim) override;
+    bool runComplete(qint64 runId, int rounds) override;
+
     std::optional<RunInfo> run(qint64 id) override;
     std::optional<RunInfo> lastRun() override;
     std::optional<RunInfo> lastInterruptedRun() override;
@@ -66,6 +73,9 @@ private:
     void insertDifferences(qint64 sessionId, const std::vector<FieldDifference>& differences);
     void updateBox(const BoxRow& box, const SessionResult& result);
     void validate(const SessionResult& result) const;
+    // The session, its version, the box's state and the customer's place in
+    // the run, inside the caller's transaction.
+    void writeSession(qint64 runId, int position, const SessionResult& result);
 
     RunInfo runFrom(QSqlQuery& query);
     std::optional<RunInfo> oneRun(const QString& where, qint64 id);

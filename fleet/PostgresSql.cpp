@@ -140,7 +140,10 @@ namespace {
 // The first release's layout: the file's, with the server's types. Dates
 // are milliseconds since 1970 in UTC as in the file, so that a store moves
 // between the two unchanged; ids are given by the server unless a copy
-// brings its own.
+// brings its own. A run's customers have besides their claim when several
+// runners share the run: which claim holds them (a token), whose, and until
+// when (the server's clock; for a non raggiunta without a claim, the time
+// before which it is not called again).
 const QStringList firstLayout = {
     QStringLiteral("CREATE TABLE pradix_store (application TEXT NOT NULL, version INTEGER NOT NULL)"),
     QStringLiteral("INSERT INTO pradix_store (application, version) VALUES ('pradix-fleet', 0)"),
@@ -204,7 +207,11 @@ const QStringList firstLayout = {
                    " number TEXT NOT NULL,"
                    " attempts INTEGER NOT NULL DEFAULT 0,"
                    " last_session BIGINT REFERENCES sessions(id),"
+                   " claim_token BIGINT,"
+                   " claimed_by TEXT,"
+                   " lease_until BIGINT,"
                    " PRIMARY KEY (run_id, position))"),
+    QStringLiteral("CREATE SEQUENCE claim_tokens"),
     QStringLiteral("CREATE TABLE differences ("
                    " session_id BIGINT NOT NULL REFERENCES sessions(id),"
                    " position INTEGER NOT NULL,"

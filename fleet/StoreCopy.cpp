@@ -126,11 +126,6 @@ private:
     bool open_ = false;
 };
 
-QString selectAll(const TableInfo& table)
-{
-    return QStringLiteral("SELECT * FROM %1 ORDER BY %2").arg(QLatin1String(table.name), QLatin1String(table.key));
-}
-
 qint64 count(Connection& connection, const TableInfo& table)
 {
     QSqlQuery query = connection.run(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table.name)));
@@ -174,10 +169,25 @@ QStringList columnsOf(const QSqlRecord& record)
     return columns;
 }
 
+// The columns both stores keep: the server's store keeps besides the claims
+// of a run that several runners share, which are of no use anywhere else.
+QStringList commonColumns(Connection& source, Connection& target, const TableInfo& table)
+{
+    const QString none = QStringLiteral("SELECT * FROM %1 WHERE 1 = 0").arg(QLatin1String(table.name));
+    const QStringList theirs = columnsOf(target.run(none).record());
+    QStringList common;
+    for (const QString& column : columnsOf(source.run(none).record()))
+        if (theirs.contains(column))
+            common << column;
+    return common;
+}
+
 qint64 copyTable(Connection& source, Connection& target, const TableInfo& table, QStringList& columns)
 {
-    QSqlQuery read = source.run(selectAll(table));
-    columns = columnsOf(read.record());
+    columns = commonColumns(source, target, table);
+    QSqlQuery read = source.run(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
+                                    .arg(columns.join(QStringLiteral(", ")), QLatin1String(table.name),
+                                         QLatin1String(table.key)));
     const int versionColumn = QLatin1String(table.name) == QLatin1String("boxes")
         ? int(columns.indexOf(QStringLiteral("version_id")))
         : -1;

@@ -156,4 +156,70 @@ TEST_F(ServerStore, AStoreCopiedToTheServerAndBackReadsTheSame)
     EXPECT_EQ(server->run(next)->counts[size_t(Outcome::Same)], 1);
 }
 
+// Two runners share a run: a customer is claimed by one at a time, a runner
+// whose lease ran out writes nothing over the one that called again, the
+// non raggiunta come back for their further sessions, and the run is
+// complete once each customer has its final outcome.
+TEST_F(ServerStore, RunnersShareARunAndALateRunnerWritesNothing)
+{
+    const Customer a = customer(1, QStringLiteral("0301")), b = customer(2, QStringLiteral("0302"));
+    const Customer nobody = customer(3, QString());
+    auto first = openStore(server_.url(), OpenMode::Write);
+    auto second = openStore(server_.url(), OpenMode::Write);
+    const qint64 id = first->startRun({ QStringLiteral("com2") }, { a, b, nobody }, night(0));
+    EXPECT_THROW(second->joinRun(id, { a, customer(2, QStringLiteral("0399")), nobody }, night(0)), StoreError);
+    second->joinRun(id, { a, b, nobody }, night(0));
+
+    const Claim lapsed = *first->claimNext(id, 1, 0); // a lease that runs out at once
+    const Claim again = *second->claimNext(id, 1, 60000);
+    EXPECT_EQ(lapsed.customer.card, 1);
+    EXPECT_EQ(again.customer.card, 1);
+    const Claim other = *first->claimNext(id, 1, 60000);
+    EXPECT_EQ(other.customer.card, 2);
+    EXPECT_FALSE(second->claimNext(id, 1, 60000).has_value());
+
+    EXPECT_TRUE(second->recordClaimed(id, again, session(a, Outcome::Different, night(0, 1)), 0));
+    EXPECT_FALSE(first->recordClaimed(id, lapsed, session(a, Outcome::Same, night(0, 2)), 0));
+    EXPECT_TRUE(first->recordClaimed(id, other, session(b, Outcome::Unreached, night(0, 3)), 0));
+    EXPECT_FALSE(first->runComplete(id, 1));
+    const Claim retry = *second->claimNext(id, 1, 60000);
+    EXPECT_EQ(retry.customer.card, 2);
+    EXPECT_EQ(retry.attempts, 1);
+    EXPECT_TRUE(second->recordClaimed(id, retry, session(b, Outcome::Unreached, night(0, 4), 'A', 1), 0));
+    EXPECT_FALSE(first->claimNext(id, 1, 60000).has_value());
+    EXPECT_TRUE(first->runComplete(id, 1));
+
+    const std::vector<RunRow> rows = first->runRows(id);
+    EXPECT_EQ(rows[0].outcome, Outcome::Different);
+    EXPECT_EQ(rows[0].attempts, 1);
+    EXPECT_EQ(rows[1].attempts, 2);
+    EXPECT_EQ(first->history(QStringLiteral("0301")).size(), 1u);
+}
+
+// A customer whose row another runner holds locked, in the middle of its
+// own claim, is passed over at once rather than waited for.
+TEST_F(ServerStore, AClaimPassesOverACustomerAnotherRunnerIsClaiming)
+{
+    // Waiting would end in an error here instead of a hung test.
+    ASSERT_TRUE(server_.exec({ QStringLiteral("ALTER DATABASE %1 SET lock_timeout = '5s'").arg(server_.name()) }));
+    auto store = openStore(server_.url(), OpenMode::Write);
+    const qint64 id = store->startRun({}, { customer(1, QStringLiteral("0301")), customer(2, QStringLiteral("0302")) },
+                                      night(0));
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("other-runner"));
+        other.setHostName(testpg::socketFolder());
+        other.setUserName(QStringLiteral("pradix"));
+        other.setDatabaseName(server_.name());
+        ASSERT_TRUE(other.open());
+        QSqlQuery lock(other);
+        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN")));
+        ASSERT_TRUE(lock.exec(QStringLiteral("SELECT 1 FROM run_customers WHERE position = 0 FOR UPDATE")));
+        const std::optional<Claim> claim = store->claimNext(id, 0, 60000);
+        ASSERT_TRUE(claim.has_value());
+        EXPECT_EQ(claim->customer.card, 2);
+        lock.exec(QStringLiteral("ROLLBACK"));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other-runner"));
+}
+
 } // namespace

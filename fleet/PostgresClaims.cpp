@@ -1,0 +1,159 @@
+// A run shared by several runners on the server: customers claimed one at a
+// time with a lease, each session recorded with the claim's release.
+#include "fleet/PostgresFleetStore.h"
+
+#include "fleet/PostgresSql.h"
+#include "fleet/StoreFailure.h"
+#include "fleet/StoreValues.h"
+
+#include <QSqlQuery>
+#include <QSysInfo>
+
+#include <unistd.h>
+
+namespace fleet {
+
+using namespace pg;
+
+namespace {
+
+// The server's clock in milliseconds since 1970: the runners' clocks may
+// disagree, a lease must not.
+const QString serverNow = QStringLiteral("(extract(epoch FROM clock_timestamp()) * 1000)::bigint");
+
+// A customer still to be called: never called in the run, or non raggiunta
+// with sessions left (bound: 1 + rounds).
+const QString stillOpen = QStringLiteral("c.number <> '' AND (c.last_session IS NULL"
+                                         " OR (s.outcome = 'non raggiunta' AND c.attempts < ?))");
+
+} // namespace
+
+void PostgresFleetStore::joinRun(qint64 id, const std::vector<Customer>& customers, const QDateTime& at)
+{
+    Q_UNUSED(at);
+    checkWritable("unirsi a un controllo");
+    if (activeRun_ != 0)
+        throw failure::other(where_, QStringLiteral("la corsa %1 è ancora in corso").arg(activeRun_));
+    const std::optional<RunInfo> info = run(id);
+    if (!info || info->end != RunEnd::Running)
+        throw failure::other(where_, QStringLiteral("la corsa %1 non è in corso").arg(id));
+    QSqlQuery query = prepare(db_, where_, QStringLiteral("SELECT card, number FROM run_customers WHERE run_id = ?"
+                                                          " ORDER BY position"));
+    query.addBindValue(id);
+    exec(query, where_);
+    size_t i = 0;
+    bool same = true;
+    for (; query.next(); ++i)
+        same = same && i < customers.size() && customers[i].card == query.value(0).toInt()
+            && customers[i].number == query.value(1).toString();
+    if (!same || i != customers.size())
+        throw failure::other(where_, QStringLiteral("la corsa %1 è di un'altra rubrica (o la rubrica è cambiata da "
+                                                    "quando è iniziata): una corsa è di una rubrica sola")
+                                         .arg(id));
+    loadPositions(id);
+    activeRun_ = id;
+}
+
+std::optional<Claim> PostgresFleetStore::claimNext(qint64 runId, int rounds, int leaseMs)
+{
+    checkActiveRun(runId);
+    Transaction transaction(db_, where_);
+    // The row is locked until the claim is committed; another runner skips
+    // it meanwhile, and afterwards sees it claimed.
+    QSqlQuery pick = prepare(db_, where_,
+                             QStringLiteral("SELECT c.position, c.card, c.surname, c.name, c.number, c.attempts"
+                                            " FROM run_customers c LEFT JOIN sessions s ON s.id = c.last_session"
+                                            " WHERE c.run_id = ? AND %1"
+                                            " AND (c.lease_until IS NULL OR c.lease_until <= %2)"
+                                            " ORDER BY c.last_session IS NOT NULL, c.position"
+                                            " LIMIT 1 FOR UPDATE OF c SKIP LOCKED")
+                                 .arg(stillOpen, serverNow));
+    pick.addBindValue(runId);
+    pick.addBindValue(1 + rounds);
+    exec(pick, where_);
+    if (!pick.next())
+        return std::nullopt;
+    Claim claim;
+    claim.position = pick.value(0).toInt();
+    claim.customer = { pick.value(1).toInt(), pick.value(2).toString(), pick.value(3).toString(), pick.value(4).toString() };
+    claim.attempts = pick.value(5).toInt();
+    pick.finish();
+    QSqlQuery take = prepare(db_, where_,
+                             QStringLiteral("UPDATE run_customers SET claim_token = nextval('claim_tokens'),"
+                                            " claimed_by = ?, lease_until = %1 + ?"
+                                            " WHERE run_id = ? AND position = ? RETURNING claim_token")
+                                 .arg(serverNow));
+    take.addBindValue(QStringLiteral("%1:%2").arg(QSysInfo::machineHostName()).arg(::getpid()));
+    take.addBindValue(qint64(leaseMs));
+    take.addBindValue(runId);
+    take.addBindValue(claim.position);
+    exec(take, where_);
+    if (!take.next())
+        throw failure::other(where_, QStringLiteral("il server non ha registrato la presa del cliente"));
+    claim.token = take.value(0).toLongLong();
+    take.finish();
+    transaction.commit();
+    return claim;
+}
+
+bool PostgresFleetStore::recordClaimed(qint64 runId, const Claim& claim, const SessionResult& result, int retryPauseMs)
+{
+    checkActiveRun(runId);
+    validate(result);
+    if (result.customer.card != claim.customer.card || result.customer.number != claim.customer.number)
+        throw failure::other(where_, QStringLiteral("la chiamata alla scheda %1 non è quella presa (scheda %2)")
+                                         .arg(result.customer.card)
+                                         .arg(claim.customer.card));
+    Transaction transaction(db_, where_);
+    QSqlQuery mine = prepare(db_, where_, QStringLiteral("SELECT claim_token FROM run_customers"
+                                                         " WHERE run_id = ? AND position = ? FOR UPDATE"));
+    mine.addBindValue(runId);
+    mine.addBindValue(claim.position);
+    exec(mine, where_);
+    // The lease ran out and another runner took the customer: its result
+    // counts, this one is dropped.
+    if (!mine.next() || mine.value(0).isNull() || mine.value(0).toLongLong() != claim.token)
+        return false;
+    mine.finish();
+    writeSession(runId, claim.position, result);
+    QSqlQuery release = prepare(db_, where_,
+                                QStringLiteral("UPDATE run_customers SET claim_token = NULL, claimed_by = NULL,"
+                                               " lease_until = CASE WHEN ? THEN %1 + ? ELSE NULL END"
+                                               " WHERE run_id = ? AND position = ?")
+                                    .arg(serverNow));
+    release.addBindValue(result.outcome == Outcome::Unreached);
+    release.addBindValue(qint64(retryPauseMs));
+    release.addBindValue(runId);
+    release.addBindValue(claim.position);
+    exec(release, where_);
+    transaction.commit();
+    return true;
+}
+
+void PostgresFleetStore::releaseClaim(qint64 runId, const Claim& claim)
+{
+    checkActiveRun(runId);
+    QSqlQuery release = prepare(db_, where_,
+                                QStringLiteral("UPDATE run_customers SET claim_token = NULL, claimed_by = NULL,"
+                                               " lease_until = NULL WHERE run_id = ? AND position = ?"
+                                               " AND claim_token = ?"));
+    release.addBindValue(runId);
+    release.addBindValue(claim.position);
+    release.addBindValue(claim.token);
+    exec(release, where_);
+}
+
+bool PostgresFleetStore::runComplete(qint64 runId, int rounds)
+{
+    QSqlQuery open = prepare(db_, where_,
+                             QStringLiteral("SELECT count(*) FROM run_customers c"
+                                            " LEFT JOIN sessions s ON s.id = c.last_session"
+                                            " WHERE c.run_id = ? AND %1")
+                                 .arg(stillOpen));
+    open.addBindValue(runId);
+    open.addBindValue(1 + rounds);
+    exec(open, where_);
+    return open.next() && open.value(0).toInt() == 0;
+}
+
+} // namespace fleet
