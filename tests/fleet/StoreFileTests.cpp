@@ -176,6 +176,7 @@ TEST_F(StoreFile, AStoreThatCannotBeWrittenIsToldSoAndStillRead)
     ASSERT_EQ(::chmod(QFile::encodeName(path_).constData(), 0600), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(folder_.path()).constData(), 0500), 0);
     EXPECT_EQ(openFails().kind, StoreError::Kind::ReadOnly);
+    EXPECT_EQ(openStore(path_, OpenMode::Read)->lastRun()->customers, 1);
     ASSERT_EQ(::chmod(QFile::encodeName(folder_.path()).constData(), 0700), 0);
 }
 
