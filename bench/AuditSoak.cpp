@@ -54,18 +54,6 @@ QStringList associationsOf(QStringList cells)
     return cells;
 }
 
-TableGrid gridOf(const QByteArray& image)
-{
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.constData());
-    const codec::Model model = codec::modelOfByte(bytes[0]);
-    TableGrid grid;
-    grid.fillData(QString());
-    codec::decodeHeader(bytes, model, grid);
-    for (int r = 2; r < TableGrid::RowCount; ++r)
-        codec::decodeRecord(bytes + codec::RecordSize * (r - 1), model, grid, r);
-    return grid;
-}
-
 // One customer of a run: their card, their box and what the box does.
 struct Planned
 {
@@ -300,14 +288,7 @@ private:
         process.start(QStringLiteral(PRADIX_TOOL_PATH), arguments);
         if (stopAfterMs >= 0 && !process.waitForFinished(stopAfterMs))
             process.terminate();
-        if (!process.waitForFinished(RunLimitMs)) {
-            process.kill();
-            process.waitForFinished(5000);
-            lastError_ = "it did not end";
-            return -1;
-        }
-        lastError_ = process.readAllStandardError().trimmed().toStdString();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return finishTool(process, RunLimitMs, lastError_);
     }
 
     std::string checkStore(const std::vector<Planned>& plan, const std::array<Calls, 2>& calls,

@@ -14,10 +14,8 @@
 //                       waits scaled by one factor (PRADIX_PACE_SCALE), so a
 //                       session is mostly line and wait as in the field.
 
-#include "bench/BenchSupport.h"
+#include "bench/SoakSupport.h"
 #include "book/CustomerCard.h"
-#include "device/Codec.h"
-#include "device/TableGrid.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,11 +23,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <vector>
@@ -43,66 +36,10 @@ constexpr double OverheadScale = 0.001;
 constexpr int SpeedupCustomers = 8;
 constexpr double SpeedupScale = 0.1;
 
-struct Unit
-{
-    QProcess process;
-    QString path;
-    bool start(bool fast)
-    {
-        QStringList arguments { QStringLiteral("--unit"), QStringLiteral("--need-dial") };
-        if (fast)
-            arguments << QStringLiteral("--fast");
-        path = bench::startSimulator(process, arguments);
-        return !path.isEmpty();
-    }
-    ~Unit()
-    {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished(5000);
-    }
-};
-
-// The simulator's table, read straight off its line.
-QByteArray sampleImage()
-{
-    Unit unit;
-    if (!unit.start(true))
-        return QByteArray();
-    const int fd = ::open(QFile::encodeName(unit.path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return QByteArray();
-    termios t {};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    tcsetattr(fd, TCSANOW, &t);
-    const unsigned char request[] = { 0x02, 0x01, 0x01 };
-    QByteArray image;
-    if (::write(fd, request, sizeof request) == ssize_t(sizeof request)) {
-        char chunk[4096];
-        pollfd p { fd, POLLIN, 0 };
-        while (image.size() < codec::ImageSize && ::poll(&p, 1, 10000) > 0) {
-            const ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n <= 0)
-                break;
-            image.append(chunk, int(n));
-        }
-    }
-    ::close(fd);
-    return image.size() == codec::ImageSize ? image : QByteArray();
-}
-
 // A book of `count` customers whose cards hold the box's table (none: one card without a number).
 bool writeBook(const QString& path, const QByteArray& image, int count)
 {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.constData());
-    const codec::Model model = codec::modelOfByte(bytes[0]);
-    TableGrid grid;
-    grid.fillData(QString());
-    codec::decodeHeader(bytes, model, grid);
-    for (int r = 2; r < TableGrid::RowCount; ++r)
-        codec::decodeRecord(bytes + codec::RecordSize * (r - 1), model, grid, r);
+    const TableGrid grid = soak::gridOf(image);
     QByteArray book;
     for (int i = 0; i < std::max(count, 1); ++i) {
         CustomerCard card;
@@ -117,14 +54,14 @@ bool writeBook(const QString& path, const QByteArray& image, int count)
 }
 
 // One run on the units given, into a store of its own; its time in ms, or a negative number when it failed.
-double auditMs(const QTemporaryDir& dir, const QString& book, const std::vector<Unit*>& units, double scale,
+double auditMs(const QTemporaryDir& dir, const QString& book, const std::vector<soak::Sim*>& units, double scale,
                const QString& storeName)
 {
     QStringList arguments { QStringLiteral("audit"), QStringLiteral("run"), QStringLiteral("--book"), book,
                             QStringLiteral("--store"), dir.filePath(storeName), QStringLiteral("--rounds"),
                             QStringLiteral("0"), QStringLiteral("-q") };
-    for (Unit* unit : units)
-        arguments << QStringLiteral("--port") << unit->path;
+    for (soak::Sim* unit : units)
+        arguments << QStringLiteral("--port") << unit->path();
     QProcess tool;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("PRADIX_PACE_SCALE"), QString::number(scale));
@@ -146,7 +83,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    const QByteArray image = sampleImage();
+    soak::Sim reader;
+    const QByteArray image = reader.start({ QStringLiteral("--fast") }) ? soak::fetchImage(reader.path()) : QByteArray();
     if (!dir.isValid() || image.isEmpty()) {
         std::fprintf(stderr, "audit_bench: the simulator did not serve its table\n");
         return 1;
@@ -160,8 +98,10 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    Unit fast;
-    if (!fast.start(true))
+    // A unit that answers any number dialled, at once or at line pace.
+    const QStringList unit { QStringLiteral("--unit"), QStringLiteral("--need-dial") };
+    soak::Sim fast;
+    if (!fast.start(unit + QStringList { QStringLiteral("--fast") }))
         return 1;
     // The fastest of three, as the machine is shared.
     double start = 1e9, run = 1e9;
@@ -177,8 +117,8 @@ int main(int argc, char** argv)
     std::printf("BENCH audit_overhead_ms %.1f ms target < 20\n", overhead);
     std::fflush(stdout);
 
-    Unit first, second;
-    if (!first.start(false) || !second.start(false))
+    soak::Sim first, second;
+    if (!first.start(unit) || !second.start(unit))
         return 1;
     const double one = auditMs(dir, few, { &first }, SpeedupScale, QStringLiteral("one.sqlite"));
     const double two = auditMs(dir, few, { &first, &second }, SpeedupScale, QStringLiteral("two.sqlite"));
