@@ -59,7 +59,8 @@ const QCommandLineOption UntilOption(QStringLiteral("until"),
                                      QStringLiteral("nessuna chiamata inizia da quest'ora (ora locale) in poi"),
                                      QStringLiteral("HH:MM"));
 const QCommandLineOption RoundsOption(QStringLiteral("rounds"),
-                                      QStringLiteral("altri giri per le centraline non raggiunte (predefinito %1)").arg(DefaultRounds),
+                                      QStringLiteral("altri giri, dopo un minuto, per le centraline non raggiunte "
+                                                     "(predefinito %1)").arg(DefaultRounds),
                                       QStringLiteral("N"));
 const QCommandLineOption OnlyFailedOption(QStringLiteral("only-failed"),
                                           QStringLiteral("solo i clienti il cui ultimo esito non è uguale né diversa"));
@@ -427,8 +428,10 @@ QString countsText(const std::array<int, fleet::OutcomeCount>& counts)
     return parts.join(QStringLiteral(", "));
 }
 
-QString minutesText(qint64 ms)
+QString timeLeftText(qint64 ms)
 {
+    if (ms < 60000)
+        return QStringLiteral("%1 s").arg((ms + 999) / 1000);
     const qint64 minutes = (ms + 59999) / 60000;
     return minutes < 60 ? QStringLiteral("%1 min").arg(minutes)
                         : QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
@@ -545,14 +548,20 @@ int runAuditRun(const Invocation& invocation)
         progress.end();
         note(false, QStringLiteral("porta \"%1\" lasciata: %2").arg(port, QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))));
     });
-    QObject::connect(&run, &fleet::AuditRun::sessionRecorded, &run, [&] {
+    // Customers done of all, by outcome, and the time left at the pace so far.
+    auto showProgress = [&] {
         const int done = run.done();
-        QString line = QStringLiteral("%1/%2: %3").arg(done).arg(run.callable()).arg(countsText(run.counts()));
+        QString line = QStringLiteral("%1/%2").arg(done).arg(run.callable());
+        if (done > 0)
+            line += QStringLiteral(": ") + countsText(run.counts());
         if (done > 0 && done < run.callable())
-            line += QStringLiteral("; ancora ~%1").arg(minutesText(elapsed.elapsed() * (run.callable() - done) / done));
+            line += QStringLiteral("; ancora ~%1").arg(timeLeftText(elapsed.elapsed() * (run.callable() - done) / done));
         progress.show(line);
-    });
+    };
+    QObject::connect(&run, &fleet::AuditRun::sessionRecorded, &run, showProgress);
     run.start();
+    if (run.callable() > 0)
+        showProgress();
     if (!run.isFinished())
         loop.exec();
     progress.end();
