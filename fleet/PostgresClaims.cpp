@@ -2,7 +2,6 @@
 // time with a lease, each session recorded with the claim's release.
 #include "fleet/PostgresFleetStore.h"
 
-#include "fleet/PostgresSql.h"
 #include "fleet/StoreFailure.h"
 #include "fleet/StoreValues.h"
 
@@ -13,7 +12,6 @@
 
 namespace fleet {
 
-using namespace pg;
 
 namespace {
 
@@ -33,22 +31,22 @@ void PostgresFleetStore::joinRun(qint64 id, const std::vector<Customer>& custome
     Q_UNUSED(at);
     checkWritable("unirsi a un controllo");
     if (activeRun_ != 0)
-        throw failure::other(where_, QStringLiteral("la corsa %1 è ancora in corso").arg(activeRun_));
+        throw failure::other(where_, QStringLiteral("il controllo %1 è ancora in corso").arg(activeRun_));
     const std::optional<RunInfo> info = run(id);
     if (!info || info->end != RunEnd::Running)
-        throw failure::other(where_, QStringLiteral("la corsa %1 non è in corso").arg(id));
-    QSqlQuery query = prepare(db_, where_, QStringLiteral("SELECT card, number FROM run_customers WHERE run_id = ?"
+        throw failure::other(where_, QStringLiteral("il controllo %1 non è in corso").arg(id));
+    QSqlQuery query = prepare(QStringLiteral("SELECT card, number FROM run_customers WHERE run_id = ?"
                                                           " ORDER BY position"));
     query.addBindValue(id);
-    exec(query, where_);
+    exec(query);
     size_t i = 0;
     bool same = true;
     for (; query.next(); ++i)
         same = same && i < customers.size() && customers[i].card == query.value(0).toInt()
             && customers[i].number == query.value(1).toString();
     if (!same || i != customers.size())
-        throw failure::other(where_, QStringLiteral("la corsa %1 è di un'altra rubrica (o la rubrica è cambiata da "
-                                                    "quando è iniziata): una corsa è di una rubrica sola")
+        throw failure::other(where_, QStringLiteral("il controllo %1 è di un'altra rubrica (o la rubrica è cambiata "
+                                                    "da quando è iniziato): un controllo è di una rubrica sola")
                                          .arg(id));
     loadPositions(id);
     activeRun_ = id;
@@ -57,11 +55,10 @@ void PostgresFleetStore::joinRun(qint64 id, const std::vector<Customer>& custome
 std::optional<Claim> PostgresFleetStore::claimNext(qint64 runId, int rounds, int leaseMs)
 {
     checkActiveRun(runId);
-    Transaction transaction(db_, where_);
+    Transaction transaction(*this);
     // The row is locked until the claim is committed; another runner skips
     // it meanwhile, and afterwards sees it claimed.
-    QSqlQuery pick = prepare(db_, where_,
-                             QStringLiteral("SELECT c.position, c.card, c.surname, c.name, c.number, c.attempts"
+    QSqlQuery pick = prepare(QStringLiteral("SELECT c.position, c.card, c.surname, c.name, c.number, c.attempts"
                                             " FROM run_customers c LEFT JOIN sessions s ON s.id = c.last_session"
                                             " WHERE c.run_id = ? AND %1"
                                             " AND (c.lease_until IS NULL OR c.lease_until <= %2)"
@@ -70,7 +67,7 @@ std::optional<Claim> PostgresFleetStore::claimNext(qint64 runId, int rounds, int
                                  .arg(stillOpen, serverNow));
     pick.addBindValue(runId);
     pick.addBindValue(1 + rounds);
-    exec(pick, where_);
+    exec(pick);
     if (!pick.next())
         return std::nullopt;
     Claim claim;
@@ -78,8 +75,7 @@ std::optional<Claim> PostgresFleetStore::claimNext(qint64 runId, int rounds, int
     claim.customer = { pick.value(1).toInt(), pick.value(2).toString(), pick.value(3).toString(), pick.value(4).toString() };
     claim.attempts = pick.value(5).toInt();
     pick.finish();
-    QSqlQuery take = prepare(db_, where_,
-                             QStringLiteral("UPDATE run_customers SET claim_token = nextval('claim_tokens'),"
+    QSqlQuery take = prepare(QStringLiteral("UPDATE run_customers SET claim_token = nextval('claim_tokens'),"
                                             " claimed_by = ?, lease_until = %1 + ?"
                                             " WHERE run_id = ? AND position = ? RETURNING claim_token")
                                  .arg(serverNow));
@@ -87,7 +83,7 @@ std::optional<Claim> PostgresFleetStore::claimNext(qint64 runId, int rounds, int
     take.addBindValue(qint64(leaseMs));
     take.addBindValue(runId);
     take.addBindValue(claim.position);
-    exec(take, where_);
+    exec(take);
     if (!take.next())
         throw failure::other(where_, QStringLiteral("il server non ha registrato la presa del cliente"));
     claim.token = take.value(0).toLongLong();
@@ -104,20 +100,19 @@ bool PostgresFleetStore::recordClaimed(qint64 runId, const Claim& claim, const S
         throw failure::other(where_, QStringLiteral("la chiamata alla scheda %1 non è quella presa (scheda %2)")
                                          .arg(result.customer.card)
                                          .arg(claim.customer.card));
-    Transaction transaction(db_, where_);
-    QSqlQuery mine = prepare(db_, where_, QStringLiteral("SELECT claim_token FROM run_customers"
+    Transaction transaction(*this);
+    QSqlQuery mine = prepare(QStringLiteral("SELECT claim_token FROM run_customers"
                                                          " WHERE run_id = ? AND position = ? FOR UPDATE"));
     mine.addBindValue(runId);
     mine.addBindValue(claim.position);
-    exec(mine, where_);
+    exec(mine);
     // The lease ran out and another runner took the customer: its result
     // counts, this one is dropped.
     if (!mine.next() || mine.value(0).isNull() || mine.value(0).toLongLong() != claim.token)
         return false;
     mine.finish();
     writeSession(runId, claim.position, result);
-    QSqlQuery release = prepare(db_, where_,
-                                QStringLiteral("UPDATE run_customers SET claim_token = NULL, claimed_by = NULL,"
+    QSqlQuery release = prepare(QStringLiteral("UPDATE run_customers SET claim_token = NULL, claimed_by = NULL,"
                                                " lease_until = CASE WHEN ? THEN %1 + ? ELSE NULL END"
                                                " WHERE run_id = ? AND position = ?")
                                     .arg(serverNow));
@@ -125,7 +120,7 @@ bool PostgresFleetStore::recordClaimed(qint64 runId, const Claim& claim, const S
     release.addBindValue(qint64(retryPauseMs));
     release.addBindValue(runId);
     release.addBindValue(claim.position);
-    exec(release, where_);
+    exec(release);
     transaction.commit();
     return true;
 }
@@ -133,26 +128,24 @@ bool PostgresFleetStore::recordClaimed(qint64 runId, const Claim& claim, const S
 void PostgresFleetStore::releaseClaim(qint64 runId, const Claim& claim)
 {
     checkActiveRun(runId);
-    QSqlQuery release = prepare(db_, where_,
-                                QStringLiteral("UPDATE run_customers SET claim_token = NULL, claimed_by = NULL,"
+    QSqlQuery release = prepare(QStringLiteral("UPDATE run_customers SET claim_token = NULL, claimed_by = NULL,"
                                                " lease_until = NULL WHERE run_id = ? AND position = ?"
                                                " AND claim_token = ?"));
     release.addBindValue(runId);
     release.addBindValue(claim.position);
     release.addBindValue(claim.token);
-    exec(release, where_);
+    exec(release);
 }
 
 bool PostgresFleetStore::runComplete(qint64 runId, int rounds)
 {
-    QSqlQuery open = prepare(db_, where_,
-                             QStringLiteral("SELECT count(*) FROM run_customers c"
+    QSqlQuery open = prepare(QStringLiteral("SELECT count(*) FROM run_customers c"
                                             " LEFT JOIN sessions s ON s.id = c.last_session"
                                             " WHERE c.run_id = ? AND %1")
                                  .arg(stillOpen));
     open.addBindValue(runId);
     open.addBindValue(1 + rounds);
-    exec(open, where_);
+    exec(open);
     return open.next() && open.value(0).toInt() == 0;
 }
 

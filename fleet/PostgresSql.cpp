@@ -85,6 +85,36 @@ StoreError connectFailure(const QString& where, const QSqlError& error)
     return failure::other(where, QStringLiteral("impossibile collegarsi al server (%1)").arg(why));
 }
 
+QSqlDatabase connect(const QString& name, const PostgresAddress& address)
+{
+    const QString where = address.display();
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    StoreError refused;
+    if (!db.isValid()) {
+        refused = failure::other(where, QStringLiteral("manca il modulo PostgreSQL di Qt (pacchetto libqt6sql6-psql)"));
+    } else {
+        db.setHostName(address.host);
+        if (address.port != 0)
+            db.setPort(address.port);
+        db.setUserName(address.user);
+        db.setDatabaseName(address.database);
+        db.setConnectOptions(address.connectOptions());
+        if (db.open())
+            try {
+                run(db, where, QStringLiteral("SET client_encoding = 'UTF8'"));
+                return db;
+            } catch (const StoreError& error) {
+                refused = error;
+            }
+        else
+            refused = connectFailure(where, db.lastError());
+    }
+    // Nothing of a connection that failed is left registered under its name.
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(name);
+    throw refused;
+}
+
 QSqlQuery prepare(QSqlDatabase& db, const QString& where, const QString& sql)
 {
     QSqlQuery query(db);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fleet/FleetStore.h"
+#include "fleet/PostgresAddress.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -24,6 +25,10 @@ StoreError failure(const QString& where, const QSqlError& error);
 StoreError foreignDatabase(const QString& where);
 // The same for a connection that could not be made.
 StoreError connectFailure(const QString& where, const QSqlError& error);
+
+// A connection to the server `address` names, opened: texts travel as
+// UTF-8 whatever the server's locale. Throws StoreError.
+QSqlDatabase connect(const QString& name, const PostgresAddress& address);
 
 QSqlQuery prepare(QSqlDatabase& db, const QString& where, const QString& sql);
 void exec(QSqlQuery& query, const QString& where);

@@ -48,20 +48,14 @@ public:
         if (server_) {
             const PostgresAddress address = parsePostgresAddress(location);
             where_ = address.display();
-            db_ = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
-            db_.setHostName(address.host);
-            if (address.port != 0)
-                db_.setPort(address.port);
-            db_.setUserName(address.user);
-            db_.setDatabaseName(address.database);
-            db_.setConnectOptions(address.connectOptions());
-        } else {
-            db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-            db_.setDatabaseName(location);
-            db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+            db_ = pg::connect(name_, address);
+            return;
         }
+        db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+        db_.setDatabaseName(location);
+        db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
         if (!db_.open())
-            throw server_ ? pg::connectFailure(where_, db_.lastError()) : failure::fromSql(where_, db_.lastError());
+            throw failure::fromSql(where_, db_.lastError());
     }
     ~Connection()
     {

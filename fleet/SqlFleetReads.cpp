@@ -1,8 +1,7 @@
-// What the store on the server knows, read back: runs, their customers,
-// boxes, histories and versions.
-#include "fleet/PostgresFleetStore.h"
+// What the store knows, read back: runs, their customers, boxes, histories
+// and versions.
+#include "fleet/SqlFleetStore.h"
 
-#include "fleet/PostgresSql.h"
 #include "fleet/StoreValues.h"
 
 #include <QHash>
@@ -10,7 +9,6 @@
 
 namespace fleet {
 
-using namespace pg;
 using sqlite::dateFrom;
 using sqlite::portsFrom;
 using sqlite::runEndFromWord;
@@ -24,30 +22,6 @@ const QString boxColumns = QStringLiteral("number, card, surname, name, last_out
 std::optional<Outcome> outcomeFrom(const QVariant& value)
 {
     return value.isNull() ? std::nullopt : outcomeFromWord(value.toString());
-}
-
-// The differences of the sessions `sessionIds` selects (a query whose one
-// value is bound to `key`), by session.
-QHash<qint64, std::vector<FieldDifference>> differencesOf(QSqlDatabase& db, const QString& path,
-                                                          const QString& sessionIds, const QVariant& key)
-{
-    QSqlQuery query = prepare(db, path,
-                              QStringLiteral("SELECT session_id, association, field, card_value, box_value"
-                                             " FROM differences WHERE session_id IN (%1)"
-                                             " ORDER BY session_id, position")
-                                  .arg(sessionIds));
-    query.addBindValue(key);
-    exec(query, path);
-    QHash<qint64, std::vector<FieldDifference>> found;
-    while (query.next()) {
-        FieldDifference difference;
-        difference.association = query.value(1).toInt();
-        difference.field = query.value(2).toString();
-        difference.cardValue = query.value(3).toString();
-        difference.boxValue = query.value(4).toString();
-        found[query.value(0).toLongLong()].push_back(difference);
-    }
-    return found;
 }
 
 Version versionFrom(QSqlQuery& query)
@@ -84,7 +58,29 @@ BoxState boxFrom(QSqlQuery& query)
 
 } // namespace
 
-RunInfo PostgresFleetStore::runFrom(QSqlQuery& query)
+// The differences of the sessions `sessionIds` selects (a query whose one
+// value is bound to `key`), by session.
+QHash<qint64, std::vector<FieldDifference>> SqlFleetStore::differencesOf(const QString& sessionIds, const QVariant& key)
+{
+    QSqlQuery query = prepare(QStringLiteral("SELECT session_id, association, field, card_value, box_value"
+                                             " FROM differences WHERE session_id IN (%1)"
+                                             " ORDER BY session_id, position")
+                                  .arg(sessionIds));
+    query.addBindValue(key);
+    exec(query);
+    QHash<qint64, std::vector<FieldDifference>> found;
+    while (query.next()) {
+        FieldDifference difference;
+        difference.association = query.value(1).toInt();
+        difference.field = query.value(2).toString();
+        difference.cardValue = query.value(3).toString();
+        difference.boxValue = query.value(4).toString();
+        found[query.value(0).toLongLong()].push_back(difference);
+    }
+    return found;
+}
+
+RunInfo SqlFleetStore::runFrom(QSqlQuery& query)
 {
     RunInfo info;
     info.id = query.value(0).toLongLong();
@@ -95,40 +91,39 @@ RunInfo PostgresFleetStore::runFrom(QSqlQuery& query)
     info.pid = query.value(5).toLongLong();
     info.end = runEndFromWord(query.value(6).toString()).value_or(RunEnd::Failed);
     info.customers = query.value(7).toInt();
-    QSqlQuery counts = prepare(db_, where_,
-                               QStringLiteral("SELECT s.outcome, count(*) FROM run_customers c"
+    QSqlQuery counts = prepare(QStringLiteral("SELECT s.outcome, count(*) FROM run_customers c"
                                               " JOIN sessions s ON s.id = c.last_session"
                                               " WHERE c.run_id = ? GROUP BY s.outcome"));
     counts.addBindValue(info.id);
-    exec(counts, where_);
+    exec(counts);
     while (counts.next())
         if (const std::optional<Outcome> outcome = outcomeFrom(counts.value(0)))
             info.counts[size_t(*outcome)] = counts.value(1).toInt();
     return info;
 }
 
-std::optional<RunInfo> PostgresFleetStore::oneRun(const QString& where, qint64 id)
+std::optional<RunInfo> SqlFleetStore::oneRun(const QString& where, qint64 id)
 {
-    QSqlQuery query = prepare(db_, where_, QStringLiteral("SELECT %1 FROM runs %2").arg(runColumns, where));
+    QSqlQuery query = prepare(QStringLiteral("SELECT %1 FROM runs %2").arg(runColumns, where));
     if (id != 0)
         query.addBindValue(id);
-    exec(query, where_);
+    exec(query);
     if (!query.next())
         return std::nullopt;
     return runFrom(query);
 }
 
-std::optional<RunInfo> PostgresFleetStore::run(qint64 id)
+std::optional<RunInfo> SqlFleetStore::run(qint64 id)
 {
     return oneRun(QStringLiteral("WHERE id = ?"), id);
 }
 
-std::optional<RunInfo> PostgresFleetStore::lastRun()
+std::optional<RunInfo> SqlFleetStore::lastRun()
 {
     return oneRun(QStringLiteral("ORDER BY id DESC LIMIT 1"), 0);
 }
 
-std::optional<RunInfo> PostgresFleetStore::lastInterruptedRun()
+std::optional<RunInfo> SqlFleetStore::lastInterruptedRun()
 {
     std::optional<RunInfo> last = lastRun();
     if (!last)
@@ -141,15 +136,14 @@ std::optional<RunInfo> PostgresFleetStore::lastInterruptedRun()
     return std::nullopt;
 }
 
-std::vector<RunRow> PostgresFleetStore::runRows(qint64 runId)
+std::vector<RunRow> SqlFleetStore::runRows(qint64 runId)
 {
-    QSqlQuery query = prepare(db_, where_,
-                              QStringLiteral("SELECT c.card, c.surname, c.name, c.number, c.attempts, s.id, s.outcome,"
+    QSqlQuery query = prepare(QStringLiteral("SELECT c.card, c.surname, c.name, c.number, c.attempts, s.id, s.outcome,"
                                              " s.port, s.host, s.ended, s.detail, s.since"
                                              " FROM run_customers c LEFT JOIN sessions s ON s.id = c.last_session"
                                              " WHERE c.run_id = ? ORDER BY c.position"));
     query.addBindValue(runId);
-    exec(query, where_);
+    exec(query);
     std::vector<RunRow> rows;
     std::vector<qint64> sessions;
     while (query.next()) {
@@ -167,8 +161,7 @@ std::vector<RunRow> PostgresFleetStore::runRows(qint64 runId)
         rows.push_back(std::move(row));
     }
     query.finish();
-    auto differences = differencesOf(db_, where_,
-                                     QStringLiteral("SELECT last_session FROM run_customers WHERE run_id = ?"), runId);
+    auto differences = differencesOf(QStringLiteral("SELECT last_session FROM run_customers WHERE run_id = ?"), runId);
     for (size_t i = 0; i < rows.size(); ++i)
         if (const auto found = differences.find(sessions[i]); found != differences.end())
             rows[i].differences = std::move(*found);
@@ -176,77 +169,78 @@ std::vector<RunRow> PostgresFleetStore::runRows(qint64 runId)
 }
 
 
-std::vector<BoxState> PostgresFleetStore::boxes()
+std::vector<BoxState> SqlFleetStore::boxes()
 {
-    QSqlQuery query = pg::run(db_, where_, QStringLiteral("SELECT %1 FROM boxes ORDER BY number").arg(boxColumns));
+    QSqlQuery query = statement(QStringLiteral("SELECT %1 FROM boxes ORDER BY number").arg(boxColumns));
     std::vector<BoxState> states;
     while (query.next())
         states.push_back(boxFrom(query));
     return states;
 }
 
-std::optional<BoxState> PostgresFleetStore::box(const QString& number)
+std::optional<BoxState> SqlFleetStore::box(const QString& number)
 {
-    QSqlQuery query = prepare(db_, where_, QStringLiteral("SELECT %1 FROM boxes WHERE number = ?").arg(boxColumns));
+    QSqlQuery query = prepare(QStringLiteral("SELECT %1 FROM boxes WHERE number = ?").arg(boxColumns));
     query.addBindValue(number);
-    exec(query, where_);
+    exec(query);
     if (!query.next())
         return std::nullopt;
     return boxFrom(query);
 }
 
-std::vector<HistoryEntry> PostgresFleetStore::history(const QString& number)
+// One pass over the box's sessions, a "diversa" one once per field that
+// differed: the sessions of a box lie one night apart in the file, so a
+// second pass would read every one of them again.
+std::vector<HistoryEntry> SqlFleetStore::history(const QString& number)
 {
-    QSqlQuery query = prepare(db_, where_,
-                              QStringLiteral("SELECT s.id, s.run_id, s.started, s.ended, s.outcome, s.port, s.host,"
-                                             " s.detail, s.version_id FROM sessions s"
+    QSqlQuery query = prepare(QStringLiteral("SELECT s.id, s.run_id, s.started, s.ended, s.outcome, s.port, s.host,"
+                                             " s.detail, s.version_id, d.association, d.field, d.card_value,"
+                                             " d.box_value FROM sessions s"
+                                             " LEFT JOIN differences d ON d.session_id = s.id AND s.outcome = 'diversa'"
                                              " WHERE s.box_id = (SELECT id FROM boxes WHERE number = ?)"
-                                             " ORDER BY s.started, s.id"));
+                                             " ORDER BY s.started, s.id, d.position"));
     query.addBindValue(number);
-    exec(query, where_);
+    exec(query);
     std::vector<HistoryEntry> entries;
-    std::vector<qint64> sessions;
+    qint64 last = 0;
     while (query.next()) {
-        HistoryEntry entry;
-        sessions.push_back(query.value(0).toLongLong());
-        entry.runId = query.value(1).toLongLong();
-        entry.started = dateFrom(query.value(2));
-        entry.ended = dateFrom(query.value(3));
-        entry.outcome = outcomeFrom(query.value(4)).value_or(Outcome::Unreached);
-        entry.port = query.value(5).toString();
-        entry.host = query.value(6).toString();
-        entry.detail = query.value(7).toString();
-        entry.versionId = query.value(8).toLongLong();
-        entries.push_back(std::move(entry));
+        const qint64 session = query.value(0).toLongLong();
+        if (entries.empty() || session != last) {
+            HistoryEntry entry;
+            entry.runId = query.value(1).toLongLong();
+            entry.started = dateFrom(query.value(2));
+            entry.ended = dateFrom(query.value(3));
+            entry.outcome = outcomeFrom(query.value(4)).value_or(Outcome::Unreached);
+            entry.port = query.value(5).toString();
+            entry.host = query.value(6).toString();
+            entry.detail = query.value(7).toString();
+            entry.versionId = query.value(8).toLongLong();
+            entries.push_back(std::move(entry));
+            last = session;
+        }
+        if (!query.isNull(9))
+            entries.back().differences.push_back({ query.value(9).toInt(), query.value(10).toString(),
+                                                   query.value(11).toString(), query.value(12).toString() });
     }
-    query.finish();
-    auto differences = differencesOf(db_, where_,
-                                     QStringLiteral("SELECT id FROM sessions WHERE outcome = 'diversa' AND box_id ="
-                                                    " (SELECT id FROM boxes WHERE number = ?)"),
-                                     number);
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (const auto found = differences.find(sessions[i]); found != differences.end())
-            entries[i].differences = std::move(*found);
     return entries;
 }
 
-std::vector<Version> PostgresFleetStore::versions(const QString& number)
+std::vector<Version> SqlFleetStore::versions(const QString& number)
 {
-    QSqlQuery query = prepare(db_, where_,
-                              QStringLiteral("SELECT %1 WHERE b.number = ? ORDER BY v.first_seen, v.id").arg(versionColumns));
+    QSqlQuery query = prepare(QStringLiteral("SELECT %1 WHERE b.number = ? ORDER BY v.first_seen, v.id").arg(versionColumns));
     query.addBindValue(number);
-    exec(query, where_);
+    exec(query);
     std::vector<Version> found;
     while (query.next())
         found.push_back(versionFrom(query));
     return found;
 }
 
-std::optional<Version> PostgresFleetStore::version(qint64 id)
+std::optional<Version> SqlFleetStore::version(qint64 id)
 {
-    QSqlQuery query = prepare(db_, where_, QStringLiteral("SELECT %1 WHERE v.id = ?").arg(versionColumns));
+    QSqlQuery query = prepare(QStringLiteral("SELECT %1 WHERE v.id = ?").arg(versionColumns));
     query.addBindValue(id);
-    exec(query, where_);
+    exec(query);
     if (!query.next())
         return std::nullopt;
     return versionFrom(query);
