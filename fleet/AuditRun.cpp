@@ -138,6 +138,8 @@ AuditRun::AuditRun(FleetStore& store, qint64 runId, AuditSettings settings, std:
     shared_->until = settings_.until.toUTC();
     pause_.setSingleShot(true);
     connect(&pause_, &QTimer::timeout, this, &AuditRun::nextRound);
+    claimAgain_.setSingleShot(true);
+    connect(&claimAgain_, &QTimer::timeout, this, &AuditRun::claimMore);
 }
 
 AuditRun::~AuditRun()
@@ -158,7 +160,8 @@ void AuditRun::start()
             first.push_back(int(i));
     callable_ = int(first.size());
     roundSize_ = callable_;
-    shared_->put(first);
+    if (!settings_.shared)
+        shared_->put(first);
     if (first.empty() || settings_.ports.isEmpty()) {
         shared_->close();
         QMetaObject::invokeMethod(this, &AuditRun::finish, Qt::QueuedConnection);
@@ -216,12 +219,86 @@ void AuditRun::start()
     running_ = int(workers_.size());
     for (QThread* worker : workers_)
         worker->start();
+    if (settings_.shared)
+        claimMore();
+}
+
+// A shared run: one customer claimed for each worker still calling, as long
+// as the store has any to give; none now, while others hold the rest or a
+// non raggiunta waits for its next round: asked again a little later; none
+// left at all: the run is complete.
+void AuditRun::claimMore()
+{
+    if (stopping_ || storeFailed_ || complete_)
+        return;
+    try {
+        while (int(claims_.size()) < running_) {
+            const std::optional<Claim> claim
+                = store_.claimNext(runId_, settings_.rounds, std::max(1, int(settings_.leaseMs * settings_.paceScale)));
+            if (!claim)
+                break;
+            if (claim->position < 0 || claim->position >= int(items_.size())) {
+                failRun(QStringLiteral("il controllo %1 nell'archivio non corrisponde alla rubrica").arg(runId_), true);
+                return;
+            }
+            claims_[claim->position] = *claim;
+            shared_->put({ claim->position });
+        }
+        if (claims_.empty() && store_.runComplete(runId_, settings_.rounds)) {
+            complete_ = true;
+            shared_->close();
+            return;
+        }
+    } catch (const StoreError& error) {
+        failRun(error.message, true);
+        return;
+    }
+    if (int(claims_.size()) < running_)
+        claimAgain_.start(std::max(50, int(5000 * settings_.paceScale)));
+}
+
+void AuditRun::recordClaimed(int index, const SessionResult& session)
+{
+    const auto claim = claims_.find(index);
+    if (claim == claims_.end())
+        return;
+    const Claim taken = claim->second;
+    claims_.erase(claim);
+    SessionResult result = session;
+    result.round = taken.attempts;
+    try {
+        // A lease that ran out meanwhile: another runner called the customer
+        // again, and its result is the one kept.
+        if (store_.recordClaimed(runId_, taken, result, int(settings_.roundPauseMs * settings_.paceScale))) {
+            lastOf_[size_t(index)] = result.outcome;
+            emit sessionRecorded(result);
+        }
+    } catch (const StoreError& error) {
+        failRun(error.message, true);
+        return;
+    }
+    claimMore();
+}
+
+// Customers claimed but never called (a stop, the hour given with --until)
+// go back to the others at once, not when the lease runs out.
+void AuditRun::releaseClaims()
+{
+    for (const auto& [index, claim] : claims_) {
+        try {
+            store_.releaseClaim(runId_, claim);
+        } catch (const StoreError&) {
+            // The lease runs out all the same.
+        }
+    }
+    claims_.clear();
 }
 
 void AuditRun::stop()
 {
     stopping_ = true;
     pause_.stop();
+    claimAgain_.stop();
     shared_->stop.request();
     shared_->close();
     if (running_ == 0 && !finished_)
@@ -249,6 +326,10 @@ void AuditRun::record(int index, const SessionResult& session)
 {
     if (storeFailed_)
         return;
+    if (settings_.shared) {
+        recordClaimed(index, session);
+        return;
+    }
     SessionResult result = session;
     result.round = round_;
     try {
@@ -301,7 +382,8 @@ void AuditRun::workerEnded()
         const std::lock_guard<std::mutex> lock(shared_->guard);
         untilReached_ = shared_->untilReached && !stopping_;
     }
-    if (!stopping_ && !storeFailed_ && done() < callable_ && !untilReached_ && failure_.isEmpty())
+    const bool allDone = settings_.shared ? complete_ : done() >= callable_;
+    if (!stopping_ && !storeFailed_ && !allDone && !untilReached_ && failure_.isEmpty())
         failure_ = QStringLiteral("nessuna porta utilizzabile: %1 clienti non chiamati.").arg(callable_ - done());
     finish();
 }
@@ -312,6 +394,7 @@ void AuditRun::failRun(const QString& why, bool store)
     storeFailed_ = store;
     stopping_ = true;
     pause_.stop();
+    claimAgain_.stop();
     shared_->stop.request();
     shared_->close();
 }
@@ -320,6 +403,9 @@ void AuditRun::finish()
 {
     if (finished_)
         return;
+    claimAgain_.stop();
+    if (!storeFailed_)
+        releaseClaims();
     finished_ = true;
     emit finished();
 }

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <array>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -41,6 +42,13 @@ struct AuditSettings
     int roundPauseMs = 60000;
     double paceScale = 1.0; // the protocol's waits and the pause between rounds, scaled (tests only)
     QString host;
+    // The run is shared with runners on other machines (a store on a
+    // server): each customer is claimed from the store when a port is free,
+    // for `leaseMs` (scaled as the waits), instead of taken from the run's own
+    // list; a non raggiunta is claimed again, by any runner, a round's pause
+    // after its session.
+    bool shared = false;
+    int leaseMs = 300000;
 };
 
 class AuditRun : public QObject
@@ -48,7 +56,8 @@ class AuditRun : public QObject
     Q_OBJECT
 
 public:
-    // The items in the order they are to be called; those without a number
+    // The items in the order they are to be called (for a shared run, the
+    // run's order: item i is the run's customer i); those without a number
     // are left out of the calls. `store` is used on this thread only and
     // holds the run `runId`, started or resumed.
     AuditRun(FleetStore& store, qint64 runId, AuditSettings settings, std::vector<AuditItem> items,
@@ -66,6 +75,9 @@ public:
     const QString& failure() const { return failure_; }
     bool storeFailed() const { return storeFailed_; }
     bool untilReached() const { return untilReached_; }
+    // A shared run: every customer of the run has its final outcome, from
+    // this runner or another.
+    bool runComplete() const { return complete_; }
 
     // Customers with a number, to be called.
     int callable() const { return callable_; }
@@ -88,6 +100,9 @@ private:
     void nextRound();
     void finish();
     void failRun(const QString& why, bool store);
+    void claimMore();
+    void recordClaimed(int index, const SessionResult& result);
+    void releaseClaims();
 
     FleetStore& store_;
     qint64 runId_;
@@ -102,6 +117,9 @@ private:
     int roundDone_ = 0;
     std::vector<std::optional<Outcome>> lastOf_; // by item
     QTimer pause_;
+    std::map<int, Claim> claims_; // a shared run's customers claimed and not yet recorded, by item
+    QTimer claimAgain_;
+    bool complete_ = false;
     bool stopping_ = false;
     bool finished_ = false;
     bool storeFailed_ = false;

@@ -141,7 +141,9 @@ footer{margin-top:1rem;color:#666;font-size:.85rem}
 @media print{body{background:#fff}tr{break-inside:avoid}}
 )css";
 
-QString htmlRow(const RunRow& row)
+// The machine is named when another than the run's made the call (a run
+// shared by several machines).
+QString htmlRow(const RunRow& row, const QString& runHost)
 {
     const Customer& c = row.customer;
     QString differences;
@@ -155,7 +157,9 @@ QString htmlRow(const RunRow& row)
     if (row.outcome && row.ended.isValid())
         notes += QStringLiteral("<div class=\"detail\">%1 %2%3</div>")
                      .arg(QStringLiteral("chiamata del"), esc(localText(row.ended)),
-                          row.port.isEmpty() ? QString() : QStringLiteral(", porta ") + esc(row.port));
+                          (row.port.isEmpty() ? QString() : QStringLiteral(", porta ") + esc(row.port))
+                              + (row.host.isEmpty() || row.host == runHost ? QString()
+                                                                           : QStringLiteral(", computer ") + esc(row.host)));
     return QStringLiteral("<tr class=\"%1\">"
                           "<td class=\"num\" data-label=\"Scheda\">%2</td>"
                           "<td data-label=\"Cognome\">%3</td>"
@@ -218,7 +222,7 @@ QByteArray reportHtml(const RunReport& report, const QDateTime& generated)
     page += QStringLiteral("</dl>\n</header>\n<main>\n<table>\n<thead><tr><th>Scheda</th><th>Cognome</th><th>Nome</th>"
                            "<th>Numero</th><th>Esito</th><th>Dal</th><th>Differenze</th></tr></thead>\n<tbody>\n");
     for (const RunRow& row : attentionOrder(report.rows))
-        page += htmlRow(row);
+        page += htmlRow(row, run.host);
     page += QStringLiteral("</tbody>\n</table>\n</main>\n<footer>Rapporto di Pradix, preparato il %1. "
                            "Le date sono nell'ora locale.</footer>\n</body>\n</html>\n")
                 .arg(esc(localText(generated)));

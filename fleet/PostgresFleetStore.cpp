@@ -62,13 +62,15 @@ void PostgresFleetStore::bringUpToDate()
 {
     connect();
     const Identity identity = identify(db_, where_);
-    if (identity.kind == Identity::Kind::Foreign)
-        throw foreignDatabase(where_);
     if (identity.version > currentVersion())
         throw failure::newerSchema(where_, identity.version, currentVersion());
+    if (mode_ == OpenMode::Read && identity.kind == Identity::Kind::Foreign)
+        throw foreignDatabase(where_);
     if (mode_ == OpenMode::Read && identity.kind == Identity::Kind::Empty)
         throw failure::empty(where_);
-    if (identity.version < currentVersion())
+    // The steps look again under the server's lock: another runner may have
+    // made the layout meanwhile, and a database of something else is refused there.
+    if (identity.kind != Identity::Kind::Store || identity.version < currentVersion())
         bringUp(db_, where_);
 }
 

@@ -267,16 +267,22 @@ int currentVersion()
 
 Identity identify(QSqlDatabase& db, const QString& where)
 {
-    const bool marked = !value(db, where, QStringLiteral("SELECT to_regclass('pradix_store')")).isNull();
+    // One statement, one view of the catalogue: another runner may be making
+    // the layout meanwhile.
+    QSqlQuery seen = run(db, where, QStringLiteral("SELECT to_regclass('pradix_store') IS NOT NULL,"
+                                                   " (SELECT count(*) FROM pg_catalog.pg_tables"
+                                                   " WHERE schemaname = current_schema())"));
+    if (!seen.next())
+        throw failure::other(where, QStringLiteral("il server non ha descritto il database"));
+    const bool marked = seen.value(0).toBool();
+    const int tables = seen.value(1).toInt();
+    seen.finish();
     if (marked) {
         QSqlQuery query = run(db, where, QStringLiteral("SELECT application, version FROM pradix_store"));
         if (query.next() && query.value(0).toString() == QLatin1String("pradix-fleet"))
             return { Identity::Kind::Store, query.value(1).toInt() };
         return { Identity::Kind::Foreign, 0 };
     }
-    const int tables = value(db, where, QStringLiteral("SELECT count(*) FROM pg_catalog.pg_tables"
-                                                       " WHERE schemaname = current_schema()"))
-                           .toInt();
     return { tables == 0 ? Identity::Kind::Empty : Identity::Kind::Foreign, 0 };
 }
 

@@ -21,11 +21,13 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSysInfo>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <numeric>
 #include <optional>
 #include <set>
 
@@ -65,6 +67,12 @@ const QCommandLineOption RoundsOption(QStringLiteral("rounds"),
 const QCommandLineOption OnlyFailedOption(QStringLiteral("only-failed"),
                                           QStringLiteral("solo i clienti il cui ultimo esito non è uguale né diversa"));
 const QCommandLineOption ResumeOption(QStringLiteral("resume"), QStringLiteral("riprende l'ultimo controllo interrotto"));
+const QCommandLineOption JoinOption(QStringLiteral("join"),
+                                    QStringLiteral("si unisce al controllo in corso su un archivio condiviso (un server "
+                                                   "PostgreSQL), o lo avvia: ogni cliente è chiamato da una macchina sola"));
+// How long a runner of a shared run holds a customer it claimed: well past a
+// call's length, so only a runner gone (killed, cut off) loses one.
+constexpr int LeaseMs = 5 * 60 * 1000;
 const QCommandLineOption ConfigOption(QStringLiteral("config"),
                                       QStringLiteral("il file di configurazione (predefinito: audit.conf in "
                                                      "$XDG_CONFIG_HOME/pradix, se c'è)"),
@@ -437,7 +445,26 @@ QString timeLeftText(qint64 ms)
                         : QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
-// The store open and the run started, or the interrupted one taken up again.
+// The customers of a shared run, in the run's order, with their cards as
+// this runner's book holds them: the same book as the run's, or refused.
+std::vector<fleet::AuditItem> joinedItems(BookReader& book, const std::vector<fleet::RunRow>& rows, qint64 runId)
+{
+    std::vector<fleet::AuditItem> items;
+    for (const fleet::RunRow& row : rows) {
+        const int index = row.customer.card - 1;
+        // A number the run left out (none, or one no dial frame carries) is never called.
+        if (index < 0 || index >= book.cardCount()
+            || (!row.customer.number.isEmpty() && book.card(index).text(CustomerCard::Field::Numero) != row.customer.number))
+            fail(FileError, QStringLiteral("il controllo %1 in corso è di un'altra rubrica (la scheda %2 non vi ha il numero "
+                                           "\"%3\"): un controllo è di una rubrica sola.")
+                                .arg(runId)
+                                .arg(row.customer.card)
+                                .arg(row.customer.number));
+        items.push_back(fleet::AuditItem{ row.customer, book.card(index) });
+    }
+    return items;
+}
+
 struct Prepared
 {
     std::unique_ptr<fleet::FleetStore> store;
@@ -445,15 +472,55 @@ struct Prepared
     std::vector<fleet::AuditItem> items;
 };
 
+// A shared run: the one in progress on the store joined, or a new one
+// started. Runners that start together race for the run lock; the one that
+// loses joins the winner's run once it is there.
+void joinOrStart(const CommandParser& parser, const AuditOptions& options, BookReader& book, const QDateTime& nowUtc,
+                 std::vector<int>& unusable, Prepared& prepared)
+{
+    fleet::FleetStore& store = *prepared.store;
+    if (!store.sharesRuns())
+        parser.usageError(QStringLiteral("--join vuole un archivio condiviso su un server PostgreSQL "
+                                         "(--store postgresql://utente@server/database)."));
+    for (int attempt = 0;; ++attempt) {
+        const std::optional<fleet::RunInfo> last = store.lastRun();
+        if (last && last->end == fleet::RunEnd::Running) {
+            prepared.runId = last->id;
+            prepared.items = joinedItems(book, store.runRows(last->id), last->id);
+            std::vector<fleet::Customer> customers;
+            for (const fleet::AuditItem& item : prepared.items)
+                customers.push_back(item.customer);
+            store.joinRun(last->id, customers, nowUtc);
+            return;
+        }
+        try {
+            prepared.items = newRunItems(parser, book, store, unusable);
+            std::vector<fleet::Customer> customers;
+            for (const fleet::AuditItem& item : prepared.items)
+                customers.push_back(item.customer);
+            prepared.runId = store.startRun(options.ports, customers, nowUtc);
+            return;
+        } catch (const fleet::StoreError& error) {
+            if (error.kind != fleet::StoreError::Kind::Busy || attempt >= 50)
+                throw;
+            unusable.clear();
+            QThread::msleep(100);
+        }
+    }
+}
+
+// The store open and the run started, or the interrupted one taken up again.
 Prepared prepareRun(const CommandParser& parser, const AuditOptions& options, BookReader& book, bool resume,
-                    const QDateTime& nowUtc)
+                    bool join, const QDateTime& nowUtc)
 {
     Prepared prepared;
     std::vector<int> unusable;
     try {
         prepared.store = fleet::openStore(options.store, fleet::OpenMode::Write);
         fleet::FleetStore& store = *prepared.store;
-        if (resume) {
+        if (join) {
+            joinOrStart(parser, options, book, nowUtc, unusable, prepared);
+        } else if (resume) {
             const std::optional<fleet::RunInfo> last = store.lastInterruptedRun();
             if (!last)
                 parser.usageError(QStringLiteral("non c'è un controllo interrotto da riprendere."));
@@ -514,7 +581,7 @@ void runToItsEnd(fleet::AuditRun& run, bool quiet)
 // What the run found, told on standard error, and the command's exit code.
 // The code speaks for the whole run: a resumed run's customers finished
 // before the stop count as much as those called now.
-int outcomeOf(const fleet::AuditRun& run, fleet::FleetStore& store, qint64 runId, bool quiet)
+int outcomeOf(const fleet::AuditRun& run, fleet::FleetStore& store, qint64 runId, bool shared, bool quiet)
 {
     const std::array<int, fleet::OutcomeCount> counts = run.counts();
     std::array<int, fleet::OutcomeCount> whole = counts;
@@ -524,7 +591,9 @@ int outcomeOf(const fleet::AuditRun& run, fleet::FleetStore& store, qint64 runId
     } catch (const fleet::StoreError& error) {
         note(quiet, error.message);
     }
-    const int uncalled = run.callable() - run.done();
+    // A shared run's customers were called by every runner.
+    const int uncalled = run.callable()
+        - (shared ? std::accumulate(whole.begin(), whole.end(), 0) : run.done());
     const int signal = StopSignals::received();
     note(quiet, QStringLiteral("controllo %1: %2 di %3 clienti controllati%4%5.")
                     .arg(runId)
@@ -564,6 +633,10 @@ int runAuditRun(const Invocation& invocation)
         "Ctrl+C o SIGTERM chiudono ogni chiamata in corso, segnano il controllo come\n"
         "interrotto ed escono con 130 o 143; --resume lo riprende senza richiamare chi\n"
         "era già stato controllato.\n"
+        "Con --join e un archivio su un server PostgreSQL più macchine condividono lo\n"
+        "stesso controllo: ognuna prende i clienti dall'archivio uno alla volta, e chi\n"
+        "si ferma o si perde lascia i suoi alle altre; il controllo finisce quando ogni\n"
+        "cliente ha il suo esito.\n"
         "Uscita 0 se ogni centralina è uguale, 1 se qualcuna è diversa o senza\n"
         "riepilogo, 3 se qualcuna non è stata raggiunta o ha rifiutato, 2 per un errore\n"
         "d'uso, 5 se la rubrica o l'archivio non si possono usare."));
@@ -576,12 +649,16 @@ int runAuditRun(const Invocation& invocation)
     parser.addOption(RoundsOption);
     parser.addOption(OnlyFailedOption);
     parser.addOption(ResumeOption);
+    parser.addOption(JoinOption);
     parser.addOption(storeOption());
     parser.addOption(ConfigOption);
     if (!parser.parse())
         return Success;
 
     const bool resume = parser.isSet(ResumeOption.names().first());
+    const bool join = parser.isSet(JoinOption.names().first());
+    if (join && resume)
+        parser.usageError(QStringLiteral("--join e --resume non vanno insieme: --join riprende da sé il controllo in corso."));
     if (resume && (parser.isSet(CardsOption.names().first()) || parser.isSet(OnlyFailedOption.names().first())))
         parser.usageError(QStringLiteral("--resume riprende il controllo com'era: niente --cards né --only-failed."));
     const AuditOptions options = auditOptions(parser);
@@ -595,7 +672,7 @@ int runAuditRun(const Invocation& invocation)
     PortLocks locks;
     for (const QString& port : options.ports)
         locks.take(port);
-    Prepared prepared = prepareRun(parser, options, book, resume, now.toUTC());
+    Prepared prepared = prepareRun(parser, options, book, resume, join, now.toUTC());
 
     fleet::AuditSettings settings;
     settings.ports = options.ports;
@@ -606,6 +683,8 @@ int runAuditRun(const Invocation& invocation)
     settings.roundPauseMs = RoundPauseMs;
     settings.paceScale = paceScale();
     settings.host = QSysInfo::machineHostName();
+    settings.shared = join;
+    settings.leaseMs = LeaseMs;
 
     const StopSignals stop;
     fleet::AuditRun run(*prepared.store, prepared.runId, settings, std::move(prepared.items));
@@ -617,15 +696,18 @@ int runAuditRun(const Invocation& invocation)
         end = fleet::RunEnd::Interrupted;
     else if (!run.failure().isEmpty())
         end = fleet::RunEnd::Failed;
+    // A shared run goes on with the other runners when this one stops or
+    // fails; it ends once every customer has a final outcome.
     try {
-        prepared.store->endRun(prepared.runId, end, QDateTime::currentDateTimeUtc());
+        if (!join || run.runComplete())
+            prepared.store->endRun(prepared.runId, end, QDateTime::currentDateTimeUtc());
     } catch (const fleet::StoreError& error) {
         if (!run.storeFailed())
             failOnStore(error);
     }
     if (run.storeFailed())
         fail(FileError, run.failure());
-    return outcomeOf(run, *prepared.store, prepared.runId, parser.quiet());
+    return outcomeOf(run, *prepared.store, prepared.runId, join, parser.quiet());
 }
 
 } // namespace tool

@@ -216,7 +216,7 @@ const std::vector<Command>& commands()
         audit.subcommands = {
             leaf("run",
                  QStringLiteral("audit run --port P [--port P2 ...] [--book FILE] [--cards ELENCO] [--prefix CIFRE] "
-                                "[--timeout S] [--until HH:MM] [--rounds N] [--only-failed] [--resume] [--store FILE] "
+                                "[--timeout S] [--until HH:MM] [--rounds N] [--only-failed] [--resume] [--join] [--store ARCHIVIO] "
                                 "[--config FILE]"),
                  QStringLiteral("chiama, legge e confronta ogni centralina della rubrica"), runAuditRun),
             leaf("report", QStringLiteral("audit report [--run ID] (--html FILE | --csv FILE | --json)"),
