@@ -37,8 +37,9 @@ inline QString socketFolder()
 }
 
 // Runs `sql` as the server's superuser "pradix" on `database`; false (and a
-// test failure naming the statement) when one fails.
-inline bool superuser(const QString& database, const QStringList& sql)
+// test failure naming the statement) when one fails. `firstValue` gets the
+// first value of the last statement that gives one.
+inline bool superuser(const QString& database, const QStringList& sql, QString* firstValue = nullptr)
 {
     static QAtomicInt next;
     const QString name = QStringLiteral("testpg-%1").arg(next.fetchAndAddRelaxed(1));
@@ -59,6 +60,8 @@ inline bool superuser(const QString& database, const QStringList& sql)
             if (!query.exec(statement)) {
                 ADD_FAILURE() << statement.toStdString() << ": " << query.lastError().text().toStdString();
                 ok = false;
+            } else if (firstValue && query.next()) {
+                *firstValue = query.value(0).toString();
             }
         }
     }
@@ -92,6 +95,13 @@ public:
         return QStringLiteral("postgresql://%1@/%2?host=%3").arg(user, name_, socketFolder());
     }
     bool exec(const QStringList& sql) const { return superuser(name_, sql); }
+    // The first value `sql` gives, as text; empty when it gives none.
+    QString value(const QString& sql) const
+    {
+        QString found;
+        superuser(name_, { sql }, &found);
+        return found;
+    }
 
 private:
     QString name_;

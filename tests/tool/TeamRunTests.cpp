@@ -10,6 +10,7 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -89,6 +90,37 @@ TEST_F(TeamRunTest, TwoRunnersCallEveryCustomerOnce)
         EXPECT_EQ(row.attempts, row.customer.number == QLatin1String("0461004") ? 2 : 1) << row.customer.number.toStdString();
         EXPECT_TRUE(row.port == QString::fromStdString(one.devicePath()) || row.port == QString::fromStdString(two.devicePath()));
     }
+}
+
+// The server cuts a runner off mid-run: the runner hangs up, says so and
+// ends with the store's code; what it recorded before stays, the customers
+// it held go to another runner once its lease runs out.
+TEST_F(TeamRunTest, ARunnerCutOffFromTheServerHangsUpAndSaysSo)
+{
+    QStringList numbers;
+    for (int i = 1; i <= 12; ++i)
+        numbers << QStringLiteral("04610%1").arg(i, 2, 10, QLatin1Char('0'));
+    writeBook(QStringLiteral("RUBRICA.DAT"), numbers);
+    BoxSim unit;
+    ASSERT_TRUE(unit.start({ "--unit", "--log", unit.file("unit.log") })) << unit.error();
+    fleet::openStore(server_.url(), fleet::OpenMode::Write); // the tables, to watch
+    QProcess runner;
+    start(runner, unit);
+    bool seen = false;
+    for (int i = 0; i < 1500 && !seen && runner.state() == QProcess::Running; ++i) {
+        seen = server_.value(QStringLiteral("SELECT count(*) FROM sessions")).toInt() > 0;
+        if (!seen)
+            QThread::msleep(20);
+    }
+    ASSERT_TRUE(seen) << "no session recorded";
+    ASSERT_TRUE(server_.exec({ QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+                                              " WHERE application_name = 'pradix'") }));
+    ASSERT_TRUE(runner.waitForFinished(60000));
+    EXPECT_EQ(runner.exitCode(), 5);
+    EXPECT_TRUE(runner.readAllStandardError().contains("collegamento con il server"));
+    const QString log = QString::fromStdString(unit.readLog());
+    EXPECT_EQ(log.count(QStringLiteral(" FRAME dial ")), log.count(QStringLiteral(" FRAME hangup "))) << log.toStdString();
+    EXPECT_LT(server_.value(QStringLiteral("SELECT count(*) FROM sessions")).toInt(), 12);
 }
 
 // A run belongs to one book: a runner with another one is refused before it
