@@ -9,7 +9,7 @@
 // process must hold no more descriptors, threads or memory than after the
 // first few cycles.
 //
-//   soak CYCLES [--remote|--tool|--audit] [--seed N] [--fault NAME]... [--verbose]
+//   soak CYCLES [--remote|--tool|--audit|--audit-team] [--seed N] [--fault NAME]... [--verbose]
 //
 // --fault keeps to one fault (its name as printed), to find what a growth comes from;
 // remote cycles take several and pick among them. --remote runs remote sessions
@@ -26,6 +26,7 @@
 #include "bench/SoakSupport.h"
 #include "bench/ToolSoak.h"
 #include "bench/AuditSoak.h"
+#include "bench/TeamSoak.h"
 #include "tests/common/PrivateFolders.h"
 #include "widgets/ALed.h"
 
@@ -307,6 +308,7 @@ int main(int argc, char** argv)
     bool remote = false;
     bool tool = false;
     bool audit = false;
+    bool team = false;
     std::vector<std::string> faults;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
@@ -321,13 +323,17 @@ int main(int argc, char** argv)
             tool = true;
         else if (!std::strcmp(argv[i], "--audit"))
             audit = true;
+        else if (!std::strcmp(argv[i], "--audit-team"))
+            team = true;
         else
             cycles = std::strtol(argv[i], nullptr, 10);
     }
     if (cycles <= 0 || cycles > 1000000) {
-        std::fprintf(stderr, "usage: soak CYCLES [--remote|--tool|--audit] [--seed N] [--fault NAME]... [--verbose]\n");
+        std::fprintf(stderr, "usage: soak CYCLES [--remote|--tool|--audit|--audit-team] [--seed N] [--fault NAME]... [--verbose]\n");
         return 2;
     }
+    if (team)
+        return soak::runTeam(cycles, seed, verbose);
     if (audit) {
         if (!faults.empty()) {
             std::fprintf(stderr, "soak: the audit's runs pick their faults per customer: no --fault\n");

@@ -2,73 +2,31 @@
 // claimed (its row locked and skipped by the others, a lease written) and
 // its session recorded with the claim's release, on a PostgreSQL server of
 // the benchmark's own on this machine (a Unix socket, as the test run's).
+#include "bench/PgServer.h"
 #include "fleet/FleetStore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
-namespace {
-
-// The server: started by the tests' own script, stopped however the
-// benchmark ends but a kill.
-class Server
-{
-public:
-    Server()
-    {
-        state_ = folder_.filePath(QStringLiteral("state"));
-        ok_ = script(QStringLiteral("start")) && createDatabase();
-    }
-    ~Server() { script(QStringLiteral("stop")); }
-    bool ok() const { return ok_; }
-    QString url() const { return QStringLiteral("postgresql://pradix@/bench?host=%1").arg(socketFolder_); }
-
-private:
-    bool script(const QString& action)
-    {
-        return QProcess::execute(QStringLiteral(PRADIX_PG_CLUSTER), { action, state_ }) == 0;
-    }
-    bool createDatabase()
-    {
-        QFile state(state_);
-        if (!state.open(QIODevice::ReadOnly))
-            return false;
-        socketFolder_ = QString::fromLocal8Bit(state.readAll()).trimmed();
-        return QProcess::execute(QStringLiteral("psql"), { QStringLiteral("-qX"), QStringLiteral("-h"), socketFolder_,
-                                                          QStringLiteral("-U"), QStringLiteral("pradix"),
-                                                          QStringLiteral("-d"), QStringLiteral("postgres"),
-                                                          QStringLiteral("-c"), QStringLiteral("CREATE DATABASE bench") })
-            == 0;
-    }
-
-    QTemporaryDir folder_;
-    QString state_;
-    QString socketFolder_;
-    bool ok_ = false;
-};
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    Server server;
-    if (!server.ok()) {
+    const bench::PgServer server;
+    if (!server.ok() || !server.createDatabase(QStringLiteral("bench"))) {
         std::fprintf(stderr, "team_bench: the PostgreSQL server did not start\n");
         return 1;
     }
     try {
-        auto store = fleet::openStore(server.url(), fleet::OpenMode::Write);
+        auto store = fleet::openStore(server.url(QStringLiteral("bench")), fleet::OpenMode::Write);
         const int customers = 400;
         std::vector<fleet::Customer> list;
         for (int i = 0; i < customers; ++i)
-            list.push_back({ i + 1, QStringLiteral("COGNOME"), QStringLiteral("NOME"), QStringLiteral("0461%1").arg(i, 4, 10, QLatin1Char('0')) });
+            list.push_back({ i + 1, QStringLiteral("COGNOME"), QStringLiteral("NOME"),
+                             QStringLiteral("0461%1").arg(i, 4, 10, QLatin1Char('0')) });
         const qint64 run = store->startRun({ QStringLiteral("com1") }, list, QDateTime::currentDateTimeUtc());
         std::vector<double> spent;
         while (true) {

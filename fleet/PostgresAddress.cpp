@@ -187,8 +187,11 @@ QString PostgresAddress::display() const
 
 QString PostgresAddress::connectOptions() const
 {
-    QStringList options = { QStringLiteral("connect_timeout=%1").arg(connectTimeout),
-                            QStringLiteral("application_name=pradix") };
+    QStringList options = { QStringLiteral("connect_timeout=%1").arg(connectTimeout) };
+    // The server's list of connections names the program, or what PGAPPNAME
+    // says (a machine's name, to tell the runners of a shared run apart).
+    if (qEnvironmentVariableIsEmpty("PGAPPNAME"))
+        options << QStringLiteral("application_name=pradix");
     // A server or a network that vanishes mid-run is noticed within a minute
     // instead of at the next write.
     if (!host.startsWith(QLatin1Char('/')) && !host.isEmpty())

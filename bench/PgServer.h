@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A PostgreSQL server of the benchmark's own on this machine (a Unix socket
+// in a temporary folder, as the test run's), started by the tests' script and
+// stopped however the benchmark ends but a kill; and databases on it.
+namespace bench {
+
+class PgServer
+{
+public:
+    PgServer()
+    {
+        state_ = folder_.filePath(QStringLiteral("state"));
+        ok_ = script(QStringLiteral("start")) && readState();
+    }
+    ~PgServer() { script(QStringLiteral("stop")); }
+    PgServer(const PgServer&) = delete;
+    PgServer& operator=(const PgServer&) = delete;
+
+    bool ok() const { return ok_; }
+    // SQL run as the server's superuser on `database`; false when it fails.
+    bool sql(const QString& database, const QString& statement) const
+    {
+        return QProcess::execute(QStringLiteral("psql"), { QStringLiteral("-qX"), QStringLiteral("-v"),
+                                                          QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-o"),
+                                                          QStringLiteral("/dev/null"), QStringLiteral("-h"),
+                                                          socketFolder_, QStringLiteral("-U"), QStringLiteral("pradix"),
+                                                          QStringLiteral("-d"), database, QStringLiteral("-c"), statement })
+            == 0;
+    }
+    bool createDatabase(const QString& name) const
+    {
+        return sql(QStringLiteral("postgres"), QStringLiteral("CREATE DATABASE ") + name);
+    }
+    QString url(const QString& database) const
+    {
+        return QStringLiteral("postgresql://pradix@/%1?host=%2").arg(database, socketFolder_);
+    }
+
+private:
+    bool script(const QString& action)
+    {
+        return QProcess::execute(QStringLiteral(PRADIX_PG_CLUSTER), { action, state_ }) == 0;
+    }
+    bool readState()
+    {
+        QFile state(state_);
+        if (!state.open(QIODevice::ReadOnly))
+            return false;
+        socketFolder_ = QString::fromLocal8Bit(state.readAll()).trimmed();
+        return !socketFolder_.isEmpty();
+    }
+
+    QTemporaryDir folder_;
+    QString state_;
+    QString socketFolder_;
+    bool ok_ = false;
+};
+
+} // namespace bench
