@@ -199,11 +199,15 @@ const std::vector<Command>& commands()
         Command audit;
         audit.name = QStringLiteral("audit");
         audit.synopsis = QStringLiteral("audit run|report|status ...");
-        audit.summary = QStringLiteral("il controllo notturno delle centraline dei clienti, i suoi rapporti e il suo stato");
-        audit.description = QStringLiteral("Il controllo delle centraline della rubrica: ogni centralina chiamata, letta e\n"
-                                           "confrontata con la sua scheda, gli esiti e le tabelle conservati nell'archivio\n"
-                                           "dei controlli (--store FILE).");
+        audit.summary = QStringLiteral("il controllo notturno: chiama e legge ogni centralina, la confronta con la scheda; rapporti e stato");
+        audit.description = QStringLiteral("Il controllo notturno delle centraline dei clienti: ogni esito, ogni tabella\n"
+                                           "letta e lo stato di ogni centralina vanno nell'archivio dei controlli (--store).");
         audit.subcommands = {
+            leaf("run",
+                 QStringLiteral("audit run --port P [--port P2 ...] [--book FILE] [--cards ELENCO] [--prefix CIFRE] "
+                                "[--timeout S] [--until HH:MM] [--rounds N] [--only-failed] [--resume] [--store FILE] "
+                                "[--config FILE]"),
+                 QStringLiteral("chiama, legge e confronta ogni centralina della rubrica"), runAuditRun),
             leaf("report", QStringLiteral("audit report [--run ID] (--html FILE | --csv FILE | --json)"),
                  QStringLiteral("il rapporto di un controllo, una riga per cliente"), runAuditReport),
             leaf("status", QStringLiteral("audit status [--json] [--max-age GIORNI]"),
