@@ -319,7 +319,9 @@ QString programHelp()
                            "  2  uso errato\n"
                            "  3  problema sulla linea (porta, tempo scaduto, risposta di errore, scrittura interrotta)\n"
                            "  4  tabella rifiutata dal controllo\n"
-                           "  5  errore di file\n")
+                           "  5  errore di file\n"
+                           "\"audit status\" usa invece i codici dei controlli di monitoraggio (0 OK,\n"
+                           "1 da guardare, 2 critico, 3 sconosciuto): vedi \"%1 audit status --help\".\n")
                 .arg(Program);
     return text;
 }
