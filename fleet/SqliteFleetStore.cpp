@@ -132,16 +132,27 @@ SqliteFleetStore::~SqliteFleetStore()
 // the engine put its journal back into the store and remove the journal's
 // files, which a read-only connection would leave behind. Reading only never
 // writes a statement.
+//
+// In a folder nobody may write to (a copy on a read-only disk) there can be
+// no journal files and no writer: the store is read as it stands, through
+// the journal when its files are there, from the file alone when not.
 void SqliteFleetStore::connect()
 {
     db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     if (!db_.isValid())
         throw failure::other(path_, QStringLiteral("manca il modulo SQLite di Qt (pacchetto libqt6sql6-sqlite)"));
-    db_.setDatabaseName(QStringLiteral("file:") + QString::fromLatin1(QUrl::toPercentEncoding(path_, "/"))
-                        + QStringLiteral("?mode=rw"));
+    QString mode = QStringLiteral("?mode=rw");
+    const QString folder = QFileInfo(path_).absolutePath();
+    if (mode_ == OpenMode::Read && ::access(QFile::encodeName(folder).constData(), W_OK) != 0)
+        mode = QFile::exists(path_ + QStringLiteral("-wal")) ? QStringLiteral("?mode=ro")
+                                                             : QStringLiteral("?mode=ro&immutable=1");
+    db_.setDatabaseName(QStringLiteral("file:") + QString::fromLatin1(QUrl::toPercentEncoding(path_, "/")) + mode);
     db_.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
     if (!db_.open())
         throw failure::fromSql(path_, db_.lastError());
+    // Room for the pages of a few histories and a run's rows (the engine's
+    // default is 2 MB); nothing is read from the file for it.
+    sqlite::run(db_, path_, QStringLiteral("PRAGMA cache_size = -16384"));
 }
 
 void SqliteFleetStore::disconnect()
