@@ -5,6 +5,7 @@
 // many: a reader that starts cold pays the disk once on top.
 // Then what the audit pays the store per session: one session recorded
 // (with its table, synced to the disk) on the disk the program was built on.
+#include "bench/BenchSupport.h"
 #include "bench/FleetFixture.h"
 
 #include <QCoreApplication>
@@ -18,19 +19,7 @@
 
 namespace {
 
-double medianMs(int times, const std::function<void(int)>& work)
-{
-    work(0);
-    std::vector<double> spent;
-    for (int i = 1; i <= times; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        work(i);
-        spent.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(spent.begin(), spent.end());
-    return spent[spent.size() / 2];
-}
+using bench::medianMs;
 
 // One run of 200 customers on a new store, every one called once.
 double recordMs()
