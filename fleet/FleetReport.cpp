@@ -43,21 +43,11 @@ std::optional<fields::Field> fieldOfKey(const QString& key)
     return std::nullopt;
 }
 
-QString localText(const QDateTime& at)
-{
-    return at.isValid() ? at.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")) : QString();
-}
-
 // Local time with its offset: a spreadsheet reads it, and it says which zone.
 QString localIso(const QDateTime& at)
 {
     return at.isValid() ? at.toLocalTime().toOffsetFromUtc(at.toLocalTime().offsetFromUtc()).toString(Qt::ISODate)
                         : QString();
-}
-
-QJsonValue dateValue(const QDateTime& at)
-{
-    return at.isValid() ? QJsonValue(utcText(at)) : QJsonValue();
 }
 
 // "7: 2 uguali, 1 diversa, 1 senza numero": the run's customers by state.
@@ -200,6 +190,20 @@ QString differenceText(const FieldDifference& d)
     return tool::terminalText(QStringLiteral("%1: %2 -> %3").arg(place, d.cardValue, d.boxValue));
 }
 
+QJsonArray differencesJson(const std::vector<FieldDifference>& differences)
+{
+    QJsonArray list;
+    for (const FieldDifference& d : differences) {
+        QJsonObject o;
+        o.insert(QStringLiteral("association"), d.association == 0 ? QJsonValue() : QJsonValue(d.association));
+        o.insert(QStringLiteral("field"), d.field);
+        o.insert(QStringLiteral("from"), d.cardValue);
+        o.insert(QStringLiteral("to"), d.boxValue);
+        list.append(o);
+    }
+    return list;
+}
+
 QByteArray reportHtml(const RunReport& report, const QDateTime& generated)
 {
     const RunInfo& run = report.run;
@@ -251,8 +255,8 @@ QByteArray reportJson(const RunReport& report)
     const RunInfo& r = report.run;
     QJsonObject run;
     run.insert(QStringLiteral("id"), r.id);
-    run.insert(QStringLiteral("started"), dateValue(r.started));
-    run.insert(QStringLiteral("ended"), dateValue(r.ended));
+    run.insert(QStringLiteral("started"), utcValue(r.started));
+    run.insert(QStringLiteral("ended"), utcValue(r.ended));
     run.insert(QStringLiteral("end"), runEndWord(r.end));
     run.insert(QStringLiteral("ports"), QJsonArray::fromStringList(r.ports));
     run.insert(QStringLiteral("host"), r.host);
@@ -271,22 +275,13 @@ QByteArray reportJson(const RunReport& report)
         o.insert(QStringLiteral("number"), row.customer.number);
         o.insert(QStringLiteral("outcome"), row.outcome ? QJsonValue(outcomeWord(*row.outcome)) : QJsonValue());
         o.insert(QStringLiteral("state"), rowState(row));
-        o.insert(QStringLiteral("since"), dateValue(row.since));
+        o.insert(QStringLiteral("since"), utcValue(row.since));
         o.insert(QStringLiteral("attempts"), row.attempts);
         o.insert(QStringLiteral("port"), row.port);
         o.insert(QStringLiteral("host"), row.host);
-        o.insert(QStringLiteral("ended"), dateValue(row.ended));
+        o.insert(QStringLiteral("ended"), utcValue(row.ended));
         o.insert(QStringLiteral("detail"), row.detail);
-        QJsonArray differences;
-        for (const FieldDifference& d : row.differences) {
-            QJsonObject x;
-            x.insert(QStringLiteral("association"), d.association == 0 ? QJsonValue() : QJsonValue(d.association));
-            x.insert(QStringLiteral("field"), d.field);
-            x.insert(QStringLiteral("from"), d.cardValue);
-            x.insert(QStringLiteral("to"), d.boxValue);
-            differences.append(x);
-        }
-        o.insert(QStringLiteral("differences"), differences);
+        o.insert(QStringLiteral("differences"), differencesJson(row.differences));
         rows.append(o);
     }
     QJsonObject root;

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonArray>
 #include <QString>
 
 #include <vector>
@@ -30,6 +31,10 @@ QString rowState(const RunRow& row);
 
 // "Associazione 12, Alle: 1800 -> 1930" ("Gestione: ..." for the header).
 QString differenceText(const FieldDifference& difference);
+
+// A list of "association" (null for the header), "field", "from" (the
+// card's value), "to" (the box's), as `diff --json` gives differences.
+QJsonArray differencesJson(const std::vector<FieldDifference>& differences);
 
 // The report's forms. `generated` is when it was made (shown in local time).
 QByteArray reportHtml(const RunReport& report, const QDateTime& generated);

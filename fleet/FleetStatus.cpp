@@ -63,27 +63,10 @@ QString perfName(Outcome outcome)
     return pluralWord(outcome, true).replace(QLatin1Char(' '), QLatin1Char('_'));
 }
 
-QJsonValue dateValue(const QDateTime& at)
+QJsonObject attentionJson(const AttentionBox& a)
 {
-    return at.isValid() ? QJsonValue(utcText(at)) : QJsonValue();
-}
-
-QJsonObject boxJson(const AttentionBox& a)
-{
-    const BoxState& b = a.box;
-    QJsonObject o;
-    o.insert(QStringLiteral("number"), b.number);
-    o.insert(QStringLiteral("card"), b.card);
-    o.insert(QStringLiteral("surname"), b.surname);
-    o.insert(QStringLiteral("name"), b.name);
+    QJsonObject o = boxStateJson(a.box);
     o.insert(QStringLiteral("level"), levelWord(a.level));
-    o.insert(QStringLiteral("last_outcome"), b.lastOutcome ? QJsonValue(outcomeWord(*b.lastOutcome)) : QJsonValue());
-    o.insert(QStringLiteral("last_audit"), dateValue(b.lastAudit));
-    o.insert(QStringLiteral("last_success"), dateValue(b.lastSuccess));
-    o.insert(QStringLiteral("last_change"), dateValue(b.lastChange));
-    o.insert(QStringLiteral("failing_since"), dateValue(b.failingSince));
-    o.insert(QStringLiteral("failures_in_row"), b.failuresInRow);
-    o.insert(QStringLiteral("differing_fields"), b.differingFields);
     o.insert(QStringLiteral("reasons"), QJsonArray::fromStringList(a.reasons));
     return o;
 }
@@ -93,6 +76,33 @@ QJsonObject boxJson(const AttentionBox& a)
 QString utcText(const QDateTime& at)
 {
     return at.isValid() ? at.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")) : QString();
+}
+
+QJsonValue utcValue(const QDateTime& at)
+{
+    return at.isValid() ? QJsonValue(utcText(at)) : QJsonValue();
+}
+
+QString localText(const QDateTime& at)
+{
+    return at.isValid() ? at.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")) : QString();
+}
+
+QJsonObject boxStateJson(const BoxState& b)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("number"), b.number);
+    o.insert(QStringLiteral("card"), b.card);
+    o.insert(QStringLiteral("surname"), b.surname);
+    o.insert(QStringLiteral("name"), b.name);
+    o.insert(QStringLiteral("last_outcome"), b.lastOutcome ? QJsonValue(outcomeWord(*b.lastOutcome)) : QJsonValue());
+    o.insert(QStringLiteral("last_audit"), utcValue(b.lastAudit));
+    o.insert(QStringLiteral("last_success"), utcValue(b.lastSuccess));
+    o.insert(QStringLiteral("last_change"), utcValue(b.lastChange));
+    o.insert(QStringLiteral("failing_since"), utcValue(b.failingSince));
+    o.insert(QStringLiteral("failures_in_row"), b.failuresInRow);
+    o.insert(QStringLiteral("differing_fields"), b.differingFields);
+    return o;
 }
 
 QString levelWord(StatusLevel level)
@@ -200,8 +210,8 @@ QByteArray statusJson(const FleetStatus& status)
         const RunInfo& r = *status.lastRun;
         QJsonObject run;
         run.insert(QStringLiteral("id"), r.id);
-        run.insert(QStringLiteral("started"), dateValue(r.started));
-        run.insert(QStringLiteral("ended"), dateValue(r.ended));
+        run.insert(QStringLiteral("started"), utcValue(r.started));
+        run.insert(QStringLiteral("ended"), utcValue(r.ended));
         run.insert(QStringLiteral("end"), runEndWord(r.end));
         root.insert(QStringLiteral("last_run"), run);
     } else {
@@ -209,7 +219,7 @@ QByteArray statusJson(const FleetStatus& status)
     }
     QJsonArray attention;
     for (const AttentionBox& a : status.attention)
-        attention.append(boxJson(a));
+        attention.append(attentionJson(a));
     root.insert(QStringLiteral("attention"), attention);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }

@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 #include <QStringList>
 
@@ -64,7 +66,14 @@ QString outcomeCount(Outcome outcome, int n);
 // The check's word for a level: "OK", "WARNING", "CRITICAL", "UNKNOWN".
 QString levelWord(StatusLevel level);
 
-// Dates as machine output exchanges them: UTC, ISO 8601 with a "Z"; null for a null date.
+// Dates as machine output exchanges them: UTC, ISO 8601 with a "Z"; empty
+// (JSON: null) for a null date.
 QString utcText(const QDateTime& at);
+QJsonValue utcValue(const QDateTime& at);
+// Dates as the technician reads them: local time, "07/12/2026 01:30"; empty for a null date.
+QString localText(const QDateTime& at);
+
+// A box's state as the JSON of `audit status` and `history` gives it.
+QJsonObject boxStateJson(const BoxState& box);
 
 } // namespace fleet

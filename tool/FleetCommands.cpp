@@ -42,32 +42,15 @@ qint64 positiveNumber(const CommandParser& parser, const QString& text, const QS
     bool ok = false;
     const qint64 n = text.toLongLong(&ok);
     if (!ok || n < 1 || n > most)
-        parser.usageError(QStringLiteral("%1 \"%2\" non è un numero da 1 a %3.").arg(what, text).arg(most));
+        parser.usageError(
+            QStringLiteral("%1 \"%2\" non è un numero da 1 a %3.").arg(what, terminalText(text), QString::number(most)));
     return n;
 }
 
-QString localText(const QDateTime& at)
+// A date as the text output shows it: local time, "-" for none.
+QString shownDate(const QDateTime& at)
 {
-    return at.isValid() ? at.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")) : QStringLiteral("-");
-}
-
-QJsonValue dateValue(const QDateTime& at)
-{
-    return at.isValid() ? QJsonValue(fleet::utcText(at)) : QJsonValue();
-}
-
-QJsonArray differencesArray(const std::vector<fleet::FieldDifference>& found)
-{
-    QJsonArray list;
-    for (const fleet::FieldDifference& d : found) {
-        QJsonObject o;
-        o.insert(QStringLiteral("association"), d.association == 0 ? QJsonValue() : QJsonValue(d.association));
-        o.insert(QStringLiteral("field"), d.field);
-        o.insert(QStringLiteral("from"), d.cardValue);
-        o.insert(QStringLiteral("to"), d.boxValue);
-        list.append(o);
-    }
-    return list;
+    return at.isValid() ? fleet::localText(at) : QStringLiteral("-");
 }
 
 // ---- history
@@ -98,34 +81,18 @@ QString historyNumber(const CommandParser& parser)
     return number;
 }
 
-QJsonObject boxJson(const fleet::BoxState& b)
-{
-    QJsonObject o;
-    o.insert(QStringLiteral("number"), b.number);
-    o.insert(QStringLiteral("card"), b.card);
-    o.insert(QStringLiteral("surname"), b.surname);
-    o.insert(QStringLiteral("name"), b.name);
-    o.insert(QStringLiteral("last_outcome"), b.lastOutcome ? QJsonValue(fleet::outcomeWord(*b.lastOutcome)) : QJsonValue());
-    o.insert(QStringLiteral("last_audit"), dateValue(b.lastAudit));
-    o.insert(QStringLiteral("last_success"), dateValue(b.lastSuccess));
-    o.insert(QStringLiteral("last_change"), dateValue(b.lastChange));
-    o.insert(QStringLiteral("failing_since"), dateValue(b.failingSince));
-    o.insert(QStringLiteral("failures_in_row"), b.failuresInRow);
-    return o;
-}
-
 QByteArray historyJson(const QString& number, const std::optional<fleet::BoxState>& box,
                        const std::vector<fleet::Version>& versions, const std::vector<fleet::HistoryEntry>& sessions)
 {
     QJsonObject root;
     root.insert(QStringLiteral("number"), number);
-    root.insert(QStringLiteral("box"), box ? QJsonValue(boxJson(*box)) : QJsonValue());
+    root.insert(QStringLiteral("box"), box ? QJsonValue(fleet::boxStateJson(*box)) : QJsonValue());
     QJsonArray v;
     for (const fleet::Version& version : versions) {
         QJsonObject o;
         o.insert(QStringLiteral("version"), version.id);
-        o.insert(QStringLiteral("first_seen"), dateValue(version.firstSeen));
-        o.insert(QStringLiteral("last_seen"), dateValue(version.lastSeen));
+        o.insert(QStringLiteral("first_seen"), fleet::utcValue(version.firstSeen));
+        o.insert(QStringLiteral("last_seen"), fleet::utcValue(version.lastSeen));
         o.insert(QStringLiteral("times_seen"), version.timesSeen);
         v.append(o);
     }
@@ -134,14 +101,14 @@ QByteArray historyJson(const QString& number, const std::optional<fleet::BoxStat
     for (const fleet::HistoryEntry& h : sessions) {
         QJsonObject o;
         o.insert(QStringLiteral("run"), h.runId);
-        o.insert(QStringLiteral("started"), dateValue(h.started));
-        o.insert(QStringLiteral("ended"), dateValue(h.ended));
+        o.insert(QStringLiteral("started"), fleet::utcValue(h.started));
+        o.insert(QStringLiteral("ended"), fleet::utcValue(h.ended));
         o.insert(QStringLiteral("outcome"), fleet::outcomeWord(h.outcome));
         o.insert(QStringLiteral("port"), h.port);
         o.insert(QStringLiteral("host"), h.host);
         o.insert(QStringLiteral("detail"), h.detail);
         o.insert(QStringLiteral("version"), h.versionId != 0 ? QJsonValue(h.versionId) : QJsonValue());
-        o.insert(QStringLiteral("differences"), differencesArray(h.differences));
+        o.insert(QStringLiteral("differences"), fleet::differencesJson(h.differences));
         s.append(o);
     }
     root.insert(QStringLiteral("sessions"), s);
@@ -157,12 +124,12 @@ QString historyText(const QString& number, const std::optional<fleet::BoxState>&
     text += QLatin1Char('\n');
     if (box) {
         text += QStringLiteral("Ultimo esito: %1, il %2\n")
-                    .arg(box->lastOutcome ? fleet::outcomeWord(*box->lastOutcome) : QStringLiteral("-"), localText(box->lastAudit));
-        text += QStringLiteral("Ultima lettura riuscita: %1\n").arg(localText(box->lastSuccess));
-        text += QStringLiteral("Tabella attuale vista dal: %1\n").arg(localText(box->lastChange));
+                    .arg(box->lastOutcome ? fleet::outcomeWord(*box->lastOutcome) : QStringLiteral("-"), shownDate(box->lastAudit));
+        text += QStringLiteral("Ultima lettura riuscita: %1\n").arg(shownDate(box->lastSuccess));
+        text += QStringLiteral("Tabella attuale vista dal: %1\n").arg(shownDate(box->lastChange));
         if (box->failingSince.isValid())
             text += QStringLiteral("Senza risposta valida dal %1, in %2 controlli di fila\n")
-                        .arg(localText(box->failingSince))
+                        .arg(shownDate(box->failingSince))
                         .arg(box->failuresInRow);
     } else if (sessions.empty()) {
         text += QStringLiteral("L'archivio non ha nessun controllo di questa centralina.\n");
@@ -171,13 +138,13 @@ QString historyText(const QString& number, const std::optional<fleet::BoxState>&
     for (const fleet::Version& v : versions)
         text += QStringLiteral("  %1  vista dal %2 al %3, %4 volt%5\n")
                     .arg(v.id, 6)
-                    .arg(localText(v.firstSeen), localText(v.lastSeen))
+                    .arg(shownDate(v.firstSeen), shownDate(v.lastSeen))
                     .arg(v.timesSeen)
                     .arg(v.timesSeen == 1 ? QStringLiteral("a") : QStringLiteral("e"));
     text += QStringLiteral("\nControlli (%1):\n").arg(sessions.size());
     for (const fleet::HistoryEntry& h : sessions) {
         QString line = QStringLiteral("  %1  %2  controllo %3, porta %4")
-                           .arg(localText(h.ended))
+                           .arg(shownDate(h.ended))
                            .arg(fleet::outcomeWord(h.outcome), -15)
                            .arg(h.runId)
                            .arg(terminalText(h.port));
@@ -210,7 +177,7 @@ int runHistoryShow(Invocation invocation)
     const auto store = openFleetStore(parser, fleet::OpenMode::Read);
     const std::optional<fleet::Version> version = reading([&] { return store->version(id); });
     if (!version)
-        fail(FileError, QStringLiteral("l'archivio \"%1\" non ha la versione %2.").arg(store->location()).arg(id));
+        fail(FileError, QStringLiteral("l'archivio \"%1\" non ha la versione %2.").arg(store->location(), QString::number(id)));
     // The stored bytes must be a whole table file, as the read made it: put
     // into a grid and written back by the program's own writer, they come out
     // the same, or the stored copy is damaged.
@@ -225,7 +192,7 @@ int runHistoryShow(Invocation invocation)
     saveTable(grid, parser.value(QStringLiteral("o")));
     note(parser.quiet(), QStringLiteral("versione %1 della centralina %2 (vista dal %3 al %4) scritta in \"%5\".")
                              .arg(id)
-                             .arg(terminalText(version->number), localText(version->firstSeen), localText(version->lastSeen),
+                             .arg(terminalText(version->number), shownDate(version->firstSeen), shownDate(version->lastSeen),
                                   parser.value(QStringLiteral("o"))));
     return Success;
 }
@@ -319,7 +286,7 @@ int runAuditReport(const Invocation& invocation)
     reading([&] {
         const std::optional<fleet::RunInfo> run = runId ? store->run(*runId) : store->lastRun();
         if (!run)
-            fail(FileError, runId ? QStringLiteral("l'archivio \"%1\" non ha il controllo %2.").arg(store->location()).arg(*runId)
+            fail(FileError, runId ? QStringLiteral("l'archivio \"%1\" non ha il controllo %2.").arg(store->location(), QString::number(*runId))
                                   : QStringLiteral("l'archivio \"%1\" non ha ancora nessun controllo.").arg(store->location()));
         report.run = *run;
         report.rows = store->runRows(run->id);

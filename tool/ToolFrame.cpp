@@ -209,10 +209,9 @@ const std::vector<Command>& commands()
         Command audit;
         audit.name = QStringLiteral("audit");
         audit.synopsis = QStringLiteral("audit run|report|status|store ...");
-        audit.summary = QStringLiteral("il controllo notturno delle centraline dei clienti, i suoi rapporti e il suo stato");
-        audit.description = QStringLiteral("Il controllo delle centraline della rubrica: ogni centralina chiamata, letta e\n"
-                                           "confrontata con la sua scheda, gli esiti e le tabelle conservati nell'archivio\n"
-                                           "dei controlli (--store FILE).");
+        audit.summary = QStringLiteral("il controllo notturno: chiama e legge ogni centralina, la confronta con la scheda; rapporti e stato");
+        audit.description = QStringLiteral("Il controllo notturno delle centraline dei clienti: ogni esito, ogni tabella\n"
+                                           "letta e lo stato di ogni centralina vanno nell'archivio dei controlli (--store).");
         audit.subcommands = {
             leaf("run",
                  QStringLiteral("audit run --port P [--port P2 ...] [--book FILE] [--cards ELENCO] [--prefix CIFRE] "
@@ -331,7 +330,9 @@ QString programHelp()
                            "  2  uso errato\n"
                            "  3  problema sulla linea (porta, tempo scaduto, risposta di errore, scrittura interrotta)\n"
                            "  4  tabella rifiutata dal controllo\n"
-                           "  5  errore di file\n")
+                           "  5  errore di file\n"
+                           "\"audit status\" usa invece i codici dei controlli di monitoraggio (0 OK,\n"
+                           "1 da guardare, 2 critico, 3 sconosciuto): vedi \"%1 audit status --help\".\n")
                 .arg(Program);
     return text;
 }
