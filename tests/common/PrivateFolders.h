@@ -18,6 +18,7 @@
 // the runner before any test with a message saying which.
 
 #include "device/LineLog.h"
+#include "fleet/FleetStore.h"
 #include "tables/TableBackup.h"
 #include "serial/CommInt.h"
 
@@ -34,14 +35,14 @@
 namespace testfolders {
 
 // Every place where the program keeps files of the user's own, as the program
-// computes it. A new one (the fleet store's file, when the fleet lands) joins
-// this list, and every runner then checks it too.
+// computes it. A new one joins this list, and every runner then checks it too.
 inline QList<QPair<const char*, QString>> userFilePaths()
 {
     return {
         { "the backups folder", editor::backupFolder() },
         { "the line log", LineLog::defaultPath() },
         { "the port links", portLinkFolder() },
+        { "the fleet store", fleet::defaultStorePath() },
     };
 }
 
