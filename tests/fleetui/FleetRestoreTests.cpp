@@ -1,0 +1,63 @@
+#include "FleetTestData.h"
+
+#include "BoxSim.h"
+#include "device/Pacer.h"
+#include "fleetui/FleetListModel.h"
+
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+namespace {
+
+// The simulator takes the frames at once: the box's pauses are not needed.
+class NoWaits : public Pacer
+{
+public:
+    void sleep(int) override {}
+};
+
+} // namespace
+
+// "Ripristina questa versione" against a dialling unit on a real line: the
+// question names the customer, the number and the night; the table is
+// written, confirmed, read back and found whole; the session is recorded
+// and the call hung up.
+TEST(FleetRestore, AVersionIsWrittenReadBackRecordedAndHungUp)
+{
+    BoxSim sim;
+    ASSERT_TRUE(sim.start({ "--fast", "--unit", "--log", sim.file("unit.log") })) << sim.error();
+    fleettest::Fleet fleet;
+    fleet.setup.ports = QStringList{ QString::fromStdString(sim.devicePath()) };
+    const TableGrid onCard = fleettest::table(QStringLiteral("1800"));
+    fleet.writeBook({ fleettest::card(QStringLiteral("Rossi"), QStringLiteral("0611"), &onCard) });
+    fleet.record(1, QStringLiteral("Rossi"), QStringLiteral("0611"), fleet::Outcome::Different, 0,
+                 fleettest::table(QStringLiteral("1930")));
+    NoWaits pacer;
+    const auto window = fleet.open(&pacer);
+    auto* list = window->findChild<QTableView*>(QStringLiteral("FleetList"));
+    ASSERT_NE(list, nullptr);
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("FleetRestore")), Qt::LeftButton);
+    ASSERT_EQ(fleet.dialogs.questions.size(), 1);
+    EXPECT_TRUE(fleet.dialogs.questions[0].contains(QStringLiteral("Rossi Anna (numero 0611)")));
+    EXPECT_TRUE(fleet.dialogs.questions[0].contains(fleetui::FleetListModel::shownDate(fleettest::night(0))));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->restoring(); }, 60000));
+
+    EXPECT_TRUE(fleet.dialogs.errors.isEmpty()) << fleet.dialogs.errors.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(fleet.dialogs.informations.size(), 1);
+    EXPECT_TRUE(fleet.dialogs.informations[0].contains(QStringLiteral("verificato")));
+    const std::string log = sim.readLog();
+    const size_t written = log.find("FRAME remote-write");
+    ASSERT_NE(written, std::string::npos) << log;
+    EXPECT_NE(log.find("FRAME remote-read", written), std::string::npos);
+    EXPECT_NE(log.find("FRAME hangup", written), std::string::npos);
+
+    // Recorded as the audit records a read: the box now holds the 19:30 table, not the card's.
+    const auto store = fleet::openStore(fleet.setup.store, fleet::OpenMode::Read);
+    const std::vector<fleet::HistoryEntry> history = store->history(QStringLiteral("0611"));
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history.back().outcome, fleet::Outcome::Different);
+    EXPECT_EQ(history.back().versionId, history.front().versionId);
+    EXPECT_EQ(store->lastRun()->end, fleet::RunEnd::Finished);
+}
