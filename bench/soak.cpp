@@ -9,12 +9,13 @@
 // process must hold no more descriptors, threads or memory than after the
 // first few cycles.
 //
-//   soak CYCLES [--remote|--tool] [--seed N] [--fault NAME]... [--verbose]
+//   soak CYCLES [--remote|--tool|--audit] [--seed N] [--fault NAME]... [--verbose]
 //
 // --fault keeps to one fault (its name as printed), to find what a growth comes from;
 // remote cycles take several and pick among them. --remote runs remote sessions
 // through the address book instead (bench/RemoteSoak.cpp says what), --tool
-// remote sessions of pradix-tool (bench/ToolSoak.cpp says what).
+// remote sessions of pradix-tool (bench/ToolSoak.cpp says what), --audit
+// nightly audits of pradix-tool over two units (bench/AuditSoak.cpp says what).
 //
 // Prints one line per failed cycle (with what the box logged), a count per
 // fault, and BENCH lines.
@@ -24,6 +25,7 @@
 #include "bench/RemoteSoak.h"
 #include "bench/SoakSupport.h"
 #include "bench/ToolSoak.h"
+#include "bench/AuditSoak.h"
 #include "tests/common/PrivateFolders.h"
 #include "widgets/ALed.h"
 
@@ -304,6 +306,7 @@ int main(int argc, char** argv)
     bool verbose = false;
     bool remote = false;
     bool tool = false;
+    bool audit = false;
     std::vector<std::string> faults;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
@@ -316,12 +319,21 @@ int main(int argc, char** argv)
             remote = true;
         else if (!std::strcmp(argv[i], "--tool"))
             tool = true;
+        else if (!std::strcmp(argv[i], "--audit"))
+            audit = true;
         else
             cycles = std::strtol(argv[i], nullptr, 10);
     }
     if (cycles <= 0 || cycles > 1000000) {
-        std::fprintf(stderr, "usage: soak CYCLES [--remote|--tool] [--seed N] [--fault NAME]... [--verbose]\n");
+        std::fprintf(stderr, "usage: soak CYCLES [--remote|--tool|--audit] [--seed N] [--fault NAME]... [--verbose]\n");
         return 2;
+    }
+    if (audit) {
+        if (!faults.empty()) {
+            std::fprintf(stderr, "soak: the audit's runs pick their faults per customer: no --fault\n");
+            return 2;
+        }
+        return soak::runAudit(cycles, seed, verbose);
     }
     if (tool)
         return soak::runTool(cycles, seed, faults, verbose);

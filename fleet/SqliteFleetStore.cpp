@@ -142,6 +142,9 @@ void SqliteFleetStore::connect()
     db_.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
     if (!db_.open())
         throw failure::fromSql(path_, db_.lastError());
+    // Room for the pages of a few histories and a run's rows (the engine's
+    // default is 2 MB); nothing is read from the file for it.
+    sqlite::run(db_, path_, QStringLiteral("PRAGMA cache_size = -16384"));
 }
 
 void SqliteFleetStore::disconnect()

@@ -191,38 +191,41 @@ std::optional<BoxState> SqliteFleetStore::box(const QString& number)
     return boxFrom(query);
 }
 
+// One pass over the box's sessions, a "diversa" one once per field that
+// differed: the sessions of a box lie one night apart in the file, so a
+// second pass would read every one of them again.
 std::vector<HistoryEntry> SqliteFleetStore::history(const QString& number)
 {
     QSqlQuery query = prepare(db_, path_,
                               QStringLiteral("SELECT s.id, s.run_id, s.started, s.ended, s.outcome, s.port, s.host,"
-                                             " s.detail, s.version_id FROM sessions s"
+                                             " s.detail, s.version_id, d.association, d.field, d.card_value,"
+                                             " d.box_value FROM sessions s"
+                                             " LEFT JOIN differences d ON d.session_id = s.id AND s.outcome = 'diversa'"
                                              " WHERE s.box_id = (SELECT id FROM boxes WHERE number = ?)"
-                                             " ORDER BY s.started, s.id"));
+                                             " ORDER BY s.started, s.id, d.position"));
     query.addBindValue(number);
     exec(query, path_);
     std::vector<HistoryEntry> entries;
-    std::vector<qint64> sessions;
+    qint64 last = 0;
     while (query.next()) {
-        HistoryEntry entry;
-        sessions.push_back(query.value(0).toLongLong());
-        entry.runId = query.value(1).toLongLong();
-        entry.started = dateFrom(query.value(2));
-        entry.ended = dateFrom(query.value(3));
-        entry.outcome = outcomeFrom(query.value(4)).value_or(Outcome::Unreached);
-        entry.port = query.value(5).toString();
-        entry.host = query.value(6).toString();
-        entry.detail = query.value(7).toString();
-        entry.versionId = query.value(8).toLongLong();
-        entries.push_back(std::move(entry));
+        const qint64 session = query.value(0).toLongLong();
+        if (entries.empty() || session != last) {
+            HistoryEntry entry;
+            entry.runId = query.value(1).toLongLong();
+            entry.started = dateFrom(query.value(2));
+            entry.ended = dateFrom(query.value(3));
+            entry.outcome = outcomeFrom(query.value(4)).value_or(Outcome::Unreached);
+            entry.port = query.value(5).toString();
+            entry.host = query.value(6).toString();
+            entry.detail = query.value(7).toString();
+            entry.versionId = query.value(8).toLongLong();
+            entries.push_back(std::move(entry));
+            last = session;
+        }
+        if (!query.isNull(9))
+            entries.back().differences.push_back({ query.value(9).toInt(), query.value(10).toString(),
+                                                   query.value(11).toString(), query.value(12).toString() });
     }
-    query.finish();
-    auto differences = differencesOf(db_, path_,
-                                     QStringLiteral("SELECT id FROM sessions WHERE outcome = 'diversa' AND box_id ="
-                                                    " (SELECT id FROM boxes WHERE number = ?)"),
-                                     number);
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (const auto found = differences.find(sessions[i]); found != differences.end())
-            entries[i].differences = std::move(*found);
     return entries;
 }
 

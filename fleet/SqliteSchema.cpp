@@ -68,7 +68,10 @@ const QStringList firstLayout = {
                    " clock_text TEXT NOT NULL,"
                    " device_text TEXT NOT NULL,"
                    " since INTEGER)"),
-    QStringLiteral("CREATE INDEX sessions_by_box ON sessions (box_id, started)"),
+    // A box's history is read from this index alone: its sessions lie side
+    // by side here, while in the table each is a night (and a page) apart.
+    QStringLiteral("CREATE INDEX sessions_by_box ON sessions"
+                   " (box_id, started, run_id, ended, outcome, version_id, port, host, detail)"),
     QStringLiteral("CREATE TABLE run_customers ("
                    " run_id INTEGER NOT NULL REFERENCES runs(id),"
                    " position INTEGER NOT NULL,"

@@ -1,9 +1,16 @@
 #include "fleet/StoreFailure.h"
 
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
 #include <QSqlError>
 
 #include <cerrno>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace fleet::failure {
 
@@ -29,6 +36,33 @@ enum SqliteCode {
     CantOpen = 14,
     NotADb = 26,
 };
+
+// The engine tells a write it could not finish as an I/O error whatever the
+// cause: whether the disk (or the space this user may take, or the size
+// this process may give a file) is full is asked of the disk itself, by a
+// write of the same kind beside the store, in a file without a name that
+// vanishes with its descriptor. The errno of that write is the answer.
+int spaceProblem(const QString& path)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    struct statvfs space {};
+    if (::statvfs(folder.constData(), &space) == 0 && space.f_bavail == 0)
+        return ENOSPC;
+    const int fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return 0;
+    const QByteArray piece(64 * 1024, '\0');
+    int problem = 0;
+    for (int written = 0; written < 16 && problem == 0; ++written) {
+        const ssize_t n = ::write(fd, piece.constData(), size_t(piece.size()));
+        if (n < 0)
+            problem = errno;
+        else if (n < piece.size())
+            problem = ENOSPC;
+    }
+    ::close(fd);
+    return problem == ENOSPC || problem == EDQUOT || problem == EFBIG ? problem : 0;
+}
 
 } // namespace
 
@@ -136,6 +170,8 @@ StoreError fromSql(const QString& path, const QSqlError& error)
     case CantOpen:
         return other(path, QStringLiteral("impossibile aprire il file o il suo giornale"));
     case IoErr:
+        if (const int problem = spaceProblem(path))
+            return fromErrno(path, problem);
         return other(path, QStringLiteral("errore del disco (%1)").arg(text));
     default:
         return other(path, text);

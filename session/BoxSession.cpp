@@ -6,6 +6,8 @@
 #include "editor/AssociationEditor.h"
 #include "editor/FieldRules.h"
 #include "serial/CommInt.h"
+#include "serial/PortList.h"
+#include "session/StopFlag.h"
 
 #include <utility>
 
@@ -73,6 +75,8 @@ BoxSession::~BoxSession() = default;
 
 void BoxSession::keepBackup(const TableGrid& table, editor::BackupDirection direction)
 {
+    if (!keepBackups_)
+        return;
     QString why;
     if (editor::keepTableBackup(table, direction, why).isEmpty())
         emit backupFailed(why);
@@ -101,8 +105,43 @@ void BoxSession::giveUpWaiting()
     emit answerMissing(position);
 }
 
+bool BoxSession::stopped() const
+{
+    return stop_ && stop_->requested();
+}
+
+void BoxSession::receive(int count)
+{
+    QString failure;
+    try {
+        exchange_.receive(count);
+        return;
+    } catch (const ECommError& error) {
+        failure = serialErrorText(error);
+    } catch (...) {
+        failure = QStringLiteral("errore inatteso durante la ricezione");
+    }
+    // As "Stop" leaves it: the port closed, the link idle; the answer
+    // awaited will not come.
+    silence_.stop();
+    exchange_.restartReceive();
+    exchange_.finish();
+    lineFailure_ = failure;
+    emit lineFailed(failure);
+}
+
+QString BoxSession::serialErrorText(const ECommError& error)
+{
+    QString text = QStringLiteral("Serial error: ") + error.Message().trimmed();
+    const QString hint = portOpenHint(error.Device(), error.ErrorCode());
+    if (!hint.isEmpty())
+        text += QLatin1Char('\n') + hint;
+    return text;
+}
+
 void BoxSession::readTable()
 {
+    stepBegins();
     silence_.stop();
     exchange_.requestTable();
     awaitAnswer();
@@ -127,6 +166,7 @@ writeplan::Result BoxSession::writePlan(const writeplan::Plan& plan)
 {
     if (const std::optional<writeplan::Result> refused = writeplan::refusal(plan))
         return *refused;
+    stepBegins();
     silence_.stop();
     // The table as it goes out, so the operator can always put it back.
     keepBackup(plan.grid, editor::BackupDirection::Write);
@@ -160,12 +200,15 @@ bool BoxSession::call(const QString& surname, const QString& prefix, const QStri
     }
 
     emit status(QStringLiteral("Composizione numero utente:  ") + surname);
+    stepBegins();
     silence_.stop();
     exchange_.begin();
     if (prefixFrame) {
         // A prefix the unit missed shows as a call that does not go through.
         send(prefixFrame->data(), int(prefixFrame->size()));
         pacer_.sleep(OutsideLineMs);
+        if (stopped())
+            return false;
     }
     if (!send(numberFrame->data(), int(numberFrame->size())))
         return false;
@@ -177,12 +220,15 @@ bool BoxSession::readRemote()
 {
     exchange_.announce(QStringLiteral("Leggi Dati"));
     emit status(QStringLiteral("Lettura dati programmazioni"));
+    stepBegins();
     silence_.stop();
     exchange_.begin();
     // A dump cut short earlier (the port then closed by "Esci") left its bytes
     // in the receive buffer; the box's table must start a new accumulation.
     exchange_.restartReceive();
     pacer_.sleep(CallSettleMs);
+    if (stopped())
+        return false;
     // The port stays open: the table arrives through the receive handler.
     if (!send(frames::RemoteReadRequest.data(), int(frames::RemoteReadRequest.size())))
         return false;
@@ -212,6 +258,8 @@ BoxSession::RemoteWrite BoxSession::writeRemote(const TableGrid& summary, const 
         return written;
     }
     pacer_.sleep(TableSettleMs);
+    if (stopped())
+        return written;
     exchange_.begin();
     written.confirmationSent = send(frames::RemoteWriteRequest.data(), int(frames::RemoteWriteRequest.size()));
     // The port stays open for the box's reply, which closes it.
@@ -226,6 +274,7 @@ bool BoxSession::hangUp()
 {
     exchange_.announce(QStringLiteral("Sconnetti"));
     emit status(QString());
+    stepBegins();
     silence_.stop();
     exchange_.begin();
     if (!send(frames::HangUp.data(), int(frames::HangUp.size())))

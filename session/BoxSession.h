@@ -10,7 +10,9 @@
 
 
 class Clock;
+class ECommError;
 class LineObserver;
+class StopFlag;
 class Pacer;
 class TableGrid;
 class TCustomComm;
@@ -52,6 +54,30 @@ public:
     // idle, and answerMissing tells it. 0, as the windows have it: the
     // operator decides when to stop waiting.
     void setSilenceLimit(int ms);
+    int silenceLimit() const { return silence_.interval(); }
+
+    // A raised flag ends the remote steps at their next wait: the step
+    // returns false with nothing more sent, the port as the step left it,
+    // for the caller to hang up. Not owned; null: no flag.
+    // Whether each table read or written is kept as a backup (as the windows
+    // keep them; on unless turned off). The audit reads hundreds of boxes a
+    // night into a store of its own: its reads must not push the operator's
+    // backups out of the folder's quota.
+    void setKeepBackups(bool keep) { keepBackups_ = keep; }
+
+    void setStopFlag(StopFlag* stop) { stop_ = stop; }
+    StopFlag* stopFlag() const { return stop_; }
+    bool stopped() const;
+
+    // The port's receive handler: `count` bytes waiting go to the exchange.
+    // A port that fails meanwhile (a line that hung up) is closed, the link
+    // left idle, and lineFailed tells it; nothing is thrown to the port.
+    void receive(int count);
+    // The failure lineFailed last told, until the next step starts.
+    const QString& lineFailure() const { return lineFailure_; }
+    // "Serial error: " and the port's message, with a hint for the operator
+    // on a line of its own when there is one.
+    static QString serialErrorText(const ECommError& error);
 
     // ---- the box on the line
 
@@ -114,6 +140,8 @@ signals:
     // The answer awaited did not come within the silence limit;
     // `bytesReceived` of it had come.
     void answerMissing(int bytesReceived);
+    // The port failed while the box's answer was arriving (lineFailure).
+    void lineFailed(const QString& message);
 
 private:
     // A step has left the port open for the box's answer.
@@ -123,9 +151,14 @@ private:
     void completeRead(const ReceivedTable& table);
     // False when the line did not take the frame within the write time-out.
     bool send(const std::uint8_t* bytes, int count);
+    // A step begins: an earlier step's line failure is over.
+    void stepBegins() { lineFailure_.clear(); }
 
     Exchange exchange_;
     Pacer& pacer_;
     const Clock& clock_;
     QTimer silence_;
+    StopFlag* stop_ = nullptr;
+    bool keepBackups_ = true;
+    QString lineFailure_;
 };

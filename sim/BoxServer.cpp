@@ -68,9 +68,11 @@ std::vector<std::uint8_t> garbage(std::size_t count)
 } // namespace
 
 BoxServer::BoxServer(int masterFd, const std::string& slavePath, const Options& options, const Image& image,
-                     SimLog& log)
-    : master_(masterFd), slavePath_(slavePath), options_(options), image_(image), log_(log)
+                     SimLog& log, std::vector<std::optional<Image>> customerImages)
+    : master_(masterFd), slavePath_(slavePath), options_(options), image_(image), log_(log),
+      customerImages_(std::move(customerImages))
 {
+    customerImages_.resize(options_.customers.size());
     // Output on a terminal is stopped through a descriptor of it, and once the
     // program has the port it lets no one else open it: the descriptor is
     // taken now, before the program comes.
@@ -138,6 +140,8 @@ int BoxServer::run(const volatile std::sig_atomic_t& stop, const sigset_t& waitM
         else if (!serveLine(fds[0].revents))
             return 1;
     }
+    if (lineTaken_)
+        log_.note("stopped with the line taken: no hang-up since the last dial");
     log_.note("stopped");
     return 0;
 }
@@ -237,11 +241,11 @@ void BoxServer::onFrame(const Frame& frame)
     const auto& bytes = frame.bytes;
     switch (frame.kind) {
     case FrameKind::Read:
-        answerRead("read", frame);
+        answerRead("read", frame, false);
         break;
     case FrameKind::RemoteRead:
         if (reachesRemoteBox("remote-read", frame))
-            answerRead("remote-read", frame);
+            answerRead("remote-read", frame, true);
         break;
     case FrameKind::Write:
         writeRequestAt_ = chunkAt_;
@@ -270,18 +274,14 @@ void BoxServer::onFrame(const Frame& frame)
             answerRemoteWrite();
         }
         break;
-    case FrameKind::Dial: {
-        const std::string number = dialledNumber(bytes);
-        log_.frame(number.empty() ? "dial" : "dial " + number, bytes.data(), bytes.size());
-        // An empty number calls no one.
-        if (options_.unit && !number.empty()) {
-            callUp_ = true;
-            log_.note("call to " + number);
-        }
+    case FrameKind::Dial:
+        onDial(frame);
         break;
-    }
     case FrameKind::HangUp:
         log_.frame("hangup", bytes.data(), bytes.size());
+        lineTaken_ = false;
+        called_ = nullptr;
+        calledImage_ = nullptr;
         if (options_.unit && callUp_) {
             callUp_ = false;
             log_.note("call ended");
@@ -294,6 +294,38 @@ void BoxServer::onFrame(const Frame& frame)
         log_.note("skipped " + std::to_string(bytes.size()) + " bytes outside any frame");
         break;
     }
+}
+
+void BoxServer::onDial(const Frame& frame)
+{
+    const std::string number = dialledNumber(frame.bytes);
+    log_.frame(number.empty() ? "dial" : "dial " + number, frame.bytes.data(), frame.bytes.size());
+    // An empty number calls no one.
+    if (!options_.unit || number.empty())
+        return;
+    lineTaken_ = true;
+    // The last number dialled is the one called: a prefix for an outside line comes first.
+    called_ = nullptr;
+    calledImage_ = nullptr;
+    for (std::size_t i = 0; i < options_.customers.size(); ++i)
+        if (options_.customers[i].number == number) {
+            called_ = &options_.customers[i];
+            calledImage_ = &customerImages_[i];
+        }
+    log_.note("call to " + number);
+    callUp_ = true;
+    if (called_ && called_->fault == Fault::Busy) {
+        callUp_ = false;
+        log_.note("fault: " + number + " is busy");
+        log_.note("call ended");
+    } else if (called_ && called_->fault == Fault::Silent) {
+        log_.note("fault: " + number + " does not answer");
+    }
+}
+
+Image& BoxServer::remoteImage()
+{
+    return calledImage_ && *calledImage_ ? **calledImage_ : image_;
 }
 
 bool BoxServer::reachesRemoteBox(const char* name, const Frame& frame)
@@ -312,11 +344,13 @@ bool BoxServer::reachesRemoteBox(const char* name, const Frame& frame)
 
 void BoxServer::answerRemoteWrite()
 {
-    if (options_.fault == Fault::Silent) {
+    const Fault fault = called_ ? called_->fault : Fault::None;
+    if (options_.fault == Fault::Silent || fault == Fault::Silent) {
         log_.note("fault: not answered");
         return;
     }
-    if (options_.replyError) {
+    const bool refuse = options_.replyError || fault == Fault::Error;
+    if (refuse) {
         log_.note("answering the remote write with an error");
         queue(kReplyError, sizeof kReplyError);
     } else if (lastTableWhole_) {
@@ -325,7 +359,7 @@ void BoxServer::answerRemoteWrite()
         log_.note("no whole table before the remote write: answering with an error");
         queue(kReplyError, sizeof kReplyError);
     }
-    if (!options_.replyError)
+    if (!refuse)
         commitStaged();
     staged_.clear();
 }
@@ -337,6 +371,12 @@ void BoxServer::commitStaged()
     // box with a table that is part new, part old.
     if (staged_.empty())
         return;
+    if (&remoteImage() != &image_) {
+        // A customer's own box: kept in memory only, without a fault of --fault.
+        std::copy(staged_.begin(), staged_.end(), remoteImage().begin());
+        log_.note("the box of " + called_->number + " holds " + std::to_string(staged_.size()) + " new bytes");
+        return;
+    }
     std::copy(staged_.begin(), staged_.end(), image_.begin());
     corruptStored(staged_.size());
     setHolding(staged_.size() == kWrittenSize ? Holding::New : Holding::Partial, staged_.size());
@@ -388,7 +428,7 @@ void BoxServer::setHolding(Holding holding, std::size_t bytes)
     }
 }
 
-void BoxServer::answerRead(const char* name, const Frame& frame)
+void BoxServer::answerRead(const char* name, const Frame& frame, bool remote)
 {
     log_.frame(name, frame.bytes.data(), frame.bytes.size());
     if (!out_.empty()) {
@@ -396,19 +436,24 @@ void BoxServer::answerRead(const char* name, const Frame& frame)
         log_.note("busy sending: request not answered");
         return;
     }
-    const std::size_t n = options_.faultCount;
-    switch (options_.fault) {
+    // A remote read reaches the box called: its own fault, if it has one, and its own table.
+    const bool own = remote && called_ && called_->fault != Fault::None;
+    const Fault fault = own ? called_->fault : options_.fault;
+    const std::size_t n = own ? called_->faultCount : options_.faultCount;
+    const Image& image = remote ? remoteImage() : image_;
+    switch (fault) {
     case Fault::None:
     case Fault::StallWrite: // faults of the written table only
     case Fault::CorruptStore:
-        queue(image_.data(), image_.size());
+        queue(image.data(), image.size());
         break;
     case Fault::Silent:
+    case Fault::Busy: // no call reaches a busy number's box; without --need-dial, silence
         log_.note("fault: not answered");
         break;
     case Fault::Stop:
         log_.note("fault: sending " + std::to_string(n) + " bytes of the image only");
-        queue(image_.data(), n);
+        queue(image.data(), n);
         break;
     case Fault::Error:
         log_.note("fault: answering with an error frame");
@@ -416,12 +461,12 @@ void BoxServer::answerRead(const char* name, const Frame& frame)
         break;
     case Fault::HangUp:
         log_.note("fault: hanging up after " + std::to_string(n) + " bytes of the image");
-        queue(image_.data(), n);
+        queue(image.data(), n);
         hangUpArmed_ = true;
         break;
     case Fault::DropCall:
         log_.note("fault: the call ends after " + std::to_string(n) + " bytes of the image");
-        queue(image_.data(), n);
+        queue(image.data(), n);
         if (callUp_) {
             callUp_ = false;
             log_.note("call ended");
@@ -431,7 +476,7 @@ void BoxServer::answerRead(const char* name, const Frame& frame)
         log_.note("fault: " + std::to_string(n) + " garbage bytes before the image");
         const std::vector<std::uint8_t> noise = garbage(n);
         queue(noise.data(), noise.size());
-        queue(image_.data(), image_.size());
+        queue(image.data(), image.size());
         break;
     }
     }
@@ -637,22 +682,17 @@ void BoxServer::flushLine()
 {
     // Bytes handed over but not read would otherwise wait in the line for
     // the next program that opens it; a closed serial port loses them. They
-    // sit in the slave's input queue, which only a flush on a slave
-    // descriptor empties (a flush on the master reaches the kernel's buffer in
-    // between, not what the slave has already taken in), so the box opens the
-    // slave for a moment (or uses its own, kept while the line is held).
-    // Closing it leaves the line closed as before.
-    if (slaveHold_ >= 0) {
-        tcflush(slaveHold_, TCIFLUSH);
-        return;
-    }
-    const int fd = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    // sit in two places on the slave's side: the kernel's buffer in between,
+    // which a flush of the master's output empties, and the slave's input
+    // queue, which only a flush of the slave's own empties. On a
+    // pseudo-terminal the master sets the slave's terminal settings, and
+    // setting them with a flush (TCSAFLUSH) empties that queue too, so the box
+    // never has to open the slave: once the program has the port again
+    // (exclusively) no one but root could.
+    termios settings{};
+    if (tcflush(master_, TCOFLUSH) != 0 || tcgetattr(master_, &settings) != 0
+        || tcsetattr(master_, TCSAFLUSH, &settings) != 0)
         log_.note(std::string("cannot flush the line: ") + std::strerror(errno));
-        return;
-    }
-    tcflush(fd, TCIFLUSH);
-    close(fd);
 }
 
 void BoxServer::dropPartial(const char* why)

@@ -19,7 +19,10 @@ namespace boxsim {
 // 9600-baud UART. Everything waits in one ppoll(), so it never spins.
 class BoxServer {
 public:
-    BoxServer(int masterFd, const std::string& slavePath, const Options& options, const Image& image, SimLog& log);
+    // customerImages: for each of options.customers, the image its box holds,
+    // or none for the box of image.
+    BoxServer(int masterFd, const std::string& slavePath, const Options& options, const Image& image, SimLog& log,
+              std::vector<std::optional<Image>> customerImages = {});
     ~BoxServer();
     BoxServer(const BoxServer&) = delete;
     BoxServer& operator=(const BoxServer&) = delete;
@@ -44,7 +47,10 @@ private:
     // Reads what the line holds; false when it stopped with more waiting.
     bool readLine();
     void onFrame(const Frame& frame);
-    void answerRead(const char* name, const Frame& frame);
+    void answerRead(const char* name, const Frame& frame, bool remote);
+    void onDial(const Frame& frame);
+    // The box a remote command reaches: the called customer's, or the one of --image.
+    Image& remoteImage();
     void answerRemoteWrite();
     // Whether a remote read or write reaches the box; says in the log why not.
     bool reachesRemoteBox(const char* name, const Frame& frame);
@@ -82,6 +88,13 @@ private:
     std::vector<std::uint8_t> staged_;
     // A number has been dialled since the last hang-up (dialling unit only).
     bool callUp_ = false;
+    // A number has been dialled and no hang-up frame has come since.
+    bool lineTaken_ = false;
+    // The customer the call under way reaches, when it is one of --customer;
+    // customerImages_ is aligned with options_.customers.
+    const Customer* called_ = nullptr;
+    std::vector<std::optional<Image>> customerImages_;
+    std::optional<Image>* calledImage_ = nullptr;
     // When the chunk being handled was read, and when the last write request arrived.
     Clock::time_point chunkAt_{};
     Clock::time_point writeRequestAt_{};

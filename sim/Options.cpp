@@ -2,6 +2,9 @@
 
 #include <cctype>
 #include <cstring>
+#include <fstream>
+#include <set>
+#include <sys/stat.h>
 
 namespace boxsim {
 namespace {
@@ -83,6 +86,61 @@ bool parseLink(const std::string& text, std::string& link)
     return true;
 }
 
+// NUMBER:FAULT[:IMAGEFILE], FAULT one of ok, no-answer, busy, stop:N,
+// garbage:N, error. The image file takes the rest of the text, colons included.
+bool parseCustomer(const std::string& text, Customer& customer, std::string& error)
+{
+    const std::size_t colon = text.find(':');
+    const std::string number = text.substr(0, colon);
+    if (number.empty() || number.size() > kMaxNumberDigits
+        || number.find_first_not_of("0123456789") != std::string::npos) {
+        error = "a customer's number is 1 to 20 digits, not '" + number + "'";
+        return false;
+    }
+    if (colon == std::string::npos) {
+        error = "customer " + number + " needs a fault: ok, no-answer, busy, stop:N, garbage:N or error";
+        return false;
+    }
+    std::string rest = text.substr(colon + 1);
+    auto take = [&rest]() {
+        const std::size_t at = rest.find(':');
+        const std::string field = rest.substr(0, at);
+        rest = at == std::string::npos ? std::string() : rest.substr(at + 1);
+        return std::make_pair(field, at != std::string::npos);
+    };
+    auto [kind, more] = take();
+    customer = Customer{};
+    customer.number = number;
+    if (kind == "no-answer")
+        customer.fault = Fault::Silent;
+    else if (kind == "busy")
+        customer.fault = Fault::Busy;
+    else if (kind == "error")
+        customer.fault = Fault::Error;
+    else if (kind == "stop" || kind == "garbage") {
+        // A table cut short holds less than a whole image; garbage is at least a byte.
+        const bool stop = kind == "stop";
+        const auto [count, after] = take();
+        if (!parseCount(count, stop ? kImageSize - 1 : kMaxGarbage, customer.faultCount)
+            || (!stop && customer.faultCount == 0)) {
+            error = "customer " + number + ": " + kind + " takes a byte count of " + (stop ? "0 to 2066" : "1 to 65536")
+                + ", not '" + count + "'";
+            return false;
+        }
+        customer.fault = stop ? Fault::Stop : Fault::Garbage;
+        more = after;
+    } else if (kind != "ok") {
+        error = "customer " + number + ": unknown fault '" + kind + "'";
+        return false;
+    }
+    if (more && rest.empty()) {
+        error = "customer " + number + ": an image file name is missing after the last ':'";
+        return false;
+    }
+    customer.imageFile = rest;
+    return true;
+}
+
 // Options without a value: false when arg is not one of them.
 bool setSwitch(const std::string& arg, Options& options)
 {
@@ -104,6 +162,7 @@ bool setSwitch(const std::string& arg, Options& options)
 // What the options taking a value have learnt so far, beyond Options itself.
 struct ValueState {
     bool faultGiven = false;
+    std::set<std::string> numbers;
 };
 
 using ValueSetter = bool (*)(const std::string& arg, const std::string& value, Options& options, ValueState& state,
@@ -168,6 +227,78 @@ bool setFault(const std::string&, const std::string& value, Options& options, Va
     return true;
 }
 
+bool addCustomer(const std::string& text, Options& options, ValueState& state, std::string& error)
+{
+    Customer customer;
+    if (!parseCustomer(text, customer, error))
+        return false;
+    if (options.customers.size() >= kMaxCustomers) {
+        error = "at most " + std::to_string(kMaxCustomers) + " customers";
+        return false;
+    }
+    if (!state.numbers.insert(customer.number).second) {
+        error = "customer " + customer.number + " is given twice";
+        return false;
+    }
+    options.customers.push_back(std::move(customer));
+    return true;
+}
+
+bool setCustomer(const std::string&, const std::string& value, Options& options, ValueState& state,
+                 std::string& error)
+{
+    return addCustomer(value, options, state, error);
+}
+
+// One customer a line as --customer takes it; empty lines and lines starting
+// with # say nothing.
+bool setCustomersFile(const std::string&, const std::string& value, Options& options, ValueState& state,
+                      std::string& error)
+{
+    // A regular file only: a pipe or a device could keep the simulator waiting.
+    struct stat st{};
+    std::ifstream in;
+    if (!value.empty() && stat(value.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        in.open(value, std::ios::binary);
+    if (!in.is_open()) {
+        error = "cannot read the customers file '" + value + "'";
+        return false;
+    }
+    std::string text(kMaxCustomersFile + 1, '\0');
+    in.read(&text[0], static_cast<std::streamsize>(text.size()));
+    if (in.bad()) {
+        error = "cannot read the customers file '" + value + "'";
+        return false;
+    }
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxCustomersFile) {
+        error = "the customers file " + value + " is larger than 1 MiB";
+        return false;
+    }
+    std::size_t lineNumber = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.size() > kMaxCustomerLine) {
+            error = value + ":" + std::to_string(lineNumber) + ": line longer than 4096 characters";
+            return false;
+        }
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (!addCustomer(line, options, state, error)) {
+            error = value + ":" + std::to_string(lineNumber) + ": " + error;
+            return false;
+        }
+    }
+    return true;
+}
+
 struct ValueOption {
     const char* name;
     ValueSetter set;
@@ -176,6 +307,7 @@ struct ValueOption {
 const ValueOption kValueOptions[] = {
     {"--model", setModel}, {"--image", setFileName}, {"--save", setFileName}, {"--log", setFileName},
     {"--state", setFileName}, {"--link", setLink}, {"--burst", setBurst}, {"--fault", setFault},
+    {"--customer", setCustomer}, {"--customers", setCustomersFile},
 };
 
 ValueSetter valueSetter(const std::string& arg)
@@ -189,8 +321,10 @@ ValueSetter valueSetter(const std::string& arg)
 // Options that only make sense together, or not at all together.
 bool checkCombinations(const Options& options, std::string& error)
 {
-    if ((options.replyError || options.needDial || options.fault == Fault::DropCall) && !options.unit) {
-        error = "--reply-error, --need-dial and --fault drop-call describe the dialling unit: they need --unit";
+    if ((options.replyError || options.needDial || options.fault == Fault::DropCall || !options.customers.empty())
+        && !options.unit) {
+        error = "--reply-error, --need-dial, --customer and --fault drop-call describe the dialling unit: they need "
+                "--unit";
         return false;
     }
     if (options.modelGiven && !options.imageFile.empty()) {
@@ -232,7 +366,12 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error)
         if (!set(arg, value, options, state, error))
             return false;
     }
-    return checkCombinations(options, error);
+    if (!checkCombinations(options, error))
+        return false;
+    // A unit that tells its customers apart answers for a box only within a call to it.
+    if (!options.customers.empty())
+        options.needDial = true;
+    return true;
 }
 
 const char* usageText()
@@ -253,7 +392,11 @@ const char* usageText()
            "  --log FILE        time-stamped log: RX lines (hex of each chunk received),\n"
            "                    FRAME lines (each recognised frame), PIECE lines (each\n"
            "                    chunk of a written table: \"+MS at OFFSET: HEX\", MS since\n"
-           "                    the write request), NOTE lines (events)\n"
+           "                    the write request), NOTE lines (events). With --unit every\n"
+           "                    dial (\"FRAME dial NUMBER ...\", \"NOTE call to NUMBER\")\n"
+           "                    and every hang-up (\"FRAME hangup ...\") is there, and a\n"
+           "                    simulator stopped with no hang-up since the last dial\n"
+           "                    says \"NOTE stopped with the line taken\"\n"
            "  --state FILE      what the box holds, one line rewritten whole at the start and\n"
            "                    after every change: \"old\" (the table it started with),\n"
            "                    \"new\" (a whole table written since) or \"partial N\" (only\n"
@@ -274,6 +417,27 @@ const char* usageText()
            "  --need-dial       (with --unit) leave remote reads and writes unanswered\n"
            "                    unless a number has been dialled since the last hang-up,\n"
            "                    as a line without a call stays silent\n"
+           "  --customer NUMBER:FAULT[:IMAGEFILE]\n"
+           "                    (with --unit; up to 1000 times) what the box behind the\n"
+           "                    dialled NUMBER (1 to 20 digits) does when the unit calls\n"
+           "                    it; implies --need-dial. FAULT is one of:\n"
+           "                      ok         answer as a box does\n"
+           "                      no-answer  the call goes out and no one answers:\n"
+           "                                 remote reads and writes stay unanswered\n"
+           "                      busy       the number is busy: no call is made, and\n"
+           "                                 nothing answers until the next dial\n"
+           "                      stop:N     send only the first N bytes (0..2066) of\n"
+           "                                 its image\n"
+           "                      garbage:N  send N garbage bytes (1..65536) before it\n"
+           "                      error      answer every remote read and write with\n"
+           "                                 the error frame 02 03 08\n"
+           "                    IMAGEFILE is the 2067-byte image that box holds (another\n"
+           "                    table than that of --image or --model); a table written\n"
+           "                    to it stays in memory. A customer's fault replaces --fault\n"
+           "                    on the remote reads of calls to it; a number not given\n"
+           "                    is answered as without --customer\n"
+           "  --customers FILE  customers as --customer takes them, one a line (at most\n"
+           "                    1 MiB; empty lines and lines starting with # are skipped)\n"
            "  --fault MODE      misbehave on every read request:\n"
            "                      silent     never answer anything\n"
            "                      stop:N     send only the first N bytes of the image\n"

@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <utility>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -63,6 +66,19 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // Each customer's box with a table of its own, read before anything starts.
+    std::vector<std::optional<boxsim::Image>> customerImages;
+    for (const boxsim::Customer& customer : options.customers) {
+        customerImages.emplace_back();
+        if (customer.imageFile.empty())
+            continue;
+        customerImages.back().emplace();
+        if (!loadImage(customer.imageFile, *customerImages.back(), error)) {
+            std::fprintf(stderr, "pradix-boxsim: customer %s: %s\n", customer.number.c_str(), error.c_str());
+            return 1;
+        }
+    }
+
     boxsim::SimLog log;
     if (!options.logFile.empty() && !log.open(options.logFile, error)) {
         std::fprintf(stderr, "pradix-boxsim: %s\n", error.c_str());
@@ -100,7 +116,7 @@ int main(int argc, char** argv)
     // the faults that hold it) before anyone learns where the line is, by its
     // link or its path: once the program has opened the port, only root could
     // still open it.
-    boxsim::BoxServer server(master, slavePath, options, image, log);
+    boxsim::BoxServer server(master, slavePath, options, image, log, std::move(customerImages));
     boxsim::PortLink link;
     if (!options.link.empty() && !link.create(options.link, slavePath, error)) {
         std::fprintf(stderr, "pradix-boxsim: %s\n", error.c_str());

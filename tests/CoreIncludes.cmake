@@ -1,8 +1,8 @@
-# Fails when a file of the core (device/, serial/, session/, editor/, tables/) includes a header
+# Fails when a file of the core (device/, serial/, session/, editor/, tables/, fleet/) includes a header
 # of Qt Gui or Qt Widgets: the core must build and run where there is no
 # display. Run as: cmake -DSOURCE_DIR=... -DQT_HEADERS=... -P CoreIncludes.cmake
 set(found "")
-foreach(dir device serial session editor tables)
+foreach(dir device serial session editor tables fleet)
   file(GLOB files ${SOURCE_DIR}/${dir}/*.h ${SOURCE_DIR}/${dir}/*.cpp)
   foreach(file ${files})
     file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
@@ -21,4 +21,4 @@ if(found)
   list(JOIN found "\n  " text)
   message(FATAL_ERROR "The protocol core includes window headers:\n  ${text}")
 endif()
-message(STATUS "device/, serial/, session/, editor/ and tables/ include Qt Core headers only")
+message(STATUS "device/, serial/, session/, editor/, tables/ and fleet/ include no window headers")

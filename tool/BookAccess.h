@@ -21,6 +21,32 @@ QString bookPath(const CommandParser& parser);
 // that cannot be read a file error.
 CustomerCard readBookCard(const QString& path, const QString& number, bool quiet);
 
+// RUBRICA.DAT opened for reading only: never created, never locked, never
+// written, so the window may keep it open meanwhile. A save the window cut
+// short reads as completed, as the window itself will complete it. A book
+// that cannot be read ends the command with a file error.
+class BookReader
+{
+public:
+    // Far beyond any customer list; a file this big was named by mistake.
+    static constexpr int MaxCards = 100000;
+
+    explicit BookReader(const QString& path);
+
+    int cardCount() const { return file_.cardCount(); }
+    bool hasPartialCard() const { return file_.hasPartialCard(); }
+    // What the book found on opening that the operator must hear of.
+    QStringList notices() { return file_.takeNotices(); }
+    // Card `index` (from 0).
+    CustomerCard card(int index);
+
+private:
+    AddressBookFile file_;
+};
+
+// What the book had to tell, on standard error.
+void tellNotices(bool quiet, BookReader& book, const QString& path);
+
 // The book opened for writing, its writer's lock held until this is gone, so
 // no window saves over the card meanwhile. A book that does not exist, that
 // may only be read or that a running window holds is refused at once (exit 5)

@@ -48,61 +48,6 @@ const std::vector<CardField>& cardFields()
     fail(FileError, QString(error.message()).replace(QLatin1Char('\n'), QLatin1Char(' ')));
 }
 
-// RUBRICA.DAT opened for reading only: never created, never locked, never
-// written, so the window may keep it open meanwhile. A save the window cut
-// short reads as completed, as the window itself will complete it.
-class BookReader
-{
-public:
-    static constexpr int MaxCards = 100000;
-
-    explicit BookReader(const QString& path)
-    {
-        guarded([&] { file_.open(path, AddressBookFile::Access::ReadOnly); });
-        // Far beyond any customer list; a file this big was named by mistake.
-        if (file_.cardCount() > MaxCards)
-            fail(FileError, QStringLiteral("la rubrica \"%1\" ha più di %2 schede: non è una rubrica.").arg(path).arg(MaxCards));
-    }
-
-    int cardCount() const { return file_.cardCount(); }
-    bool hasPartialCard() const { return file_.hasPartialCard(); }
-    // What the book found on opening that the operator must hear of.
-    QStringList notices() { return file_.takeNotices(); }
-
-    // Card `index` (from 0).
-    CustomerCard card(int index)
-    {
-        CustomerCard card;
-        guarded([&] {
-            file_.seek(index);
-            file_.readCard(card);
-        });
-        return card;
-    }
-
-private:
-    template<typename Step>
-    static void guarded(Step step)
-    {
-        try {
-            step();
-        } catch (const AddressBookError& error) {
-            bookFailure(error);
-        }
-    }
-
-    AddressBookFile file_;
-};
-
-// What the book had to tell, on standard error.
-void tellNotices(const CommandParser& parser, BookReader& book, const QString& path)
-{
-    for (const QString& notice : book.notices())
-        note(parser.quiet(), notice);
-    if (book.hasPartialCard())
-        note(parser.quiet(), QStringLiteral("la rubrica \"%1\" termina con una scheda incompleta, che è stata ignorata.").arg(path));
-}
-
 // Card `text` (from 1) of a book of `count` cards.
 int cardNumber(const QString& text, int count, const QString& path)
 {
@@ -116,6 +61,37 @@ int cardNumber(const QString& text, int count, const QString& path)
 }
 
 } // namespace
+
+BookReader::BookReader(const QString& path)
+{
+    try {
+        file_.open(path, AddressBookFile::Access::ReadOnly);
+    } catch (const AddressBookError& error) {
+        bookFailure(error);
+    }
+    if (file_.cardCount() > MaxCards)
+        fail(FileError, QStringLiteral("la rubrica \"%1\" ha più di %2 schede: non è una rubrica.").arg(path).arg(MaxCards));
+}
+
+CustomerCard BookReader::card(int index)
+{
+    CustomerCard card;
+    try {
+        file_.seek(index);
+        file_.readCard(card);
+    } catch (const AddressBookError& error) {
+        bookFailure(error);
+    }
+    return card;
+}
+
+void tellNotices(bool quiet, BookReader& book, const QString& path)
+{
+    for (const QString& notice : book.notices())
+        note(quiet, notice);
+    if (book.hasPartialCard())
+        note(quiet, QStringLiteral("la rubrica \"%1\" termina con una scheda incompleta, che è stata ignorata.").arg(path));
+}
 
 QCommandLineOption bookOption()
 {
@@ -225,7 +201,7 @@ int runBookList(const Invocation& invocation)
             out(line + QLatin1Char('\n'));
         }
     }
-    tellNotices(parser, book, path);
+    tellNotices(parser.quiet(), book, path);
     return Success;
 }
 
@@ -289,7 +265,7 @@ int runBookExport(const Invocation& invocation)
         bytes += csv::record(fields);
     }
     writeOutput(parser, bytes);
-    tellNotices(parser, book, path);
+    tellNotices(parser.quiet(), book, path);
     return Success;
 }
 

@@ -1,10 +1,7 @@
 #include "tool/BoxLink.h"
 
-#include "serial/HandlerGuard.h"
 #include "serial/PortList.h"
 #include "tool/StopSignals.h"
-
-#include <QEventLoop>
 
 #include <cstdio>
 
@@ -44,6 +41,35 @@ void addLineOptions(CommandParser& parser, bool portOption)
     parser.addOption(TraceOption);
 }
 
+QCommandLineOption portOption(const QString& description)
+{
+    return QCommandLineOption(QStringLiteral("port"), description, QStringLiteral("P"));
+}
+
+QCommandLineOption timeoutOption()
+{
+    return TimeoutOption;
+}
+
+
+int silenceMs(const CommandParser& parser)
+{
+    if (!parser.isSet(TimeoutOption.names().first()))
+        return DefaultSilenceSeconds * 1000;
+    return silenceMs(parser, parser.value(TimeoutOption.names().first()));
+}
+
+int silenceMs(const CommandParser& parser, const QString& text)
+{
+    bool ok = false;
+    const int seconds = text.toInt(&ok);
+    if (!ok || seconds < 1 || seconds > MaxSilenceSeconds)
+        parser.usageError(QStringLiteral("--timeout vuole un numero di secondi da 1 a %1, non \"%2\".")
+                              .arg(MaxSilenceSeconds)
+                              .arg(text));
+    return seconds * 1000;
+}
+
 QString checkedPortName(const QString& name)
 {
     const QString trimmed = name.trimmed();
@@ -64,18 +90,7 @@ LineOptions lineOptions(const CommandParser& parser)
     options.action = QStringLiteral("pradix-tool %1 %2").arg(parser.invocation().path, parser.invocation().arguments.join(QLatin1Char(' '))).trimmed();
     if (parser.isSet(PortOption.names().first()))
         options.port = checkedPortName(parser.value(PortOption.names().first()));
-    if (parser.isSet(TimeoutOption.names().first())) {
-        bool ok = false;
-        const QString text = parser.value(TimeoutOption.names().first());
-        const int seconds = text.toInt(&ok);
-        if (!ok || seconds < 1 || seconds > MaxSilenceSeconds)
-            parser.usageError(QStringLiteral("--timeout vuole un numero di secondi da 1 a %1, non \"%2\".")
-                                  .arg(MaxSilenceSeconds)
-                                  .arg(text));
-        options.silenceMs = seconds * 1000;
-    } else {
-        options.silenceMs = DefaultSilenceSeconds * 1000;
-    }
+    options.silenceMs = silenceMs(parser);
     if (parser.isSet(TraceOption.names().first())) {
         options.trace = parser.value(TraceOption.names().first());
         if (options.trace.isEmpty())
@@ -180,9 +195,13 @@ BoxLink::BoxLink(const LineOptions& options)
 {
     setBoxLineSettings(port_);
     grid_.fillData(QStringLiteral("-"));
-    port_.OnRxChar = [this](TCustomComm&, int count) { session_.exchange().receive(count); };
+    // A port that fails while an answer arrives (a line that hung up) is
+    // closed by the session, and the wait for the answer hears of it.
+    port_.OnRxChar = [this](TCustomComm&, int count) { session_.receive(count); };
     session_.exchange().setPortName(options_.port);
     session_.setSilenceLimit(options_.silenceMs);
+    if (StopSignals* stop = StopSignals::current())
+        session_.setStopFlag(&stop->flag());
     // The line log the windows keep, for support, and the trace a script
     // asked for besides it: the log holds every exchange whatever the
     // script chose. Neither ever stops the command.
@@ -194,24 +213,10 @@ BoxLink::BoxLink(const LineOptions& options)
     session_.setObserver(&tap_);
     session_.exchange().announce(options_.action);
     showWriteProgress();
-    // A serial error in the receive handler (a line that hung up) closes the
-    // port; the answer awaited will not come.
-    setEscapedReporter([this](std::exception_ptr error) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const ECommError& e) {
-            lineError_ = serialErrorText(e);
-        } catch (...) {
-            lineError_ = QStringLiteral("errore inatteso durante la ricezione");
-        }
-        if (waiting_)
-            waiting_->quit();
-    });
 }
 
 BoxLink::~BoxLink()
 {
-    setEscapedReporter(nullptr);
     port_.OnRxChar = nullptr;
     session_.exchange().close();
     session_.setObserver(nullptr);
@@ -225,63 +230,39 @@ BoxLink::~BoxLink()
 
 QString BoxLink::serialErrorText(const ECommError& error)
 {
-    QString text = QStringLiteral("Serial error: ") + error.Message().trimmed();
-    const QString hint = portOpenHint(error.Device(), error.ErrorCode());
-    if (!hint.isEmpty())
-        text += QLatin1Char('\n') + hint;
-    return text;
+    return BoxSession::serialErrorText(error);
 }
 
 BoxLink::Answer BoxLink::await(const QString& label)
 {
     stopIfSignalled();
-    Exchange& exchange = session_.exchange();
-    QEventLoop loop;
-    QObject scope; // the connections end with this wait
-    std::optional<Answer> answer;
-    std::optional<int> missing;
-    int tableBytes = 0;
-    QObject::connect(&exchange, &Exchange::progress, &scope, [&](int bytes) {
-        tableBytes += bytes;
+    progress_.show(label, -1);
+    const RemoteResult answer = awaitAnswer(session_, [&](int tableBytes) {
         progress_.show(label, std::min(100, tableBytes * 100 / codec::ImageSize));
     });
-    QObject::connect(&session_, &BoxSession::tableRead, &scope, [&](const ReceivedTable& table) {
-        answer = Answer{ true, table, 0 };
-        loop.quit();
-    });
-    QObject::connect(&exchange, &Exchange::replyReceived, &scope, [&](int code) {
-        answer = Answer{ false, {}, code };
-        loop.quit();
-    });
-    QObject::connect(&session_, &BoxSession::answerMissing, &scope, [&](int position) {
-        missing = position;
-        loop.quit();
-    });
-    if (const StopSignals* stop = StopSignals::current())
-        QObject::connect(stop, &StopSignals::stopRequested, &loop, &QEventLoop::quit);
-
-    progress_.show(label, -1);
-    waiting_ = &loop;
-    if (lineError_.isEmpty())
-        loop.exec();
-    waiting_ = nullptr;
     progress_.end();
-    if (answer)
-        return *answer;
-    stopIfSignalled();
-    if (!lineError_.isEmpty()) {
-        // As "Stop" does: the port closed, the link idle.
-        exchange.restartReceive();
-        exchange.finish();
-        fail(LineTrouble, lineError_);
+    return answerOf(answer);
+}
+
+BoxLink::Answer BoxLink::answerOf(const RemoteResult& answer)
+{
+    switch (answer.kind) {
+    case RemoteResult::Kind::Table:
+        return Answer{ true, answer.table, 0 };
+    case RemoteResult::Kind::Reply:
+        return Answer{ false, {}, answer.replyCode };
+    case RemoteResult::Kind::Stopped:
+        stopIfSignalled();
+        fail(LineTrouble, QStringLiteral("interrotto."));
+    case RemoteResult::Kind::Done:
+        break;
+    case RemoteResult::Kind::Silent:
+    case RemoteResult::Kind::CutShort:
+    case RemoteResult::Kind::LineError:
+    case RemoteResult::Kind::NotSent:
+        fail(LineTrouble, answer.message);
     }
-    const int seconds = options_.silenceMs / 1000;
-    if (missing.value_or(0) == 0)
-        fail(LineTrouble, QStringLiteral("nessuna risposta sulla porta \"%1\" in %2 secondi.").arg(options_.port).arg(seconds));
-    fail(LineTrouble, QStringLiteral("la risposta sulla porta \"%1\" si è interrotta: %2 byte ricevuti, poi niente per %3 secondi.")
-                          .arg(options_.port)
-                          .arg(*missing)
-                          .arg(seconds));
+    fail(LineTrouble, QStringLiteral("nessuna risposta dalla centralina."));
 }
 
 ReceivedTable BoxLink::readTable()

@@ -8,6 +8,7 @@
 #include "device/WritePlan.h"
 #include "serial/CommInt.h"
 #include "session/BoxSession.h"
+#include "session/RemoteCall.h"
 #include "tool/ToolFrame.h"
 
 #include <QString>
@@ -15,8 +16,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-class QEventLoop;
 
 // The serial line as the tool works it: the window's port settings and
 // exchange, the same reads and writes, and a bound on how long the line may
@@ -35,6 +34,14 @@ struct LineOptions
 
 // --port P, --timeout S and --trace FILE, for every command on the line.
 void addLineOptions(CommandParser& parser, bool portOption = true);
+// --port P with a description of its own (a command that takes several),
+// and --timeout S, for commands that do not take all the line options.
+QCommandLineOption portOption(const QString& description);
+QCommandLineOption timeoutOption();
+// --timeout S as given (the default when it is not), or `text` as its
+// value, in milliseconds; an unusable value is a usage error.
+int silenceMs(const CommandParser& parser);
+int silenceMs(const CommandParser& parser, const QString& text);
 // The options as given; a missing or unusable value is a usage error.
 LineOptions lineOptions(const CommandParser& parser);
 // A port name as the window's "Porta:" box would take it: a usage error
@@ -142,6 +149,9 @@ public:
         int replyCode = 0;      // for a reply frame
     };
     Answer await(const QString& label);
+    // A remote step's answer as await returns it; a stop ends the command
+    // (128 + the signal), any other trouble with the step's message (exit 3).
+    static Answer answerOf(const RemoteResult& answer);
 
     static QString serialErrorText(const ECommError& error);
 
@@ -158,8 +168,6 @@ private:
     BoxSession session_;
     LineTap tap_;
     std::vector<std::unique_ptr<LineLog>> logs_;
-    QEventLoop* waiting_ = nullptr;
-    QString lineError_;
 };
 
 } // namespace tool

@@ -18,5 +18,6 @@ int runWrite(const Invocation& invocation);
 int runVerify(const Invocation& invocation);
 int runRemoteRead(const Invocation& invocation);
 int runRemoteWrite(const Invocation& invocation);
+int runAuditRun(const Invocation& invocation);
 
 } // namespace tool

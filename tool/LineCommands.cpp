@@ -165,51 +165,53 @@ public:
     RemoteSession(BoxLink& link, Callee callee)
         : link_(link)
         , callee_(std::move(callee))
+        , call_(link.session())
     {
         QObject::connect(&link_.session(), &BoxSession::status, &link_.session(),
                          [this](const QString& text) { link_.progress().show(text); });
     }
+
+    RemoteCall& call() { return call_; }
 
     // The failure of the session, if any; the line is hung up either way.
     std::optional<Failure> run(const std::function<void()>& steps)
     {
         std::optional<Failure> failed;
         try {
-            if (!link_.onLine([&] { return link_.session().call(callee_.surname, callee_.prefix, callee_.number); }))
-                fail(LineTrouble, QStringLiteral("la chiamata al numero %1 non è partita: la linea non ha preso il numero in tempo.")
-                                      .arg(callee_.number));
-            stopIfSignalled();
+            check(call_.dial(callee_.surname, callee_.prefix, callee_.number));
             steps();
             stopIfSignalled();
         } catch (const Failure& failure) {
             failed = failure;
         }
-        if (link_.writes() > 0)
-            hangUp(failed);
+        hangUp(failed);
         return failed;
+    }
+
+    // A step that did not go out whole ends the session.
+    static void check(const RemoteResult& step)
+    {
+        if (!step.ok())
+            BoxLink::answerOf(step);
     }
 
 private:
     void hangUp(std::optional<Failure>& failed)
     {
         link_.progress().end();
-        try {
-            // A step that failed, or was stopped, may have left the port open.
-            link_.exchange().close();
-            if (!link_.onLine([&] { return link_.session().hangUp(); }))
-                fail(LineTrouble, QStringLiteral("la linea non ha preso la chiusura della chiamata (02 03 03 02 02): "
-                                                 "la chiamata può essere ancora in corso."));
-        } catch (const Failure& failure) {
-            if (failed)
-                note(false, failure.message);
-            else
-                failed = failure;
-        }
+        const RemoteResult hungUp = call_.hangUp();
         link_.progress().end();
+        if (hungUp.ok())
+            return;
+        if (failed)
+            note(false, hungUp.message);
+        else
+            failed = Failure{ LineTrouble, hungUp.message };
     }
 
     BoxLink& link_;
     Callee callee_;
+    RemoteCall call_;
 };
 
 } // namespace
@@ -341,9 +343,12 @@ int runRemoteRead(const Invocation& invocation)
     RemoteSession session(link, callee(parser, card ? &*card : nullptr));
     bool received = false;
     const std::optional<Failure> failed = session.run([&] {
-        if (!link.onLine([&] { return link.session().readRemote(); }))
-            fail(LineTrouble, QStringLiteral("la richiesta di lettura (02 01 05) non è partita: la linea non l'ha presa in tempo."));
-        const BoxLink::Answer answer = link.await(QStringLiteral("Lettura dati programmazioni"));
+        const QString label = QStringLiteral("Lettura dati programmazioni");
+        link.progress().show(label);
+        const BoxLink::Answer answer = BoxLink::answerOf(session.call().readTable([&](int tableBytes) {
+            link.progress().show(label, std::min(100, tableBytes * 100 / codec::ImageSize));
+        }));
+        link.progress().end();
         if (!answer.table)
             fail(LineTrouble, QStringLiteral("la centralina chiamata ha risposto 02 03 %1 invece di mandare la tabella.")
                                   .arg(answer.replyCode, 2, 16, QLatin1Char('0')));

@@ -56,6 +56,7 @@ void takeSignals()
             continue; // a second signal while the line is being put down changes nothing
         noted = signal;
         arrived.notify_all();
+        armed->flag().request();
         StopSignals* target = armed;
         QMetaObject::invokeMethod(
             target, [target, signal] { emit target->stopRequested(signal); }, Qt::QueuedConnection);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/StopFlag.h"
+
 #include <QObject>
 
 // Ctrl+C and SIGTERM for the commands that must not leave a line behind
@@ -33,9 +35,16 @@ public:
     // has come (before or during the wait).
     static bool wait(int ms);
 
+    // Raised with the signal, from the thread that takes it: the sessions of
+    // the command watch it, so a wait for an answer ends at once.
+    StopFlag& flag() { return flag_; }
+
 signals:
     // On the main thread, once a signal has been noted.
     void stopRequested(int signal);
+
+private:
+    StopFlag flag_;
 };
 
 } // namespace tool

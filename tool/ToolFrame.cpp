@@ -196,6 +196,19 @@ const std::vector<Command>& commands()
                  QStringLiteral("remote write FILE.dat --port P (--card N [--book FILE] | --number CIFRE) [--prefix CIFRE]"),
                  QStringLiteral("scrive la tabella del file nella centralina chiamata"), runRemoteWrite),
         };
+        Command audit;
+        audit.name = QStringLiteral("audit");
+        audit.synopsis = QStringLiteral("audit run ...");
+        audit.summary = QStringLiteral("il controllo notturno: chiama e legge ogni centralina, la confronta con la scheda");
+        audit.description = QStringLiteral("Il controllo notturno delle centraline dei clienti: ogni esito, ogni tabella\n"
+                                           "letta e lo stato di ogni centralina vanno nell'archivio dei controlli (--store).");
+        audit.subcommands = {
+            leaf("run",
+                 QStringLiteral("audit run --port P [--port P2 ...] [--book FILE] [--cards ELENCO] [--prefix CIFRE] "
+                                "[--timeout S] [--until HH:MM] [--rounds N] [--only-failed] [--resume] [--store FILE] "
+                                "[--config FILE]"),
+                 QStringLiteral("chiama, legge e confronta ogni centralina della rubrica"), runAuditRun),
+        };
         return std::vector<Command>{
             leaf("read", QStringLiteral("read --port P -o FILE.dat"),
                  QStringLiteral("legge la tabella della centralina sulla porta in un file di tabella"), runRead),
@@ -215,6 +228,7 @@ const std::vector<Command>& commands()
                  QStringLiteral("stampa una tabella in un documento PDF A4"), runPdf, true),
             book,
             remote,
+            audit,
         };
     }();
     return table;

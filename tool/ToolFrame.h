@@ -91,6 +91,8 @@ public:
 
     bool isSet(const QString& name) const { return parser_.isSet(name); }
     QString value(const QString& name) const { return parser_.value(name); }
+    // Every value of an option given more than once, in order.
+    QStringList values(const QString& name) const { return parser_.values(name); }
     QStringList positional() const { return parser_.positionalArguments(); }
     // --quiet before or after the command name.
     bool quiet() const;

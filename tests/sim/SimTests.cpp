@@ -409,6 +409,72 @@ TEST_F(SimTest, UnitAnswersTheRemoteBoxWithinACall)
     EXPECT_EQ(readText(sim.file("state")), "old\n");
 }
 
+// The unit as an audit meets it: each number dialled reaches a box of its
+// own, answering or misbehaving as listed; a number not listed reaches the
+// box of --image; the log tells every dial and every hang-up.
+TEST_F(SimTest, EachCustomerAnswersAsListed)
+{
+    ASSERT_TRUE(start({"--fast"})) << sim.error();
+    const Bytes image = request(port, kRead, kImage);
+    ASSERT_EQ(image.size(), kImage);
+    Bytes other = image;
+    other[16 * 3 + 5] ^= 0x01;
+    std::ofstream(sim.file("other.img"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(other.data()), static_cast<std::streamsize>(other.size()));
+
+    std::ofstream(sim.file("customers")) << "# the rest of the customers\n\n0455:stop:100\n0456:garbage:20\n0457:error\n";
+    ASSERT_TRUE(start({"--fast", "--unit", "--customer", "0451:ok:" + sim.file("other.img"), "--customer",
+                       "0452:no-answer", "--customer", "0453:busy", "--customers", sim.file("customers")}))
+        << sim.error();
+    const auto call = [this](const std::string& number, std::size_t expect) {
+        Bytes dial{0x02, static_cast<std::uint8_t>(number.size() + 1), 0x03};
+        dial.insert(dial.end(), number.begin(), number.end());
+        EXPECT_TRUE(port.send(dial));
+        Bytes answer = request(port, kRemoteRead, expect);
+        if (expect < kImage) {
+            EXPECT_TRUE(port.receive(1, kQuiet).empty()) << number << ": nothing more";
+        }
+        EXPECT_TRUE(port.send({0x02, 0x03, 0x03, 0x02, 0x02}));
+        return answer;
+    };
+    EXPECT_EQ(call("0451", kImage), other);
+    EXPECT_TRUE(call("0452", 0).empty());
+    EXPECT_TRUE(call("0453", 0).empty());
+    EXPECT_EQ(call("0455", 100), slice(image, 0, 100));
+    const Bytes noisy = call("0456", 20 + kImage);
+    ASSERT_EQ(noisy.size(), 20 + kImage);
+    EXPECT_EQ(slice(noisy, 20, kImage), image);
+    EXPECT_EQ(call("0457", 3), kError);
+    EXPECT_EQ(call("0458", kImage), image) << "a number not listed";
+    // A prefix dialled first does not hide the customer's number.
+    ASSERT_TRUE(port.send({0x02, 0x02, 0x03, '0'}));
+    EXPECT_EQ(call("0451", kImage), other);
+    // Refused and not answered, a written table stays out of the box.
+    ASSERT_TRUE(port.send({0x02, 0x05, 0x03, '0', '4', '5', '7'}));
+    ASSERT_TRUE(port.send(kWriteRequest));
+    ASSERT_TRUE(port.send(slice(image, 0, kWritten)));
+    EXPECT_EQ(request(port, kRemoteWrite, 3), kError);
+    ASSERT_TRUE(port.send({0x02, 0x03, 0x03, 0x02, 0x02}));
+    ASSERT_TRUE(waitForLog(sim, "NOTE call ended\n"));
+
+    // A call the program leaves open is told when the unit stops.
+    ASSERT_TRUE(port.send({0x02, 0x05, 0x03, '0', '4', '5', '2'}));
+    ASSERT_TRUE(waitForLog(sim, "NOTE call to 0452"));
+    EXPECT_EQ(sim.stop(), 0);
+    const std::string log = sim.readLog();
+    EXPECT_NE(log.find("NOTE fault: 0453 is busy\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("NOTE fault: 0452 does not answer\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("NOTE no call under way: not answered"), std::string::npos) << "the busy number's read";
+    std::size_t dials = 0, hangUps = 0;
+    for (std::size_t at = 0; (at = log.find("FRAME dial 04", at)) != std::string::npos; ++at)
+        ++dials;
+    for (std::size_t at = 0; (at = log.find("FRAME hangup", at)) != std::string::npos; ++at)
+        ++hangUps;
+    EXPECT_EQ(dials, 10u);
+    EXPECT_EQ(hangUps, 9u);
+    EXPECT_NE(log.find("NOTE stopped with the line taken"), std::string::npos) << log;
+}
+
 TEST_F(SimTest, ImageFileIsServedByteForByte)
 {
     Bytes image(kImage);
@@ -437,7 +503,11 @@ TEST(SimCommandLine, WrongImagesAndArgumentsAreRefused)
         {"--model", "3"}, {"--fault", "stop:2068"}, {"--fault", "stall-write:2051"}, {"--fault", "hangup:-1"}, {"--fault", "later"},
         {"--fault", "silent", "--fault", "error"}, {"--link", "com0"}, {"--link", "../com1"},
         {"--link"}, {"--burst", "0"}, {"--model", "1", "--image", "x"}, {"--bogus"},
-        {"--reply-error"}, {"--need-dial"}};
+        {"--reply-error"}, {"--need-dial"}, {"--customer", "0451:ok"},
+        {"--unit", "--customer", "0451"}, {"--unit", "--customer", "04a1:ok"}, {"--unit", "--customer", "0451:later"},
+        {"--unit", "--customer", "0451:stop:2067"}, {"--unit", "--customer", "0451:garbage:0"},
+        {"--unit", "--customer", "0451:ok:"}, {"--unit", "--customer", "123456789012345678901:ok"},
+        {"--unit", "--customer", "0451:ok", "--customer", "0451:busy"}, {"--unit", "--customers", sim.workDir()}};
     for (const auto& args : bad) {
         EXPECT_FALSE(sim.start(args)) << args[0];
         EXPECT_EQ(sim.stop(), 2) << args[0];
@@ -522,6 +592,17 @@ TEST_F(SimTest, PacedAnswerSurvivesThePortClosingMidway)
 
     const std::string log = sim.readLog();
     EXPECT_NE(log.find("bytes not sent yet"), std::string::npos) << log;
+
+    // Sent at once, most of an answer is still in the line when the port
+    // closes: the next opening finds none of it.
+    ASSERT_TRUE(start({"--fast"})) << sim.error();
+    EXPECT_EQ(request(port, kRead, 100).size(), 100u);
+    ASSERT_TRUE(waitForLog(sim, "NOTE sent 2067 bytes"));
+    port.close();
+    ASSERT_TRUE(waitForLog(sim, "NOTE line closed by the other end"));
+    ASSERT_TRUE(port.open(sim.devicePath()));
+    EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "the answer sent into the closed port is lost";
+    EXPECT_EQ(sim.readLog().find("cannot flush"), std::string::npos) << sim.readLog();
 }
 
 TEST(SimLifecycle, PortLinkFollowsTheSimulator)

@@ -1,0 +1,595 @@
+// audit run: every customer of the address book called through the dialling
+// units, the box's table read (never written), compared with the card and
+// kept in the fleet store.
+
+#include "tool/BookAccess.h"
+#include "tool/BoxLink.h"
+#include "tool/Commands.h"
+#include "tool/FleetAccess.h"
+#include "tool/StopSignals.h"
+
+#include "device/Frames.h"
+#include "device/PrivateFolder.h"
+#include "fleet/AuditRun.h"
+#include "serial/CommInt.h"
+#include "session/StopFlag.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSysInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace tool {
+
+namespace {
+
+constexpr int DefaultRounds = 2;
+constexpr int MaxRounds = 20;
+// Long enough for a busy line or an exchange that dropped a call to clear.
+constexpr int RoundPauseMs = 60000;
+// An --until further ahead than this is taken for an hour that has just
+// passed, not for one of the next day: a run started late (a night missed)
+// must not call on through the day.
+constexpr int UntilHorizonHours = 12;
+constexpr int MaxPorts = 16;
+constexpr int MaxCardsText = 4096;
+constexpr qint64 MaxConfigBytes = 64 * 1024;
+
+const QString PortName = QStringLiteral("port");
+const QCommandLineOption CardsOption(QStringLiteral("cards"), QStringLiteral("solo queste schede, per esempio 1-40,52"),
+                                     QStringLiteral("ELENCO"));
+const QCommandLineOption PrefixOption(QStringLiteral("prefix"),
+                                      QStringLiteral("prefisso per la linea esterna, composto prima di ogni numero"),
+                                      QStringLiteral("CIFRE"));
+const QCommandLineOption UntilOption(QStringLiteral("until"),
+                                     QStringLiteral("nessuna chiamata inizia da quest'ora (ora locale) in poi"),
+                                     QStringLiteral("HH:MM"));
+const QCommandLineOption RoundsOption(QStringLiteral("rounds"),
+                                      QStringLiteral("altri giri per le centraline non raggiunte (predefinito %1)").arg(DefaultRounds),
+                                      QStringLiteral("N"));
+const QCommandLineOption OnlyFailedOption(QStringLiteral("only-failed"),
+                                          QStringLiteral("solo i clienti il cui ultimo esito non è uguale né diversa"));
+const QCommandLineOption ResumeOption(QStringLiteral("resume"), QStringLiteral("riprende l'ultimo controllo interrotto"));
+const QCommandLineOption ConfigOption(QStringLiteral("config"),
+                                      QStringLiteral("il file di configurazione (predefinito: audit.conf in "
+                                                     "$XDG_CONFIG_HOME/pradix, se c'è)"),
+                                      QStringLiteral("FILE"));
+
+// What a run is told, from the configuration file and then the command line.
+struct AuditOptions
+{
+    QStringList ports;
+    QString book = AddressBookFile::DefaultName;
+    QString prefix;
+    QString until;
+    int rounds = DefaultRounds;
+    QString store;
+    int silenceMs = 0;
+};
+
+QString defaultConfigPath()
+{
+    QString base = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/pradix/audit.conf");
+}
+
+void checkPrefix(const CommandParser& parser, const QString& prefix)
+{
+    if (!prefix.isEmpty() && !frames::dial(prefix))
+        parser.usageError(QStringLiteral("il prefisso \"%1\" non si può comporre: solo cifre, al massimo %2.")
+                              .arg(prefix)
+                              .arg(frames::MaxDialDigits));
+}
+
+int rounds(const CommandParser& parser, const QString& text)
+{
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < 0 || n > MaxRounds)
+        parser.usageError(QStringLiteral("--rounds vuole un numero da 0 a %1, non \"%2\".").arg(MaxRounds).arg(text));
+    return n;
+}
+
+QStringList portList(const QString& text)
+{
+    return text.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts);
+}
+
+// A failure of a check, told as the configuration file's line.
+template<typename Check>
+void inConfig(const QString& path, int line, Check check)
+{
+    try {
+        check();
+    } catch (const Failure& failure) {
+        fail(UsageError, QStringLiteral("%1, riga %2: %3").arg(path).arg(line).arg(failure.message));
+    }
+}
+
+// audit.conf: "chiave = valore" lines, '#' comments and blank lines.
+void readConfig(const CommandParser& parser, const QString& path, AuditOptions& options)
+{
+    const QByteArray bytes = readFileBounded(path, MaxConfigBytes);
+    const QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    std::set<QString> seen;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = lines[i].trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const int equals = int(line.indexOf(QLatin1Char('=')));
+        inConfig(path, i + 1, [&] {
+            if (equals < 0)
+                fail(UsageError, QStringLiteral("manca \"=\": le righe sono \"chiave = valore\"."));
+            const QString key = line.left(equals).trimmed();
+            const QString value = line.mid(equals + 1).trimmed();
+            if (!seen.insert(key).second)
+                fail(UsageError, QStringLiteral("\"%1\" è già stata data.").arg(key));
+            if (key == QLatin1String("ports")) {
+                options.ports.clear();
+                for (const QString& port : portList(value))
+                    options.ports << checkedPortName(port);
+                if (options.ports.isEmpty())
+                    fail(UsageError, QStringLiteral("\"ports\" è vuota."));
+            } else if (key == QLatin1String("book")) {
+                if (value.isEmpty())
+                    fail(UsageError, QStringLiteral("\"book\" è vuota."));
+                options.book = value;
+            } else if (key == QLatin1String("prefix")) {
+                checkPrefix(parser, value);
+                options.prefix = value;
+            } else if (key == QLatin1String("until")) {
+                options.until = value;
+            } else if (key == QLatin1String("rounds")) {
+                options.rounds = rounds(parser, value);
+            } else if (key == QLatin1String("store")) {
+                if (value.isEmpty())
+                    fail(UsageError, QStringLiteral("\"store\" è vuota."));
+                options.store = value;
+            } else if (key == QLatin1String("timeout")) {
+                options.silenceMs = silenceMs(parser, value);
+            } else {
+                fail(UsageError, QStringLiteral("chiave sconosciuta \"%1\" (ports, book, prefix, until, rounds, store, timeout).")
+                                     .arg(key));
+            }
+        });
+    }
+}
+
+AuditOptions auditOptions(const CommandParser& parser)
+{
+    AuditOptions options;
+    const QString config = parser.isSet(ConfigOption.names().first()) ? parser.value(ConfigOption.names().first())
+                                                                       : defaultConfigPath();
+    if (parser.isSet(ConfigOption.names().first()) && !QFileInfo(config).isFile())
+        parser.usageError(QStringLiteral("il file di configurazione \"%1\" non esiste.").arg(config));
+    if (QFileInfo(config).isFile())
+        readConfig(parser, config, options);
+
+    const QStringList ports = parser.values(PortName);
+    if (!ports.isEmpty()) {
+        options.ports.clear();
+        for (const QString& port : ports)
+            options.ports << checkedPortName(port);
+    }
+    if (parser.isSet(QStringLiteral("book")))
+        options.book = bookPath(parser);
+    if (parser.isSet(PrefixOption.names().first())) {
+        options.prefix = parser.value(PrefixOption.names().first());
+        checkPrefix(parser, options.prefix);
+    }
+    if (parser.isSet(UntilOption.names().first()))
+        options.until = parser.value(UntilOption.names().first());
+    if (parser.isSet(RoundsOption.names().first()))
+        options.rounds = rounds(parser, parser.value(RoundsOption.names().first()));
+    if (parser.isSet(QStringLiteral("store")) || options.store.isEmpty())
+        options.store = storeLocation(parser);
+    if (parser.isSet(QStringLiteral("timeout")) || options.silenceMs == 0)
+        options.silenceMs = silenceMs(parser);
+
+    if (options.ports.isEmpty())
+        parser.usageError(QStringLiteral("serve almeno una --port (o \"ports\" nel file di configurazione)."));
+    if (options.ports.size() > MaxPorts)
+        parser.usageError(QStringLiteral("al massimo %1 porte.").arg(MaxPorts));
+    return options;
+}
+
+// The device a port name stands for, so "com2", "COM2" and its link are one port.
+QString deviceOf(const QString& port)
+{
+    const QString path = resolvePortName(port);
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+void checkDistinctPorts(const CommandParser& parser, const QStringList& ports)
+{
+    std::map<QString, QString> seen;
+    for (const QString& port : ports) {
+        const auto [at, added] = seen.emplace(deviceOf(port), port);
+        if (!added)
+            parser.usageError(QStringLiteral("la porta \"%1\" è data due volte (anche come \"%2\").").arg(port, at->second));
+    }
+}
+
+// HH:MM as the next moment the clock shows it. One more than
+// UntilHorizonHours ahead has just passed: a usage error.
+QDateTime untilMoment(const CommandParser& parser, const QString& text, const QDateTime& now)
+{
+    static const QRegularExpression form(QStringLiteral("^([01]?\\d|2[0-3]):([0-5]\\d)$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        parser.usageError(QStringLiteral("--until vuole un'ora HH:MM, non \"%1\".").arg(text));
+    const QTime time(match.captured(1).toInt(), match.captured(2).toInt());
+    QDateTime moment(now.date(), time);
+    if (moment <= now)
+        moment = QDateTime(now.date().addDays(1), time);
+    if (now.secsTo(moment) > UntilHorizonHours * 3600)
+        parser.usageError(QStringLiteral("--until %1: quell'ora è appena passata, nessuna chiamata partirebbe.").arg(text));
+    return moment;
+}
+
+// --cards 1-40,52: the card indexes (from 0), each once, in the book's order.
+std::set<int> cardSelection(const CommandParser& parser, const QString& text, int count)
+{
+    if (text.size() > MaxCardsText)
+        parser.usageError(QStringLiteral("--cards è troppo lungo."));
+    static const QRegularExpression item(QStringLiteral("^(\\d{1,6})(?:-(\\d{1,6}))?$"));
+    std::set<int> chosen;
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        const QRegularExpressionMatch match = item.match(part.trimmed());
+        if (!match.hasMatch())
+            parser.usageError(QStringLiteral("--cards vuole schede e intervalli separati da virgole (1-40,52), non \"%1\".")
+                                  .arg(part));
+        const int first = match.captured(1).toInt();
+        const int last = match.captured(2).isEmpty() ? first : match.captured(2).toInt();
+        if (first < 1 || last < first)
+            parser.usageError(QStringLiteral("--cards: \"%1\" non è un intervallo di schede (da 1).").arg(part));
+        if (last > count)
+            parser.usageError(QStringLiteral("--cards: la rubrica non ha la scheda %1: ne ha %2.").arg(last).arg(count));
+        for (int n = first; n <= last; ++n)
+            chosen.insert(n - 1);
+    }
+    return chosen;
+}
+
+// Where the port locks live: $XDG_RUNTIME_DIR/pradix, or the state folder.
+QString lockFolder()
+{
+    const QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime))
+        return runtime + QStringLiteral("/pradix");
+    QString state = QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME"));
+    if (state.isEmpty() || !QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/pradix");
+}
+
+// One audit per port: a lock file per device, held for the run, holding the
+// process id of its holder. The port itself is free between calls, so its
+// own lock cannot tell a second audit that the first is still at work.
+class PortLocks
+{
+public:
+    PortLocks() = default;
+    PortLocks(const PortLocks&) = delete;
+    PortLocks& operator=(const PortLocks&) = delete;
+    ~PortLocks()
+    {
+        for (int fd : fds_)
+            ::close(fd);
+    }
+
+    void take(const QString& port)
+    {
+        const QString folder = lockFolder();
+        if (!makePrivateFolder(folder))
+            fail(FileError, QStringLiteral("la cartella dei blocchi delle porte \"%1\" non si può creare: %2.")
+                                .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+        QString name = deviceOf(port);
+        name.replace(QLatin1Char('/'), QLatin1Char('_'));
+        const QString path = folder + QStringLiteral("/audit-port") + name + QStringLiteral(".lock");
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            fail(FileError, QStringLiteral("il blocco della porta \"%1\" (%2) non si può aprire: %3.")
+                                .arg(port, path, QString::fromLocal8Bit(std::strerror(errno))));
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            char text[32] = {};
+            const ssize_t got = ::pread(fd, text, sizeof text - 1, 0);
+            ::close(fd);
+            const qint64 holder = got > 0 ? QByteArray(text, int(got)).trimmed().toLongLong() : 0;
+            fail(LineTrouble, holder > 0 ? QStringLiteral("la porta \"%1\" è già usata da un altro controllo (processo %2).").arg(port).arg(holder)
+                                         : QStringLiteral("la porta \"%1\" è già usata da un altro controllo.").arg(port));
+        }
+        const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) != pid.size()) {
+            // The lock holds without the id; a second audit is still refused.
+        }
+        fds_.push_back(fd);
+    }
+
+private:
+    std::vector<int> fds_;
+};
+
+fleet::Customer customerOf(const CustomerCard& card, int index)
+{
+    fleet::Customer c;
+    c.card = index + 1;
+    c.surname = card.text(CustomerCard::Field::Cognome);
+    c.name = card.text(CustomerCard::Field::Nome);
+    c.number = card.text(CustomerCard::Field::Numero);
+    return c;
+}
+
+// The customers of a new run, least recently audited first (never audited
+// before all), the cards without a number last.
+std::vector<fleet::AuditItem> newRunItems(const CommandParser& parser, BookReader& book, fleet::FleetStore& store,
+                                          std::vector<int>& unusable)
+{
+    std::set<int> chosen;
+    if (parser.isSet(CardsOption.names().first())) {
+        chosen = cardSelection(parser, parser.value(CardsOption.names().first()), book.cardCount());
+    } else {
+        for (int i = 0; i < book.cardCount(); ++i)
+            chosen.insert(i);
+    }
+    std::map<QString, fleet::BoxState> known;
+    try {
+        for (fleet::BoxState& box : store.boxes())
+            known.emplace(box.number, std::move(box));
+    } catch (const fleet::StoreError& error) {
+        failOnStore(error);
+    }
+    const bool onlyFailed = parser.isSet(OnlyFailedOption.names().first());
+    std::vector<fleet::AuditItem> items;
+    for (int index : chosen) {
+        const CustomerCard card = book.card(index);
+        fleet::AuditItem item{ customerOf(card, index), card };
+        if (!item.customer.number.isEmpty() && !frames::dial(item.customer.number)) {
+            // A number no dial frame can carry is never dialled, like a missing one.
+            unusable.push_back(item.customer.card);
+            item.customer.number.clear();
+        }
+        const auto box = known.find(item.customer.number);
+        if (onlyFailed && box != known.end()
+            && (box->second.lastOutcome == fleet::Outcome::Same || box->second.lastOutcome == fleet::Outcome::Different))
+            continue;
+        items.push_back(std::move(item));
+    }
+    auto lastAudit = [&](const fleet::AuditItem& item) {
+        const auto box = known.find(item.customer.number);
+        return box == known.end() ? QDateTime() : box->second.lastAudit;
+    };
+    std::stable_sort(items.begin(), items.end(), [&](const fleet::AuditItem& a, const fleet::AuditItem& b) {
+        if (a.customer.number.isEmpty() != b.customer.number.isEmpty())
+            return b.customer.number.isEmpty();
+        const QDateTime x = lastAudit(a);
+        const QDateTime y = lastAudit(b);
+        if (x.isNull() != y.isNull())
+            return x.isNull();
+        return x < y;
+    });
+    return items;
+}
+
+// The customers an interrupted run had not finished, with their cards as
+// the book holds them now (found by card and number, or by number alone
+// after an "Ordina").
+std::vector<fleet::AuditItem> resumedItems(BookReader& book, const std::vector<fleet::RunRow>& rows, bool quiet)
+{
+    std::map<QString, int> byNumber;
+    std::vector<CustomerCard> cards;
+    for (int i = 0; i < book.cardCount(); ++i) {
+        cards.push_back(book.card(i));
+        byNumber.emplace(cards.back().text(CustomerCard::Field::Numero), i);
+    }
+    std::vector<fleet::AuditItem> items;
+    for (const fleet::RunRow& row : rows) {
+        if (row.outcome || row.customer.number.isEmpty())
+            continue;
+        int index = row.customer.card - 1;
+        if (index < 0 || index >= int(cards.size()) || cards[size_t(index)].text(CustomerCard::Field::Numero) != row.customer.number) {
+            const auto found = byNumber.find(row.customer.number);
+            index = found == byNumber.end() ? -1 : found->second;
+        }
+        if (index < 0) {
+            note(quiet, QStringLiteral("il numero %1 (%2) non è più nella rubrica: non viene chiamato.")
+                            .arg(row.customer.number, row.customer.surname));
+            continue;
+        }
+        items.push_back(fleet::AuditItem{ row.customer, cards[size_t(index)] });
+    }
+    return items;
+}
+
+QString countsText(const std::array<int, fleet::OutcomeCount>& counts)
+{
+    QStringList parts;
+    for (int i = 0; i < fleet::OutcomeCount; ++i)
+        if (counts[size_t(i)] > 0)
+            parts << QStringLiteral("%1 %2").arg(counts[size_t(i)]).arg(fleet::outcomeWord(fleet::Outcome(i)));
+    return parts.join(QStringLiteral(", "));
+}
+
+QString minutesText(qint64 ms)
+{
+    const qint64 minutes = (ms + 59999) / 60000;
+    return minutes < 60 ? QStringLiteral("%1 min").arg(minutes)
+                        : QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+int runAuditRun(const Invocation& invocation)
+{
+    CommandParser parser(invocation, QStringLiteral(
+        "Chiama la centralina di ogni cliente della rubrica con il combinatore (\"Chiama\",\n"
+        "\"Leggi Dati\", \"Sconnetti\"), ne legge la tabella (non scrive mai) e la\n"
+        "confronta con il riepilogo della scheda, orologio e testo della centralina\n"
+        "esclusi. Ogni esito va nell'archivio dei controlli: uguale, diversa (con i\n"
+        "campi diversi), senza riepilogo (la tabella letta è la prima versione),\n"
+        "non raggiunta, rifiutata. Ogni chiamata è chiusa, qualunque cosa accada.\n"
+        "Con più --port una sessione per porta alla volta; prima i clienti controllati\n"
+        "meno di recente. Le schede senza numero sono elencate ma non chiamate.\n"
+        "--until: un'ora entro 12 ore (anche domani); più lontana è un'ora passata.\n"
+        "Il file di configurazione ha righe \"chiave = valore\": ports (separate da\n"
+        "spazi o virgole), book, prefix, until, rounds, store, timeout; le opzioni\n"
+        "della riga di comando prevalgono.\n"
+        "Ctrl+C o SIGTERM chiudono ogni chiamata in corso, segnano il controllo come\n"
+        "interrotto ed escono con 130 o 143; --resume lo riprende senza richiamare chi\n"
+        "era già stato controllato.\n"
+        "Uscita 0 se ogni centralina è uguale, 1 se qualcuna è diversa o senza\n"
+        "riepilogo, 3 se qualcuna non è stata raggiunta o ha rifiutato, 2 per un errore\n"
+        "d'uso, 5 se la rubrica o l'archivio non si possono usare."));
+    parser.addOption(portOption(QStringLiteral("una porta seriale con il combinatore; ripetuta, una sessione per porta alla volta")));
+    parser.addOption(bookOption());
+    parser.addOption(CardsOption);
+    parser.addOption(PrefixOption);
+    parser.addOption(timeoutOption());
+    parser.addOption(UntilOption);
+    parser.addOption(RoundsOption);
+    parser.addOption(OnlyFailedOption);
+    parser.addOption(ResumeOption);
+    parser.addOption(storeOption());
+    parser.addOption(ConfigOption);
+    if (!parser.parse())
+        return Success;
+
+    const bool resume = parser.isSet(ResumeOption.names().first());
+    if (resume && (parser.isSet(CardsOption.names().first()) || parser.isSet(OnlyFailedOption.names().first())))
+        parser.usageError(QStringLiteral("--resume riprende il controllo com'era: niente --cards né --only-failed."));
+    const AuditOptions options = auditOptions(parser);
+    checkDistinctPorts(parser, options.ports);
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime until = options.until.isEmpty() ? QDateTime() : untilMoment(parser, options.until, now);
+
+    BookReader book(options.book);
+    tellNotices(parser.quiet(), book, options.book);
+
+    PortLocks locks;
+    for (const QString& port : options.ports)
+        locks.take(port);
+
+    std::unique_ptr<fleet::FleetStore> store;
+    try {
+        store = fleet::openStore(options.store, fleet::OpenMode::Write);
+    } catch (const fleet::StoreError& error) {
+        failOnStore(error);
+    }
+
+    std::vector<fleet::AuditItem> items;
+    std::vector<int> unusable;
+    qint64 runId = 0;
+    try {
+        if (resume) {
+            const std::optional<fleet::RunInfo> last = store->lastInterruptedRun();
+            if (!last)
+                parser.usageError(QStringLiteral("non c'è un controllo interrotto da riprendere."));
+            runId = last->id;
+            items = resumedItems(book, store->runRows(runId), parser.quiet());
+            store->resumeRun(runId, options.ports, now.toUTC());
+        } else {
+            items = newRunItems(parser, book, *store, unusable);
+            std::vector<fleet::Customer> customers;
+            for (const fleet::AuditItem& item : items)
+                customers.push_back(item.customer);
+            runId = store->startRun(options.ports, customers, now.toUTC());
+        }
+    } catch (const fleet::StoreError& error) {
+        failOnStore(error);
+    }
+    for (int card : unusable)
+        note(parser.quiet(), QStringLiteral("la scheda %1 ha un numero che non si può comporre: non viene chiamata.").arg(card));
+    QStringList numberless;
+    for (const fleet::AuditItem& item : items)
+        if (item.customer.number.isEmpty())
+            numberless << QString::number(item.customer.card);
+    if (!numberless.isEmpty())
+        note(parser.quiet(), QStringLiteral("schede senza numero, non chiamate: %1.").arg(numberless.join(QStringLiteral(", "))));
+
+    fleet::AuditSettings settings;
+    settings.ports = options.ports;
+    settings.prefix = options.prefix;
+    settings.silenceMs = options.silenceMs;
+    settings.until = until;
+    settings.rounds = options.rounds;
+    settings.roundPauseMs = RoundPauseMs;
+    settings.paceScale = paceScale();
+    settings.host = QSysInfo::machineHostName();
+
+    const StopSignals stop;
+    fleet::AuditRun run(*store, runId, settings, std::move(items));
+    Progress progress(parser.quiet());
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QEventLoop loop;
+    QObject::connect(&stop, &StopSignals::stopRequested, &run, [&run] { run.stop(); });
+    QObject::connect(&run, &fleet::AuditRun::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&run, &fleet::AuditRun::portFailed, &run, [&](const QString& port, const QString& message) {
+        progress.end();
+        note(false, QStringLiteral("porta \"%1\" lasciata: %2").arg(port, QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+    });
+    QObject::connect(&run, &fleet::AuditRun::sessionRecorded, &run, [&] {
+        const int done = run.done();
+        QString line = QStringLiteral("%1/%2: %3").arg(done).arg(run.callable()).arg(countsText(run.counts()));
+        if (done > 0 && done < run.callable())
+            line += QStringLiteral("; ancora ~%1").arg(minutesText(elapsed.elapsed() * (run.callable() - done) / done));
+        progress.show(line);
+    });
+    run.start();
+    if (!run.isFinished())
+        loop.exec();
+    progress.end();
+
+    const int signal = StopSignals::received();
+    fleet::RunEnd end = fleet::RunEnd::Finished;
+    if (signal != 0)
+        end = fleet::RunEnd::Interrupted;
+    else if (!run.failure().isEmpty())
+        end = fleet::RunEnd::Failed;
+    try {
+        store->endRun(runId, end, QDateTime::currentDateTimeUtc());
+    } catch (const fleet::StoreError& error) {
+        if (!run.storeFailed())
+            failOnStore(error);
+    }
+    if (run.storeFailed())
+        fail(FileError, run.failure());
+
+    const std::array<int, fleet::OutcomeCount> counts = run.counts();
+    const int uncalled = run.callable() - run.done();
+    note(parser.quiet(), QStringLiteral("controllo %1: %2 di %3 clienti controllati%4%5.")
+                             .arg(runId)
+                             .arg(run.done())
+                             .arg(run.callable())
+                             .arg(run.done() > 0 ? QStringLiteral(": ") + countsText(counts) : QString())
+                             .arg(uncalled > 0 && signal == 0 && run.untilReached()
+                                      ? QStringLiteral("; %1 non chiamati, è l'ora data con --until").arg(uncalled)
+                                      : QString()));
+    stopIfSignalled();
+    if (!run.failure().isEmpty())
+        fail(LineTrouble, run.failure());
+    if (uncalled > 0 || counts[size_t(fleet::Outcome::Unreached)] > 0 || counts[size_t(fleet::Outcome::Refused)] > 0)
+        return LineTrouble;
+    if (counts[size_t(fleet::Outcome::Different)] > 0 || counts[size_t(fleet::Outcome::NoSummary)] > 0)
+        return Differences;
+    return Success;
+}
+
+} // namespace tool
