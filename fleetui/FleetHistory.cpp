@@ -1,6 +1,7 @@
 #include "fleetui/FleetHistory.h"
 
 #include "device/Codec.h"
+#include "fleet/AuditCompare.h"
 #include "fleetui/FleetListModel.h"
 #include "tables/TableFile.h"
 #include "tool/TableDiff.h"
@@ -40,15 +41,6 @@ void setRow(QTableWidget* view, int row, const QStringList& texts)
 {
     for (int c = 0; c < texts.size(); ++c)
         view->setItem(row, c, new QTableWidgetItem(texts[c]));
-}
-
-bool holdsNoTable(const CustomerCard& card)
-{
-    for (int r = 1; r <= CustomerCard::SummaryRows; ++r)
-        for (int c = 1; c <= CustomerCard::SummaryColumns; ++c)
-            if (card.summaryByte(c, r) != 0)
-                return false;
-    return true;
 }
 
 } // namespace
@@ -213,7 +205,7 @@ void FleetHistory::compareWithCard()
     if (chosen_ >= 0) {
         if (!card_) {
             differencesList_->addItem(QStringLiteral("Nessuna scheda chiama questa centralina."));
-        } else if (holdsNoTable(*card_)) {
+        } else if (fleet::holdsNoTable(*card_)) {
             differencesList_->addItem(QStringLiteral("La scheda non ha ancora un riepilogo."));
         } else {
             TableGrid cardGrid;

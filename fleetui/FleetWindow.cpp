@@ -3,13 +3,11 @@
 #include "book/AddressBookError.h"
 #include "book/AddressBookFile.h"
 #include "device/WritePlan.h"
+#include "fleet/AuditCompare.h"
 #include "fleet/FleetStore.h"
 #include "fleetui/FleetHistory.h"
 #include "fleetui/FleetListModel.h"
 #include "fleetui/RestoreJob.h"
-#include "tables/TableFile.h"
-#include "tool/TableDiff.h"
-#include "tool/TableText.h"
 #include "widgets/Fonts.h"
 #include "widgets/Seams.h"
 
@@ -36,30 +34,6 @@ QPushButton* makeButton(QWidget* parent, const QString& text, const char* object
     button->setAccessibleName(accessible);
     button->setFont(pixelFont(12));
     return button;
-}
-
-bool summaryEmpty(const CustomerCard& card)
-{
-    for (int r = 1; r <= CustomerCard::SummaryRows; ++r)
-        for (int c = 1; c <= CustomerCard::SummaryColumns; ++c)
-            if (card.summaryByte(c, r) != 0)
-                return false;
-    return true;
-}
-
-// The read back as the audit records a good read: the box against its card.
-void compareWithCard(const TableGrid& box, const std::optional<CustomerCard>& card, fleet::SessionResult& result)
-{
-    if (!card || summaryEmpty(*card)) {
-        result.outcome = fleet::Outcome::NoSummary;
-        return;
-    }
-    TableGrid cardGrid;
-    card->showSummaryIn(cardGrid);
-    for (const tool::Difference& d : tool::differences(cardGrid, box))
-        result.differences.push_back({ fields::isHeaderField(d.field) ? 0 : d.association, QString(tool::fieldKey(d.field)),
-                                       d.from, d.to });
-    result.outcome = result.differences.empty() ? fleet::Outcome::Same : fleet::Outcome::Different;
 }
 
 } // namespace
@@ -369,10 +343,13 @@ void FleetWindow::restoreEnded()
     session.started = result.started;
     session.ended = result.ended;
     if (result.readBackDone()) {
-        session.table = editor::tableFileBytes(result.readBackGrid);
+        session.table = fleet::versionBytes(result.readBackGrid);
         session.clockText = result.readBack.clockText;
         session.deviceText = result.readBack.deviceText;
-        compareWithCard(result.readBackGrid, readCard(row.bookCard), session);
+        // Judged as the audit judges a read: the box against its card.
+        const fleet::Judgement judged = fleet::judge(readCard(row.bookCard).value_or(CustomerCard()), result.readBackGrid);
+        session.outcome = judged.outcome;
+        session.differences = judged.differences;
     } else {
         session.outcome = result.step == RestoreResult::Step::ErrorReply ? fleet::Outcome::Refused : fleet::Outcome::Unreached;
         session.detail = QStringLiteral("ripristino della tabella del %1: %2").arg(restoredVersion_, result.message);

@@ -3,17 +3,16 @@
 #include "device/Exchange.h"
 #include "device/TableGrid.h"
 #include "device/WritePlan.h"
+#include "session/StopFlag.h"
 
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-
+class BoxSession;
 class Pacer;
+class RemoteCall;
 
 // A stored table put back into a customer's box through the dialling unit,
 // on a thread of its own with its own port and session, so the window stays
@@ -83,14 +82,11 @@ protected:
     void run() override;
 
 private:
+    void steps(BoxSession& session, RemoteCall& call);
+
     RestoreRequest request_;
     RestoreResult result_;
-    std::atomic<bool> stopping_{ false };
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    QObject* waiting_ = nullptr; // the event loop the job waits in, under mutex_
-
-    friend class RestoreLine;
+    StopFlag stop_;
 };
 
 // The bytes of the header and the records a plan sends, in the box's image
