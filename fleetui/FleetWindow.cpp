@@ -18,6 +18,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSysInfo>
 #include <QTableView>
@@ -83,6 +84,18 @@ void FleetWindow::buildControls()
     top->addSpacing(16);
     top->addWidget(searchLabel);
     top->addWidget(searchBox_, 1);
+    top->addSpacing(16);
+    checkButton_ = makeButton(this, QStringLiteral("Controlla ora"), "FleetCheckNow",
+                              QStringLiteral("Chiama e legge ora le centraline scelte, o tutte se nessuna è scelta"));
+    stopButton_ = makeButton(this, QStringLiteral("Ferma"), "FleetStop", QStringLiteral("Ferma il controllo e chiude le chiamate"));
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("FleetProgress"));
+    progress_->setAccessibleName(QStringLiteral("Avanzamento del controllo"));
+    progress_->setFixedWidth(220);
+    progress_->setValue(0);
+    top->addWidget(checkButton_);
+    top->addWidget(stopButton_);
+    top->addWidget(progress_);
 
     model_ = new FleetListModel(this);
     filter_ = new FleetFilter(this);
@@ -94,7 +107,7 @@ void FleetWindow::buildControls()
     listView_->setSortingEnabled(true);
     listView_->sortByColumn(FleetListModel::OutcomeColumn, Qt::AscendingOrder);
     listView_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    listView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    listView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     listView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     listView_->verticalHeader()->hide();
     listView_->verticalHeader()->setDefaultSectionSize(20);
@@ -148,6 +161,8 @@ void FleetWindow::connectControls()
     connect(restoreButton_, &QPushButton::clicked, this, [this] { restoreVersion(); });
     connect(saveToCardButton_, &QPushButton::clicked, this, [this] { saveVersionToCard(); });
     connect(retryButton_, &QPushButton::clicked, this, [this] { reload(); });
+    connect(checkButton_, &QPushButton::clicked, this, [this] { checkNow(); });
+    connect(stopButton_, &QPushButton::clicked, this, [this] { stopCheck(); });
 }
 
 void FleetWindow::showStatus(const QString& text, bool offerRetry)
@@ -245,9 +260,12 @@ void FleetWindow::rowChosen()
 void FleetWindow::updateActions()
 {
     const bool chosen = history_->version() != nullptr && chosenRow() >= 0;
-    restoreButton_->setEnabled(chosen && !job_);
-    saveToCardButton_->setEnabled(chosen && !job_);
-    retryButton_->setEnabled(!job_);
+    const bool idle = !job_ && !run_;
+    restoreButton_->setEnabled(chosen && idle);
+    saveToCardButton_->setEnabled(chosen && idle);
+    retryButton_->setEnabled(idle);
+    checkButton_->setEnabled(idle);
+    stopButton_->setEnabled(run_ != nullptr);
 }
 
 QString FleetWindow::versionProblem() const
@@ -273,7 +291,7 @@ QString FleetWindow::versionProblem() const
 
 void FleetWindow::restoreVersion()
 {
-    if (job_)
+    if (job_ || run_)
         return;
     if (const QString problem = versionProblem(); !problem.isEmpty()) {
         dialogs_.error(this, problem + QStringLiteral("\nIl ripristino non si può fare."));
@@ -372,6 +390,7 @@ void FleetWindow::restoreEnded()
         dialogs_.error(this, result.mismatches.isEmpty() ? text : text + QLatin1Char('\n') + result.mismatches.mid(0, 10).join(QLatin1Char('\n')));
     refreshBox(row.box.number);
     updateActions();
+    closeIfAsked();
 }
 
 void FleetWindow::refreshBox(const QString& number)
@@ -384,7 +403,7 @@ void FleetWindow::refreshBox(const QString& number)
 
 void FleetWindow::saveVersionToCard()
 {
-    if (job_)
+    if (job_ || run_)
         return;
     if (const QString problem = versionProblem(); !problem.isEmpty()) {
         dialogs_.error(this, problem + QStringLiteral("\nLa scheda non è stata cambiata."));
@@ -429,13 +448,23 @@ void FleetWindow::saveVersionToCard()
 
 void FleetWindow::closeEvent(QCloseEvent* event)
 {
-    // The call is hung up and its outcome recorded before the window goes.
-    if (job_) {
-        showStatus(QStringLiteral("Attendere la fine del ripristino: la chiamata è ancora in corso."));
+    // Every call is hung up and its outcome recorded before the window goes:
+    // a check is stopped, a restore (one call) is let finish.
+    if (job_ || run_) {
+        closeAsked_ = true;
+        if (run_)
+            stopCheck();
+        showStatus(QStringLiteral("Attendere: la finestra si chiude appena la chiamata in corso è chiusa."));
         event->ignore();
         return;
     }
     QWidget::closeEvent(event);
+}
+
+void FleetWindow::closeIfAsked()
+{
+    if (closeAsked_ && !job_ && !run_)
+        close();
 }
 
 } // namespace fleetui

@@ -9,11 +9,14 @@
 #include <memory>
 #include <optional>
 
+#include "fleet/AuditRun.h"
+
 class Dialogs;
 class Pacer;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QTableView;
 
@@ -51,6 +54,14 @@ public:
 
     bool restoring() const { return job_ != nullptr; }
 
+    // "Controlla ora": the audit over the customers chosen in the list (all
+    // of the book when none is), on the configured ports, the rows updated
+    // as each session is recorded. "Ferma" hangs up and stops it as the
+    // nightly run stops on SIGTERM.
+    void checkNow();
+    void stopCheck();
+    bool checking() const { return run_ != nullptr; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -66,6 +77,11 @@ private:
     // Why the chosen version cannot be written back or saved; empty when it can.
     QString versionProblem() const;
     void restoreEnded();
+    std::vector<fleet::AuditItem> checkItems(QStringList& skipped) const;
+    void sessionChecked(const fleet::SessionResult& result);
+    void checkEnded();
+    // After the line is down: a close the operator asked for meanwhile.
+    void closeIfAsked();
     void refreshBox(const QString& number);
 
     Dialogs& dialogs_;
@@ -79,6 +95,9 @@ private:
     FleetRow restoring_;
     QString restoredVersion_;
     RestoreJob* job_ = nullptr;
+    std::unique_ptr<fleet::AuditRun> run_;
+    bool checkStopped_ = false;
+    bool closeAsked_ = false;
 
     QComboBox* filterBox_ = nullptr;
     QLineEdit* searchBox_ = nullptr;
@@ -86,6 +105,9 @@ private:
     FleetListModel* model_ = nullptr;
     FleetFilter* filter_ = nullptr;
     FleetHistory* history_ = nullptr;
+    QPushButton* checkButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
+    QProgressBar* progress_ = nullptr;
     QPushButton* restoreButton_ = nullptr;
     QPushButton* saveToCardButton_ = nullptr;
     QLabel* statusLine_ = nullptr;

@@ -4,6 +4,7 @@
 #include "device/Pacer.h"
 #include "fleetui/FleetListModel.h"
 
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -23,7 +24,7 @@ public:
 // question names the customer, the number and the night; the table is
 // written, confirmed, read back and found whole; the session is recorded
 // and the call hung up.
-TEST(FleetRestore, AVersionIsWrittenReadBackRecordedAndHungUp)
+TEST(FleetLine, AVersionIsWrittenReadBackRecordedAndHungUp)
 {
     BoxSim sim;
     ASSERT_TRUE(sim.start({ "--fast", "--unit", "--log", sim.file("unit.log") })) << sim.error();
@@ -60,4 +61,54 @@ TEST(FleetRestore, AVersionIsWrittenReadBackRecordedAndHungUp)
     EXPECT_EQ(history.back().outcome, fleet::Outcome::Different);
     EXPECT_EQ(history.back().versionId, history.front().versionId);
     EXPECT_EQ(store->lastRun()->end, fleet::RunEnd::Finished);
+}
+
+namespace {
+
+size_t count(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+// "Controlla ora" with nothing chosen checks every card that dials a box,
+// the rows and the progress bar following the sessions; "Ferma" hangs up
+// and records the run as stopped.
+TEST(FleetLine, CheckNowRunsTheAuditAndFermaStopsIt)
+{
+    qputenv("PRADIX_PACE_SCALE", "0.01");
+    BoxSim sim;
+    ASSERT_TRUE(sim.start({ "--fast", "--unit", "--log", sim.file("unit.log") })) << sim.error();
+    fleettest::Fleet fleet;
+    fleet.setup.ports = QStringList{ QString::fromStdString(sim.devicePath()) };
+    fleet.writeBook({ fleettest::card(QStringLiteral("Rossi"), QStringLiteral("0611")),
+                      fleettest::card(QStringLiteral("Verdi"), QString()) });
+    const auto window = fleet.open();
+    auto* list = window->findChild<QTableView*>(QStringLiteral("FleetList"));
+    list->clearSelection();
+    auto* check = window->findChild<QPushButton*>(QStringLiteral("FleetCheckNow"));
+    QTest::mouseClick(check, Qt::LeftButton);
+    ASSERT_EQ(fleet.dialogs.questions.size(), 1);
+    EXPECT_TRUE(fleet.dialogs.questions[0].contains(QStringLiteral("1 centralina")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->checking(); }, 60000));
+    auto* progress = window->findChild<QProgressBar*>(QStringLiteral("FleetProgress"));
+    EXPECT_EQ(progress->value(), progress->maximum());
+    const int row = list->model()->match(list->model()->index(0, fleetui::FleetListModel::NumberColumn), Qt::DisplayRole,
+                                         QStringLiteral("0611"))
+                        .value(0)
+                        .row();
+    EXPECT_EQ(list->model()->index(row, fleetui::FleetListModel::OutcomeColumn).data().toString(), QStringLiteral("senza riepilogo"));
+    EXPECT_EQ(fleet::openStore(fleet.setup.store, fleet::OpenMode::Read)->lastRun()->end, fleet::RunEnd::Finished);
+
+    QTest::mouseClick(check, Qt::LeftButton);
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("FleetStop")), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->checking(); }, 60000));
+    EXPECT_EQ(fleet::openStore(fleet.setup.store, fleet::OpenMode::Read)->lastRun()->end, fleet::RunEnd::Interrupted);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return count(sim.readLog(), "FRAME dial") == count(sim.readLog(), "FRAME hangup"); }, 10000))
+        << sim.readLog();
+    qunsetenv("PRADIX_PACE_SCALE");
 }
