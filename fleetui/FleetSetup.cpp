@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace fleetui {
@@ -42,8 +43,8 @@ FleetSetup readFleetSetup()
     }
     const QList<QByteArray> lines = file.readAll().split('\n');
     for (int i = 0; i < lines.size(); ++i) {
-        const QString line = QString::fromUtf8(lines[i]).section(QLatin1Char('#'), 0, 0).trimmed();
-        if (line.isEmpty())
+        const QString line = QString::fromUtf8(lines[i]).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         const int equals = line.indexOf(QLatin1Char('='));
         const QString key = line.left(equals).trimmed();
@@ -60,9 +61,12 @@ FleetSetup readFleetSetup()
             setup.prefix = value;
         } else if (key == QLatin1String("ports")) {
             setup.ports.clear();
-            for (const QString& port : value.split(QLatin1Char(','), Qt::SkipEmptyParts))
-                if (!port.trimmed().isEmpty())
-                    setup.ports.append(port.trimmed());
+            setup.ports = value.split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
+        } else if (key == QLatin1String("timeout")) {
+            bool number = false;
+            const int seconds = value.toInt(&number);
+            if (number && seconds > 0 && seconds <= 600)
+                setup.silenceMs = seconds * 1000;
         }
     }
     return setup;

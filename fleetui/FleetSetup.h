@@ -14,10 +14,12 @@ struct FleetSetup
     QString book;      // the address book
     QStringList ports; // the dialling units, the first for a restore
     QString prefix;    // the digits for an outside line
+    int silenceMs = 10000; // a line silent this long while an answer is awaited: given up
     QString problem;   // what was wrong with the configuration, for the status line; empty when nothing
 };
 
-// The configuration's "key = value" lines ("#" starts a comment); what it
+// The configuration's "key = value" lines (a line starting with "#" is a
+// comment), read as the nightly run reads them; what it
 // leaves out is the default: the store in the data folder, RUBRICA.DAT in
 // the folder the program was started in, no port. A book named without a
 // folder in the file is in the home folder, as the nightly run takes it.

@@ -339,6 +339,7 @@ void FleetWindow::restoreVersion()
     request.number = row.box.number;
     request.table = history_->versionGrid();
     request.pacer = pacer_;
+    request.silenceMs = setup_.silenceMs;
     job_ = new RestoreJob(std::move(request));
     connect(job_, &RestoreJob::status, this, [this](const QString& text) { showStatus(text); });
     connect(job_, &QThread::finished, this, [this] { restoreEnded(); });

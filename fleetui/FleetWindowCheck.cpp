@@ -84,6 +84,7 @@ void FleetWindow::checkNow()
     fleet::AuditSettings settings;
     settings.ports = setup_.ports;
     settings.prefix = setup_.prefix;
+    settings.silenceMs = setup_.silenceMs;
     // The operator is waiting: no further rounds; a box not reached is called again by pressing once more.
     settings.rounds = 0;
     settings.paceScale = paceScale();
