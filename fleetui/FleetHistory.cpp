@@ -57,10 +57,12 @@ void MarkedCells::initStyleOption(QStyleOptionViewItem* option, const QModelInde
 void showTableBytes(const QByteArray& bytes, TableGrid& grid)
 {
     TableGrid read;
+    read.fillData(QStringLiteral("-"));
     QByteArray copy = bytes;
     QBuffer buffer(&copy);
     buffer.open(QIODevice::ReadOnly);
-    editor::readTableLines(buffer, read);
+    if (!bytes.isEmpty())
+        editor::readTableLines(buffer, read);
     for (int r = 2; r < TableGrid::RowCount; ++r)
         read.setCell(0, r, QString::number(r - 1));
     const codec::Model model = codec::modelOf(read);
@@ -71,7 +73,7 @@ void showTableBytes(const QByteArray& bytes, TableGrid& grid)
 FleetHistory::FleetHistory(QWidget* parent)
     : QWidget(parent)
 {
-    grid_.fillData(QStringLiteral("-"));
+    showTableBytes(QByteArray(), grid_);
     buildControls();
 }
 
@@ -187,7 +189,7 @@ void FleetHistory::chooseVersion(int row)
 {
     chosen_ = row >= 0 && row < int(versions_.size()) ? row : -1;
     if (chosen_ < 0) {
-        grid_.fillData(QStringLiteral("-"));
+        showTableBytes(QByteArray(), grid_);
         versionTitle_->setText(QStringLiteral("Nessuna tabella scelta"));
     } else {
         const fleet::Version& v = versions_[size_t(chosen_)];

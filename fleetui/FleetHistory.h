@@ -83,7 +83,8 @@ private:
 };
 
 // A stored table in a grid as the main window shows a table: its data cells
-// from the table file's bytes, its row numbers and its model's column titles.
+// from the table file's bytes (every cell "-" for none, as the main window
+// starts), its row numbers and its model's column titles.
 void showTableBytes(const QByteArray& bytes, TableGrid& grid);
 
 } // namespace fleetui
