@@ -162,12 +162,9 @@ inline QByteArray fetchImage(const QString& device)
     return image.size() == codec::ImageSize ? image : QByteArray();
 }
 
-// The data cells the image gives, decoded as a completed read decodes them;
-// none for no image.
-inline QStringList cellsOf(const QByteArray& image)
+// The grid a whole image gives, decoded as a completed read decodes it.
+inline TableGrid gridOf(const QByteArray& image)
 {
-    if (image.size() != codec::ImageSize)
-        return QStringList();
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.constData());
     const codec::Model model = codec::modelOfByte(bytes[0]);
     TableGrid grid;
@@ -175,11 +172,7 @@ inline QStringList cellsOf(const QByteArray& image)
     codec::decodeHeader(bytes, model, grid);
     for (int r = 2; r < TableGrid::RowCount; ++r)
         codec::decodeRecord(bytes + codec::RecordSize * (r - 1), model, grid, r);
-    QStringList cells;
-    for (int r = 1; r < TableGrid::RowCount; ++r)
-        for (int c = 1; c < TableGrid::ColumnCount; ++c)
-            cells << grid.cell(c, r);
-    return cells;
+    return grid;
 }
 
 inline QStringList cellsOf(const TableGrid& grid)
@@ -189,6 +182,27 @@ inline QStringList cellsOf(const TableGrid& grid)
         for (int c = 1; c < TableGrid::ColumnCount; ++c)
             cells << grid.cell(c, r);
     return cells;
+}
+
+// The data cells the image gives; none for no image.
+inline QStringList cellsOf(const QByteArray& image)
+{
+    return image.size() == codec::ImageSize ? cellsOf(gridOf(image)) : QStringList();
+}
+
+// Waits for a tool started as a script starts it: its exit code, or -1 (and
+// why in `error`) when it did not end within limitMs or ended by a signal;
+// `error` gets what it said on standard error.
+inline int finishTool(QProcess& process, int limitMs, std::string& error)
+{
+    if (!process.waitForFinished(limitMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+        error = "it did not end";
+        return -1;
+    }
+    error = process.readAllStandardError().trimmed().toStdString();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
 // The simulator's fault for a table cut short after a byte count picked at

@@ -137,14 +137,7 @@ private:
     {
         QProcess process;
         process.start(QStringLiteral(PRADIX_TOOL_PATH), arguments);
-        if (!process.waitForFinished(SessionLimitMs)) {
-            process.kill();
-            process.waitForFinished(5000);
-            lastError_ = "it did not end";
-            return -1;
-        }
-        lastError_ = process.readAllStandardError().trimmed().toStdString();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return finishTool(process, SessionLimitMs, lastError_);
     }
 
     // A hang-up frame after the last dial, or no dial at all.

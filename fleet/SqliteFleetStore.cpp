@@ -18,7 +18,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -74,8 +73,8 @@ void prepareFile(const QString& path, OpenMode mode)
         throw failure::notAStore(path, QStringLiteral("non è un file"));
     if (mode == OpenMode::Write) {
         if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0)
-            throw failure::readOnly(path, QStringLiteral("il file è di sola lettura (%1)")
-                                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
+            throw errno == EROFS ? failure::fromErrno(path, EROFS)
+                                 : failure::readOnly(path, QStringLiteral("il file è di sola lettura"));
         // The journal and the run lock are files beside the store.
         if (::access(QFile::encodeName(info.absolutePath()).constData(), W_OK | X_OK) != 0)
             throw failure::readOnly(path, QStringLiteral("la cartella \"%1\" è di sola lettura").arg(info.absolutePath()));
@@ -132,13 +131,21 @@ SqliteFleetStore::~SqliteFleetStore()
 // the engine put its journal back into the store and remove the journal's
 // files, which a read-only connection would leave behind. Reading only never
 // writes a statement.
+//
+// In a folder nobody may write to (a copy on a read-only disk) there can be
+// no journal files and no writer: the store is read as it stands, through
+// the journal when its files are there, from the file alone when not.
 void SqliteFleetStore::connect()
 {
     db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     if (!db_.isValid())
         throw failure::other(path_, QStringLiteral("manca il modulo SQLite di Qt (pacchetto libqt6sql6-sqlite)"));
-    db_.setDatabaseName(QStringLiteral("file:") + QString::fromLatin1(QUrl::toPercentEncoding(path_, "/"))
-                        + QStringLiteral("?mode=rw"));
+    QString mode = QStringLiteral("?mode=rw");
+    const QString folder = QFileInfo(path_).absolutePath();
+    if (mode_ == OpenMode::Read && ::access(QFile::encodeName(folder).constData(), W_OK) != 0)
+        mode = QFile::exists(path_ + QStringLiteral("-wal")) ? QStringLiteral("?mode=ro")
+                                                             : QStringLiteral("?mode=ro&immutable=1");
+    db_.setDatabaseName(QStringLiteral("file:") + QString::fromLatin1(QUrl::toPercentEncoding(path_, "/")) + mode);
     db_.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
     if (!db_.open())
         throw failure::fromSql(path_, db_.lastError());
@@ -192,7 +199,7 @@ void SqliteFleetStore::checkActiveRun(qint64 runId) const
 {
     checkWritable("registrare");
     if (activeRun_ == 0 || runId != activeRun_)
-        throw failure::other(path_, QStringLiteral("la corsa %1 non è in corso in questo processo").arg(runId));
+        throw failure::other(path_, QStringLiteral("il controllo %1 non è in corso in questo processo").arg(runId));
 }
 
 // ---- the run
@@ -202,7 +209,7 @@ qint64 SqliteFleetStore::startRun(const QStringList& ports, const std::vector<Cu
 {
     checkWritable("avviare un controllo");
     if (activeRun_ != 0)
-        throw failure::other(path_, QStringLiteral("la corsa %1 è ancora in corso").arg(activeRun_));
+        throw failure::other(path_, QStringLiteral("il controllo %1 è ancora in corso").arg(activeRun_));
     QSet<int> cards;
     for (const Customer& customer : customers) {
         if (customer.card < 1 || cards.contains(customer.card))
@@ -262,14 +269,14 @@ void SqliteFleetStore::resumeRun(qint64 id, const QStringList& ports, const QDat
 {
     checkWritable("riprendere un controllo");
     if (activeRun_ != 0)
-        throw failure::other(path_, QStringLiteral("la corsa %1 è ancora in corso").arg(activeRun_));
+        throw failure::other(path_, QStringLiteral("il controllo %1 è ancora in corso").arg(activeRun_));
     lock_.acquire();
     try {
         const std::optional<RunInfo> info = run(id);
         if (!info)
-            throw failure::other(path_, QStringLiteral("la corsa %1 non esiste").arg(id));
+            throw failure::other(path_, QStringLiteral("il controllo %1 non esiste").arg(id));
         if (info->end == RunEnd::Finished)
-            throw failure::other(path_, QStringLiteral("la corsa %1 è già finita").arg(id));
+            throw failure::other(path_, QStringLiteral("il controllo %1 è già finito").arg(id));
         Transaction transaction(db_, path_);
         QSqlQuery update = prepare(db_, path_,
                                    QStringLiteral("UPDATE runs SET ports = ?, host = ?, pid = ?, end_state = ?,"
@@ -304,7 +311,7 @@ void SqliteFleetStore::endRun(qint64 runId, RunEnd end, const QDateTime& at)
 {
     checkActiveRun(runId);
     if (end == RunEnd::Running)
-        throw failure::other(path_, QStringLiteral("una corsa non finisce \"in corso\""));
+        throw failure::other(path_, QStringLiteral("un controllo non finisce \"in corso\""));
     Transaction transaction(db_, path_);
     QSqlQuery update = prepare(db_, path_, QStringLiteral("UPDATE runs SET ended = ?, end_state = ? WHERE id = ?"));
     update.addBindValue(dateValue(at));
@@ -341,7 +348,7 @@ void SqliteFleetStore::recordSession(qint64 runId, const SessionResult& result)
     validate(result);
     const auto position = positions_.constFind(result.customer.card);
     if (position == positions_.constEnd())
-        throw failure::other(path_, QStringLiteral("la scheda %1 non fa parte della corsa %2")
+        throw failure::other(path_, QStringLiteral("la scheda %1 non fa parte del controllo %2")
                                         .arg(result.customer.card)
                                         .arg(runId));
     Transaction transaction(db_, path_);

@@ -59,7 +59,8 @@ const QCommandLineOption UntilOption(QStringLiteral("until"),
                                      QStringLiteral("nessuna chiamata inizia da quest'ora (ora locale) in poi"),
                                      QStringLiteral("HH:MM"));
 const QCommandLineOption RoundsOption(QStringLiteral("rounds"),
-                                      QStringLiteral("altri giri per le centraline non raggiunte (predefinito %1)").arg(DefaultRounds),
+                                      QStringLiteral("altri giri, dopo un minuto, per le centraline non raggiunte "
+                                                     "(predefinito %1)").arg(DefaultRounds),
                                       QStringLiteral("N"));
 const QCommandLineOption OnlyFailedOption(QStringLiteral("only-failed"),
                                           QStringLiteral("solo i clienti il cui ultimo esito non è uguale né diversa"));
@@ -427,11 +428,111 @@ QString countsText(const std::array<int, fleet::OutcomeCount>& counts)
     return parts.join(QStringLiteral(", "));
 }
 
-QString minutesText(qint64 ms)
+QString timeLeftText(qint64 ms)
 {
+    if (ms < 60000)
+        return QStringLiteral("%1 s").arg((ms + 999) / 1000);
     const qint64 minutes = (ms + 59999) / 60000;
     return minutes < 60 ? QStringLiteral("%1 min").arg(minutes)
                         : QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The store open and the run started, or the interrupted one taken up again.
+struct Prepared
+{
+    std::unique_ptr<fleet::FleetStore> store;
+    qint64 runId = 0;
+    std::vector<fleet::AuditItem> items;
+};
+
+Prepared prepareRun(const CommandParser& parser, const AuditOptions& options, BookReader& book, bool resume,
+                    const QDateTime& nowUtc)
+{
+    Prepared prepared;
+    std::vector<int> unusable;
+    try {
+        prepared.store = fleet::openStore(options.store, fleet::OpenMode::Write);
+        fleet::FleetStore& store = *prepared.store;
+        if (resume) {
+            const std::optional<fleet::RunInfo> last = store.lastInterruptedRun();
+            if (!last)
+                parser.usageError(QStringLiteral("non c'è un controllo interrotto da riprendere."));
+            prepared.runId = last->id;
+            prepared.items = resumedItems(book, store.runRows(prepared.runId), parser.quiet());
+            store.resumeRun(prepared.runId, options.ports, nowUtc);
+        } else {
+            prepared.items = newRunItems(parser, book, store, unusable);
+            std::vector<fleet::Customer> customers;
+            for (const fleet::AuditItem& item : prepared.items)
+                customers.push_back(item.customer);
+            prepared.runId = store.startRun(options.ports, customers, nowUtc);
+        }
+    } catch (const fleet::StoreError& error) {
+        failOnStore(error);
+    }
+    for (int card : unusable)
+        note(parser.quiet(), QStringLiteral("la scheda %1 ha un numero che non si può comporre: non viene chiamata.").arg(card));
+    QStringList numberless;
+    for (const fleet::AuditItem& item : prepared.items)
+        if (item.customer.number.isEmpty())
+            numberless << QString::number(item.customer.card);
+    if (!numberless.isEmpty())
+        note(parser.quiet(), QStringLiteral("schede senza numero, non chiamate: %1.").arg(numberless.join(QStringLiteral(", "))));
+    return prepared;
+}
+
+// Runs the audit until it ends, its progress on one line of standard error.
+void runToItsEnd(fleet::AuditRun& run, bool quiet)
+{
+    Progress progress(quiet);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QEventLoop loop;
+    QObject::connect(&run, &fleet::AuditRun::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&run, &fleet::AuditRun::portFailed, &loop, [&](const QString& port, const QString& message) {
+        progress.end();
+        note(false, QStringLiteral("porta \"%1\" lasciata: %2").arg(port, QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+    });
+    // Customers done of all, by outcome, and the time left at the pace so far.
+    auto showProgress = [&] {
+        const int done = run.done();
+        QString line = QStringLiteral("%1/%2").arg(done).arg(run.callable());
+        if (done > 0)
+            line += QStringLiteral(": ") + countsText(run.counts());
+        if (done > 0 && done < run.callable())
+            line += QStringLiteral("; ancora ~%1").arg(timeLeftText(elapsed.elapsed() * (run.callable() - done) / done));
+        progress.show(line);
+    };
+    QObject::connect(&run, &fleet::AuditRun::sessionRecorded, &loop, showProgress);
+    run.start();
+    if (run.callable() > 0)
+        showProgress();
+    if (!run.isFinished())
+        loop.exec();
+}
+
+// What the run found, told on standard error, and the command's exit code.
+int outcomeOf(const fleet::AuditRun& run, qint64 runId, bool quiet)
+{
+    const std::array<int, fleet::OutcomeCount> counts = run.counts();
+    const int uncalled = run.callable() - run.done();
+    const int signal = StopSignals::received();
+    note(quiet, QStringLiteral("controllo %1: %2 di %3 clienti controllati%4%5.")
+                    .arg(runId)
+                    .arg(run.done())
+                    .arg(run.callable())
+                    .arg(run.done() > 0 ? QStringLiteral(": ") + countsText(counts) : QString())
+                    .arg(uncalled > 0 && signal == 0 && run.untilReached()
+                             ? QStringLiteral("; %1 non chiamati, è l'ora data con --until").arg(uncalled)
+                             : QString()));
+    stopIfSignalled();
+    if (!run.failure().isEmpty())
+        fail(LineTrouble, run.failure());
+    if (uncalled > 0 || counts[size_t(fleet::Outcome::Unreached)] > 0 || counts[size_t(fleet::Outcome::Refused)] > 0)
+        return LineTrouble;
+    if (counts[size_t(fleet::Outcome::Different)] > 0 || counts[size_t(fleet::Outcome::NoSummary)] > 0)
+        return Differences;
+    return Success;
 }
 
 } // namespace
@@ -481,47 +582,11 @@ int runAuditRun(const Invocation& invocation)
 
     BookReader book(options.book);
     tellNotices(parser.quiet(), book, options.book);
-
+    // Every port is taken before the store, so a refused one leaves no run behind.
     PortLocks locks;
     for (const QString& port : options.ports)
         locks.take(port);
-
-    std::unique_ptr<fleet::FleetStore> store;
-    try {
-        store = fleet::openStore(options.store, fleet::OpenMode::Write);
-    } catch (const fleet::StoreError& error) {
-        failOnStore(error);
-    }
-
-    std::vector<fleet::AuditItem> items;
-    std::vector<int> unusable;
-    qint64 runId = 0;
-    try {
-        if (resume) {
-            const std::optional<fleet::RunInfo> last = store->lastInterruptedRun();
-            if (!last)
-                parser.usageError(QStringLiteral("non c'è un controllo interrotto da riprendere."));
-            runId = last->id;
-            items = resumedItems(book, store->runRows(runId), parser.quiet());
-            store->resumeRun(runId, options.ports, now.toUTC());
-        } else {
-            items = newRunItems(parser, book, *store, unusable);
-            std::vector<fleet::Customer> customers;
-            for (const fleet::AuditItem& item : items)
-                customers.push_back(item.customer);
-            runId = store->startRun(options.ports, customers, now.toUTC());
-        }
-    } catch (const fleet::StoreError& error) {
-        failOnStore(error);
-    }
-    for (int card : unusable)
-        note(parser.quiet(), QStringLiteral("la scheda %1 ha un numero che non si può comporre: non viene chiamata.").arg(card));
-    QStringList numberless;
-    for (const fleet::AuditItem& item : items)
-        if (item.customer.number.isEmpty())
-            numberless << QString::number(item.customer.card);
-    if (!numberless.isEmpty())
-        note(parser.quiet(), QStringLiteral("schede senza numero, non chiamate: %1.").arg(numberless.join(QStringLiteral(", "))));
+    Prepared prepared = prepareRun(parser, options, book, resume, now.toUTC());
 
     fleet::AuditSettings settings;
     settings.ports = options.ports;
@@ -534,62 +599,24 @@ int runAuditRun(const Invocation& invocation)
     settings.host = QSysInfo::machineHostName();
 
     const StopSignals stop;
-    fleet::AuditRun run(*store, runId, settings, std::move(items));
-    Progress progress(parser.quiet());
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QEventLoop loop;
+    fleet::AuditRun run(*prepared.store, prepared.runId, settings, std::move(prepared.items));
     QObject::connect(&stop, &StopSignals::stopRequested, &run, [&run] { run.stop(); });
-    QObject::connect(&run, &fleet::AuditRun::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&run, &fleet::AuditRun::portFailed, &run, [&](const QString& port, const QString& message) {
-        progress.end();
-        note(false, QStringLiteral("porta \"%1\" lasciata: %2").arg(port, QString(message).replace(QLatin1Char('\n'), QLatin1Char(' '))));
-    });
-    QObject::connect(&run, &fleet::AuditRun::sessionRecorded, &run, [&] {
-        const int done = run.done();
-        QString line = QStringLiteral("%1/%2: %3").arg(done).arg(run.callable()).arg(countsText(run.counts()));
-        if (done > 0 && done < run.callable())
-            line += QStringLiteral("; ancora ~%1").arg(minutesText(elapsed.elapsed() * (run.callable() - done) / done));
-        progress.show(line);
-    });
-    run.start();
-    if (!run.isFinished())
-        loop.exec();
-    progress.end();
+    runToItsEnd(run, parser.quiet());
 
-    const int signal = StopSignals::received();
     fleet::RunEnd end = fleet::RunEnd::Finished;
-    if (signal != 0)
+    if (StopSignals::received() != 0)
         end = fleet::RunEnd::Interrupted;
     else if (!run.failure().isEmpty())
         end = fleet::RunEnd::Failed;
     try {
-        store->endRun(runId, end, QDateTime::currentDateTimeUtc());
+        prepared.store->endRun(prepared.runId, end, QDateTime::currentDateTimeUtc());
     } catch (const fleet::StoreError& error) {
         if (!run.storeFailed())
             failOnStore(error);
     }
     if (run.storeFailed())
         fail(FileError, run.failure());
-
-    const std::array<int, fleet::OutcomeCount> counts = run.counts();
-    const int uncalled = run.callable() - run.done();
-    note(parser.quiet(), QStringLiteral("controllo %1: %2 di %3 clienti controllati%4%5.")
-                             .arg(runId)
-                             .arg(run.done())
-                             .arg(run.callable())
-                             .arg(run.done() > 0 ? QStringLiteral(": ") + countsText(counts) : QString())
-                             .arg(uncalled > 0 && signal == 0 && run.untilReached()
-                                      ? QStringLiteral("; %1 non chiamati, è l'ora data con --until").arg(uncalled)
-                                      : QString()));
-    stopIfSignalled();
-    if (!run.failure().isEmpty())
-        fail(LineTrouble, run.failure());
-    if (uncalled > 0 || counts[size_t(fleet::Outcome::Unreached)] > 0 || counts[size_t(fleet::Outcome::Refused)] > 0)
-        return LineTrouble;
-    if (counts[size_t(fleet::Outcome::Different)] > 0 || counts[size_t(fleet::Outcome::NoSummary)] > 0)
-        return Differences;
-    return Success;
+    return outcomeOf(run, prepared.runId, parser.quiet());
 }
 
 } // namespace tool
