@@ -32,6 +32,7 @@ QTableWidget* makeList(QWidget* parent, const char* objectName, const QString& a
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->verticalHeader()->hide();
+    view->verticalHeader()->setDefaultSectionSize(20);
     view->horizontalHeader()->setStretchLastSection(true);
     view->setFont(pixelFont(12));
     return view;
