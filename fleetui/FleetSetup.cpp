@@ -29,6 +29,11 @@ QString fleetSetupPath()
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/pradix/audit.conf");
 }
 
+QString missingPortsMessage()
+{
+    return QStringLiteral("Nessuna porta dell'unità di chiamata: va indicata come \"ports = com1\" in \"%1\".").arg(fleetSetupPath());
+}
+
 FleetSetup readFleetSetup()
 {
     FleetSetup setup;

@@ -25,5 +25,7 @@ struct FleetSetup
 // folder in the file is in the home folder, as the nightly run takes it.
 FleetSetup readFleetSetup();
 QString fleetSetupPath();
+// What the operator is told when no dialling unit is configured.
+QString missingPortsMessage();
 
 } // namespace fleetui

@@ -300,8 +300,7 @@ void FleetWindow::restoreVersion()
     const FleetRow row = model_->row(chosenRow());
     const fleet::Version version = *history_->version();
     if (setup_.ports.isEmpty()) {
-        dialogs_.error(this, QStringLiteral("Nessuna porta dell'unità di chiamata: va indicata come \"ports = com1\" in \"%1\".")
-                                 .arg(fleetSetupPath()));
+        dialogs_.error(this, missingPortsMessage());
         return;
     }
     // Judged before anything is dialled: a table read from a damaged box

@@ -56,8 +56,7 @@ void FleetWindow::checkNow()
     if (job_ || run_)
         return;
     if (setup_.ports.isEmpty()) {
-        dialogs_.error(this, QStringLiteral("Nessuna porta dell'unità di chiamata: va indicata come \"ports = com1\" in \"%1\".")
-                                 .arg(fleetSetupPath()));
+        dialogs_.error(this, missingPortsMessage());
         return;
     }
     QStringList skipped;
