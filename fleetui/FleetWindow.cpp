@@ -382,13 +382,14 @@ void FleetWindow::restoreEnded()
     }
     recording_.reset();
 
+    // The row and its history read again first, so the outcome stays in the status line.
+    refreshBox(row.box.number);
     const QString text = result.message + recorded;
     showStatus(text);
     if (result.step == RestoreResult::Step::Verified && recorded.isEmpty())
         dialogs_.information(this, text);
     else
         dialogs_.error(this, result.mismatches.isEmpty() ? text : text + QLatin1Char('\n') + result.mismatches.mid(0, 10).join(QLatin1Char('\n')));
-    refreshBox(row.box.number);
     updateActions();
     closeIfAsked();
 }

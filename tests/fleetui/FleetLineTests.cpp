@@ -4,6 +4,7 @@
 #include "device/Pacer.h"
 #include "fleetui/FleetListModel.h"
 
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
@@ -48,6 +49,7 @@ TEST(FleetLine, AVersionIsWrittenReadBackRecordedAndHungUp)
     EXPECT_TRUE(fleet.dialogs.errors.isEmpty()) << fleet.dialogs.errors.join(QLatin1Char('\n')).toStdString();
     ASSERT_EQ(fleet.dialogs.informations.size(), 1);
     EXPECT_TRUE(fleet.dialogs.informations[0].contains(QStringLiteral("verificato")));
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("FleetStatus"))->text(), fleet.dialogs.informations[0]);
     const std::string log = sim.readLog();
     const size_t written = log.find("FRAME remote-write");
     ASSERT_NE(written, std::string::npos) << log;
