@@ -15,6 +15,8 @@
 #include <QListWidget>
 #include <QTableWidget>
 
+#include <algorithm>
+
 namespace fleetui {
 
 namespace {
@@ -162,8 +164,15 @@ void FleetHistory::showBox(fleet::FleetStore& store, const QString& number, cons
     sessionsView_->resizeColumnsToContents();
     versionsView_->resizeColumnsToContents();
     quietVersions.unblock();
-    if (!versions_.empty())
-        versionsView_->setCurrentCell(0, 0);
+    // The table the box held at its last good read is the one shown first:
+    // after a restore that is an older one than the newest seen.
+    int shown = versions_.empty() ? -1 : 0;
+    const auto lastRead = std::find_if(sessions_.begin(), sessions_.end(), [](const fleet::HistoryEntry& s) { return s.versionId != 0; });
+    for (size_t i = 0; lastRead != sessions_.end() && i < versions_.size(); ++i)
+        if (versions_[i].id == lastRead->versionId)
+            shown = int(i);
+    if (shown >= 0)
+        versionsView_->setCurrentCell(shown, 0);
 }
 
 void FleetHistory::setCard(const std::optional<CustomerCard>& card)

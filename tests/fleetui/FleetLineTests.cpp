@@ -2,6 +2,7 @@
 
 #include "BoxSim.h"
 #include "device/Pacer.h"
+#include "fleetui/FleetHistory.h"
 #include "fleetui/FleetListModel.h"
 
 #include <QLabel>
@@ -10,13 +11,18 @@
 #include <QTableView>
 #include <QTest>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
-// The simulator takes the frames at once: the box's pauses are not needed.
-class NoWaits : public Pacer
+// The box's pauses, a twentieth as long: the simulator still takes each
+// piece before the next (the table's last record and the command that
+// follows it must not reach it as one chunk), without the seconds of a call.
+class ShortWaits : public Pacer
 {
 public:
-    void sleep(int) override {}
+    void sleep(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms / 20)); }
 };
 
 } // namespace
@@ -35,7 +41,7 @@ TEST(FleetLine, AVersionIsWrittenReadBackRecordedAndHungUp)
     fleet.writeBook({ fleettest::card(QStringLiteral("Rossi"), QStringLiteral("0611"), &onCard) });
     fleet.record(1, QStringLiteral("Rossi"), QStringLiteral("0611"), fleet::Outcome::Different, 0,
                  fleettest::table(QStringLiteral("1930")));
-    NoWaits pacer;
+    ShortWaits pacer;
     const auto window = fleet.open(&pacer);
     auto* list = window->findChild<QTableView*>(QStringLiteral("FleetList"));
     ASSERT_NE(list, nullptr);
@@ -63,6 +69,8 @@ TEST(FleetLine, AVersionIsWrittenReadBackRecordedAndHungUp)
     EXPECT_EQ(history.back().outcome, fleet::Outcome::Different);
     EXPECT_EQ(history.back().versionId, history.front().versionId);
     EXPECT_EQ(store->lastRun()->end, fleet::RunEnd::Finished);
+    // The history shows what the box holds now, the table restored.
+    EXPECT_EQ(window->findChild<fleetui::FleetHistory*>()->version()->id, history.back().versionId);
 }
 
 namespace {
