@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 
 #include <chrono>
@@ -39,13 +40,16 @@ TEST(FleetLine, AVersionIsWrittenReadBackRecordedAndHungUp)
     fleet.setup.ports = QStringList{ QString::fromStdString(sim.devicePath()) };
     const TableGrid onCard = fleettest::table(QStringLiteral("1800"));
     fleet.writeBook({ fleettest::card(QStringLiteral("Rossi"), QStringLiteral("0611"), &onCard) });
-    fleet.record(1, QStringLiteral("Rossi"), QStringLiteral("0611"), fleet::Outcome::Different, 0,
+    fleet.record(1, QStringLiteral("Rossi"), QStringLiteral("0611"), fleet::Outcome::Same, 0, onCard);
+    fleet.record(1, QStringLiteral("Rossi"), QStringLiteral("0611"), fleet::Outcome::Different, 1,
                  fleettest::table(QStringLiteral("1930")));
     ShortWaits pacer;
     const auto window = fleet.open(&pacer);
     auto* list = window->findChild<QTableView*>(QStringLiteral("FleetList"));
     ASSERT_NE(list, nullptr);
     list->setCurrentIndex(list->model()->index(0, 0));
+    // The first night's table, the card's.
+    window->findChild<QTableWidget*>(QStringLiteral("FleetVersions"))->setCurrentCell(1, 0);
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("FleetRestore")), Qt::LeftButton);
     ASSERT_EQ(fleet.dialogs.questions.size(), 1);
     EXPECT_TRUE(fleet.dialogs.questions[0].contains(QStringLiteral("Rossi Anna (numero 0611)")));
@@ -62,11 +66,11 @@ TEST(FleetLine, AVersionIsWrittenReadBackRecordedAndHungUp)
     EXPECT_NE(log.find("FRAME remote-read", written), std::string::npos);
     EXPECT_NE(log.find("FRAME hangup", written), std::string::npos);
 
-    // Recorded as the audit records a read: the box now holds the 19:30 table, not the card's.
+    // Recorded as the audit records a read: the box holds the card's table again.
     const auto store = fleet::openStore(fleet.setup.store, fleet::OpenMode::Read);
     const std::vector<fleet::HistoryEntry> history = store->history(QStringLiteral("0611"));
-    ASSERT_EQ(history.size(), 2u);
-    EXPECT_EQ(history.back().outcome, fleet::Outcome::Different);
+    ASSERT_EQ(history.size(), 3u);
+    EXPECT_EQ(history.back().outcome, fleet::Outcome::Same);
     EXPECT_EQ(history.back().versionId, history.front().versionId);
     EXPECT_EQ(store->lastRun()->end, fleet::RunEnd::Finished);
     // The history shows what the box holds now, the table restored.
