@@ -5,10 +5,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
 #include <sys/resource.h>
 
-// What the benchmarks share: the process's CPU time, and a box simulator to
-// measure against.
+// What the benchmarks share: the process's CPU time, a median of timings,
+// and a box simulator to measure against.
 namespace bench {
 
 // User and system time of this process so far, in seconds.
@@ -18,6 +24,22 @@ inline double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The median time of `times` calls of `work(1..times)`, in milliseconds,
+// after one call `work(0)` that warms caches and is not counted.
+inline double medianMs(int times, const std::function<void(int)>& work)
+{
+    work(0);
+    std::vector<double> spent;
+    for (int i = 1; i <= times; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work(i);
+        spent.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(spent.begin(), spent.end());
+    return spent[spent.size() / 2];
 }
 
 #ifdef PRADIX_BOXSIM_PATH

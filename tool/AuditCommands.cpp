@@ -512,9 +512,18 @@ void runToItsEnd(fleet::AuditRun& run, bool quiet)
 }
 
 // What the run found, told on standard error, and the command's exit code.
-int outcomeOf(const fleet::AuditRun& run, qint64 runId, bool quiet)
+// The code speaks for the whole run: a resumed run's customers finished
+// before the stop count as much as those called now.
+int outcomeOf(const fleet::AuditRun& run, fleet::FleetStore& store, qint64 runId, bool quiet)
 {
     const std::array<int, fleet::OutcomeCount> counts = run.counts();
+    std::array<int, fleet::OutcomeCount> whole = counts;
+    try {
+        if (const std::optional<fleet::RunInfo> info = store.run(runId))
+            whole = info->counts;
+    } catch (const fleet::StoreError& error) {
+        note(quiet, error.message);
+    }
     const int uncalled = run.callable() - run.done();
     const int signal = StopSignals::received();
     note(quiet, QStringLiteral("controllo %1: %2 di %3 clienti controllati%4%5.")
@@ -528,9 +537,9 @@ int outcomeOf(const fleet::AuditRun& run, qint64 runId, bool quiet)
     stopIfSignalled();
     if (!run.failure().isEmpty())
         fail(LineTrouble, run.failure());
-    if (uncalled > 0 || counts[size_t(fleet::Outcome::Unreached)] > 0 || counts[size_t(fleet::Outcome::Refused)] > 0)
+    if (uncalled > 0 || whole[size_t(fleet::Outcome::Unreached)] > 0 || whole[size_t(fleet::Outcome::Refused)] > 0)
         return LineTrouble;
-    if (counts[size_t(fleet::Outcome::Different)] > 0 || counts[size_t(fleet::Outcome::NoSummary)] > 0)
+    if (whole[size_t(fleet::Outcome::Different)] > 0 || whole[size_t(fleet::Outcome::NoSummary)] > 0)
         return Differences;
     return Success;
 }
@@ -616,7 +625,7 @@ int runAuditRun(const Invocation& invocation)
     }
     if (run.storeFailed())
         fail(FileError, run.failure());
-    return outcomeOf(run, prepared.runId, parser.quiet());
+    return outcomeOf(run, *prepared.store, prepared.runId, parser.quiet());
 }
 
 } // namespace tool

@@ -19,5 +19,8 @@ int runVerify(const Invocation& invocation);
 int runRemoteRead(const Invocation& invocation);
 int runRemoteWrite(const Invocation& invocation);
 int runAuditRun(const Invocation& invocation);
+int runAuditReport(const Invocation& invocation);
+int runAuditStatus(const Invocation& invocation);
+int runHistory(const Invocation& invocation);
 
 } // namespace tool

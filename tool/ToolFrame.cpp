@@ -198,8 +198,8 @@ const std::vector<Command>& commands()
         };
         Command audit;
         audit.name = QStringLiteral("audit");
-        audit.synopsis = QStringLiteral("audit run ...");
-        audit.summary = QStringLiteral("il controllo notturno: chiama e legge ogni centralina, la confronta con la scheda");
+        audit.synopsis = QStringLiteral("audit run|report|status ...");
+        audit.summary = QStringLiteral("il controllo notturno: chiama e legge ogni centralina, la confronta con la scheda; rapporti e stato");
         audit.description = QStringLiteral("Il controllo notturno delle centraline dei clienti: ogni esito, ogni tabella\n"
                                            "letta e lo stato di ogni centralina vanno nell'archivio dei controlli (--store).");
         audit.subcommands = {
@@ -208,6 +208,11 @@ const std::vector<Command>& commands()
                                 "[--timeout S] [--until HH:MM] [--rounds N] [--only-failed] [--resume] [--store FILE] "
                                 "[--config FILE]"),
                  QStringLiteral("chiama, legge e confronta ogni centralina della rubrica"), runAuditRun),
+            leaf("report", QStringLiteral("audit report [--run ID] (--html FILE | --csv FILE | --json)"),
+                 QStringLiteral("il rapporto di un controllo, una riga per cliente"), runAuditReport),
+            leaf("status", QStringLiteral("audit status [--json] [--max-age GIORNI]"),
+                 QStringLiteral("lo stato in una riga per il monitoraggio (uscita 0-3 come i controlli di monitoraggio)"),
+                 runAuditStatus),
         };
         return std::vector<Command>{
             leaf("read", QStringLiteral("read --port P -o FILE.dat"),
@@ -229,6 +234,10 @@ const std::vector<Command>& commands()
             book,
             remote,
             audit,
+            leaf("history",
+                 QStringLiteral("history (--number CIFRE | --card N [--book FILE]) [--json] | history show VERSIONE -o FILE.dat"),
+                 QStringLiteral("le versioni e i controlli di una centralina; show ne scrive una come file di tabella"),
+                 runHistory),
         };
     }();
     return table;
@@ -310,7 +319,9 @@ QString programHelp()
                            "  2  uso errato\n"
                            "  3  problema sulla linea (porta, tempo scaduto, risposta di errore, scrittura interrotta)\n"
                            "  4  tabella rifiutata dal controllo\n"
-                           "  5  errore di file\n")
+                           "  5  errore di file\n"
+                           "\"audit status\" usa invece i codici dei controlli di monitoraggio (0 OK,\n"
+                           "1 da guardare, 2 critico, 3 sconosciuto): vedi \"%1 audit status --help\".\n")
                 .arg(Program);
     return text;
 }
