@@ -1,8 +1,9 @@
 // The fleet window over a big store (10,000 boxes, a year of nightly runs:
 // bench/FleetFixture.h) and a book of 10,000 customers: the window opened
 // and shown (the store's boxes and the book read, the list's model filled),
-// and a filter or a search over the 10,000 rows. Medians of a few, the
-// store's pages warm.
+// and a filter or a search over the 10,000 rows. Medians of a few after one
+// that warms the store's pages.
+#include "bench/BenchSupport.h"
 #include "bench/FleetFixture.h"
 #include "book/CustomerCard.h"
 #include "fleetui/FleetListModel.h"
@@ -11,31 +12,14 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QTableView>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <cstdio>
-#include <functional>
-#include <vector>
 
 namespace {
-
-double medianMs(int times, const std::function<void(int)>& work)
-{
-    std::vector<double> spent;
-    for (int i = 0; i < times; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        work(i);
-        spent.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(spent.begin(), spent.end());
-    return spent[spent.size() / 2];
-}
 
 class SilentDialogs : public Dialogs
 {
@@ -73,7 +57,7 @@ int main(int argc, char** argv)
     }
     SilentDialogs dialogs;
     int rows = 0;
-    const double open = medianMs(5, [&](int) {
+    const double open = bench::medianMs(5, [&](int) {
         fleetui::FleetWindow window(dialogs, setup);
         window.show();
         QCoreApplication::processEvents();
@@ -89,7 +73,7 @@ int main(int argc, char** argv)
     auto* filter = window.findChild<QComboBox*>(QStringLiteral("FleetFilter"));
     auto* search = window.findChild<QLineEdit*>(QStringLiteral("FleetSearch"));
     const QStringList searches = { QStringLiteral("Cliente12"), QStringLiteral("0300"), QStringLiteral("cliente9") };
-    const double filtered = medianMs(21, [&](int i) {
+    const double filtered = bench::medianMs(21, [&](int i) {
         if (i % 2 == 0) {
             filter->setCurrentIndex((i / 2) % 4);
         } else {
