@@ -6,6 +6,8 @@
 #include "widgets/TableGridView.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -241,4 +243,21 @@ TEST(FleetWindow, SaveToCardTakesTheBooksLockAndJournal)
     EXPECT_EQ(summaryEnd(), QStringLiteral("1930"));
     EXPECT_EQ(control<QListWidget>(*window, "FleetDifferences")->item(0)->text(),
               QStringLiteral("Uguale al riepilogo della scheda."));
+}
+
+TEST(FleetSetup, ReadsTheNightlyRunsConfiguration)
+{
+    QDir().mkpath(QFileInfo(fleetSetupPath()).path());
+    QFile conf(fleetSetupPath());
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    conf.write("# the units\nports = com2, /dev/ttyUSB0 com4\nbook = clienti/RUBRICA.DAT\nprefix = 0\ntimeout = 20\n");
+    conf.close();
+    const FleetSetup setup = readFleetSetup();
+    QFile::remove(fleetSetupPath());
+    EXPECT_EQ(setup.ports, QStringList({ QStringLiteral("com2"), QStringLiteral("/dev/ttyUSB0"), QStringLiteral("com4") }));
+    EXPECT_EQ(setup.book, QDir::home().filePath(QStringLiteral("clienti/RUBRICA.DAT")));
+    EXPECT_EQ(setup.prefix, QStringLiteral("0"));
+    EXPECT_EQ(setup.silenceMs, 20000);
+    EXPECT_EQ(setup.store, fleet::defaultStorePath());
+    EXPECT_TRUE(setup.problem.isEmpty());
 }
