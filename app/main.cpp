@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "app/Program.h"
+#include "fleetui/FleetWindow.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,7 +8,7 @@
 namespace {
 
 const char* const usage =
-    "Uso: pradix [--help | --version]\n"
+    "Uso: pradix [--centraline | --help | --version]\n"
     "\n"
     "Programma i Kolvar (Kolvar22 e Kolvar1) sulla linea seriale: legge la tabella\n"
     "di 127 associazioni di un Kolvar, la modifica in una griglia, la riscrive con\n"
@@ -21,8 +22,12 @@ const char* const usage =
     "Ogni scambio sulla linea resta nel registro per l'assistenza,\n"
     "$XDG_STATE_HOME/pradix/line.log (di solito ~/.local/state/pradix/line.log).\n"
     "\n"
-    "  --help      mostra questo testo\n"
-    "  --version   mostra la versione\n"
+    "  --centraline  apre solo la finestra \"Centraline dei clienti\": le centraline\n"
+    "                dei clienti come le ha trovate il controllo notturno, la storia\n"
+    "                di ognuna, il ripristino di una tabella vista in una centralina\n"
+    "                (archivio, rubrica e porte da $XDG_CONFIG_HOME/pradix/audit.conf)\n"
+    "  --help        mostra questo testo\n"
+    "  --version     mostra la versione\n"
     "\n"
     "Le opzioni dell'interfaccia grafica (per esempio -platform offscreen) valgono come\n"
     "per ogni programma Qt.\n";
@@ -50,12 +55,24 @@ int main(int argc, char** argv)
 
     TApplication app(argc, argv);
     // The toolkit has taken its own options out; anything left is a mistake.
-    if (argc > 1) {
+    const bool fleetOnly = argc == 2 && std::strcmp(argv[1], "--centraline") == 0;
+    if (argc > 1 && !fleetOnly) {
         std::fprintf(stderr, "pradix: opzione sconosciuta: %.200s\n\n%s", argv[1], usage);
         return 2;
     }
     app.setHelpFile(QStringLiteral("Pradix.hlp"));
     app.setApplicationVersion(QStringLiteral(PRADIX_VERSION));
+
+    if (fleetOnly) {
+        const Seams seams = realSeams();
+        app.setDialogs(seams.dialogs);
+        fleetui::FleetWindow fleet(*seams.dialogs, fleetui::readFleetSetup());
+        app.setMainWindow(&fleet);
+        fleet.show();
+        const int status = app.exec();
+        app.setDialogs(nullptr);
+        return status;
+    }
 
     Program program(realSeams());
     app.setMainWindow(&program.frmMain);
