@@ -151,7 +151,8 @@ public:
             }
             if (!cut && took.elapsed() >= cutAt) {
                 server_.sql(database, QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
-                                                     " WHERE application_name = 'runner1'"));
+                                                     " WHERE application_name = 'runner1'"
+                                                     " AND datname = current_database()"));
                 cut = true;
             }
             bool running = false;

@@ -114,7 +114,7 @@ TEST_F(TeamRunTest, ARunnerCutOffFromTheServerHangsUpAndSaysSo)
     }
     ASSERT_TRUE(seen) << "no session recorded";
     ASSERT_TRUE(server_.exec({ QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
-                                              " WHERE application_name = 'pradix'") }));
+                                              " WHERE application_name = 'pradix' AND datname = current_database()") }));
     ASSERT_TRUE(runner.waitForFinished(60000));
     EXPECT_EQ(runner.exitCode(), 5);
     EXPECT_TRUE(runner.readAllStandardError().contains("collegamento con il server"));
