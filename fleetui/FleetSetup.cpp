@@ -1,19 +1,15 @@
 #include "fleetui/FleetSetup.h"
 
 #include "book/AddressBookFile.h"
+#include "fleet/AuditConfig.h"
 #include "fleet/FleetStore.h"
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
-#include <QStandardPaths>
 
 namespace fleetui {
 
 namespace {
-
-// A configuration is a few lines; anything longer was named by mistake.
-constexpr qint64 MaxSetupBytes = 64 * 1024;
 
 QString homeRelative(const QString& path)
 {
@@ -26,7 +22,7 @@ QString homeRelative(const QString& path)
 
 QString fleetSetupPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/pradix/audit.conf");
+    return fleet::auditConfigPath();
 }
 
 QString missingPortsMessage()
@@ -42,32 +38,28 @@ FleetSetup readFleetSetup()
     QFile file(fleetSetupPath());
     if (!file.exists())
         return setup;
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxSetupBytes) {
+    if (!file.open(QIODevice::ReadOnly) || file.size() > fleet::MaxAuditConfigBytes) {
         setup.problem = QStringLiteral("La configurazione \"%1\" non si è potuta leggere.").arg(file.fileName());
         return setup;
     }
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (int i = 0; i < lines.size(); ++i) {
-        const QString line = QString::fromUtf8(lines[i]).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+    // The window takes what it can and says what it could not: the
+    // nightly run refuses the same file, and the operator should hear why.
+    const fleet::AuditConfig config = fleet::parseAuditConfig(file.read(fleet::MaxAuditConfigBytes));
+    if (config.badLine > 0)
+        setup.problem = QStringLiteral("\"%1\", riga %2: %3").arg(file.fileName()).arg(config.badLine).arg(config.problem);
+    for (const fleet::AuditConfigLine& line : config.lines) {
+        const QString& value = line.value;
+        if (value.isEmpty())
             continue;
-        const int equals = line.indexOf(QLatin1Char('='));
-        const QString key = line.left(equals).trimmed();
-        const QString value = line.mid(equals + 1).trimmed();
-        if (equals < 0 || value.isEmpty()) {
-            setup.problem = QStringLiteral("La riga %1 di \"%2\" non è \"chiave = valore\".").arg(i + 1).arg(file.fileName());
-            continue;
-        }
-        if (key == QLatin1String("store")) {
+        if (line.key == QLatin1String("store")) {
             setup.store = homeRelative(value);
-        } else if (key == QLatin1String("book")) {
+        } else if (line.key == QLatin1String("book")) {
             setup.book = homeRelative(value);
-        } else if (key == QLatin1String("prefix")) {
+        } else if (line.key == QLatin1String("prefix")) {
             setup.prefix = value;
-        } else if (key == QLatin1String("ports")) {
-            setup.ports.clear();
-            setup.ports = value.split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
-        } else if (key == QLatin1String("timeout")) {
+        } else if (line.key == QLatin1String("ports")) {
+            setup.ports = fleet::auditConfigPorts(value);
+        } else if (line.key == QLatin1String("timeout")) {
             bool number = false;
             const int seconds = value.toInt(&number);
             if (number && seconds > 0 && seconds <= 600)

@@ -10,6 +10,7 @@
 
 #include "device/Frames.h"
 #include "device/PrivateFolder.h"
+#include "fleet/AuditConfig.h"
 #include "fleet/AuditRun.h"
 #include "serial/CommInt.h"
 #include "session/StopFlag.h"
@@ -49,7 +50,6 @@ constexpr int RoundPauseMs = 60000;
 constexpr int UntilHorizonHours = 12;
 constexpr int MaxPorts = 16;
 constexpr int MaxCardsText = 4096;
-constexpr qint64 MaxConfigBytes = 64 * 1024;
 
 const QString PortName = QStringLiteral("port");
 const QCommandLineOption CardsOption(QStringLiteral("cards"), QStringLiteral("solo queste schede, per esempio 1-40,52"),
@@ -90,14 +90,6 @@ struct AuditOptions
     int silenceMs = 0;
 };
 
-QString defaultConfigPath()
-{
-    QString base = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
-    if (base.isEmpty() || !QDir::isAbsolutePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/pradix/audit.conf");
-}
-
 void checkPrefix(const CommandParser& parser, const QString& prefix)
 {
     if (!prefix.isEmpty() && !frames::dial(prefix))
@@ -115,11 +107,6 @@ int rounds(const CommandParser& parser, const QString& text)
     return n;
 }
 
-QStringList portList(const QString& text)
-{
-    return text.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts);
-}
-
 // A failure of a check, told as the configuration file's line.
 template<typename Check>
 void inConfig(const QString& path, int line, Check check)
@@ -131,27 +118,19 @@ void inConfig(const QString& path, int line, Check check)
     }
 }
 
-// audit.conf: "chiave = valore" lines, '#' comments and blank lines.
+// audit.conf, each value checked as the same option on the command line is.
 void readConfig(const CommandParser& parser, const QString& path, AuditOptions& options)
 {
-    const QByteArray bytes = readFileBounded(path, MaxConfigBytes);
-    const QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
-    std::set<QString> seen;
-    for (int i = 0; i < lines.size(); ++i) {
-        const QString line = lines[i].trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
-            continue;
-        const int equals = int(line.indexOf(QLatin1Char('=')));
-        inConfig(path, i + 1, [&] {
-            if (equals < 0)
-                fail(UsageError, QStringLiteral("manca \"=\": le righe sono \"chiave = valore\"."));
-            const QString key = line.left(equals).trimmed();
-            const QString value = line.mid(equals + 1).trimmed();
-            if (!seen.insert(key).second)
-                fail(UsageError, QStringLiteral("\"%1\" è già stata data.").arg(key));
+    const fleet::AuditConfig config = fleet::parseAuditConfig(readFileBounded(path, fleet::MaxAuditConfigBytes));
+    if (config.badLine > 0)
+        fail(UsageError, QStringLiteral("%1, riga %2: %3").arg(path).arg(config.badLine).arg(config.problem));
+    for (const fleet::AuditConfigLine& line : config.lines) {
+        const QString& key = line.key;
+        const QString& value = line.value;
+        inConfig(path, line.number, [&] {
             if (key == QLatin1String("ports")) {
                 options.ports.clear();
-                for (const QString& port : portList(value))
+                for (const QString& port : fleet::auditConfigPorts(value))
                     options.ports << checkedPortName(port);
                 if (options.ports.isEmpty())
                     fail(UsageError, QStringLiteral("\"ports\" è vuota."));
@@ -172,9 +151,6 @@ void readConfig(const CommandParser& parser, const QString& path, AuditOptions& 
                 options.store = value;
             } else if (key == QLatin1String("timeout")) {
                 options.silenceMs = silenceMs(parser, value);
-            } else {
-                fail(UsageError, QStringLiteral("chiave sconosciuta \"%1\" (ports, book, prefix, until, rounds, store, timeout).")
-                                     .arg(key));
             }
         });
     }
@@ -184,7 +160,7 @@ AuditOptions auditOptions(const CommandParser& parser)
 {
     AuditOptions options;
     const QString config = parser.isSet(ConfigOption.names().first()) ? parser.value(ConfigOption.names().first())
-                                                                       : defaultConfigPath();
+                                                                       : fleet::auditConfigPath();
     if (parser.isSet(ConfigOption.names().first()) && !QFileInfo(config).isFile())
         parser.usageError(QStringLiteral("il file di configurazione \"%1\" non esiste.").arg(config));
     if (QFileInfo(config).isFile())

@@ -5,6 +5,7 @@
 #include "device/Codec.h"
 #include "device/TableGrid.h"
 #include "fleet/AuditCompare.h"
+#include "fleet/AuditConfig.h"
 #include "fleet/FleetStore.h"
 #include "sim/SampleImage.h"
 #include "tests/common/TestFiles.h"
@@ -53,6 +54,20 @@ CustomerCard card(const QString& surname, const QString& number, const TableGrid
     if (summary)
         c.takeSummaryFrom(*summary);
     return c;
+}
+
+// The nightly run refuses and the window tells the first line that is not
+// "chiave = valore" with a known key given once; the good lines are kept.
+TEST(AuditConfig, KeepsTheGoodLinesAndNamesTheFirstBadOne)
+{
+    const fleet::AuditConfig config = fleet::parseAuditConfig("# notte\n\n ports = com1, com2 \nbook=/srv/R.DAT\n"
+                                                              "colour = red\nports = com3\nsenza uguale\n");
+    ASSERT_EQ(config.lines.size(), 2u);
+    EXPECT_EQ(config.lines[0].number, 3);
+    EXPECT_EQ(fleet::auditConfigPorts(config.lines[0].value), (QStringList{ "com1", "com2" }));
+    EXPECT_EQ(config.lines[1].value, QStringLiteral("/srv/R.DAT"));
+    EXPECT_EQ(config.badLine, 5);
+    EXPECT_TRUE(config.problem.contains(QStringLiteral("colour"))) << config.problem.toStdString();
 }
 
 TEST(AuditCompare, JudgesTheBoxsTableAgainstTheCardsSummary)
