@@ -27,11 +27,19 @@ inline double cpuSeconds()
 }
 
 // The median time of `times` calls of `work(1..times)`, in milliseconds,
-// after one call `work(0)` that warms caches and is not counted.
-inline double medianMs(int times, const std::function<void(int)>& work)
+// after one call `work(0)` that warms caches and is not counted; and the
+// processor time they took, which a loaded machine does not stretch.
+struct Timing
+{
+    double medianMs = 0;
+    double cpuMs = 0; // the mean processor time of one call
+};
+
+inline Timing timed(int times, const std::function<void(int)>& work)
 {
     work(0);
     std::vector<double> spent;
+    const double cpu = cpuSeconds();
     for (int i = 1; i <= times; ++i) {
         QElapsedTimer timer;
         timer.start();
@@ -39,7 +47,12 @@ inline double medianMs(int times, const std::function<void(int)>& work)
         spent.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
     std::sort(spent.begin(), spent.end());
-    return spent[spent.size() / 2];
+    return { spent[spent.size() / 2], (cpuSeconds() - cpu) * 1000 / times };
+}
+
+inline double medianMs(int times, const std::function<void(int)>& work)
+{
+    return timed(times, work).medianMs;
 }
 
 #ifdef PRADIX_BOXSIM_PATH

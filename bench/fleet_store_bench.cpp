@@ -22,27 +22,6 @@
 
 namespace {
 
-struct Timing
-{
-    double medianMs = 0;
-    double cpuMs = 0; // the mean
-};
-
-Timing timed(int times, const std::function<void(int)>& work)
-{
-    work(0);
-    std::vector<double> spent;
-    const double cpu = bench::cpuSeconds();
-    for (int i = 1; i <= times; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        work(i);
-        spent.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(spent.begin(), spent.end());
-    return { spent[spent.size() / 2], (bench::cpuSeconds() - cpu) * 1000 / times };
-}
-
 // One run of 200 customers on a new store, every one called once.
 double recordMs()
 {
@@ -59,7 +38,7 @@ double recordMs()
         customers.push_back(s.customer);
     }
     const qint64 run = store->startRun({ QStringLiteral("com2") }, customers, QDateTime::currentDateTimeUtc());
-    return timed(int(sessions.size()) - 1, [&](int i) { store->recordSession(run, sessions[size_t(i)]); }).medianMs;
+    return bench::timed(int(sessions.size()) - 1, [&](int i) { store->recordSession(run, sessions[size_t(i)]); }).medianMs;
 }
 
 } // namespace
@@ -75,11 +54,11 @@ int main(int argc, char** argv)
     try {
         auto store = fleet::openStore(fixture.path, fleet::OpenMode::Read);
         size_t seen = 0;
-        const Timing history = timed(200, [&](int i) {
+        const bench::Timing history = bench::timed(200, [&](int i) {
             seen += store->history(bench::FleetFixture::number(1 + (i * 7717) % fixture.boxes)).size();
         });
-        const Timing boxes = timed(10, [&](int) { seen += store->boxes().size(); });
-        const Timing rows = timed(5, [&](int) { seen += store->runRows(fixture.lastRun).size(); });
+        const bench::Timing boxes = bench::timed(10, [&](int) { seen += store->boxes().size(); });
+        const bench::Timing rows = bench::timed(5, [&](int) { seen += store->runRows(fixture.lastRun).size(); });
         if (seen != 201 * size_t(fixture.runs) + 11 * size_t(fixture.boxes) + 6 * size_t(fixture.boxes)) {
             std::fprintf(stderr, "fleet_store_bench: the store did not answer with the fixture's rows\n");
             return 1;
