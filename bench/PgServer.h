@@ -8,7 +8,10 @@
 
 // A PostgreSQL server of the benchmark's own on this machine (a Unix socket
 // in a temporary folder, as the test run's), started by the tests' script and
-// stopped however the benchmark ends but a kill; and databases on it.
+// stopped however the benchmark ends but a kill; and databases on it. When
+// PRADIX_PG_STATE names a file, the server's folder is written there, so
+// scripts/bench and scripts/soak stop it on their way out even when the
+// program was stopped by a signal.
 namespace bench {
 
 class PgServer
@@ -16,7 +19,9 @@ class PgServer
 public:
     PgServer()
     {
-        state_ = folder_.filePath(QStringLiteral("state"));
+        state_ = qEnvironmentVariable("PRADIX_PG_STATE");
+        if (state_.isEmpty())
+            state_ = folder_.filePath(QStringLiteral("state"));
         ok_ = script(QStringLiteral("start")) && readState();
     }
     ~PgServer() { script(QStringLiteral("stop")); }

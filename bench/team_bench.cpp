@@ -1,16 +1,120 @@
-// What a runner of a shared run pays the server per customer: one customer
-// claimed (its row locked and skipped by the others, a lease written) and
-// its session recorded with the claim's release, on a PostgreSQL server of
-// the benchmark's own on this machine (a Unix socket, as the test run's).
+// A shared run on a PostgreSQL server of the benchmark's own on this machine
+// (a Unix socket, as the test run's):
+//   team_claim_ms     what a runner pays the server per customer: one
+//                     customer claimed (its row locked and skipped by the
+//                     others, a lease written) and its session recorded with
+//                     the claim's release.
+//   team_scaling      customers per minute of three runners with two units
+//                     each (`audit run --join`) against one runner with two
+//                     units, the line at the pace of 9600 baud and the
+//                     protocol's waits scaled by one factor
+//                     (PRADIX_PACE_SCALE), so a session is mostly line and
+//                     wait as in the field.
+//   team_status_ms    `audit status` (every box's state judged, the line and
+//                     its JSON) on the server, over 10,000 boxes: the fleet
+//                     fixture's rows copied into the server once per run of
+//                     the benchmark; the median of several.
+#include "bench/BenchSupport.h"
+#include "bench/FleetFixture.h"
 #include "bench/PgServer.h"
+#include "bench/SoakSupport.h"
+#include "book/CustomerCard.h"
+#include "fleet/FleetStatus.h"
 #include "fleet/FleetStore.h"
+#include "fleet/StoreCopy.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <memory>
 #include <vector>
+
+namespace {
+
+constexpr int ScalingCustomers = 24;
+constexpr double ScalingPace = 0.1;
+// Nights of the fixture copied into the server for `audit status` (the
+// SQLite benchmark's is a year; the copy of a year takes far longer than
+// the benchmark may).
+constexpr int StatusBoxes = 10000;
+constexpr int StatusNights = 30;
+
+// A book of `count` customers with numbers and fresh cards (no table).
+bool writeBook(const QString& path, int count)
+{
+    QByteArray book;
+    for (int i = 0; i < count; ++i) {
+        CustomerCard card;
+        card.setText(CustomerCard::Field::Cognome, QStringLiteral("CLIENTE %1").arg(i + 1));
+        card.setText(CustomerCard::Field::Numero, QStringLiteral("0463%1").arg(i + 1, 3, 10, QLatin1Char('0')));
+        book.append(reinterpret_cast<const char*>(card.data()), CustomerCard::Size);
+    }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(book) == book.size();
+}
+
+// One shared run of `runners` runners with two units each, into `database`;
+// its time in ms, or a negative number when it failed or left a customer
+// without its outcome.
+double sharedRunMs(const bench::PgServer& server, const QString& database, const QString& book, int runners)
+{
+    if (!server.createDatabase(database))
+        return -1;
+    std::vector<std::unique_ptr<soak::Sim>> units;
+    std::vector<std::unique_ptr<QProcess>> tools;
+    std::vector<QStringList> arguments;
+    for (int r = 0; r < runners; ++r) {
+        QStringList args { QStringLiteral("audit"), QStringLiteral("run"), QStringLiteral("--join"),
+                           QStringLiteral("--book"), book, QStringLiteral("--store"), server.url(database),
+                           QStringLiteral("--rounds"), QStringLiteral("0"), QStringLiteral("-q") };
+        for (int u = 0; u < 2; ++u) {
+            units.push_back(std::make_unique<soak::Sim>());
+            if (!units.back()->start({ QStringLiteral("--unit"), QStringLiteral("--need-dial") }))
+                return -1;
+            args << QStringLiteral("--port") << units.back()->path();
+        }
+        arguments.push_back(args);
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PRADIX_PACE_SCALE"), QString::number(ScalingPace));
+    QElapsedTimer timer;
+    timer.start();
+    for (const QStringList& args : arguments) {
+        tools.push_back(std::make_unique<QProcess>());
+        tools.back()->setProcessEnvironment(environment);
+        tools.back()->start(QStringLiteral(PRADIX_TOOL_PATH), args);
+    }
+    for (auto& tool : tools) {
+        // Every card is fresh, so every customer ends "senza riepilogo" (exit 1).
+        if (!tool->waitForFinished(600000) || tool->exitStatus() != QProcess::NormalExit || tool->exitCode() != 1) {
+            std::fprintf(stderr, "team_bench: a runner ended with %d: %s\n", tool->exitCode(),
+                         tool->readAllStandardError().constData());
+            return -1;
+        }
+    }
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    auto store = fleet::openStore(server.url(database), fleet::OpenMode::Read);
+    const std::optional<fleet::RunInfo> run = store->lastRun();
+    if (!run || run->end != fleet::RunEnd::Finished)
+        return -1;
+    int done = 0;
+    for (const fleet::RunRow& row : store->runRows(run->id))
+        done += row.outcome == fleet::Outcome::NoSummary ? 1 : 0;
+    if (done != ScalingCustomers) {
+        std::fprintf(stderr, "team_bench: %d customers of %d have their outcome\n", done, ScalingCustomers);
+        return -1;
+    }
+    return ms;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -54,6 +158,45 @@ int main(int argc, char** argv)
         }
         std::sort(spent.begin(), spent.end());
         std::printf("BENCH team_claim_ms %.2f ms target < 10\n", spent[spent.size() / 2]);
+        std::fflush(stdout);
+
+        QTemporaryDir dir;
+        const QString book = dir.filePath(QStringLiteral("RUBRICA.DAT"));
+        if (!dir.isValid() || !writeBook(book, ScalingCustomers)) {
+            std::fprintf(stderr, "team_bench: the book cannot be written\n");
+            return 1;
+        }
+        const double one = sharedRunMs(server, QStringLiteral("alone"), book, 1);
+        const double three = sharedRunMs(server, QStringLiteral("shared"), book, 3);
+        if (one < 0 || three < 0)
+            return 1;
+        std::printf("team_bench: %d customers, line at 9600 baud, waits scaled by %.1f (PRADIX_PACE_SCALE):"
+                    " 1 runner x 2 units %.0f ms, 3 runners x 2 units %.0f ms\n",
+                    ScalingCustomers, ScalingPace, one, three);
+        std::printf("BENCH team_scaling %.2f x target >= 2.8\n", one / three);
+        std::fflush(stdout);
+
+        const bench::FleetFixture fixture = bench::fleetFixture(StatusBoxes, StatusNights);
+        if (fixture.path.isEmpty() || !server.createDatabase(QStringLiteral("fleet")))
+            return 1;
+        QElapsedTimer copying;
+        copying.start();
+        fleet::copyStore(fixture.path, server.url(QStringLiteral("fleet")));
+        const double copySeconds = double(copying.elapsed()) / 1000.0;
+        auto fleetStore = fleet::openStore(server.url(QStringLiteral("fleet")), fleet::OpenMode::Read);
+        fleet::FleetStatus status;
+        const double statusMs = bench::medianMs(9, [&](int) {
+            status = fleet::fleetStatus(fleetStore->boxes(), fleetStore->lastRun(), QDateTime::currentDateTimeUtc(), 2);
+            fleet::statusLine(status);
+            fleet::statusJson(status);
+        });
+        if (status.boxes != fixture.boxes) {
+            std::fprintf(stderr, "team_bench: %d boxes judged of %d\n", status.boxes, fixture.boxes);
+            return 1;
+        }
+        std::printf("team_bench: %d boxes, %d nights copied into the server in %.0f s\n", fixture.boxes,
+                    fixture.runs, copySeconds);
+        std::printf("BENCH team_status_ms %.1f ms target < 300\n", statusMs);
     } catch (const fleet::StoreError& error) {
         std::fprintf(stderr, "team_bench: %s\n", qPrintable(error.message));
         return 1;

@@ -19,7 +19,7 @@ const QStringList& auditConfigKeys()
 {
     static const QStringList keys = { QStringLiteral("ports"), QStringLiteral("book"),  QStringLiteral("prefix"),
                                       QStringLiteral("until"), QStringLiteral("rounds"), QStringLiteral("store"),
-                                      QStringLiteral("timeout") };
+                                      QStringLiteral("timeout"), QStringLiteral("join") };
     return keys;
 }
 

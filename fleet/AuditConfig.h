@@ -18,7 +18,7 @@ QString auditConfigPath();
 // A configuration is a few lines; a longer file was named by mistake.
 constexpr qint64 MaxAuditConfigBytes = 64 * 1024;
 
-// The keys it may hold: ports, book, prefix, until, rounds, store, timeout.
+// The keys it may hold: ports, book, prefix, until, rounds, store, timeout, join.
 const QStringList& auditConfigKeys();
 
 struct AuditConfigLine

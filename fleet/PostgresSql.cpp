@@ -117,26 +117,17 @@ QSqlDatabase connect(const QString& name, const PostgresAddress& address)
 
 QSqlQuery prepare(QSqlDatabase& db, const QString& where, const QString& sql)
 {
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.prepare(sql))
-        throw failure(where, query.lastError());
-    return query;
+    return sql::prepare(db, where, sql, failure);
 }
 
 void exec(QSqlQuery& query, const QString& where)
 {
-    if (!query.exec())
-        throw failure(where, query.lastError());
+    sql::exec(query, where, failure);
 }
 
 QSqlQuery run(QSqlDatabase& db, const QString& where, const QString& sql)
 {
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(sql))
-        throw failure(where, query.lastError());
-    return query;
+    return sql::run(db, where, sql, failure);
 }
 
 QVariant value(QSqlDatabase& db, const QString& where, const QString& sql)
@@ -146,23 +137,8 @@ QVariant value(QSqlDatabase& db, const QString& where, const QString& sql)
 }
 
 Transaction::Transaction(QSqlDatabase& db, const QString& where)
-    : db_(db)
-    , where_(where)
+    : sql::Transaction(db, where, QStringLiteral("BEGIN"), failure)
 {
-    run(db_, where_, QStringLiteral("BEGIN"));
-}
-
-Transaction::~Transaction()
-{
-    // A connection that is gone has rolled back on the server's side already.
-    if (open_)
-        QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
-}
-
-void Transaction::commit()
-{
-    run(db_, where_, QStringLiteral("COMMIT"));
-    open_ = false;
 }
 
 namespace {
@@ -298,13 +274,8 @@ void bringUp(QSqlDatabase& db, const QString& where, const std::vector<Migration
         throw failure::newerSchema(where, identity.version, steps.back().to);
     if (identity.version == steps.back().to)
         return;
-    for (const Migration& step : steps) {
-        if (step.to <= identity.version)
-            continue;
-        for (const QString& statement : step.statements)
-            run(db, where, statement);
-    }
-    run(db, where, QStringLiteral("UPDATE pradix_store SET version = %1").arg(steps.back().to));
+    const int reached = sql::runSteps(db, where, identity.version, steps, failure);
+    run(db, where, QStringLiteral("UPDATE pradix_store SET version = %1").arg(reached));
     transaction.commit();
 }
 

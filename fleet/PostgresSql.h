@@ -2,6 +2,7 @@
 
 #include "fleet/FleetStore.h"
 #include "fleet/PostgresAddress.h"
+#include "fleet/SqlSteps.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -37,39 +38,20 @@ QSqlQuery run(QSqlDatabase& db, const QString& where, const QString& sql);
 QVariant value(QSqlDatabase& db, const QString& where, const QString& sql);
 
 // Rolled back unless committed.
-class Transaction
+class Transaction : public sql::Transaction
 {
 public:
     Transaction(QSqlDatabase& db, const QString& where);
-    ~Transaction();
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-
-    void commit();
-
-private:
-    QSqlDatabase& db_;
-    const QString& where_;
-    bool open_ = true;
 };
 
 // The layout, in the database's current schema. The store says what it is,
 // and which layout it has, in its table pradix_store; a layout is never
 // changed in place but by a new step at the end of the list, like the file's.
-struct Migration
-{
-    int to = 0;
-    QStringList statements;
-};
+using Migration = sql::Migration;
 const std::vector<Migration>& migrations();
 int currentVersion();
 
-struct Identity
-{
-    enum class Kind { Empty, Store, Foreign };
-    Kind kind = Kind::Empty;
-    int version = 0;
-};
+using Identity = sql::Identity;
 Identity identify(QSqlDatabase& db, const QString& where);
 
 // Brings the layout up to date in one transaction, under a lock that makes

@@ -129,14 +129,7 @@ Identity identify(QSqlDatabase& db, const QString& path)
 void bringUp(QSqlDatabase& db, const QString& path, int from, const std::vector<Migration>& steps)
 {
     Transaction transaction(db, path);
-    int reached = from;
-    for (const Migration& step : steps) {
-        if (step.to <= from)
-            continue;
-        for (const QString& statement : step.statements)
-            run(db, path, statement);
-        reached = step.to;
-    }
+    const int reached = sql::runSteps(db, path, from, steps, failure::fromSql);
     run(db, path, QStringLiteral("PRAGMA user_version = %1").arg(reached));
     transaction.commit();
 }

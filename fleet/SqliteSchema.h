@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fleet/SqlSteps.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -17,11 +19,7 @@ namespace fleet::sqlite {
 // "PRDX": a file with another id is no fleet store.
 constexpr int ApplicationId = 0x50524458;
 
-struct Migration
-{
-    int to = 0; // the layout this step leaves
-    QStringList statements;
-};
+using Migration = sql::Migration;
 
 // Every step from an empty file on; the last one's `to` is the layout this
 // Pradix writes.
@@ -29,12 +27,7 @@ const std::vector<Migration>& migrations();
 int currentVersion();
 
 // What a file opened as a database holds.
-struct Identity
-{
-    enum class Kind { Empty, Store, Foreign };
-    Kind kind = Kind::Empty;
-    int version = 0; // for Store
-};
+using Identity = sql::Identity;
 // Reads the file's header and catalogue (nothing is written). Throws
 // StoreError (NotAStore for a file that is not a database).
 Identity identify(QSqlDatabase& db, const QString& path);

@@ -88,6 +88,7 @@ struct AuditOptions
     int rounds = DefaultRounds;
     QString store;
     int silenceMs = 0;
+    bool join = false; // "join = yes": the night shared with other machines, as --join
 };
 
 void checkPrefix(const CommandParser& parser, const QString& prefix)
@@ -151,6 +152,10 @@ void readConfig(const CommandParser& parser, const QString& path, AuditOptions& 
                 options.store = value;
             } else if (key == QLatin1String("timeout")) {
                 options.silenceMs = silenceMs(parser, value);
+            } else if (key == QLatin1String("join")) {
+                if (value != QLatin1String("yes") && value != QLatin1String("no"))
+                    fail(UsageError, QStringLiteral("\"join\" vuole yes o no, non \"%1\".").arg(value));
+                options.join = value == QLatin1String("yes");
             }
         });
     }
@@ -632,12 +637,13 @@ int runAuditRun(const Invocation& invocation)
         return Success;
 
     const bool resume = parser.isSet(ResumeOption.names().first());
-    const bool join = parser.isSet(JoinOption.names().first());
-    if (join && resume)
-        parser.usageError(QStringLiteral("--join e --resume non vanno insieme: --join riprende da sé il controllo in corso."));
     if (resume && (parser.isSet(CardsOption.names().first()) || parser.isSet(OnlyFailedOption.names().first())))
         parser.usageError(QStringLiteral("--resume riprende il controllo com'era: niente --cards né --only-failed."));
     const AuditOptions options = auditOptions(parser);
+    const bool join = parser.isSet(JoinOption.names().first()) || options.join;
+    if (join && resume)
+        parser.usageError(QStringLiteral("--join (o \"join = yes\") e --resume non vanno insieme: --join riprende da sé "
+                                         "il controllo in corso."));
     checkDistinctPorts(parser, options.ports);
     const QDateTime now = QDateTime::currentDateTime();
     const QDateTime until = options.until.isEmpty() ? QDateTime() : untilMoment(parser, options.until, now);

@@ -300,12 +300,16 @@ TEST_F(AuditRunTest, BadInputIsRefusedBeforeAnythingIsDialled)
 {
     writeBook({ card("ROSSI", "0461001") });
     testfiles::writeFile(path(QStringLiteral("audit.conf")), "# nightly\nports = com7\nrounds = many\n");
+    testfiles::writeFile(path(QStringLiteral("maybe.conf")), "ports = com7\njoin = maybe\n");
+    testfiles::writeFile(path(QStringLiteral("shared.conf")), "ports = com7\njoin = yes\n");
     const QString justPassed = QTime::currentTime().addSecs(-120).toString(QStringLiteral("HH:mm"));
     const std::vector<std::pair<QStringList, QString>> cases{
         { { "--port", "com7", "--port", "COM7" }, QStringLiteral("due volte") },
         { { "--port", "com7", "--until", justPassed }, QStringLiteral("appena passata") },
         { { "--port", "com7", "--until", "24:00" }, QStringLiteral("HH:MM") },
         { { "--config", path(QStringLiteral("audit.conf")) }, QStringLiteral("audit.conf, riga 3") },
+        { { "--config", path(QStringLiteral("maybe.conf")) }, QStringLiteral("maybe.conf, riga 2") },
+        { { "--config", path(QStringLiteral("shared.conf")), "--store", store() }, QStringLiteral("server PostgreSQL") },
         { { "--port", "com7", "--cards", "1-3" }, QStringLiteral("non ha la scheda 3") },
         { { "--port", "com7", "--resume", "--store", store() }, QStringLiteral("interrotto da riprendere") },
     };
