@@ -55,11 +55,13 @@ void CustomerCard::takeSummaryFrom(const TableGrid& grid)
 
 void CustomerCard::showSummaryIn(TableGrid& grid) const
 {
-    TableGrid shown;
+    static_assert(SummaryColumns == std::tuple_size_v<TableGrid::RowTexts>, "a summary row is a grid row");
+    const std::array<QString, 256>& texts = TableGrid::byteTexts();
+    std::array<TableGrid::RowTexts, SummaryRows> rows;
     for (int r = 1; r <= SummaryRows; ++r)
         for (int c = 1; c <= SummaryColumns; ++c)
-            shown.setCell(c, r, QString(QChar(char16_t(bytes_[size_t(summaryOffset(c, r))]))));
-    grid.copyDataFrom(shown);
+            rows[size_t(r - 1)][size_t(c - 1)] = &texts[bytes_[size_t(summaryOffset(c, r))]];
+    grid.setRows(1, rows.data(), SummaryRows);
 }
 
 bool CustomerCard::surnameBefore(const CustomerCard& a, const CustomerCard& b)

@@ -14,10 +14,10 @@ namespace kolvar1 = layout::kolvar1;
 namespace header = layout::header;
 using layout::Columns;
 
-// Decoding writes the same few texts thousands of times per table. Literals
-// and one table of decimals over static storage keep that free of
-// allocations and of reference counting: a cell assignment only copies a
-// pointer.
+// Decoding writes the same few texts thousands of times per table. Literals,
+// the grid's one-character texts and one table of decimals over static
+// storage keep that free of allocations and of reference counting: a cell
+// assignment only copies a pointer.
 struct DecimalTexts
 {
     char16_t chars[256][3];
@@ -42,14 +42,32 @@ const QString& decimalText(int value)
     return decimalTexts.texts[static_cast<size_t>(value & 0xFF)];
 }
 
-QString dash() { return QStringLiteral("-"); }
-QString none() { return QString(); }
-
-void fill(TableGrid& grid, int row, Columns columns, const QString& text)
+const QString& letter(char c)
 {
-    for (int c = columns.first; c <= columns.last; ++c)
-        grid.setCell(c, row, text);
+    return TableGrid::byteText(static_cast<unsigned char>(c));
 }
+
+const QString dashText = QStringLiteral("-");
+const QString noText;
+
+// A row's texts, gathered by column and set in the grid in one call.
+class RowTexts
+{
+public:
+    const QString*& operator[](int column) { return texts_[static_cast<size_t>(column - layout::RowCells.first)]; }
+    void fill(Columns columns, const QString& text)
+    {
+        for (int c = columns.first; c <= columns.last; ++c)
+            (*this)[c] = &text;
+    }
+    void setIn(TableGrid& grid, int row) const { grid.setRow(row, texts_); }
+
+private:
+    TableGrid::RowTexts texts_;
+};
+static_assert(layout::RowCells.first == TableGrid::FirstDataColumn
+                  && layout::RowCells.width() == std::tuple_size_v<TableGrid::RowTexts>,
+              "a row's texts are its data cells");
 
 void checkRecordRow(int row)
 {
@@ -107,54 +125,54 @@ constexpr int ManagementAutomatic = 1;
 constexpr int SwitchOn = 1; // beep, flash
 
 // Four time cells: a count of half hours shown as HHMM.
-void decodeTime(int value, TableGrid& grid, int row, Columns cells)
+void decodeTime(int value, RowTexts& texts, Columns cells)
 {
-    grid.setCell(cells.first, row, decimalText(value / 20));
-    grid.setCell(cells.first + 1, row, decimalText((value % 20) / 2));
-    grid.setCell(cells.first + 2, row, decimalText(value % 2 ? 3 : 0));
-    grid.setCell(cells.first + 3, row, decimalText(0));
+    texts[cells.first] = &decimalText(value / 20);
+    texts[cells.first + 1] = &decimalText((value % 20) / 2);
+    texts[cells.first + 2] = &decimalText(value % 2 ? 3 : 0);
+    texts[cells.first + 3] = &decimalText(0);
 }
 
-void decodeKolvar22Record(const std::uint8_t* b, TableGrid& grid, int row)
+void decodeKolvar22Record(const std::uint8_t* b, RowTexts& texts)
 {
     for (int c = kolvar22::Prefix.first; c <= kolvar22::Prefix.last; ++c)
-        grid.setCell(c, row, keyText(b[PrefixByte + c - kolvar22::Prefix.first], Zero | Star));
+        texts[c] = &keyText(b[PrefixByte + c - kolvar22::Prefix.first], Zero | Star);
 
     bool carrierEnd = false;
     for (int i = 0; i < kolvar22::Carrier.width() / 2; ++i) {
         const int nibbles[2] = { b[CarrierByte + i] >> 4, b[CarrierByte + i] & 0x0F };
         for (int n = 0; n < 2; ++n) {
-            grid.setCell(kolvar22::Carrier.first + 2 * i + n, row, keyText(nibbles[n], Zero | Star | Hash));
+            texts[kolvar22::Carrier.first + 2 * i + n] = &keyText(nibbles[n], Zero | Star | Hash);
             if (nibbles[n] == key::CarrierEnd)
                 carrierEnd = true;
         }
     }
     if (carrierEnd) {
         // A code ended by its mark carries no time, day or line.
-        fill(grid, row, kolvar22::AfterCarrierEnd, dash());
+        texts.fill(kolvar22::AfterCarrierEnd, dashText);
         return;
     }
 
-    decodeTime(b[StartTimeByte], grid, row, kolvar22::StartTime);
-    decodeTime(b[EndTimeByte], grid, row, kolvar22::EndTime);
-    grid.setCell(kolvar22::DayTypeColumn, row, keyText(b[TailByte], Zero));
-    grid.setCell(kolvar22::SeparatorColumn, row, b[TailByte + 1] == key::Star ? keyText(key::Star, Star) : none());
-    grid.setCell(kolvar22::LineColumn, row, keyText(b[TailByte + 2], Zero));
-    grid.setCell(kolvar22::TerminatorColumn, row, b[TailByte + 3] == key::Hash ? keyText(key::Hash, Hash) : none());
+    decodeTime(b[StartTimeByte], texts, kolvar22::StartTime);
+    decodeTime(b[EndTimeByte], texts, kolvar22::EndTime);
+    texts[kolvar22::DayTypeColumn] = &keyText(b[TailByte], Zero);
+    texts[kolvar22::SeparatorColumn] = b[TailByte + 1] == key::Star ? &keyText(key::Star, Star) : &noText;
+    texts[kolvar22::LineColumn] = &keyText(b[TailByte + 2], Zero);
+    texts[kolvar22::TerminatorColumn] = b[TailByte + 3] == key::Hash ? &keyText(key::Hash, Hash) : &noText;
 }
 
-void decodeKolvar1Record(const std::uint8_t* b, TableGrid& grid, int row)
+void decodeKolvar1Record(const std::uint8_t* b, RowTexts& texts)
 {
     int c = kolvar1::Keys.first;
     for (; c <= kolvar1::Keys.last; ++c) {
         const int value = b[c - kolvar1::Keys.first];
-        grid.setCell(c, row, keyText(value, Zero | Star | Hash));
+        texts[c] = &keyText(value, Zero | Star | Hash);
         if (value == key::Hash) {
             ++c;
             break;
         }
     }
-    fill(grid, row, { c, layout::RowCells.last }, dash());
+    texts.fill({ c, layout::RowCells.last }, dashText);
 }
 
 // --- encoding ---------------------------------------------------------------
@@ -166,126 +184,152 @@ void decodeKolvar1Record(const std::uint8_t* b, TableGrid& grid, int row)
 // neighbouring nibble or byte, so it is refused rather than truncated.
 int decimalValue(const QString& text, int max)
 {
-    if (text.isEmpty())
-        return -1;
+    const qsizetype size = text.size();
+    const QChar* chars = text.constData();
     int value = 0;
-    for (const QChar ch : text) {
-        const char16_t u = ch.unicode();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t u = chars[i].unicode();
         if (u < u'0' || u > u'9')
             return -1;
         value = value * 10 + (u - u'0');
         if (value > max)
             return -1;
     }
-    return value;
+    return size > 0 ? value : -1;
 }
 
-[[noreturn]] void refuse(const TableGrid& grid, int column, int row)
+// Out of line: the encoders' loops stay small, and a refusal is rare.
+[[noreturn]] Q_DECL_COLD_FUNCTION Q_NEVER_INLINE void refuseCell(const TableGrid& grid, int column, int row)
 {
     throw ConversionError(grid.cell(column, row), fields::fieldAt(grid, column, row), column, row);
 }
 
-int decimalCell(const TableGrid& grid, int column, int row, int max)
+// The cells of the row being encoded, by column. The row was checked once,
+// so no cell is looked up through the grid's bounds checks again; the grid
+// is still at hand to name the field of a cell that is refused.
+class EncodedRow
 {
-    const int value = decimalValue(grid.cell(column, row), max);
-    if (value < 0)
-        refuse(grid, column, row);
-    return value;
-}
+public:
+    EncodedRow(const TableGrid& grid, int row)
+        : grid_(grid)
+        , cells_(grid.row(row))
+        , row_(row)
+    {
+    }
 
-// The common case of a key-code byte: "0", "*" and "#" by their codes,
-// otherwise a decimal 0..255. `dashIsZero` for the fields where "-" marks an
-// unused position.
-std::uint8_t keyByte(const TableGrid& grid, int column, int row, bool hashAllowed, bool dashIsZero)
-{
-    const QString& text = grid.cell(column, row);
-    if (text.size() == 1) {
-        switch (text.at(0).unicode()) {
-        case layout::cell::Zero:
-            return key::Zero;
-        case layout::cell::Star:
-            return key::Star;
-        case layout::cell::Hash:
-            if (hashAllowed)
-                return key::Hash;
-            break;
-        case layout::cell::Nothing:
-            if (dashIsZero)
+    const QString& operator[](int column) const { return cells_[column]; }
+
+    [[noreturn]] void refuse(int column) const { refuseCell(grid_, column, row_); }
+
+    int decimal(int column, int max) const
+    {
+        const int value = decimalValue(cells_[column], max);
+        if (value < 0)
+            refuse(column);
+        return value;
+    }
+
+    // The common case of a key-code byte: "0", "*" and "#" by their codes,
+    // otherwise a decimal 0..255. `dashIsZero` for the fields where "-"
+    // marks an unused position.
+    std::uint8_t keyByte(int column, bool hashAllowed, bool dashIsZero) const
+    {
+        const QString& text = cells_[column];
+        if (text.size() == 1) {
+            switch (text.front().unicode()) {
+            case layout::cell::Zero:
+                return key::Zero;
+            case layout::cell::Star:
+                return key::Star;
+            case layout::cell::Hash:
+                if (hashAllowed)
+                    return key::Hash;
+                break;
+            case layout::cell::Nothing:
+                if (dashIsZero)
+                    return key::Nothing;
+                break;
+            default:
+                break;
+            }
+        }
+        return static_cast<std::uint8_t>(decimal(column, 255));
+    }
+
+    // One carrier cell: a nibble 0..15 ("0" is the digit 0, not the nibble 0).
+    int carrierNibble(int column, bool& end) const
+    {
+        const QString& text = cells_[column];
+        if (text.size() == 1) {
+            switch (text.front().unicode()) {
+            case layout::cell::Star:
+                return key::Star;
+            case layout::cell::Hash:
+                end = true;
+                return key::CarrierEnd;
+            case layout::cell::Zero:
+                return key::Zero;
+            default:
+                break;
+            }
+        }
+        return decimal(column, 15);
+    }
+
+    // Cells first..first+2 as hours tens, hours units and minutes tens; the
+    // fourth cell is never read. The sum must still fit its byte.
+    std::uint8_t timeByte(Columns cells) const
+    {
+        const int first = cells.first;
+        int total = 0;
+        const auto add = [&](int column, int amount) {
+            total += amount;
+            if (total > 255)
+                refuse(column);
+        };
+        add(first, 20 * decimal(first, 255));
+        add(first + 1, 2 * decimal(first + 1, 255));
+        add(first + 2, decimal(first + 2, 255) / 3);
+        return static_cast<std::uint8_t>(total);
+    }
+
+    std::uint8_t headerByte(int column) const
+    {
+        const QString& text = cells_[column];
+        if (text.size() == 1) {
+            switch (text.front().unicode()) {
+            case layout::cell::Nothing:
                 return key::Nothing;
-            break;
-        default:
-            break;
+            case layout::cell::Hash:
+                return key::Hash;
+            case layout::cell::Zero:
+                return key::Zero;
+            case header::Kolvar22Marker:
+                return ModelByteKolvar22;
+            case header::Kolvar1Marker:
+                return ModelByteKolvar1;
+            case header::Automatic:
+                return ManagementAutomatic;
+            case header::Manual:
+                return ManagementManual;
+            case header::BeepOn:
+                return SwitchOn;
+            case header::FlashOn:
+                return SwitchOn;
+            default:
+                break;
+            }
         }
+        return static_cast<std::uint8_t>(decimal(column, 255));
     }
-    return static_cast<std::uint8_t>(decimalCell(grid, column, row, 255));
-}
 
-// One carrier cell: a nibble 0..15 ("0" is the digit 0, not the nibble 0).
-int carrierNibble(const TableGrid& grid, int column, int row, bool& end)
-{
-    const QString& text = grid.cell(column, row);
-    if (text.size() == 1) {
-        switch (text.at(0).unicode()) {
-        case layout::cell::Star:
-            return key::Star;
-        case layout::cell::Hash:
-            end = true;
-            return key::CarrierEnd;
-        case layout::cell::Zero:
-            return key::Zero;
-        default:
-            break;
-        }
-    }
-    return decimalCell(grid, column, row, 15);
-}
+    bool unused() const { return layout::cell::holds(cells_[layout::RowCells.first], layout::cell::Nothing); }
 
-// Cells first..first+2 as hours tens, hours units and minutes tens; the
-// fourth cell is never read. The sum must still fit its byte.
-std::uint8_t timeByte(const TableGrid& grid, int row, Columns cells)
-{
-    const int first = cells.first;
-    int total = 0;
-    const auto add = [&](int column, int amount) {
-        total += amount;
-        if (total > 255)
-            refuse(grid, column, row);
-    };
-    add(first, 20 * decimalCell(grid, first, row, 255));
-    add(first + 1, 2 * decimalCell(grid, first + 1, row, 255));
-    add(first + 2, decimalCell(grid, first + 2, row, 255) / 3);
-    return static_cast<std::uint8_t>(total);
-}
-
-std::uint8_t headerByte(const TableGrid& grid, int column)
-{
-    const QString& text = grid.cell(column, layout::HeaderRow);
-    if (text.size() == 1) {
-        switch (text.at(0).unicode()) {
-        case layout::cell::Nothing:
-            return key::Nothing;
-        case layout::cell::Hash:
-            return key::Hash;
-        case layout::cell::Zero:
-            return key::Zero;
-        case header::Kolvar22Marker:
-            return ModelByteKolvar22;
-        case header::Kolvar1Marker:
-            return ModelByteKolvar1;
-        case header::Automatic:
-            return ManagementAutomatic;
-        case header::Manual:
-            return ManagementManual;
-        case header::BeepOn:
-            return SwitchOn;
-        case header::FlashOn:
-            return SwitchOn;
-        default:
-            break;
-        }
-    }
-    return static_cast<std::uint8_t>(decimalCell(grid, column, layout::HeaderRow, 255));
-}
+private:
+    const TableGrid& grid_;
+    const QString* cells_;
+    int row_;
+};
 
 // A used Kolvar22 row goes out in pieces, each as soon as its cells are
 // encoded. A template so that encodeRecord collects them without a
@@ -293,21 +337,22 @@ std::uint8_t headerByte(const TableGrid& grid, int column)
 template <typename Sink>
 bool kolvar22Pieces(const TableGrid& grid, int row, Sink&& send)
 {
-    if (layout::cell::holds(grid.cell(layout::RowCells.first, row), layout::cell::Nothing)) {
+    const EncodedRow cells(grid, row);
+    if (cells.unused()) {
         const std::uint8_t zeros[RecordSize] = {};
         return send(zeros, RecordSize);
     }
 
     std::uint8_t prefix[kolvar22::Prefix.width()];
     for (int c = kolvar22::Prefix.first; c <= kolvar22::Prefix.last; ++c)
-        prefix[c - kolvar22::Prefix.first] = keyByte(grid, c, row, false, false);
+        prefix[c - kolvar22::Prefix.first] = cells.keyByte(c, false, false);
     if (!send(prefix, kolvar22::Prefix.width()))
         return false;
 
     bool carrierEnd = false;
     for (int c = kolvar22::Carrier.first; c < kolvar22::Carrier.last; c += 2) {
-        const int high = carrierNibble(grid, c, row, carrierEnd);
-        const int low = carrierNibble(grid, c + 1, row, carrierEnd);
+        const int high = cells.carrierNibble(c, carrierEnd);
+        const int low = cells.carrierNibble(c + 1, carrierEnd);
         const std::uint8_t b = static_cast<std::uint8_t>(high << 4 | low);
         if (!send(&b, 1))
             return false;
@@ -318,15 +363,15 @@ bool kolvar22Pieces(const TableGrid& grid, int row, Sink&& send)
         return send(zeros, RecordSize - StartTimeByte);
     }
 
-    const std::uint8_t start = timeByte(grid, row, kolvar22::StartTime);
+    const std::uint8_t start = cells.timeByte(kolvar22::StartTime);
     if (!send(&start, 1))
         return false;
-    const std::uint8_t end = timeByte(grid, row, kolvar22::EndTime);
+    const std::uint8_t end = cells.timeByte(kolvar22::EndTime);
     if (!send(&end, 1))
         return false;
     std::uint8_t tail[RecordSize - TailByte];
     for (int c = kolvar22::DayTypeColumn; c <= kolvar22::TerminatorColumn; ++c)
-        tail[c - kolvar22::DayTypeColumn] = keyByte(grid, c, row, true, false);
+        tail[c - kolvar22::DayTypeColumn] = cells.keyByte(c, true, false);
     return send(tail, RecordSize - TailByte);
 }
 
@@ -372,32 +417,32 @@ void writeColumnLabels(TableGrid& grid, Model model)
     static const char kolvar1[] = "PREF* GEST#               ";
     static_assert(sizeof kolvar22 == 27 && sizeof kolvar1 == 27, "one letter per data column");
     const char* const labels = model == Model::Kolvar1 ? kolvar1 : kolvar22;
+    RowTexts texts;
     for (int c = layout::RowCells.first; c <= layout::RowCells.last; ++c) {
         const char ch = labels[c - layout::RowCells.first];
-        grid.setCell(c, 0, ch == ' ' ? none() : QString(QLatin1Char(ch)));
+        texts[c] = ch == ' ' ? &noText : &letter(ch);
     }
+    texts.setIn(grid, 0);
 }
 
 HeaderChecks decodeHeader(const std::uint8_t* h, Model model, TableGrid& grid)
 {
     checkModel(model);
     const bool big = model == Model::Kolvar22;
-    const QString hash = keyText(key::Hash, Hash);
-    const QString zero = keyText(key::Zero, Zero);
-    const auto letter = [](char c) { return QString(QLatin1Char(c)); };
-    constexpr int row = layout::HeaderRow;
+    const QString& hash = keyText(key::Hash, Hash);
+    const QString& zero = keyText(key::Zero, Zero);
     // Header cell c holds header byte c - 1.
     const auto byteOf = [h](int column) { return h[column - header::Record.first]; };
     writeColumnLabels(grid, model);
 
-    grid.setCell(header::ModelColumn, row, letter(static_cast<char>(byteOf(header::ModelColumn))));
-    grid.setCell(header::FirstSeparatorColumn, row, byteOf(header::FirstSeparatorColumn) == key::Hash ? hash : none());
+    RowTexts texts;
+    texts[header::ModelColumn] = &letter(static_cast<char>(byteOf(header::ModelColumn)));
+    texts[header::FirstSeparatorColumn] = byteOf(header::FirstSeparatorColumn) == key::Hash ? &hash : &noText;
     const int management = byteOf(header::ManagementColumn);
-    grid.setCell(header::ManagementColumn, row,
-                 management == ManagementManual        ? letter(header::Manual)
-                     : management == ManagementAutomatic ? letter(header::Automatic)
-                                                         : none());
-    grid.setCell(header::SecondSeparatorColumn, row, byteOf(header::SecondSeparatorColumn) == key::Hash ? hash : none());
+    texts[header::ManagementColumn] = management == ManagementManual        ? &letter(header::Manual)
+                                      : management == ManagementAutomatic ? &letter(header::Automatic)
+                                                                          : &noText;
+    texts[header::SecondSeparatorColumn] = byteOf(header::SecondSeparatorColumn) == key::Hash ? &hash : &noText;
 
     // Local prefix: a hash ends it, and what follows is shown as unused
     // unless it is itself a 0 or a hash.
@@ -405,28 +450,28 @@ HeaderChecks decodeHeader(const std::uint8_t* h, Model model, TableGrid& grid)
     for (int c = header::LocalPrefixCodes.first; c <= header::LocalPrefixCodes.last; ++c) {
         const int value = byteOf(c);
         if (value == key::Zero)
-            grid.setCell(c, row, zero);
+            texts[c] = &zero;
         else if (value == key::Hash) {
-            grid.setCell(c, row, hash);
+            texts[c] = &hash;
             ended = true;
         } else
-            grid.setCell(c, row, ended ? dash() : decimalText(value));
+            texts[c] = ended ? &dashText : &decimalText(value);
     }
 
     HeaderChecks checks;
     if (big) {
         const int ninth = byteOf(header::LocalPrefixNinthColumn);
-        grid.setCell(header::LocalPrefixNinthColumn, row,
-                     ninth == key::Hash ? hash : ninth == key::Nothing ? dash() : none());
-        grid.setCell(header::UnusedColumn, row, dash());
+        texts[header::LocalPrefixNinthColumn] = ninth == key::Hash ? &hash : ninth == key::Nothing ? &dashText : &noText;
+        texts[header::UnusedColumn] = &dashText;
         checks.beep = byteOf(header::BeepColumn) == SwitchOn;
         checks.flash = byteOf(header::FlashColumn) == SwitchOn;
-        grid.setCell(header::BeepColumn, row, checks.beep ? letter(header::BeepOn) : letter(header::Off));
-        grid.setCell(header::FlashColumn, row, checks.flash ? letter(header::FlashOn) : letter(header::Off));
+        texts[header::BeepColumn] = &letter(checks.beep ? header::BeepOn : header::Off);
+        texts[header::FlashColumn] = &letter(checks.flash ? header::FlashOn : header::Off);
     } else {
-        fill(grid, row, { header::LocalPrefixNinthColumn, header::FlashColumn }, dash());
+        texts.fill({ header::LocalPrefixNinthColumn, header::FlashColumn }, dashText);
     }
-    fill(grid, row, header::Trailer, dash());
+    texts.fill(header::Trailer, dashText);
+    texts.setIn(grid, layout::HeaderRow);
     return checks;
 }
 
@@ -434,14 +479,14 @@ void decodeRecord(const std::uint8_t* record, Model model, TableGrid& grid, int 
 {
     checkModel(model);
     checkRecordRow(row);
-    if (isEmptyRecord(record)) {
-        fill(grid, row, layout::RowCells, dash());
-        return;
-    }
-    if (model == Model::Kolvar22)
-        decodeKolvar22Record(record, grid, row);
+    RowTexts texts;
+    if (isEmptyRecord(record))
+        texts.fill(layout::RowCells, dashText);
+    else if (model == Model::Kolvar22)
+        decodeKolvar22Record(record, texts);
     else
-        decodeKolvar1Record(record, grid, row);
+        decodeKolvar1Record(record, texts);
+    texts.setIn(grid, row);
 }
 
 QString clockText(const std::uint8_t* clock)
@@ -468,9 +513,10 @@ QString deviceText(const std::uint8_t* text)
 
 Record encodeHeader(const TableGrid& grid)
 {
+    const EncodedRow cells(grid, layout::HeaderRow);
     Record bytes{};
     for (int c = header::Record.first; c <= header::Record.last; ++c)
-        bytes[static_cast<size_t>(c - header::Record.first)] = headerByte(grid, c);
+        bytes[static_cast<size_t>(c - header::Record.first)] = cells.headerByte(c);
     return bytes;
 }
 
@@ -488,12 +534,13 @@ Record encodeRecord(const TableGrid& grid, int row, Model model)
         return bytes;
     }
     if (model == Model::None) // the marker cell holds no model to encode by
-        refuse(grid, header::ModelColumn, layout::HeaderRow);
+        refuseCell(grid, header::ModelColumn, layout::HeaderRow);
 
-    if (layout::cell::holds(grid.cell(layout::RowCells.first, row), layout::cell::Nothing))
+    const EncodedRow cells(grid, row);
+    if (cells.unused())
         return bytes;
     for (int c = kolvar1::Keys.first; c <= kolvar1::Keys.last; ++c)
-        bytes[static_cast<size_t>(c - kolvar1::Keys.first)] = keyByte(grid, c, row, true, true);
+        bytes[static_cast<size_t>(c - kolvar1::Keys.first)] = cells.keyByte(c, true, true);
     return bytes;
 }
 

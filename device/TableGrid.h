@@ -76,13 +76,33 @@ public:
         if (!contains(column, row))
             return;
         QString& slot = cells_[static_cast<size_t>(index(column, row))];
-        if (slot == text)
+        if (holds(slot, text))
             return;
         assign(slot, text);
         if (!watches_.empty())
             changed(column, row, column, row);
     }
-    void setCell(int column, int row, char text) { setCell(column, row, QString(QLatin1Char(text))); }
+    void setCell(int column, int row, char text) { setCell(column, row, byteText(static_cast<unsigned char>(text))); }
+
+    // The one-character text of a byte, over static storage: a cell set from
+    // it shares its character and allocates nothing.
+    static const QString& byteText(unsigned char byte) { return byteTexts()[byte]; }
+    static const std::array<QString, 256>& byteTexts();
+
+    // A whole row at a time, for the codec's thousands of cells per table.
+    // Cells 0..26 of `row` by column; a row outside the grid reads empty.
+    const QString* row(int row) const
+    {
+        return row >= 0 && row < RowCount ? &cells_[static_cast<size_t>(index(0, row))] : emptyRow();
+    }
+    // The data cells 1..26 of `row` from texts[0..25], none of them null:
+    // the same cells as 26 setCell calls, but the watches hear of the row
+    // once, as the columns from the first cell that changed to the last.
+    using RowTexts = std::array<const QString*, LastDataColumn>;
+    void setRow(int row, const RowTexts& texts) { setRows(row, &texts, 1); }
+    // Rows first..first + count - 1 so, told once as the rectangle around
+    // every cell that changed. Rows outside the grid are left out.
+    void setRows(int first, const RowTexts* rows, int count);
 
     // Every cell of rows 1..128, columns 1..26.
     void fillData(const QString& text);
@@ -93,6 +113,27 @@ public:
 private:
     static int index(int column, int row) { return row * ColumnCount + column; }
     static const QString& outside();
+    static const QString* emptyRow();
+    // The data cells of a row from its texts; the columns from the first
+    // cell that changed to the last, first -1 when none did.
+    struct Span
+    {
+        int first = -1;
+        int last = -1;
+    };
+    Span assignRow(int row, const RowTexts& texts);
+    // Whether a cell already holds `text`. Most texts a table is made of are
+    // shared ones, and most cells one character long: neither needs the
+    // toolkit's comparison, a call into its library.
+    static bool holds(const QString& slot, const QString& text)
+    {
+        const qsizetype size = text.size();
+        if (slot.size() != size)
+            return false;
+        if (size == 0 || slot.constData() == text.constData())
+            return true;
+        return size == 1 ? slot.front() == text.front() : slot == text;
+    }
     // A copy and a swap, both inline: the toolkit's own assignment is a call
     // into its library for every cell.
     static void assign(QString& slot, const QString& text)

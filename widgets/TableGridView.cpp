@@ -2,16 +2,106 @@
 
 #include "device/Windows1252.h"
 
+#include <QHash>
 #include <QHeaderView>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
 constexpr int CellSize = 20;
 const QColor GridYellow(255, 255, 0);
 
+// What a cell looks like: its text and everything the style paints it by
+// that differs from cell to cell.
+struct CellLook
+{
+    QString text;
+    int state;
+    QSize size;
+    int direction;
+    qint64 palette;
+    QImage::Format format;
+
+    bool operator==(const CellLook& other) const
+    {
+        return text == other.text && state == other.state && size == other.size && direction == other.direction
+            && palette == other.palette && format == other.format;
+    }
+};
+
+size_t qHash(const CellLook& look, size_t seed = 0)
+{
+    return qHashMulti(seed, look.text, look.state, look.size.width(), look.size.height(), look.palette);
+}
+
 } // namespace
+
+// The style lays out and shapes the text of every cell it paints, every time:
+// most of what showing a table costs. A table holds a few dozen different
+// texts, so each look of a cell is painted by the style once, into an image
+// of the window's own pixel format, and copied from there after. A copy at
+// whole pixels onto the same format is what the style would have painted.
+class CellImageDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QPaintDevice* target = painter->paintEngine() ? painter->paintEngine()->paintDevice() : nullptr;
+        const QTransform at = painter->deviceTransform();
+        if (!target || target->devType() != QInternal::Image || at.type() > QTransform::TxTranslate
+            || at.dx() != std::floor(at.dx()) || at.dy() != std::floor(at.dy()) || painter->opacity() != 1.0
+            || painter->compositionMode() != QPainter::CompositionMode_SourceOver) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const CellLook look{ index.data(Qt::DisplayRole).toString(), int(option.state), option.rect.size(),
+                             int(option.direction), option.palette.cacheKey(),
+                             static_cast<const QImage*>(target)->format() };
+        auto found = images_.constFind(look);
+        if (found == images_.constEnd()) {
+            // The looks of a table are few; a bound all the same.
+            if (images_.size() >= 4096)
+                images_.clear();
+            found = images_.insert(look, paintLook(*painter, look.format, option, index));
+        }
+        painter->drawImage(option.rect.topLeft(), *found);
+    }
+
+    // After a change of font or style, every look is painted anew.
+    void forget() { images_.clear(); }
+
+private:
+    QImage paintLook(const QPainter& onto, QImage::Format format, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) const
+    {
+        QImage image(option.rect.size(), format);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setFont(onto.font());
+        painter.setPen(onto.pen());
+        painter.setBrush(onto.brush());
+        painter.setBackground(onto.background());
+        painter.setBackgroundMode(onto.backgroundMode());
+        painter.setRenderHints(onto.renderHints());
+        painter.setLayoutDirection(onto.layoutDirection());
+        QStyleOptionViewItem atOrigin = option;
+        atOrigin.rect.moveTopLeft(QPoint(0, 0));
+        QStyledItemDelegate::paint(&painter, atOrigin, index);
+        return image;
+    }
+
+    mutable QHash<CellLook, QImage> images_;
+};
 
 TableGridModel::TableGridModel(TableGrid& grid, QObject* parent)
     : QAbstractTableModel(parent)
@@ -31,6 +121,10 @@ int TableGridModel::columnCount(const QModelIndex& parent) const
 
 QString TableGridModel::displayText(const QString& cell)
 {
+    // Most cells hold neither and are shown as they are, without a copy.
+    const auto mapped = [](QChar c) { return c.unicode() == 0 || (c.unicode() >= 0x80 && c.unicode() <= 0x9F); };
+    if (std::none_of(cell.cbegin(), cell.cend(), mapped))
+        return cell;
     QString shown = cell;
     shown.remove(QChar(0));
     // A byte 0x80..0x9F, which a card's summary can hold, reads as its
@@ -94,8 +188,10 @@ void TableGridModel::gridChanged(int c0, int r0, int c1, int r1)
 TableGridView::TableGridView(TableGrid& grid, QWidget* parent)
     : QTableView(parent)
     , model_(new TableGridModel(grid, this))
+    , delegate_(new CellImageDelegate(this))
 {
     setModel(model_);
+    setItemDelegate(delegate_);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -151,6 +247,13 @@ void TableGridView::setCurrentColumn(int column)
     if (column < 1 || column >= TableGrid::ColumnCount)
         return;
     setCurrentIndex(model_->index(currentRow() - 1, column - 1));
+}
+
+void TableGridView::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        delegate_->forget();
+    QTableView::changeEvent(event);
 }
 
 void TableGridView::mouseReleaseEvent(QMouseEvent* event)

@@ -5,6 +5,8 @@
 #include <QAbstractTableModel>
 #include <QTableView>
 
+class CellImageDelegate;
+
 // The data cells of a TableGrid as a Qt table: model row r - 1 is grid row r,
 // model column c - 1 is grid column c. Row 0 and column 0 of the grid, the
 // fixed cells, are the view's header sections so they stay in place while
@@ -60,9 +62,12 @@ signals:
     void cellSelected(int column, int row);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     TableGridModel* model_;
+    // Paints each look of a cell once (see TableGridView.cpp).
+    CellImageDelegate* delegate_;
 };

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <memory>
+#include <random>
 #include <tuple>
 #include <vector>
 
@@ -69,6 +71,51 @@ TEST(TableGrid, DataOperationsCoverRowsOneToLastAndColumnsOneToLast)
     changes.clear();
     grid.setCell(26, 128, '#');
     EXPECT_TRUE(changes.empty());
+}
+
+// Rows at a time hold what the same texts set cell by cell hold, whether a
+// text is new or shares a cell's characters, and the watches hear of one
+// rectangle around the cells that changed, or of nothing.
+TEST(TableGrid, RowsAtATimeSetWhatCellByCellSets)
+{
+    const QString texts[] = { QString(), QStringLiteral("-"), QStringLiteral("1"), QStringLiteral("2"),
+                              QStringLiteral("12"), QString::number(12), QStringLiteral("13"), QString(QChar(0)) };
+    std::mt19937 random(23);
+    TableGrid byRows;
+    TableGrid byCells;
+    std::vector<std::tuple<int, int, int, int>> changes;
+    const TableGrid::Watch watch(byRows, [&](int c0, int r0, int c1, int r1) { changes.emplace_back(c0, r0, c1, r1); });
+    for (int round = 0; round < 400; ++round) {
+        const int first = int(random() % 130); // the last rows run off the grid
+        std::vector<TableGrid::RowTexts> rows(3);
+        for (int k = 0; k < 3; ++k)
+            for (int c = 1; c <= 26; ++c) {
+                const QString& text = texts[random() % std::size(texts)];
+                rows[size_t(k)][size_t(c - 1)] = &text;
+                byCells.setCell(c, first + k, text);
+            }
+        byRows.setRows(first, rows.data(), 3);
+        for (int r = 0; r < TableGrid::RowCount; ++r)
+            for (int c = 0; c < TableGrid::ColumnCount; ++c)
+                ASSERT_EQ(byRows.cell(c, r), byCells.cell(c, r)) << round << ": " << c << "," << r;
+    }
+
+    changes.clear();
+    TableGrid::RowTexts same;
+    for (int c = 1; c <= 26; ++c)
+        same[size_t(c - 1)] = &byRows.cell(c, 5);
+    std::vector<TableGrid::RowTexts> rows{ same, same };
+    for (int c = 1; c <= 26; ++c)
+        rows[1][size_t(c - 1)] = &byRows.cell(c, 6);
+    byRows.setRows(5, rows.data(), 2);
+    EXPECT_TRUE(changes.empty());
+    const QString other = byRows.cell(20, 6) == QStringLiteral("1") ? QStringLiteral("2") : QStringLiteral("1");
+    const QString& otherToo = byRows.cell(3, 5) == QStringLiteral("1") ? texts[3] : texts[2];
+    rows[0][2] = &otherToo;
+    rows[1][19] = &other;
+    byRows.setRows(5, rows.data(), 2);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0], std::make_tuple(3, 5, 20, 6));
 }
 
 // A copy is a new table: it carries no view of the grid it was copied from.
