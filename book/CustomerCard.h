@@ -81,7 +81,8 @@ public:
     // '?' for a character that is no byte.
     void takeSummaryFrom(const TableGrid& grid);
     // Every summary byte into the same data cell of the grid as a one-character
-    // text, whatever its value; the grid hears of it as one change.
+    // text, whatever its value; the grid hears of it as one change, or of
+    // none when it already showed this summary.
     void showSummaryIn(TableGrid& grid) const;
 
     const std::uint8_t* data() const { return bytes_.data(); }

@@ -50,8 +50,9 @@ const QString& letter(char c)
 const QString dashText = QStringLiteral("-");
 const QString noText;
 
-// A row's texts, gathered by column and set in the grid in one call.
-class RowTexts
+// A decoded row: its texts gathered by column, then set in the grid in one
+// call. Every rule below names a text for each of the 26 cells.
+class DecodedRow
 {
 public:
     const QString*& operator[](int column) { return texts_[static_cast<size_t>(column - layout::RowCells.first)]; }
@@ -63,7 +64,7 @@ public:
     void setIn(TableGrid& grid, int row) const { grid.setRow(row, texts_); }
 
 private:
-    TableGrid::RowTexts texts_;
+    TableGrid::RowTexts texts_{};
 };
 static_assert(layout::RowCells.first == TableGrid::FirstDataColumn
                   && layout::RowCells.width() == std::tuple_size_v<TableGrid::RowTexts>,
@@ -125,7 +126,7 @@ constexpr int ManagementAutomatic = 1;
 constexpr int SwitchOn = 1; // beep, flash
 
 // Four time cells: a count of half hours shown as HHMM.
-void decodeTime(int value, RowTexts& texts, Columns cells)
+void decodeTime(int value, DecodedRow& texts, Columns cells)
 {
     texts[cells.first] = &decimalText(value / 20);
     texts[cells.first + 1] = &decimalText((value % 20) / 2);
@@ -133,7 +134,7 @@ void decodeTime(int value, RowTexts& texts, Columns cells)
     texts[cells.first + 3] = &decimalText(0);
 }
 
-void decodeKolvar22Record(const std::uint8_t* b, RowTexts& texts)
+void decodeKolvar22Record(const std::uint8_t* b, DecodedRow& texts)
 {
     for (int c = kolvar22::Prefix.first; c <= kolvar22::Prefix.last; ++c)
         texts[c] = &keyText(b[PrefixByte + c - kolvar22::Prefix.first], Zero | Star);
@@ -161,7 +162,7 @@ void decodeKolvar22Record(const std::uint8_t* b, RowTexts& texts)
     texts[kolvar22::TerminatorColumn] = b[TailByte + 3] == key::Hash ? &keyText(key::Hash, Hash) : &noText;
 }
 
-void decodeKolvar1Record(const std::uint8_t* b, RowTexts& texts)
+void decodeKolvar1Record(const std::uint8_t* b, DecodedRow& texts)
 {
     int c = kolvar1::Keys.first;
     for (; c <= kolvar1::Keys.last; ++c) {
@@ -417,7 +418,7 @@ void writeColumnLabels(TableGrid& grid, Model model)
     static const char kolvar1[] = "PREF* GEST#               ";
     static_assert(sizeof kolvar22 == 27 && sizeof kolvar1 == 27, "one letter per data column");
     const char* const labels = model == Model::Kolvar1 ? kolvar1 : kolvar22;
-    RowTexts texts;
+    DecodedRow texts;
     for (int c = layout::RowCells.first; c <= layout::RowCells.last; ++c) {
         const char ch = labels[c - layout::RowCells.first];
         texts[c] = ch == ' ' ? &noText : &letter(ch);
@@ -435,7 +436,7 @@ HeaderChecks decodeHeader(const std::uint8_t* h, Model model, TableGrid& grid)
     const auto byteOf = [h](int column) { return h[column - header::Record.first]; };
     writeColumnLabels(grid, model);
 
-    RowTexts texts;
+    DecodedRow texts;
     texts[header::ModelColumn] = &letter(static_cast<char>(byteOf(header::ModelColumn)));
     texts[header::FirstSeparatorColumn] = byteOf(header::FirstSeparatorColumn) == key::Hash ? &hash : &noText;
     const int management = byteOf(header::ManagementColumn);
@@ -479,7 +480,7 @@ void decodeRecord(const std::uint8_t* record, Model model, TableGrid& grid, int 
 {
     checkModel(model);
     checkRecordRow(row);
-    RowTexts texts;
+    DecodedRow texts;
     if (isEmptyRecord(record))
         texts.fill(layout::RowCells, dashText);
     else if (model == Model::Kolvar22)

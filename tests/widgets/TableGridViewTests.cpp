@@ -1,10 +1,14 @@
 #include "device/TableGrid.h"
 #include "widgets/TableGridView.h"
 
+#include <QScreen>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <memory>
 
 // Shown, the bytes 0x80..0x9F read in the cards' code page; the cell keeps its byte.
@@ -70,4 +74,35 @@ TEST(TableGrid, ViewsAndTheirGridMayGoInEitherOrder)
     grid.reset();
     EXPECT_FALSE(first.data(first.index(2, 1)).isValid());
     EXPECT_FALSE(first.headerData(2, Qt::Horizontal).isValid());
+}
+
+// The view paints each look of a cell once and copies it after: the window
+// must show what the style paints, after the texts and the selection moved
+// on from what was painted first.
+TEST(TableGridView, CellsLookAsTheStylePaintsThem)
+{
+    TableGrid grid;
+    QWidget window;
+    window.resize(400, 200);
+    TableGridView view(grid, &window);
+    view.setGeometry(0, 0, 400, 200);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto shown = [&] {
+        window.repaint();
+        return window.screen()->grabWindow(window.winId()).toImage();
+    };
+    const char* const texts[] = { "", "-", "*", "#", "0", "7", "12", "255", "\x80", "\xE8", "GEST." };
+    for (int round = 0; round < 2; ++round) {
+        for (int r = 1; r <= 12; ++r)
+            for (int c = 1; c <= 20; ++c)
+                grid.setCell(c, r, QString::fromLatin1(texts[(c * 7 + r * 3 + round) % std::size(texts)]));
+        view.setFocus();
+        view.setCurrentRow(2 + round);
+        view.setCurrentColumn(3 + round);
+        shown();
+    }
+    const QImage copied = shown();
+    view.setItemDelegate(new QStyledItemDelegate(&view));
+    EXPECT_EQ(shown(), copied);
 }
