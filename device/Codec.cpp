@@ -187,6 +187,10 @@ int decimalValue(const QString& text, int max)
 {
     const qsizetype size = text.size();
     const QChar* chars = text.constData();
+    if (size == 1) { // most cells: one digit
+        const int digit = chars[0].unicode() - u'0';
+        return digit >= 0 && digit <= 9 && digit <= max ? digit : -1;
+    }
     int value = 0;
     for (qsizetype i = 0; i < size; ++i) {
         const char16_t u = chars[i].unicode();
