@@ -52,6 +52,7 @@ void PostgresFleetStore::disconnect()
 {
     if (!db_.isValid())
         return;
+    forgetKept();
     // Closing the connection lets go of the run lock on the server.
     db_.close();
     db_ = QSqlDatabase();
