@@ -5,6 +5,7 @@
 #include "fleet/StoreFailure.h"
 #include "fleet/StoreValues.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
@@ -24,6 +25,10 @@ const QString serverNow = QStringLiteral("(extract(epoch FROM clock_timestamp())
 // with sessions left (bound: 1 + rounds).
 const QString stillOpen = QStringLiteral("c.number <> '' AND (c.last_session IS NULL"
                                          " OR (s.outcome = 'non raggiunta' AND c.attempts < ?))");
+
+// What the runners hear when one of them records a session or gives a
+// customer back.
+const QString claimsChannel = QStringLiteral("pradix_claims");
 
 } // namespace
 
@@ -104,17 +109,19 @@ bool PostgresFleetStore::recordClaimed(qint64 runId, const Claim& claim, const S
         // The claim let go of, if it is still this one; the row stays locked
         // until the session is written. When the lease ran out and another
         // runner took the customer, its result counts and this one is dropped.
+        // The others hear of it once it is committed.
         const Kept release = kept(QStringLiteral("UPDATE run_customers SET claim_token = NULL, claimed_by = NULL,"
                                                  " lease_until = CASE WHEN ? THEN %1 + ? ELSE NULL END"
-                                                 " WHERE run_id = ? AND position = ? AND claim_token = ?")
-                                      .arg(serverNow));
+                                                 " WHERE run_id = ? AND position = ? AND claim_token = ?"
+                                                 " RETURNING pg_notify('%2', '')")
+                                      .arg(serverNow, claimsChannel));
         release->addBindValue(result.outcome == Outcome::Unreached);
         release->addBindValue(qint64(retryPauseMs));
         release->addBindValue(runId);
         release->addBindValue(claim.position);
         release->addBindValue(claim.token);
         exec(*release);
-        if (release->numRowsAffected() != 1)
+        if (!release->next())
             return false;
     }
     writeSession(runId, claim.position, result);
@@ -132,6 +139,8 @@ void PostgresFleetStore::releaseClaim(qint64 runId, const Claim& claim)
     release.addBindValue(claim.position);
     release.addBindValue(claim.token);
     exec(release);
+    if (release.numRowsAffected() > 0)
+        statement(QStringLiteral("SELECT pg_notify('%1', '')").arg(claimsChannel));
 }
 
 bool PostgresFleetStore::runComplete(qint64 runId, int rounds)
@@ -144,6 +153,26 @@ bool PostgresFleetStore::runComplete(qint64 runId, int rounds)
     open.addBindValue(1 + rounds);
     exec(open);
     return open.next() && open.value(0).toInt() == 0;
+}
+
+// A runner hears the others through the server's notifications, which the
+// connection delivers to this thread's event loop. Where the server cannot
+// subscribe, the runner looks again on its timer, as it always does.
+void PostgresFleetStore::watchClaims(std::function<void()> changed)
+{
+    QSqlDriver* driver = db_.driver();
+    QObject::disconnect(watching_);
+    if (!changed) {
+        if (driver->subscribedToNotifications().contains(claimsChannel))
+            driver->unsubscribeFromNotification(claimsChannel);
+        return;
+    }
+    if (!driver->subscribedToNotifications().contains(claimsChannel) && !driver->subscribeToNotification(claimsChannel))
+        return;
+    watching_ = QObject::connect(driver, &QSqlDriver::notification, driver, [changed](const QString& name) {
+        if (name == claimsChannel)
+            changed();
+    });
 }
 
 } // namespace fleet
