@@ -10,8 +10,9 @@
 // and one that does not once per round, never more (`soak_team_double_results`
 // counts the customers recorded more often); a customer the killed runner
 // was calling was called again by another runner; the units of the runners
-// that lived hung up every call; and the killed runner's units are free to
-// be opened again (its ports were closed with it, so the line dropped).
+// that lived hung up every call; and the killed runner's units saw their
+// line let go after the last frame (the port closed with the process, and
+// with it DTR dropped) and are free to be opened again.
 
 #include "bench/TeamSoak.h"
 
@@ -59,6 +60,7 @@ struct Calls
     std::map<QString, int> dials;
     QString lastDialled;
     bool leftUp = false;
+    bool droppedAfterLastFrame = false; // the unit saw the port closed after the last frame
 };
 
 Calls callsIn(const QByteArray& log)
@@ -66,6 +68,10 @@ Calls callsIn(const QByteArray& log)
     Calls calls;
     for (const QByteArray& line : log.split('\n')) {
         const qsizetype dial = line.indexOf(" FRAME dial ");
+        if (line.contains(" FRAME "))
+            calls.droppedAfterLastFrame = false;
+        else if (line.contains("line closed by the other end"))
+            calls.droppedAfterLastFrame = true;
         if (dial >= 0) {
             calls.lastDialled = QString::fromLatin1(line.mid(dial + 12)).section(QLatin1Char(' '), 0, 0);
             ++calls.dials[calls.lastDialled];
@@ -215,6 +221,8 @@ private:
             const Calls calls = callsIn(unit->log());
             if (calls.leftUp && dialsByOthers[calls.lastDialled] == 0)
                 return "the killed runner's customer " + calls.lastDialled.toStdString() + " was not called again";
+            if (!calls.droppedAfterLastFrame)
+                return "the killed runner's unit " + unit->path().toStdString() + " never saw its line let go";
             if (!portFree(unit->path()))
                 return "the killed runner's port " + unit->path().toStdString() + " was not let go";
         }

@@ -49,14 +49,16 @@ speed_t standardSpeed(int rate)
 
 // The settings that make the line carry every byte unchanged: any of these left on would
 // swallow 0x11/0x13, turn 0x0D into 0x0A, expand 0x0A or raise a signal on 0x03.
+// HUPCL stays on: the driver lowers DTR when the last descriptor of the port is closed,
+// also when the program is killed, so a dialling unit sees the port let go and puts down
+// the call it was holding.
 void makeRaw(termios& t)
 {
     cfmakeraw(&t);
     t.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK | INPCK | IGNPAR);
     t.c_oflag &= ~tcflag_t(OPOST);
     t.c_lflag &= ~tcflag_t(ICANON | ECHO | ECHONL | ISIG | IEXTEN);
-    t.c_cflag &= ~tcflag_t(HUPCL);
-    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag |= HUPCL | CLOCAL | CREAD;
 }
 
 constexpr tcflag_t checkedCflags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CLOCAL | CREAD;

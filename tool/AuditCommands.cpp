@@ -93,10 +93,9 @@ struct AuditOptions
 
 void checkPrefix(const CommandParser& parser, const QString& prefix)
 {
-    if (!prefix.isEmpty() && !frames::dial(prefix))
-        parser.usageError(QStringLiteral("il prefisso \"%1\" non si può comporre: solo cifre, al massimo %2.")
-                              .arg(prefix)
-                              .arg(frames::MaxDialDigits));
+    const QString problem = prefix.isEmpty() ? QString() : dialProblem(prefix);
+    if (!problem.isEmpty())
+        parser.usageError(QStringLiteral("il prefisso \"%1\" %2.").arg(prefix, problem));
 }
 
 int rounds(const CommandParser& parser, const QString& text)

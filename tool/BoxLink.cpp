@@ -1,5 +1,7 @@
 #include "tool/BoxLink.h"
 
+#include "device/Frames.h"
+
 #include "serial/PortList.h"
 #include "tool/StopSignals.h"
 
@@ -32,6 +34,17 @@ const QCommandLineOption TraceOption(QStringLiteral("trace"),
                                      QStringLiteral("FILE"));
 
 } // namespace
+
+QString dialProblem(const QString& digits)
+{
+    if (digits.isEmpty())
+        return QStringLiteral("è vuoto");
+    if (digits.size() > frames::MaxDialDigits)
+        return QStringLiteral("ha più di %1 cifre").arg(frames::MaxDialDigits);
+    if (!frames::dial(digits))
+        return QStringLiteral("contiene caratteri che non sono cifre");
+    return QString();
+}
 
 void addLineOptions(CommandParser& parser, bool portOption)
 {

@@ -47,6 +47,9 @@ LineOptions lineOptions(const CommandParser& parser);
 // A port name as the window's "Porta:" box would take it: a usage error
 // when it is empty or could not be a device name.
 QString checkedPortName(const QString& name);
+// A number or a prefix as a dial frame carries it: empty when it can be
+// dialled, or why not, in words that follow it ("è vuoto", ...).
+QString dialProblem(const QString& digits);
 
 // One line of progress on standard error, rewritten in place, when standard
 // error is a terminal and --quiet is not given.

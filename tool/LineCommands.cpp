@@ -109,18 +109,6 @@ struct Callee
     QString prefix;
 };
 
-// A number as a dial frame carries it, or the reason it cannot be dialled.
-QString dialProblem(const QString& digits)
-{
-    if (digits.isEmpty())
-        return QStringLiteral("è vuoto");
-    if (digits.size() > frames::MaxDialDigits)
-        return QStringLiteral("ha più di %1 cifre").arg(frames::MaxDialDigits);
-    if (!frames::dial(digits))
-        return QStringLiteral("contiene caratteri che non sono cifre");
-    return QString();
-}
-
 Callee callee(const CommandParser& parser, const CustomerCard* card)
 {
     Callee c;

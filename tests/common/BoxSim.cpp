@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <sstream>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -247,7 +248,10 @@ int BoxSim::stop(std::chrono::milliseconds timeout)
 std::string BoxSim::readTextFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream text;
+    if (in)
+        text << in.rdbuf();
+    return text.str();
 }
 
 std::vector<std::uint8_t> BoxSim::readBinaryFile(const std::string& path)
@@ -259,6 +263,22 @@ std::vector<std::uint8_t> BoxSim::readBinaryFile(const std::string& path)
 std::string BoxSim::readLog() const
 {
     return logPath_.empty() ? std::string() : readTextFile(logPath_);
+}
+
+std::vector<std::string> BoxSim::readLogLines(std::size_t& offset) const
+{
+    std::vector<std::string> lines;
+    std::ifstream in(logPath_, std::ios::binary);
+    if (logPath_.empty() || !in || !in.seekg(std::streamoff(offset)))
+        return lines;
+    std::ostringstream rest;
+    rest << in.rdbuf();
+    const std::string text = rest.str();
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    offset += start;
+    return lines;
 }
 
 std::vector<std::uint8_t> BoxSim::readSaved() const

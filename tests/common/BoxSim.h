@@ -59,6 +59,10 @@ public:
     std::string logPath() const { return logPath_; }
     std::string savePath() const { return savePath_; }
     std::string readLog() const;
+    // The whole lines logged after the first `offset` bytes of the log, and
+    // the offset just past the last of them: a test that polls the log while
+    // a table goes out reads on from where it stopped.
+    std::vector<std::string> readLogLines(std::size_t& offset) const;
     std::vector<std::uint8_t> readSaved() const;
 
     static std::string readTextFile(const std::string& path);

@@ -92,16 +92,16 @@ struct RemoteFixture : Fixture
     // The rest of a command's bytes into the record.
     void settle() { pacer.recordSent(arrived()); }
 
-    QByteArray received() const
+    // Every byte the unit has logged as received (read on from where the
+    // last look stopped).
+    QByteArray received()
     {
-        QByteArray bytes;
-        std::istringstream log(sim.readLog());
-        for (std::string line; std::getline(log, line);) {
+        for (const std::string& line : sim.readLogLines(logRead_)) {
             const std::size_t at = line.find(" RX ");
             if (at != std::string::npos)
-                bytes += QByteArray::fromHex(QByteArray::fromStdString(line.substr(at + 4)));
+                received_ += QByteArray::fromHex(QByteArray::fromStdString(line.substr(at + 4)));
         }
-        return bytes;
+        return received_;
     }
 
     QString status() const { return book.Label9->text(); }
@@ -114,6 +114,8 @@ struct RemoteFixture : Fixture
 private:
     int written_ = 0;
     int taken_ = 0;
+    std::size_t logRead_ = 0;
+    QByteArray received_;
 };
 
 std::vector<PaceEvent> record(std::initializer_list<PaceEvent> events)

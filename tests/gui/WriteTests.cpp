@@ -213,6 +213,8 @@ struct WriteFixture : Fixture
         written = 0;
         taken = 0;
         writeStart = int(sim.readLog().size());
+        logRead = size_t(writeStart);
+        receivedNow.clear();
         writing = true;
         QTest::mouseClick(ui.Button4, Qt::LeftButton);
         if (settle)
@@ -220,22 +222,21 @@ struct WriteFixture : Fixture
         writing = false;
     }
 
-    // What the box logged of the present write: the request, then each chunk of the table.
-    QByteArray received() const
+    // What the box logged of the present write: the request, then each chunk
+    // of the table (read on from where the last look stopped).
+    QByteArray received()
     {
-        std::istringstream log(sim.readLog().substr(size_t(writeStart)));
-        QByteArray out;
-        for (std::string line; std::getline(log, line);) {
+        for (const std::string& line : sim.readLogLines(logRead)) {
             size_t at = line.find(" FRAME write ");
             if (at != std::string::npos) {
-                out += QByteArray::fromHex(QByteArray::fromStdString(line.substr(at + 13)));
+                receivedNow += QByteArray::fromHex(QByteArray::fromStdString(line.substr(at + 13)));
                 continue;
             }
             at = line.find(" PIECE ");
             if (at != std::string::npos)
-                out += QByteArray::fromHex(QByteArray::fromStdString(line.substr(line.find(": ", at) + 2)));
+                receivedNow += QByteArray::fromHex(QByteArray::fromStdString(line.substr(line.find(": ", at) + 2)));
         }
-        return out;
+        return receivedNow;
     }
 
     // The bytes the box received since the last call, waiting (without
@@ -264,6 +265,8 @@ struct WriteFixture : Fixture
     int written = 0;
     int taken = 0;
     int writeStart = 0;
+    size_t logRead = 0; // the log read so far
+    QByteArray receivedNow;
     bool writing = false;
     bool stalled = false;
     int failCall = -1;

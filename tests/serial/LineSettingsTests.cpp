@@ -21,6 +21,7 @@ TEST_F(Port, LineSettingsApplyAtOnceWhileOpen)
     termios t{};
     ASSERT_EQ(tcgetattr(pty.slave, &t), 0);
     EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
+    EXPECT_TRUE(t.c_cflag & HUPCL) << "DTR must drop when the port is let go, killed or not";
     EXPECT_EQ(port.DataControlBlock().XonLim, 1024);
     EXPECT_EQ(port.DataControlBlock().XoffLim, 1024);
 
