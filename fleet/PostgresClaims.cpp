@@ -60,7 +60,8 @@ void PostgresFleetStore::joinRun(qint64 id, const std::vector<Customer>& custome
 
 // One statement, its own transaction: the row is locked from the moment it
 // is picked until the claim is committed; another runner skips it meanwhile,
-// and afterwards sees it claimed.
+// and afterwards sees it claimed. The customers are read in the order of the
+// index run_customers_by_turn, from the first still open.
 std::optional<Claim> PostgresFleetStore::claimNext(qint64 runId, int rounds, int leaseMs)
 {
     checkActiveRun(runId);
