@@ -16,6 +16,8 @@
 // taken for a fixture.
 
 #include "fleet/FleetStore.h"
+#include "fleet/PostgresAddress.h"
+#include "fleet/PostgresSql.h"
 #include "fleet/SqliteSchema.h"
 
 #include <QCoreApplication>
@@ -29,6 +31,7 @@
 
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 namespace bench {
 
@@ -61,11 +64,31 @@ inline QString pairs(int boxes, int runs)
         .arg(runs);
 }
 
-inline QStringList rows(int boxes, int runs)
+// What the two engines spell differently: 32 bytes unique to a box's
+// version (of the statement's columns box and v), and the table's 3584 bytes.
+struct Dialect
+{
+    QString digest;
+    QString table;
+};
+
+inline Dialect sqliteDialect()
+{
+    return { QStringLiteral("randomblob(32)"), QStringLiteral("zeroblob(3584)") };
+}
+
+inline Dialect postgresDialect()
+{
+    return { QStringLiteral("sha256(int8send(CAST(2 * box + v AS BIGINT)))"), QStringLiteral("decode(repeat('00', 3584), 'hex')") };
+}
+
+// The rows, in SQL both engines run; dates are reckoned in 64 bits (the
+// server's plain integers have 32).
+inline QStringList rows(int boxes, int runs, const Dialect& dialect = sqliteDialect())
 {
     const QString pairsOf = pairs(boxes, runs);
     const QString boxesOf = pairs(boxes, 1);
-    const QString night = QStringLiteral("%1 + (run - 1) * %2").arg(FirstNight).arg(Day);
+    const QString night = QStringLiteral("%1 + (run - 1) * CAST(%2 AS BIGINT)").arg(FirstNight).arg(Day);
     const QString lastSession = QStringLiteral("%1 + b.n").arg(qint64(runs - 1) * boxes);
     return {
         QStringLiteral("WITH RECURSIVE r(run) AS (SELECT 1 UNION ALL SELECT run + 1 FROM r WHERE run < %1)"
@@ -76,11 +99,12 @@ inline QStringList rows(int boxes, int runs)
             .arg(night)
             .arg(boxes),
         boxesOf + QStringLiteral("INSERT INTO versions (id, box_id, sha256, first_seen, last_seen, times_seen, bytes)"
-                                 " SELECT 2 * box - 1 + v, box, randomblob(32), %1, %1 + %2 * %3, 1, zeroblob(3584)"
-                                 " FROM p, (SELECT 0 AS v UNION ALL SELECT 1)")
+                                 " SELECT 2 * box - 1 + v, box, %4, %1, %1 + CAST(%2 AS BIGINT) * %3, 1, %5"
+                                 " FROM p, (SELECT 0 AS v UNION ALL SELECT 1) AS kind")
                       .arg(FirstNight)
                       .arg(Day)
-                      .arg(runs),
+                      .arg(runs)
+                      .arg(dialect.digest, dialect.table),
         pairsOf + QStringLiteral("INSERT INTO sessions (id, run_id, box_id, round, started, ended, outcome, port, host,"
                                  " detail, version_id, clock_text, device_text, since)"
                                  " SELECT (run - 1) * %1 + box, run, box, 0, %2 + 7200000 + box * 1000,"
@@ -120,26 +144,67 @@ inline QStringList rows(int boxes, int runs)
     };
 }
 
-// Runs `sql` on the file as a plain database; false (and a word on stderr)
-// when a statement fails.
+// Runs `sql` on an open database, up to the first statement that fails;
+// false (and a word on stderr) then.
+inline bool runAll(QSqlDatabase& db, const QStringList& sql)
+{
+    for (const QString& statement : sql) {
+        QSqlQuery query(db);
+        if (!query.exec(statement)) {
+            std::fprintf(stderr, "fleet fixture: %s\n  %s\n", qPrintable(query.lastError().text()),
+                         qPrintable(statement.left(200)));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs `sql` on the file as a plain database.
 inline bool runOn(const QString& path, const QStringList& sql)
 {
     bool done = true;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fleet-fixture"));
         db.setDatabaseName(path);
-        done = db.open();
-        for (const QString& statement : sql) {
-            QSqlQuery query(db);
-            if (done && !query.exec(statement)) {
-                std::fprintf(stderr, "fleet fixture: %s\n  %s\n", qPrintable(query.lastError().text()),
-                             qPrintable(statement.left(200)));
-                done = false;
-            }
-        }
+        done = db.open() && runAll(db, sql);
     }
     QSqlDatabase::removeDatabase(QStringLiteral("fleet-fixture"));
     return done;
+}
+
+// The first two columns of every row of `sql`.
+inline std::vector<std::pair<QString, QString>> columnPairs(QSqlDatabase& db, const QString& sql)
+{
+    std::vector<std::pair<QString, QString>> found;
+    QSqlQuery query(sql, db);
+    while (query.next())
+        found.emplace_back(query.value(0).toString(), query.value(1).toString());
+    return found;
+}
+
+// The statements that fill the store on the server `db` reaches, whose
+// layout the store has made: one transaction, the indexes that back no
+// constraint made after the rows, the checks of references left out (the
+// rows are whole by construction, and a box's versions come before the box,
+// as a restore does), and the identity columns' next values past the rows.
+inline QStringList serverRows(QSqlDatabase& db, int boxes, int runs)
+{
+    const auto indexes = columnPairs(db, QStringLiteral("SELECT indexname, indexdef FROM pg_indexes"
+                                                    " WHERE schemaname = current_schema()"
+                                                    " AND indexname NOT IN (SELECT conname FROM pg_constraint)"));
+    const auto identities = columnPairs(db, QStringLiteral("SELECT table_name, column_name FROM information_schema.columns"
+                                                       " WHERE table_schema = current_schema() AND is_identity = 'YES'"));
+    QStringList sql = { QStringLiteral("BEGIN"), QStringLiteral("SET LOCAL session_replication_role = replica") };
+    for (const auto& [name, made] : indexes)
+        sql << QStringLiteral("DROP INDEX %1").arg(name);
+    sql << rows(boxes, runs, postgresDialect());
+    for (const auto& [name, made] : indexes)
+        sql << made;
+    for (const auto& [table, column] : identities)
+        sql << QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', '%2'), (SELECT max(%2) FROM %1))")
+                   .arg(table, column);
+    sql << QStringLiteral("COMMIT");
+    return sql;
 }
 
 // The store's own indexes, dropped for the bulk rows and made again after
@@ -200,6 +265,34 @@ inline FleetFixture fleetFixture(int boxes = 10000, int runs = 365)
     made.path = path;
     made.buildSeconds = double(timer.elapsed()) / 1000.0;
     return made;
+}
+
+} // namespace bench
+
+namespace bench {
+
+// The same fixture on a PostgreSQL server, into the empty database at
+// `location` (as the store's address names it): the store makes its layout,
+// the server makes the rows from a few statements, and then settles them as
+// its autovacuum would after a load (statistics, visibility), so what is
+// measured is a server that has run for a year. The seconds it took, or a
+// negative number (and a word on stderr) when it failed.
+inline double fillServer(const QString& location, int boxes = 10000, int runs = 365)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const QString connection = QStringLiteral("fleet-fixture-server");
+    bool done = false;
+    try {
+        fleet::openStore(location, fleet::OpenMode::Write);
+        QSqlDatabase db = fleet::pg::connect(connection, fleet::parsePostgresAddress(location));
+        done = fixture::runAll(db, fixture::serverRows(db, boxes, runs))
+            && fixture::runAll(db, { QStringLiteral("VACUUM ANALYZE") });
+    } catch (const fleet::StoreError& error) {
+        std::fprintf(stderr, "fleet fixture: %s\n", qPrintable(error.message));
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return done ? double(timer.elapsed()) / 1000.0 : -1;
 }
 
 } // namespace bench

@@ -7,8 +7,10 @@
 #include <QTemporaryDir>
 
 // A PostgreSQL server of the benchmark's own on this machine (a Unix socket
-// in a temporary folder, as the test run's), started by the tests' script and
-// stopped however the benchmark ends but a kill; and databases on it. When
+// in a temporary folder, as the test run's, but with the settings of a
+// freshly installed server: every commit on the disk before it is answered),
+// started by the tests' script and stopped however the benchmark ends but a
+// kill; and databases on it. When
 // PRADIX_PG_STATE names a file, the server's folder is written there, so
 // scripts/bench and scripts/soak stop it on their way out even when the
 // program was stopped by a signal.
@@ -22,9 +24,9 @@ public:
         state_ = qEnvironmentVariable("PRADIX_PG_STATE");
         if (state_.isEmpty())
             state_ = folder_.filePath(QStringLiteral("state"));
-        ok_ = script(QStringLiteral("start")) && readState();
+        ok_ = script({ QStringLiteral("start"), state_, QStringLiteral("durable") }) && readState();
     }
-    ~PgServer() { script(QStringLiteral("stop")); }
+    ~PgServer() { script({ QStringLiteral("stop"), state_ }); }
     PgServer(const PgServer&) = delete;
     PgServer& operator=(const PgServer&) = delete;
 
@@ -49,9 +51,9 @@ public:
     }
 
 private:
-    bool script(const QString& action)
+    static bool script(const QStringList& arguments)
     {
-        return QProcess::execute(QStringLiteral(PRADIX_PG_CLUSTER), { action, state_ }) == 0;
+        return QProcess::execute(QStringLiteral(PRADIX_PG_CLUSTER), arguments) == 0;
     }
     bool readState()
     {

@@ -11,7 +11,7 @@
 // counts the customers recorded more often); a customer the killed runner
 // was calling was called again by another runner; the units of the runners
 // that lived hung up every call; and the killed runner's units saw their
-// line let go after the last frame (the port closed with the process, and
+// line let go if it had been taken (the port closed with the process, and
 // with it DTR dropped) and are free to be opened again.
 
 #include "bench/TeamSoak.h"
@@ -60,7 +60,7 @@ struct Calls
     std::map<QString, int> dials;
     QString lastDialled;
     bool leftUp = false;
-    bool droppedAfterLastFrame = false; // the unit saw the port closed after the last frame
+    bool lineLeftOpen = false; // the unit saw the port opened and never closed after
 };
 
 Calls callsIn(const QByteArray& log)
@@ -68,10 +68,10 @@ Calls callsIn(const QByteArray& log)
     Calls calls;
     for (const QByteArray& line : log.split('\n')) {
         const qsizetype dial = line.indexOf(" FRAME dial ");
-        if (line.contains(" FRAME "))
-            calls.droppedAfterLastFrame = false;
-        else if (line.contains("line closed by the other end"))
-            calls.droppedAfterLastFrame = true;
+        if (line.contains("line opened by the other end"))
+            calls.lineLeftOpen = true;
+        else if (line.contains("line closed by the other end") || line.contains("opened and closed again"))
+            calls.lineLeftOpen = false;
         if (dial >= 0) {
             calls.lastDialled = QString::fromLatin1(line.mid(dial + 12)).section(QLatin1Char(' '), 0, 0);
             ++calls.dials[calls.lastDialled];
@@ -221,7 +221,7 @@ private:
             const Calls calls = callsIn(unit->log());
             if (calls.leftUp && dialsByOthers[calls.lastDialled] == 0)
                 return "the killed runner's customer " + calls.lastDialled.toStdString() + " was not called again";
-            if (!calls.droppedAfterLastFrame)
+            if (calls.lineLeftOpen)
                 return "the killed runner's unit " + unit->path().toStdString() + " never saw its line let go";
             if (!portFree(unit->path()))
                 return "the killed runner's port " + unit->path().toStdString() + " was not let go";

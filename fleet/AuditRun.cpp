@@ -144,6 +144,8 @@ AuditRun::AuditRun(FleetStore& store, qint64 runId, AuditSettings settings, std:
 
 AuditRun::~AuditRun()
 {
+    if (settings_.shared)
+        store_.watchClaims({});
     shared_->stop.request();
     shared_->close();
     for (QThread* worker : workers_) {
@@ -219,8 +221,17 @@ void AuditRun::start()
     running_ = int(workers_.size());
     for (QThread* worker : workers_)
         worker->start();
-    if (settings_.shared)
+    if (settings_.shared) {
+        // Waiting for customers the others hold, this runner looks again as
+        // soon as one of them records or gives one back.
+        store_.watchClaims([this] {
+            if (claimAgain_.isActive()) {
+                claimAgain_.stop();
+                claimMore();
+            }
+        });
         claimMore();
+    }
 }
 
 // A shared run: one customer claimed for each worker still calling, as long
@@ -404,6 +415,8 @@ void AuditRun::finish()
     if (finished_)
         return;
     claimAgain_.stop();
+    if (settings_.shared)
+        store_.watchClaims({});
     if (!storeFailed_)
         releaseClaims();
     finished_ = true;

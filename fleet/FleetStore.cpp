@@ -86,6 +86,8 @@ bool FleetStore::runComplete(qint64, int)
     notShared(*this);
 }
 
+void FleetStore::watchClaims(std::function<void()>) {}
+
 QString defaultStorePath()
 {
     QString base = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME"));

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -240,6 +241,11 @@ public:
     // Whether every customer with a number has a final outcome: anything but
     // non raggiunta, or non raggiunta in 1 + `rounds` sessions.
     virtual bool runComplete(qint64 runId, int rounds);
+    // Calls `changed` on this thread, from its event loop, whenever a runner
+    // of the store records a session or gives a customer back, so one waiting
+    // for the others learns of it at once rather than at its next look; an
+    // empty function stops it. A store that cannot tell does nothing.
+    virtual void watchClaims(std::function<void()> changed);
 
     // ---- what is known (reading only)
 

@@ -5,6 +5,8 @@
 #include "fleet/StoreFailure.h"
 #include "fleet/StoreValues.h"
 
+#include <QSqlDriver>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
 
@@ -23,6 +25,10 @@ const QString serverNow = QStringLiteral("(extract(epoch FROM clock_timestamp())
 // with sessions left (bound: 1 + rounds).
 const QString stillOpen = QStringLiteral("c.number <> '' AND (c.last_session IS NULL"
                                          " OR (s.outcome = 'non raggiunta' AND c.attempts < ?))");
+
+// What the runners hear when one of them records a session or gives a
+// customer back.
+const QString claimsChannel = QStringLiteral("pradix_claims");
 
 } // namespace
 
@@ -52,43 +58,42 @@ void PostgresFleetStore::joinRun(qint64 id, const std::vector<Customer>& custome
     activeRun_ = id;
 }
 
+// One statement, its own transaction: the row is locked from the moment it
+// is picked until the claim is committed; another runner skips it meanwhile,
+// and afterwards sees it claimed. The customers are read in the order of the
+// index run_customers_by_turn, from the first still open.
 std::optional<Claim> PostgresFleetStore::claimNext(qint64 runId, int rounds, int leaseMs)
 {
     checkActiveRun(runId);
-    Transaction transaction(*this);
-    // The row is locked until the claim is committed; another runner skips
-    // it meanwhile, and afterwards sees it claimed.
-    QSqlQuery pick = prepare(QStringLiteral("SELECT c.position, c.card, c.surname, c.name, c.number, c.attempts"
-                                            " FROM run_customers c LEFT JOIN sessions s ON s.id = c.last_session"
-                                            " WHERE c.run_id = ? AND %1"
-                                            " AND (c.lease_until IS NULL OR c.lease_until <= %2)"
-                                            " ORDER BY c.last_session IS NOT NULL, c.position"
-                                            " LIMIT 1 FOR UPDATE OF c SKIP LOCKED")
-                                 .arg(stillOpen, serverNow));
-    pick.addBindValue(runId);
-    pick.addBindValue(1 + rounds);
-    exec(pick);
-    if (!pick.next())
+    const Kept take = kept(QStringLiteral("UPDATE run_customers c SET claim_token = nextval('claim_tokens'),"
+                                          " claimed_by = ?, lease_until = %2 + ?"
+                                          " FROM (SELECT c.run_id, c.position FROM run_customers c"
+                                          " LEFT JOIN sessions s ON s.id = c.last_session"
+                                          " WHERE c.run_id = ? AND %1"
+                                          " AND (c.lease_until IS NULL OR c.lease_until <= %2)"
+                                          " ORDER BY c.last_session IS NOT NULL, c.position"
+                                          " LIMIT 1 FOR UPDATE OF c SKIP LOCKED) AS picked"
+                                          " WHERE c.run_id = picked.run_id AND c.position = picked.position"
+                                          " RETURNING c.position, c.card, c.surname, c.name, c.number, c.attempts,"
+                                          " c.claim_token")
+                              .arg(stillOpen, serverNow));
+    take->addBindValue(QStringLiteral("%1:%2").arg(QSysInfo::machineHostName()).arg(::getpid()));
+    take->addBindValue(qint64(leaseMs));
+    take->addBindValue(runId);
+    take->addBindValue(1 + rounds);
+    exec(*take);
+    if (!take->next())
         return std::nullopt;
     Claim claim;
-    claim.position = pick.value(0).toInt();
-    claim.customer = { pick.value(1).toInt(), pick.value(2).toString(), pick.value(3).toString(), pick.value(4).toString() };
-    claim.attempts = pick.value(5).toInt();
-    pick.finish();
-    QSqlQuery take = prepare(QStringLiteral("UPDATE run_customers SET claim_token = nextval('claim_tokens'),"
-                                            " claimed_by = ?, lease_until = %1 + ?"
-                                            " WHERE run_id = ? AND position = ? RETURNING claim_token")
-                                 .arg(serverNow));
-    take.addBindValue(QStringLiteral("%1:%2").arg(QSysInfo::machineHostName()).arg(::getpid()));
-    take.addBindValue(qint64(leaseMs));
-    take.addBindValue(runId);
-    take.addBindValue(claim.position);
-    exec(take);
-    if (!take.next())
-        throw failure::other(where_, QStringLiteral("il server non ha registrato la presa del cliente"));
-    claim.token = take.value(0).toLongLong();
-    take.finish();
-    transaction.commit();
+    claim.position = take->value(0).toInt();
+    claim.customer = { take->value(1).toInt(), take->value(2).toString(), take->value(3).toString(),
+                       take->value(4).toString() };
+    claim.attempts = take->value(5).toInt();
+    claim.token = take->value(6).toLongLong();
+    // The row comes before the commit: the claim holds once the server has
+    // answered the statement as a whole.
+    if (take->next() || take->lastError().isValid())
+        throw sqlFailure(take->lastError());
     return claim;
 }
 
@@ -101,26 +106,26 @@ bool PostgresFleetStore::recordClaimed(qint64 runId, const Claim& claim, const S
                                          .arg(result.customer.card)
                                          .arg(claim.customer.card));
     Transaction transaction(*this);
-    QSqlQuery mine = prepare(QStringLiteral("SELECT claim_token FROM run_customers"
-                                                         " WHERE run_id = ? AND position = ? FOR UPDATE"));
-    mine.addBindValue(runId);
-    mine.addBindValue(claim.position);
-    exec(mine);
-    // The lease ran out and another runner took the customer: its result
-    // counts, this one is dropped.
-    if (!mine.next() || mine.value(0).isNull() || mine.value(0).toLongLong() != claim.token)
-        return false;
-    mine.finish();
+    {
+        // The claim let go of, if it is still this one; the row stays locked
+        // until the session is written. When the lease ran out and another
+        // runner took the customer, its result counts and this one is dropped.
+        // The others hear of it once it is committed.
+        const Kept release = kept(QStringLiteral("UPDATE run_customers SET claim_token = NULL, claimed_by = NULL,"
+                                                 " lease_until = CASE WHEN ? THEN %1 + ? ELSE NULL END"
+                                                 " WHERE run_id = ? AND position = ? AND claim_token = ?"
+                                                 " RETURNING pg_notify('%2', '')")
+                                      .arg(serverNow, claimsChannel));
+        release->addBindValue(result.outcome == Outcome::Unreached);
+        release->addBindValue(qint64(retryPauseMs));
+        release->addBindValue(runId);
+        release->addBindValue(claim.position);
+        release->addBindValue(claim.token);
+        exec(*release);
+        if (!release->next())
+            return false;
+    }
     writeSession(runId, claim.position, result);
-    QSqlQuery release = prepare(QStringLiteral("UPDATE run_customers SET claim_token = NULL, claimed_by = NULL,"
-                                               " lease_until = CASE WHEN ? THEN %1 + ? ELSE NULL END"
-                                               " WHERE run_id = ? AND position = ?")
-                                    .arg(serverNow));
-    release.addBindValue(result.outcome == Outcome::Unreached);
-    release.addBindValue(qint64(retryPauseMs));
-    release.addBindValue(runId);
-    release.addBindValue(claim.position);
-    exec(release);
     transaction.commit();
     return true;
 }
@@ -135,6 +140,8 @@ void PostgresFleetStore::releaseClaim(qint64 runId, const Claim& claim)
     release.addBindValue(claim.position);
     release.addBindValue(claim.token);
     exec(release);
+    if (release.numRowsAffected() > 0)
+        statement(QStringLiteral("SELECT pg_notify('%1', '')").arg(claimsChannel));
 }
 
 bool PostgresFleetStore::runComplete(qint64 runId, int rounds)
@@ -147,6 +154,26 @@ bool PostgresFleetStore::runComplete(qint64 runId, int rounds)
     open.addBindValue(1 + rounds);
     exec(open);
     return open.next() && open.value(0).toInt() == 0;
+}
+
+// A runner hears the others through the server's notifications, which the
+// connection delivers to this thread's event loop. Where the server cannot
+// subscribe, the runner looks again on its timer, as it always does.
+void PostgresFleetStore::watchClaims(std::function<void()> changed)
+{
+    QSqlDriver* driver = db_.driver();
+    QObject::disconnect(watching_);
+    if (!changed) {
+        if (driver->subscribedToNotifications().contains(claimsChannel))
+            driver->unsubscribeFromNotification(claimsChannel);
+        return;
+    }
+    if (!driver->subscribedToNotifications().contains(claimsChannel) && !driver->subscribeToNotification(claimsChannel))
+        return;
+    watching_ = QObject::connect(driver, &QSqlDriver::notification, driver, [changed](const QString& name) {
+        if (name == claimsChannel)
+            changed();
+    });
 }
 
 } // namespace fleet

@@ -52,6 +52,8 @@ void PostgresFleetStore::disconnect()
 {
     if (!db_.isValid())
         return;
+    forgetKept();
+    QObject::disconnect(watching_);
     // Closing the connection lets go of the run lock on the server.
     db_.close();
     db_ = QSqlDatabase();
@@ -114,6 +116,12 @@ bool PostgresFleetStore::runLockTaken()
 
 StoreError PostgresFleetStore::sqlFailure(const QSqlError& error) const
 {
+    // A connection the server has closed may be found so before a statement
+    // goes out (its notifications are read as they come): the driver then
+    // refuses the statement without a word of the server's.
+    if (error.type() == QSqlError::NoError && !db_.isOpen())
+        return pg::failure(where_, QSqlError(QString(), QStringLiteral("no connection to the server"),
+                                             QSqlError::ConnectionError));
     return pg::failure(where_, error);
 }
 

@@ -3,6 +3,7 @@
 #include "fleet/PostgresAddress.h"
 #include "fleet/SqlFleetStore.h"
 
+#include <QObject>
 #include <QString>
 
 #include <memory>
@@ -29,6 +30,7 @@ public:
     bool recordClaimed(qint64 runId, const Claim& claim, const SessionResult& result, int retryPauseMs) override;
     void releaseClaim(qint64 runId, const Claim& claim) override;
     bool runComplete(qint64 runId, int rounds) override;
+    void watchClaims(std::function<void()> changed) override;
 
 private:
     PostgresFleetStore(const PostgresAddress& address, OpenMode mode);
@@ -46,6 +48,7 @@ private:
     PostgresAddress address_;
     QString connection_;
     bool runLocked_ = false;
+    QMetaObject::Connection watching_;
 };
 
 } // namespace fleet

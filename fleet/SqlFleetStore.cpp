@@ -76,6 +76,14 @@ qint64 SqlFleetStore::insertedId(QSqlQuery& insert)
     return id;
 }
 
+SqlFleetStore::Kept SqlFleetStore::kept(const QString& sql)
+{
+    auto found = kept_.find(sql);
+    if (found == kept_.end())
+        found = kept_.emplace(sql, prepare(sql)).first;
+    return Kept(found->second);
+}
+
 SqlFleetStore::Transaction::Transaction(SqlFleetStore& store)
     : store_(store)
 {
@@ -302,12 +310,12 @@ void SqlFleetStore::writeSession(qint64 runId, int position, const SessionResult
     if (result.outcome == Outcome::Different)
         insertDifferences(sessionId, result.differences);
     updateBox(box, result);
-    QSqlQuery customer = prepare(QStringLiteral("UPDATE run_customers SET attempts = attempts + 1, last_session = ?"
-                                                " WHERE run_id = ? AND position = ?"));
-    customer.addBindValue(sessionId);
-    customer.addBindValue(runId);
-    customer.addBindValue(position);
-    exec(customer);
+    const Kept customer = kept(QStringLiteral("UPDATE run_customers SET attempts = attempts + 1, last_session = ?"
+                                              " WHERE run_id = ? AND position = ?"));
+    customer->addBindValue(sessionId);
+    customer->addBindValue(runId);
+    customer->addBindValue(position);
+    exec(*customer);
 }
 
 // A box is made the first time it is called; where several writers share
@@ -316,29 +324,31 @@ void SqlFleetStore::writeSession(qint64 runId, int position, const SessionResult
 // state.
 SqlFleetStore::BoxRow SqlFleetStore::findOrMakeBox(const Customer& customer)
 {
-    QSqlQuery insert = prepare(QStringLiteral("INSERT INTO boxes (number, card, surname, name) VALUES (?, ?, ?, ?)"
-                                              " ON CONFLICT (number) DO NOTHING"));
-    insert.addBindValue(textValue(customer.number));
-    insert.addBindValue(customer.card);
-    insert.addBindValue(textValue(customer.surname));
-    insert.addBindValue(textValue(customer.name));
-    exec(insert);
-    QSqlQuery find = prepare(QStringLiteral("SELECT id, version_id, failures_in_row, differing_fields, last_failed_run,"
-                                            " last_success, last_change, failing_since FROM boxes WHERE number = ?")
-                                 + forUpdate());
-    find.addBindValue(textValue(customer.number));
-    exec(find);
-    if (!find.next())
+    {
+        const Kept insert = kept(QStringLiteral("INSERT INTO boxes (number, card, surname, name) VALUES (?, ?, ?, ?)"
+                                                " ON CONFLICT (number) DO NOTHING"));
+        insert->addBindValue(textValue(customer.number));
+        insert->addBindValue(customer.card);
+        insert->addBindValue(textValue(customer.surname));
+        insert->addBindValue(textValue(customer.name));
+        exec(*insert);
+    }
+    const Kept find = kept(QStringLiteral("SELECT id, version_id, failures_in_row, differing_fields, last_failed_run,"
+                                          " last_success, last_change, failing_since FROM boxes WHERE number = ?")
+                           + forUpdate());
+    find->addBindValue(textValue(customer.number));
+    exec(*find);
+    if (!find->next())
         throw failure::other(where_, QStringLiteral("la centralina %1 non si trova").arg(customer.number));
     BoxRow box;
-    box.id = find.value(0).toLongLong();
-    box.versionId = find.value(1).toLongLong();
-    box.failuresInRow = find.value(2).toInt();
-    box.differingFields = find.value(3).toInt();
-    box.lastFailedRun = find.value(4).toLongLong();
-    box.lastSuccess = find.value(5);
-    box.lastChange = find.value(6);
-    box.failingSince = find.value(7);
+    box.id = find->value(0).toLongLong();
+    box.versionId = find->value(1).toLongLong();
+    box.failuresInRow = find->value(2).toInt();
+    box.differingFields = find->value(3).toInt();
+    box.lastFailedRun = find->value(4).toLongLong();
+    box.lastSuccess = find->value(5);
+    box.lastChange = find->value(6);
+    box.failingSince = find->value(7);
     return box;
 }
 
@@ -348,93 +358,98 @@ qint64 SqlFleetStore::keepVersion(qint64 boxId, const SessionResult& result)
 {
     const QByteArray digest = sha256(result.table);
     const qint64 ended = result.ended.toMSecsSinceEpoch();
-    QSqlQuery find = prepare(QStringLiteral("SELECT id, first_seen, last_seen FROM versions"
-                                            " WHERE box_id = ? AND sha256 = ?"));
-    find.addBindValue(boxId);
-    find.addBindValue(digest);
-    exec(find);
-    if (find.next()) {
-        const qint64 id = find.value(0).toLongLong();
-        const qint64 firstSeen = std::min(find.value(1).toLongLong(), ended);
-        const qint64 lastSeen = std::max(find.value(2).toLongLong(), ended);
-        find.finish();
-        QSqlQuery seen = prepare(QStringLiteral("UPDATE versions SET times_seen = times_seen + 1,"
-                                                " first_seen = ?, last_seen = ? WHERE id = ?"));
-        seen.addBindValue(firstSeen);
-        seen.addBindValue(lastSeen);
-        seen.addBindValue(id);
-        exec(seen);
+    qint64 id = 0;
+    qint64 firstSeen = ended;
+    qint64 lastSeen = ended;
+    {
+        const Kept find = kept(QStringLiteral("SELECT id, first_seen, last_seen FROM versions"
+                                              " WHERE box_id = ? AND sha256 = ?"));
+        find->addBindValue(boxId);
+        find->addBindValue(digest);
+        exec(*find);
+        if (find->next()) {
+            id = find->value(0).toLongLong();
+            firstSeen = std::min(find->value(1).toLongLong(), ended);
+            lastSeen = std::max(find->value(2).toLongLong(), ended);
+        }
+    }
+    if (id != 0) {
+        const Kept seen = kept(QStringLiteral("UPDATE versions SET times_seen = times_seen + 1,"
+                                              " first_seen = ?, last_seen = ? WHERE id = ?"));
+        seen->addBindValue(firstSeen);
+        seen->addBindValue(lastSeen);
+        seen->addBindValue(id);
+        exec(*seen);
         return id;
     }
-    find.finish();
-    QSqlQuery insert = prepare(QStringLiteral("INSERT INTO versions (box_id, sha256, first_seen, last_seen, times_seen,"
-                                              " bytes) VALUES (?, ?, ?, ?, 1, ?) RETURNING id"));
-    insert.addBindValue(boxId);
-    insert.addBindValue(digest);
-    insert.addBindValue(ended);
-    insert.addBindValue(ended);
-    insert.addBindValue(result.table);
-    return insertedId(insert);
+    const Kept insert = kept(QStringLiteral("INSERT INTO versions (box_id, sha256, first_seen, last_seen, times_seen,"
+                                            " bytes) VALUES (?, ?, ?, ?, 1, ?) RETURNING id"));
+    insert->addBindValue(boxId);
+    insert->addBindValue(digest);
+    insert->addBindValue(ended);
+    insert->addBindValue(ended);
+    insert->addBindValue(result.table);
+    return insertedId(*insert);
 }
 
 qint64 SqlFleetStore::insertSession(qint64 runId, const BoxRow& box, const SessionResult& result,
                                          qint64 versionId)
 {
-    QSqlQuery insert = prepare(QStringLiteral("INSERT INTO sessions (run_id, box_id, round, started, ended, outcome,"
-                                              " port, host, detail, version_id, clock_text, device_text, since)"
-                                              " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
-    insert.addBindValue(runId);
-    insert.addBindValue(box.id);
-    insert.addBindValue(result.round);
-    insert.addBindValue(dateValue(result.started));
-    insert.addBindValue(dateValue(result.ended));
-    insert.addBindValue(outcomeWord(result.outcome));
-    insert.addBindValue(textValue(result.port));
-    insert.addBindValue(textValue(result.host));
-    insert.addBindValue(textValue(result.detail));
-    insert.addBindValue(versionId > 0 ? QVariant(versionId) : QVariant());
-    insert.addBindValue(textValue(result.clockText));
-    insert.addBindValue(textValue(result.deviceText));
-    insert.addBindValue(box.since);
-    return insertedId(insert);
+    const Kept insert = kept(QStringLiteral("INSERT INTO sessions (run_id, box_id, round, started, ended, outcome,"
+                                            " port, host, detail, version_id, clock_text, device_text, since)"
+                                            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
+    insert->addBindValue(runId);
+    insert->addBindValue(box.id);
+    insert->addBindValue(result.round);
+    insert->addBindValue(dateValue(result.started));
+    insert->addBindValue(dateValue(result.ended));
+    insert->addBindValue(outcomeWord(result.outcome));
+    insert->addBindValue(textValue(result.port));
+    insert->addBindValue(textValue(result.host));
+    insert->addBindValue(textValue(result.detail));
+    insert->addBindValue(versionId > 0 ? QVariant(versionId) : QVariant());
+    insert->addBindValue(textValue(result.clockText));
+    insert->addBindValue(textValue(result.deviceText));
+    insert->addBindValue(box.since);
+    return insertedId(*insert);
 }
 
 void SqlFleetStore::insertDifferences(qint64 sessionId, const std::vector<FieldDifference>& differences)
 {
-    QSqlQuery insert = prepare(QStringLiteral("INSERT INTO differences (session_id, position, association, field,"
-                                              " card_value, box_value) VALUES (?, ?, ?, ?, ?, ?)"));
+    const Kept insert = kept(QStringLiteral("INSERT INTO differences (session_id, position, association, field,"
+                                            " card_value, box_value) VALUES (?, ?, ?, ?, ?, ?)"));
     for (int i = 0; i < int(differences.size()); ++i) {
         const FieldDifference& difference = differences[size_t(i)];
-        insert.bindValue(0, sessionId);
-        insert.bindValue(1, i);
-        insert.bindValue(2, difference.association);
-        insert.bindValue(3, textValue(difference.field));
-        insert.bindValue(4, textValue(difference.cardValue));
-        insert.bindValue(5, textValue(difference.boxValue));
-        exec(insert);
+        insert->bindValue(0, sessionId);
+        insert->bindValue(1, i);
+        insert->bindValue(2, difference.association);
+        insert->bindValue(3, textValue(difference.field));
+        insert->bindValue(4, textValue(difference.cardValue));
+        insert->bindValue(5, textValue(difference.boxValue));
+        exec(*insert);
     }
 }
 
 void SqlFleetStore::updateBox(const BoxRow& box, const SessionResult& result)
 {
-    QSqlQuery update = prepare(QStringLiteral("UPDATE boxes SET card = ?, surname = ?, name = ?, last_outcome = ?,"
-                                              " last_audit = ?, last_success = ?, last_change = ?, failing_since = ?,"
-                                              " failures_in_row = ?, last_failed_run = ?, differing_fields = ?,"
-                                              " version_id = ? WHERE id = ?"));
-    update.addBindValue(result.customer.card);
-    update.addBindValue(textValue(result.customer.surname));
-    update.addBindValue(textValue(result.customer.name));
-    update.addBindValue(outcomeWord(result.outcome));
-    update.addBindValue(dateValue(result.ended));
-    update.addBindValue(box.lastSuccess);
-    update.addBindValue(box.lastChange);
-    update.addBindValue(box.failingSince);
-    update.addBindValue(box.failuresInRow);
-    update.addBindValue(box.lastFailedRun > 0 ? QVariant(box.lastFailedRun) : QVariant());
-    update.addBindValue(box.differingFields);
-    update.addBindValue(box.versionId > 0 ? QVariant(box.versionId) : QVariant());
-    update.addBindValue(box.id);
-    exec(update);
+    const Kept update = kept(QStringLiteral("UPDATE boxes SET card = ?, surname = ?, name = ?, last_outcome = ?,"
+                                            " last_audit = ?, last_success = ?, last_change = ?, failing_since = ?,"
+                                            " failures_in_row = ?, last_failed_run = ?, differing_fields = ?,"
+                                            " version_id = ? WHERE id = ?"));
+    update->addBindValue(result.customer.card);
+    update->addBindValue(textValue(result.customer.surname));
+    update->addBindValue(textValue(result.customer.name));
+    update->addBindValue(outcomeWord(result.outcome));
+    update->addBindValue(dateValue(result.ended));
+    update->addBindValue(box.lastSuccess);
+    update->addBindValue(box.lastChange);
+    update->addBindValue(box.failingSince);
+    update->addBindValue(box.failuresInRow);
+    update->addBindValue(box.lastFailedRun > 0 ? QVariant(box.lastFailedRun) : QVariant());
+    update->addBindValue(box.differingFields);
+    update->addBindValue(box.versionId > 0 ? QVariant(box.versionId) : QVariant());
+    update->addBindValue(box.id);
+    exec(*update);
 }
 
 } // namespace fleet

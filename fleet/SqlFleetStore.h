@@ -7,6 +7,8 @@
 #include <QSqlQuery>
 #include <QString>
 
+#include <map>
+
 class QSqlError;
 
 // What the store's two homes share, the file of one machine (SQLite) and the
@@ -62,6 +64,31 @@ protected:
     // An INSERT ... RETURNING id run: the id of the row it made.
     qint64 insertedId(QSqlQuery& insert);
 
+    // A statement that every session runs, prepared once for as long as the
+    // connection lasts (a server prepares a statement with a round trip of
+    // its own and forgets it with another). The holder finishes it when it
+    // goes, so no unread row keeps a reading open and the next holder finds
+    // it ready for its values.
+    class Kept
+    {
+    public:
+        explicit Kept(QSqlQuery& query)
+            : query_(query)
+        {
+        }
+        ~Kept() { query_.finish(); }
+        Kept(const Kept&) = delete;
+        Kept& operator=(const Kept&) = delete;
+        QSqlQuery* operator->() const { return &query_; }
+        QSqlQuery& operator*() const { return query_; }
+
+    private:
+        QSqlQuery& query_;
+    };
+    Kept kept(const QString& sql);
+    // Before the connection closes.
+    void forgetKept() { kept_.clear(); }
+
     // Rolled back unless committed.
     class Transaction
     {
@@ -92,6 +119,7 @@ protected:
     QHash<int, int> positions_; // the active run's cards by their place in it
 
 private:
+    std::map<QString, QSqlQuery> kept_; // by their SQL
     struct BoxRow;
 
     qint64 insertRun(const QStringList& ports, int customers, const QDateTime& at);

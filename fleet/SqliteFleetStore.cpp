@@ -133,6 +133,7 @@ void SqliteFleetStore::disconnect()
 {
     if (!db_.isValid())
         return;
+    forgetKept();
     db_.close();
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(connection_);

@@ -312,7 +312,7 @@ void FleetWindow::restoreVersion()
     }
     const QString date = FleetListModel::shownDate(version.firstSeen);
     const QString who = QStringLiteral("%1 %2").arg(row.box.surname, row.box.name).trimmed();
-    if (!dialogs_.question(this, QStringLiteral("Ripristinare nella centralina di %1 (numero %2) la tabella vista dal %3?\n"
+    if (!dialogs_.cautiousQuestion(this, QStringLiteral("Ripristinare nella centralina di %1 (numero %2) la tabella vista dal %3?\n"
                                                 "La tabella sarà scritta con \"Scrivi Dati\" sulla porta %4, poi riletta e confrontata.")
                                      .arg(who, row.box.number, date, setup_.ports.first())))
         return;
@@ -412,7 +412,7 @@ void FleetWindow::saveVersionToCard()
     }
     const FleetRow row = model_->row(chosenRow());
     const QString date = FleetListModel::shownDate(history_->version()->firstSeen);
-    if (!dialogs_.question(this, QStringLiteral("Salvare la tabella vista dal %1 come riepilogo della scheda %2 (%3)?")
+    if (!dialogs_.cautiousQuestion(this, QStringLiteral("Salvare la tabella vista dal %1 come riepilogo della scheda %2 (%3)?")
                                      .arg(date)
                                      .arg(row.bookCard)
                                      .arg(row.box.surname)))

@@ -47,12 +47,26 @@ void RealDialogs::information(QWidget* parent, const QString& text)
     box.exec();
 }
 
-bool RealDialogs::question(QWidget* parent, const QString& text)
+namespace {
+
+bool ask(QWidget* parent, const QString& text, QMessageBox::StandardButton byDefault)
 {
     QMessageBox box(QMessageBox::Question, BoxTitle, text, QMessageBox::Yes | QMessageBox::No, parent);
-    box.setDefaultButton(QMessageBox::Yes);
+    box.setDefaultButton(byDefault);
     box.setTextFormat(Qt::PlainText);
     return box.exec() == QMessageBox::Yes;
+}
+
+} // namespace
+
+bool RealDialogs::question(QWidget* parent, const QString& text)
+{
+    return ask(parent, text, QMessageBox::Yes);
+}
+
+bool RealDialogs::cautiousQuestion(QWidget* parent, const QString& text)
+{
+    return ask(parent, text, QMessageBox::No);
 }
 
 void RealDialogs::error(QWidget* parent, const QString& text)

@@ -17,6 +17,9 @@ public:
     virtual ~Dialogs() = default;
     virtual void information(QWidget* parent, const QString& text) = 0;
     virtual bool question(QWidget* parent, const QString& text) = 0; // true for Yes
+    // A question whose Yes cannot be taken back (a box written over the line,
+    // a card's summary replaced): Enter alone answers No.
+    virtual bool cautiousQuestion(QWidget* parent, const QString& text) { return question(parent, text); }
     virtual void error(QWidget* parent, const QString& text) = 0;
     // An empty result means the operator cancelled.
     virtual QString openFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix) = 0;
@@ -35,6 +38,7 @@ class RealDialogs : public Dialogs
 public:
     void information(QWidget* parent, const QString& text) override;
     bool question(QWidget* parent, const QString& text) override;
+    bool cautiousQuestion(QWidget* parent, const QString& text) override;
     void error(QWidget* parent, const QString& text) override;
     QString openFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
     QString saveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix) override;

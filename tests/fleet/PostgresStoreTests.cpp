@@ -4,15 +4,32 @@
 #include "fleet/PostgresAddress.h"
 #include "fleet/StoreCopy.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 
 using namespace fleet;
 using namespace storetest;
 
 namespace {
+
+// Runs this thread's events until `done`, or a minute if it never is (a
+// guard against a hung test, not a measure).
+bool eventsUntil(const std::function<bool()>& done)
+{
+    bool late = false;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [&late] { late = true; });
+    limit.start(60000);
+    while (!done() && !late)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return done();
+}
 
 StoreError openFails(const QString& location, OpenMode mode = OpenMode::Write)
 {
@@ -220,6 +237,35 @@ TEST_F(ServerStore, AClaimPassesOverACustomerAnotherRunnerIsClaiming)
         lock.exec(QStringLiteral("ROLLBACK"));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("other-runner"));
+}
+
+// A runner waiting for customers the others hold hears when one of them
+// records a session or gives a customer back, and nothing once it stops
+// listening.
+TEST_F(ServerStore, AWaitingRunnerHearsTheOthersRecordAndGiveBack)
+{
+    const Customer a = customer(1, QStringLiteral("0301")), b = customer(2, QStringLiteral("0302"));
+    auto first = openStore(server_.url(), OpenMode::Write);
+    auto second = openStore(server_.url(), OpenMode::Write);
+    const qint64 id = first->startRun({ QStringLiteral("com2") }, { a, b }, night(0));
+    second->joinRun(id, { a, b }, night(0));
+    int heard = 0;
+    second->watchClaims([&heard] { ++heard; });
+    const Claim ofA = *first->claimNext(id, 0, 60000);
+    const Claim ofB = *first->claimNext(id, 0, 60000);
+
+    EXPECT_TRUE(first->recordClaimed(id, ofA, session(a, Outcome::Same, night(0, 1)), 0));
+    EXPECT_TRUE(eventsUntil([&heard] { return heard == 1; }));
+    first->releaseClaim(id, ofB);
+    EXPECT_TRUE(eventsUntil([&heard] { return heard == 2; }));
+
+    second->watchClaims({});
+    const Claim again = *first->claimNext(id, 0, 60000);
+    EXPECT_TRUE(first->recordClaimed(id, again, session(b, Outcome::Same, night(0, 2)), 0));
+    // A notification would come with the answer to this.
+    EXPECT_TRUE(second->runComplete(id, 0));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(heard, 2);
 }
 
 } // namespace

@@ -278,6 +278,24 @@ TEST(WindowMessages, TheProgramsOwnMendsArePlainMessages)
     EXPECT_EQ(shown, QStringLiteral("Il file non si può salvare."));
 }
 
+// Enter alone answers the question's default: Yes for the everyday ones, No
+// where Yes cannot be taken back.
+TEST(WindowMessages, EnterAnswersYesOnlyWhereYesCanBeTakenBack)
+{
+    RealDialogs dialogs;
+    const auto pressEnter = [] {
+        QTimer::singleShot(0, [] {
+            QWidget* box = QApplication::activeModalWidget();
+            ASSERT_NE(box, nullptr);
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+    };
+    pressEnter();
+    EXPECT_TRUE(dialogs.question(nullptr, QStringLiteral("Salvare la scheda?")));
+    pressEnter();
+    EXPECT_FALSE(dialogs.cautiousQuestion(nullptr, QStringLiteral("Ripristinare la tabella?")));
+}
+
 TEST(WindowToolkit, ToolkitTextsAreItalian)
 {
     const QString qm = QDir(QLibraryInfo::path(QLibraryInfo::TranslationsPath)).filePath(QStringLiteral("qtbase_it.qm"));

@@ -117,7 +117,8 @@ TEST_F(TeamRunTest, ARunnerCutOffFromTheServerHangsUpAndSaysSo)
                                               " WHERE application_name = 'pradix' AND datname = current_database()") }));
     ASSERT_TRUE(runner.waitForFinished(60000));
     EXPECT_EQ(runner.exitCode(), 5);
-    EXPECT_TRUE(runner.readAllStandardError().contains("collegamento con il server"));
+    const QByteArray said = runner.readAllStandardError();
+    EXPECT_TRUE(said.contains("collegamento con il server")) << said.toStdString();
     const QString log = QString::fromStdString(unit.readLog());
     EXPECT_EQ(log.count(QStringLiteral(" FRAME dial ")), log.count(QStringLiteral(" FRAME hangup "))) << log.toStdString();
     EXPECT_LT(server_.value(QStringLiteral("SELECT count(*) FROM sessions")).toInt(), 12);
