@@ -193,9 +193,9 @@ void stopIfSignalled()
                                                                             : QStringLiteral("SIGTERM")) };
 }
 
-void StopPacer::sleep(int ms)
+void SignalPacer::sleep(int ms)
 {
-    if (StopSignals::wait(ms))
+    if (StopSignals::wait(int(ms * scale_)))
         stopIfSignalled();
 }
 

@@ -9,6 +9,7 @@
 #include "serial/CommInt.h"
 #include "session/BoxSession.h"
 #include "session/RemoteCall.h"
+#include "session/StopFlag.h"
 #include "tool/ToolFrame.h"
 
 #include <QString>
@@ -91,13 +92,17 @@ private:
     int writes_ = 0;
 };
 
-// The waits of a transfer on the tool's line: real ones, cut short by a
-// stop signal (StopSignals), which then ends the step with Interrupted
-// after the piece that went out before the wait.
-class StopPacer : public Pacer
+// The waits of a remote session on the tool's line: real ones (scaled only
+// by PRADIX_PACE_SCALE, for tests against the simulator), cut short by a stop
+// signal (StopSignals), which then ends the step with Interrupted after the
+// piece that went out before the wait.
+class SignalPacer : public Pacer
 {
 public:
     void sleep(int ms) override;
+
+private:
+    double scale_ = paceScale();
 };
 
 // Ends the command when a stop signal has come: exit 128 + the signal.
@@ -166,7 +171,7 @@ private:
     Progress progress_;
     TComm port_;
     TableGrid grid_;
-    StopPacer pacer_;
+    SignalPacer pacer_;
     RealClock clock_;
     BoxSession session_;
     LineTap tap_;

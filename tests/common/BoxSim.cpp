@@ -281,6 +281,18 @@ std::vector<std::string> BoxSim::readLogLines(std::size_t& offset) const
     return lines;
 }
 
+bool BoxSim::waitForLog(const std::string& needle, std::chrono::milliseconds timeout) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (readLog().find(needle) != std::string::npos)
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 std::vector<std::uint8_t> BoxSim::readSaved() const
 {
     return savePath_.empty() ? std::vector<std::uint8_t>() : readBinaryFile(savePath_);

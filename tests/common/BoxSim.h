@@ -63,6 +63,10 @@ public:
     // the offset just past the last of them: a test that polls the log while
     // a table goes out reads on from where it stopped.
     std::vector<std::string> readLogLines(std::size_t& offset) const;
+    // Waits until the log holds the text: the simulator logs the bytes it
+    // received before what it made of them, so a test that saw the bytes
+    // arrive waits here for the frame (false after `timeout`).
+    bool waitForLog(const std::string& needle, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     std::vector<std::uint8_t> readSaved() const;
 
     static std::string readTextFile(const std::string& path);

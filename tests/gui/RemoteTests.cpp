@@ -136,7 +136,7 @@ TEST(Remote, CallDialsThePrefixWaitsThenTheNumber)
     EXPECT_EQ(f.status(), QStringLiteral("Composizione numero utente:  Rossi"));
     EXPECT_TRUE(f.idle());
     EXPECT_EQ(f.focus(), QStringLiteral("Button3"));
-    EXPECT_NE(f.sim.readLog().find("FRAME dial 0123456789 "), std::string::npos);
+    EXPECT_TRUE(f.sim.waitForLog("FRAME dial 0123456789 "));
 
     // No prefix: the number alone, no wait; an empty number is the bare frame.
     f.pacer.log.clear();

@@ -58,13 +58,7 @@ std::string readText(const std::string& path)
 // things happen, so this orders a test after the box's reaction).
 bool waitForLog(const BoxSim& sim, const std::string& needle)
 {
-    const auto deadline = std::chrono::steady_clock::now() + kLong;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (sim.readLog().find(needle) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return false;
+    return sim.waitForLog(needle, kLong);
 }
 
 Bytes request(RawPort& port, const Bytes& frame, std::size_t expect)
@@ -371,7 +365,7 @@ TEST_F(SimTest, UnitAnswersTheRemoteBoxWithinACall)
     ASSERT_TRUE(port.send(kRemoteWrite));
     ASSERT_TRUE(waitForLog(sim, "FRAME remote-write"));
     EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "a box alone on the line knows no remote commands";
-    EXPECT_NE(sim.readLog().find("NOTE no dialling unit on the line: not answered"), std::string::npos);
+    EXPECT_TRUE(waitForLog(sim, "NOTE no dialling unit on the line: not answered"));
 
     ASSERT_TRUE(start({"--fast", "--unit", "--need-dial"})) << sim.error();
     ASSERT_TRUE(port.send(kRemoteRead));
