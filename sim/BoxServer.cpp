@@ -689,6 +689,18 @@ void BoxServer::flushLine()
     // setting them with a flush (TCSAFLUSH) empties that queue too, so the box
     // never has to open the slave: once the program has the port again
     // (exclusively) no one but root could.
+    //
+    // That flush also empties the kernel's buffer from the slave towards the
+    // box, so a program that opened the port again since the close was seen
+    // (the box was busy with the last bytes) would lose its first request:
+    // the line is flushed only while it is still closed. What the box sent
+    // into a port closed for so short a time is what a real line might
+    // deliver too.
+    pollfd probe{master_, 0, 0};
+    if (poll(&probe, 1, 0) < 0 || !(probe.revents & (POLLHUP | POLLERR))) {
+        log_.note("line opened again before it was flushed: left as it is");
+        return;
+    }
     termios settings{};
     if (tcflush(master_, TCOFLUSH) != 0 || tcgetattr(master_, &settings) != 0
         || tcsetattr(master_, TCSAFLUSH, &settings) != 0)
