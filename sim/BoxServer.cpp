@@ -104,8 +104,7 @@ int BoxServer::run(const volatile std::sig_atomic_t& stop, const sigset_t& waitM
     // the poll set and looks every 10 ms whether the line is open again. That
     // costs one cheap wake-up per tick while the port is closed and never
     // spins; an answer waits at most one tick after the program reopens.
-    pollfd probe{master_, POLLIN, 0};
-    lineOpen_ = poll(&probe, 1, 0) >= 0 && !(probe.revents & (POLLHUP | POLLERR));
+    lineOpen_ = !(lookAtLine() & (POLLHUP | POLLERR));
 
     while (!stop) {
         const Clock::time_point now = Clock::now();
@@ -196,13 +195,19 @@ bool BoxServer::serveLine(short revents)
     return true;
 }
 
-void BoxServer::checkReopened()
+short BoxServer::lookAtLine() const
 {
     pollfd probe{master_, POLLIN, 0};
-    if (poll(&probe, 1, 0) >= 0 && !(probe.revents & (POLLHUP | POLLERR))) {
+    return poll(&probe, 1, 0) < 0 ? short(POLLERR) : probe.revents;
+}
+
+void BoxServer::checkReopened()
+{
+    const short revents = lookAtLine();
+    if (!(revents & (POLLHUP | POLLERR))) {
         lineOpen_ = true;
         log_.note("line opened by the other end");
-    } else if (probe.revents & POLLIN) {
+    } else if (revents & POLLIN) {
         takeWhileClosed();
     }
 }
@@ -696,8 +701,7 @@ void BoxServer::flushLine()
     // the line is flushed only while it is still closed. What the box sent
     // into a port closed for so short a time is what a real line might
     // deliver too.
-    pollfd probe{master_, 0, 0};
-    if (poll(&probe, 1, 0) < 0 || !(probe.revents & (POLLHUP | POLLERR))) {
+    if (!(lookAtLine() & (POLLHUP | POLLERR))) {
         log_.note("line opened again before it was flushed: left as it is");
         return;
     }

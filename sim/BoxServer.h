@@ -42,6 +42,9 @@ private:
     std::optional<Clock::time_point> nextWake(Clock::time_point now) const;
     // Acts on what poll() saw on the open line; false when the line is gone.
     bool serveLine(short revents);
+    // The master's poll events now, without waiting (POLLERR when it cannot
+    // be looked at): POLLHUP while no one has the program's end open.
+    short lookAtLine() const;
     // While the port is closed: whether the program has opened it again.
     void checkReopened();
     // Reads what the line holds; false when it stopped with more waiting.

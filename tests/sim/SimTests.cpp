@@ -54,13 +54,6 @@ std::string readText(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Waits until the simulator's log holds the text (the log is written as
-// things happen, so this orders a test after the box's reaction).
-bool waitForLog(const BoxSim& sim, const std::string& needle)
-{
-    return sim.waitForLog(needle, kLong);
-}
-
 Bytes request(RawPort& port, const Bytes& frame, std::size_t expect)
 {
     EXPECT_TRUE(port.send(frame));
@@ -233,7 +226,7 @@ TEST_F(SimTest, ReadRequestsAreFoundInSplitChunksAndNoise)
 
     // Noise, then a remote read whose first byte arrives on its own.
     ASSERT_TRUE(port.send({0xFF, 0x00, 0x02}));
-    ASSERT_TRUE(waitForLog(sim, "RX FF 00 02\n"));
+    ASSERT_TRUE(sim.waitForLog("RX FF 00 02\n"));
     EXPECT_EQ(request(port, {0x01, 0x05}, kImage), first);
 
     const std::string log = sim.readLog();
@@ -269,7 +262,7 @@ TEST_F(SimTest, WrittenTableIsKeptWithTheBoxsOwnText)
         ASSERT_TRUE(port.send(slice(table, 16 * n, 16)));
     for (std::size_t i = 2048; i < kWritten; ++i)
         ASSERT_TRUE(port.send({table[i]}));
-    ASSERT_TRUE(waitForLog(sim, "FRAME table 2051 bytes"));
+    ASSERT_TRUE(sim.waitForLog("FRAME table 2051 bytes"));
     EXPECT_EQ(request(port, kRead, kImage), original) << "the table waits in the unit for 02 01 06";
 
     EXPECT_EQ(request(port, kRemoteWrite, 3), kDone);
@@ -318,9 +311,9 @@ TEST_F(SimTest, HalfWrittenTableReachesTheBoxOnlyInPart)
 
     ASSERT_TRUE(port.send(kWriteRequest));
     ASSERT_TRUE(port.send(Bytes(1000, 0x05)));
-    ASSERT_TRUE(waitForLog(sim, "FRAME write"));
+    ASSERT_TRUE(sim.waitForLog("FRAME write"));
     port.close();
-    ASSERT_TRUE(waitForLog(sim, "NOTE table dropped after 1000 of 2051 bytes"));
+    ASSERT_TRUE(sim.waitForLog("NOTE table dropped after 1000 of 2051 bytes"));
 
     // The next exchange is understood as requests again, not as table bytes.
     ASSERT_TRUE(port.open(sim.devicePath()));
@@ -340,7 +333,7 @@ TEST_F(SimTest, DialHangUpAndOtherFramesAreLogged)
     ASSERT_TRUE(port.send({0x02, 0x01, 0x03}));
     ASSERT_TRUE(port.send({0x02, 0x03, 0x03, 0x02, 0x02}));
     ASSERT_TRUE(port.send({0x02, 0x01, 0x09}));
-    ASSERT_TRUE(waitForLog(sim, "FRAME unknown 02 01 09\n"));
+    ASSERT_TRUE(sim.waitForLog("FRAME unknown 02 01 09\n"));
     EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "the dialling unit does not answer these";
 
     const std::string log = sim.readLog();
@@ -363,15 +356,15 @@ TEST_F(SimTest, UnitAnswersTheRemoteBoxWithinACall)
     ASSERT_TRUE(port.send(dial));
     ASSERT_TRUE(port.send(kRemoteRead));
     ASSERT_TRUE(port.send(kRemoteWrite));
-    ASSERT_TRUE(waitForLog(sim, "FRAME remote-write"));
+    ASSERT_TRUE(sim.waitForLog("FRAME remote-write"));
     EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "a box alone on the line knows no remote commands";
-    EXPECT_TRUE(waitForLog(sim, "NOTE no dialling unit on the line: not answered"));
+    EXPECT_TRUE(sim.waitForLog("NOTE no dialling unit on the line: not answered"));
 
     ASSERT_TRUE(start({"--fast", "--unit", "--need-dial"})) << sim.error();
     ASSERT_TRUE(port.send(kRemoteRead));
     ASSERT_TRUE(port.send({0x02, 0x01, 0x03}));
     ASSERT_TRUE(port.send(kRemoteRead));
-    ASSERT_TRUE(waitForLog(sim, "FRAME dial 02 01 03"));
+    ASSERT_TRUE(sim.waitForLog("FRAME dial 02 01 03"));
     EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "no call yet: an empty number dials no one";
     EXPECT_EQ(request(port, kRead, kImage), image) << "the box's own read needs no call";
 
@@ -379,7 +372,7 @@ TEST_F(SimTest, UnitAnswersTheRemoteBoxWithinACall)
     EXPECT_EQ(request(port, kRemoteRead, kImage), image);
     ASSERT_TRUE(port.send(hangUp));
     ASSERT_TRUE(port.send(kRemoteWrite));
-    ASSERT_TRUE(waitForLog(sim, "FRAME remote-write"));
+    ASSERT_TRUE(sim.waitForLog("FRAME remote-write"));
     EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "the call has ended";
 
     const std::string log = sim.readLog();
@@ -397,7 +390,7 @@ TEST_F(SimTest, UnitAnswersTheRemoteBoxWithinACall)
     changed[20] ^= 0x01;
     ASSERT_TRUE(port.send(kWriteRequest));
     ASSERT_TRUE(port.send(changed));
-    ASSERT_TRUE(waitForLog(sim, "FRAME table 2051 bytes"));
+    ASSERT_TRUE(sim.waitForLog("FRAME table 2051 bytes"));
     EXPECT_EQ(request(port, kRemoteWrite, 3), kError);
     EXPECT_EQ(request(port, kRead, kImage), image);
     EXPECT_EQ(readText(sim.file("state")), "old\n");
@@ -449,11 +442,11 @@ TEST_F(SimTest, EachCustomerAnswersAsListed)
     ASSERT_TRUE(port.send(slice(image, 0, kWritten)));
     EXPECT_EQ(request(port, kRemoteWrite, 3), kError);
     ASSERT_TRUE(port.send({0x02, 0x03, 0x03, 0x02, 0x02}));
-    ASSERT_TRUE(waitForLog(sim, "NOTE call ended\n"));
+    ASSERT_TRUE(sim.waitForLog("NOTE call ended\n"));
 
     // A call the program leaves open is told when the unit stops.
     ASSERT_TRUE(port.send({0x02, 0x05, 0x03, '0', '4', '5', '2'}));
-    ASSERT_TRUE(waitForLog(sim, "NOTE call to 0452"));
+    ASSERT_TRUE(sim.waitForLog("NOTE call to 0452"));
     EXPECT_EQ(sim.stop(), 0);
     const std::string log = sim.readLog();
     EXPECT_NE(log.find("NOTE fault: 0453 is busy\n"), std::string::npos) << log;
@@ -519,7 +512,7 @@ TEST_F(SimTest, SilentBoxNeverAnswers)
     ASSERT_TRUE(start({"--fast", "--unit", "--fault", "silent"})) << sim.error();
     ASSERT_TRUE(port.send(kRead));
     ASSERT_TRUE(port.send(kRemoteWrite));
-    ASSERT_TRUE(waitForLog(sim, "FRAME remote-write"));
+    ASSERT_TRUE(sim.waitForLog("FRAME remote-write"));
     EXPECT_TRUE(port.receive(1, kQuiet).empty());
 }
 
@@ -573,7 +566,7 @@ TEST_F(SimTest, PacedAnswerSurvivesThePortClosingMidway)
     ASSERT_TRUE(start({})) << sim.error();
     EXPECT_EQ(request(port, kRead, 100).size(), 100u);
     port.close();
-    ASSERT_TRUE(waitForLog(sim, "NOTE line closed by the other end"));
+    ASSERT_TRUE(sim.waitForLog("NOTE line closed by the other end"));
 
     ASSERT_TRUE(port.open(sim.devicePath()));
     const Bytes image = request(port, kRead, kImage);
@@ -591,9 +584,9 @@ TEST_F(SimTest, PacedAnswerSurvivesThePortClosingMidway)
     // closes: the next opening finds none of it.
     ASSERT_TRUE(start({"--fast"})) << sim.error();
     EXPECT_EQ(request(port, kRead, 100).size(), 100u);
-    ASSERT_TRUE(waitForLog(sim, "NOTE sent 2067 bytes"));
+    ASSERT_TRUE(sim.waitForLog("NOTE sent 2067 bytes"));
     port.close();
-    ASSERT_TRUE(waitForLog(sim, "NOTE line closed by the other end"));
+    ASSERT_TRUE(sim.waitForLog("NOTE line closed by the other end"));
     ASSERT_TRUE(port.open(sim.devicePath()));
     EXPECT_TRUE(port.receive(1, kQuiet).empty()) << "the answer sent into the closed port is lost";
     EXPECT_EQ(sim.readLog().find("cannot flush"), std::string::npos) << sim.readLog();
