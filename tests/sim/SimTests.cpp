@@ -4,6 +4,9 @@
 #include "BoxSim.h"
 #include "RawPort.h"
 
+#include <QRegularExpression>
+#include <QString>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
@@ -234,9 +236,9 @@ TEST_F(SimTest, ReadRequestsAreFoundInSplitChunksAndNoise)
     EXPECT_NE(log.find("RX 01 05\n"), std::string::npos);
     EXPECT_NE(log.find("FRAME remote-read 02 01 05\n"), std::string::npos);
     EXPECT_NE(log.find("NOTE skipped 2 bytes outside any frame"), std::string::npos);
-    EXPECT_TRUE(std::regex_search(log, std::regex(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} RX 02 01 01$)",
-                                                  std::regex::multiline)))
-        << log;
+    static const QRegularExpression stampedLine(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} RX 02 01 01$)",
+                                                QRegularExpression::MultilineOption);
+    EXPECT_TRUE(stampedLine.match(QString::fromStdString(log)).hasMatch()) << log;
 }
 
 TEST_F(SimTest, WrittenTableIsKeptWithTheBoxsOwnText)
@@ -277,15 +279,15 @@ TEST_F(SimTest, WrittenTableIsKeptWithTheBoxsOwnText)
 
     // The log gives the table as it arrived: every chunk with its place in
     // the table and its time since the request, in order, nothing missing.
-    static const std::regex pieceLine(R"(PIECE \+(\d+\.\d{3}) at (\d+): ([0-9A-F ]+)\n)");
+    static const QRegularExpression pieceLine(R"(PIECE \+(\d+\.\d{3}) at (\d+): ([0-9A-F ]+)\n)");
     Bytes logged;
     double lastMs = 0;
-    for (auto it = std::sregex_iterator(log.begin(), log.end(), pieceLine); it != std::sregex_iterator(); ++it) {
-        const double ms = std::stod((*it)[1]);
+    for (const QRegularExpressionMatch &piece : pieceLine.globalMatch(QString::fromStdString(log))) {
+        const double ms = piece.captured(1).toDouble();
         EXPECT_GE(ms, lastMs);
         lastMs = ms;
-        EXPECT_EQ(std::stoul((*it)[2]), logged.size());
-        std::istringstream hex((*it)[3]);
+        EXPECT_EQ(piece.captured(2).toULong(), logged.size());
+        std::istringstream hex(piece.captured(3).toStdString());
         unsigned value = 0;
         while (hex >> std::hex >> value)
             logged.push_back(static_cast<std::uint8_t>(value));
