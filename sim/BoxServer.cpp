@@ -188,9 +188,17 @@ bool BoxServer::serveLine(short revents)
         waitWritable_ = false;
     if (revents & (POLLIN | POLLHUP | POLLERR)) {
         const bool drained = readLine();
-        // A hang-up must never stay in the poll set, or poll() spins.
-        if (drained && lineOpen_ && (revents & (POLLHUP | POLLERR)))
-            peerClosed();
+        // A hang-up must never stay in the poll set, or poll() spins. It was
+        // seen before the read, and a read that ended without an error found
+        // the port open: the program closed it and opened it again (a write
+        // ends with a close, the next read opens at once), and its new request
+        // may be among the bytes just read, to be answered, not dropped.
+        if (drained && lineOpen_ && (revents & (POLLHUP | POLLERR))) {
+            if (lookAtLine() & (POLLHUP | POLLERR))
+                peerClosed();
+            else
+                closedAndOpenedAgain();
+        }
     }
     return true;
 }
@@ -669,12 +677,29 @@ void BoxServer::releaseLine()
     log_.note("fault: line released");
 }
 
+void BoxServer::closedAndOpenedAgain()
+{
+    log_.note("line closed and opened again by the other end");
+    // The close resets a stalled adapter, however soon the port is back.
+    if (lineHeld_)
+        releaseLine();
+}
+
 void BoxServer::takeWhileClosed()
 {
     // The program opened the port, wrote and closed it again between two
     // looks: the box still gets the bytes, as it would on a real line, but
     // what it answers goes to a closed port and is lost.
     readLine();
+    // Unless the program has opened the port again while the box read (a
+    // write closes the port and a read opens it at once): then the bytes
+    // read may hold its new request, and the answer goes out, as a real line
+    // delivers to a port that is open again by the time the answer comes.
+    if (!(lookAtLine() & (POLLHUP | POLLERR))) {
+        lineOpen_ = true;
+        log_.note("line opened by the other end");
+        return;
+    }
     log_.note("line opened and closed again by the other end between two looks");
     if (out_.size() > sent_)
         log_.note("dropped " + std::to_string(out_.size() - sent_) + " bytes: the line is closed");

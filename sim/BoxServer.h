@@ -69,6 +69,8 @@ private:
     void sendDue(Clock::time_point now);
     void peerClosed();
     void takeWhileClosed();
+    // The program's close was seen, but the port is open again by now.
+    void closedAndOpenedAgain();
     void flushLine();
     // The stall-write fault: output of the program's side stopped, and started again.
     void holdLine(std::size_t tableBytes);

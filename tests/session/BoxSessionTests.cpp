@@ -54,8 +54,8 @@ TEST(BoxSession, TwoSessionsOnTwoPortsWorkSideBySideInOneThread)
 {
     BoxSim large;
     BoxSim small;
-    ASSERT_TRUE(large.start({ "--fast", "--model", "22" })) << large.error();
-    ASSERT_TRUE(small.start({ "--fast", "--model", "1" })) << small.error();
+    ASSERT_TRUE(large.start({ "--fast", "--model", "22", "--log", large.file("box.log") })) << large.error();
+    ASSERT_TRUE(small.start({ "--fast", "--model", "1", "--log", small.file("box.log") })) << small.error();
     Line a(large.devicePath());
     Line b(small.devicePath());
 
@@ -78,7 +78,7 @@ TEST(BoxSession, TwoSessionsOnTwoPortsWorkSideBySideInOneThread)
     b.grid.fillData(QStringLiteral("-"));
     b.session.readTable();
     a.session.readTable();
-    ASSERT_TRUE(bothRead(a, b, 2));
+    ASSERT_TRUE(bothRead(a, b, 2)) << "LARGE\n" << large.readLog() << "SMALL\n" << small.readLog();
     EXPECT_TRUE(a.grid.dataEquals(readA));
     EXPECT_TRUE(b.grid.dataEquals(readB));
 }
