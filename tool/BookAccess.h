@@ -15,6 +15,9 @@ namespace tool {
 // --book FILE: RUBRICA.DAT in the current folder unless given.
 QCommandLineOption bookOption();
 QString bookPath(const CommandParser& parser);
+// --card N or --number DIGITS, exactly one; --book only with --card. A
+// usage error otherwise. True when the card is the one given.
+bool cardOrNumber(const CommandParser& parser);
 
 // Card `number` (from 1, as given on the command line) read from the book
 // opened for reading only. A card the book lacks is a usage error; a book

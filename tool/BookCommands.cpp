@@ -105,6 +105,16 @@ QString bookPath(const CommandParser& parser)
     return parser.isSet(QStringLiteral("book")) ? parser.value(QStringLiteral("book")) : AddressBookFile::DefaultName;
 }
 
+bool cardOrNumber(const CommandParser& parser)
+{
+    const bool card = parser.isSet(QStringLiteral("card"));
+    if (card == parser.isSet(QStringLiteral("number")))
+        parser.usageError(QStringLiteral("serve --card N oppure --number CIFRE (uno dei due)."));
+    if (!card && parser.isSet(QStringLiteral("book")))
+        parser.usageError(QStringLiteral("--book va con --card."));
+    return card;
+}
+
 CustomerCard readBookCard(const QString& path, const QString& number, bool quiet)
 {
     BookReader book(path);

@@ -63,12 +63,7 @@ const QCommandLineOption HistoryNumberOption(QStringLiteral("number"), QStringLi
 // The dialled number the command names: given, or the card's as the book has it now.
 QString historyNumber(const CommandParser& parser)
 {
-    const bool byCard = parser.isSet(HistoryCardOption.names().first());
-    if (byCard == parser.isSet(HistoryNumberOption.names().first()))
-        parser.usageError(QStringLiteral("serve --card N oppure --number CIFRE (uno dei due)."));
-    if (!byCard && parser.isSet(QStringLiteral("book")))
-        parser.usageError(QStringLiteral("--book va con --card."));
-    if (!byCard) {
+    if (!cardOrNumber(parser)) {
         const QString number = parser.value(HistoryNumberOption.names().first());
         if (number.isEmpty() || number.size() > 64)
             parser.usageError(QStringLiteral("il numero \"%1\" non è valido.").arg(terminalText(number)));

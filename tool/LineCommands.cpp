@@ -134,16 +134,6 @@ Callee callee(const CommandParser& parser, const CustomerCard* card)
     return c;
 }
 
-// --card N or --number DIGITS, one of them.
-void requireCallee(const CommandParser& parser)
-{
-    const bool card = parser.isSet(CardOption.names().first());
-    if (card == parser.isSet(NumberOption.names().first()))
-        parser.usageError(QStringLiteral("serve --card N oppure --number CIFRE (uno dei due)."));
-    if (!card && parser.isSet(QStringLiteral("book")))
-        parser.usageError(QStringLiteral("--book va con --card."));
-}
-
 // A whole session as the address book runs it: "Chiama", the session's own
 // steps, and "Sconnetti" after anything went out on the line, whatever
 // happened (a stop signal included), so a script never leaves a call up.
@@ -309,7 +299,7 @@ int runRemoteRead(const Invocation& invocation)
     parser.addOption(outputOption(QStringLiteral("il file di tabella da scrivere")));
     if (!parser.parse())
         return Success;
-    requireCallee(parser);
+    cardOrNumber(parser);
     parser.require(QStringLiteral("o"));
     const bool toCard = parser.isSet(SaveToCardOption.names().first());
     if (toCard && !parser.isSet(CardOption.names().first()))
@@ -368,7 +358,7 @@ int runRemoteWrite(const Invocation& invocation)
     parser.expectArguments(1, 1);
     if (!parser.parse())
         return Success;
-    requireCallee(parser);
+    cardOrNumber(parser);
     const LineOptions options = portLineOptions(parser);
     const TableGrid table = loadTable(parser.positional().first());
     const writeplan::Plan plan = writablePlan(table);
