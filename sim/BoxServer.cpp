@@ -65,6 +65,12 @@ std::vector<std::uint8_t> garbage(std::size_t count)
     return bytes;
 }
 
+// What poll() says of the master when no one has the program's end open.
+bool hungUp(short revents)
+{
+    return revents & (POLLHUP | POLLERR);
+}
+
 } // namespace
 
 BoxServer::BoxServer(int masterFd, const std::string& slavePath, const Options& options, const Image& image,
@@ -104,7 +110,7 @@ int BoxServer::run(const volatile std::sig_atomic_t& stop, const sigset_t& waitM
     // the poll set and looks every 10 ms whether the line is open again. That
     // costs one cheap wake-up per tick while the port is closed and never
     // spins; an answer waits at most one tick after the program reopens.
-    lineOpen_ = !(lookAtLine() & (POLLHUP | POLLERR));
+    lineOpen_ = !hungUp(lookAtLine());
 
     while (!stop) {
         const Clock::time_point now = Clock::now();
@@ -193,8 +199,8 @@ bool BoxServer::serveLine(short revents)
         // the port open: the program closed it and opened it again (a write
         // ends with a close, the next read opens at once), and its new request
         // may be among the bytes just read, to be answered, not dropped.
-        if (drained && lineOpen_ && (revents & (POLLHUP | POLLERR))) {
-            if (lookAtLine() & (POLLHUP | POLLERR))
+        if (drained && lineOpen_ && hungUp(revents)) {
+            if (hungUp(lookAtLine()))
                 peerClosed();
             else
                 closedAndOpenedAgain();
@@ -212,12 +218,10 @@ short BoxServer::lookAtLine() const
 void BoxServer::checkReopened()
 {
     const short revents = lookAtLine();
-    if (!(revents & (POLLHUP | POLLERR))) {
-        lineOpen_ = true;
-        log_.note("line opened by the other end");
-    } else if (revents & POLLIN) {
-        takeWhileClosed();
-    }
+    if (hungUp(revents) && (!(revents & POLLIN) || takeWhileClosed()))
+        return;
+    lineOpen_ = true;
+    log_.note("line opened by the other end");
 }
 
 bool BoxServer::readLine()
@@ -685,7 +689,7 @@ void BoxServer::closedAndOpenedAgain()
         releaseLine();
 }
 
-void BoxServer::takeWhileClosed()
+bool BoxServer::takeWhileClosed()
 {
     // The program opened the port, wrote and closed it again between two
     // looks: the box still gets the bytes, as it would on a real line, but
@@ -695,17 +699,15 @@ void BoxServer::takeWhileClosed()
     // write closes the port and a read opens it at once): then the bytes
     // read may hold its new request, and the answer goes out, as a real line
     // delivers to a port that is open again by the time the answer comes.
-    if (!(lookAtLine() & (POLLHUP | POLLERR))) {
-        lineOpen_ = true;
-        log_.note("line opened by the other end");
-        return;
-    }
+    if (!hungUp(lookAtLine()))
+        return false;
     log_.note("line opened and closed again by the other end between two looks");
     if (out_.size() > sent_)
         log_.note("dropped " + std::to_string(out_.size() - sent_) + " bytes: the line is closed");
     out_.clear();
     sent_ = 0;
     hangUpArmed_ = false;
+    return true;
 }
 
 void BoxServer::flushLine()
@@ -726,7 +728,7 @@ void BoxServer::flushLine()
     // the line is flushed only while it is still closed. What the box sent
     // into a port closed for so short a time is what a real line might
     // deliver too.
-    if (!(lookAtLine() & (POLLHUP | POLLERR))) {
+    if (!hungUp(lookAtLine())) {
         log_.note("line opened again before it was flushed: left as it is");
         return;
     }

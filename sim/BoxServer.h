@@ -68,7 +68,8 @@ private:
     void queue(const std::uint8_t* data, std::size_t size);
     void sendDue(Clock::time_point now);
     void peerClosed();
-    void takeWhileClosed();
+    // Bytes that came while the port was closed; true when it still is.
+    bool takeWhileClosed();
     // The program's close was seen, but the port is open again by now.
     void closedAndOpenedAgain();
     void flushLine();

@@ -16,7 +16,6 @@
 #include <iterator>
 #include <sstream>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
