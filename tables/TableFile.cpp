@@ -74,7 +74,7 @@ void putLine(TableGrid& grid, int row, const char* bytes, int count)
 {
     for (int i = 0; i < TableFileLineLength; ++i) {
         const char b = i < count ? bytes[i] : '\0';
-        grid.setCell(TableGrid::FirstDataColumn + i, row, QString(QChar(uchar(b))));
+        grid.setCell(TableGrid::FirstDataColumn + i, row, b); // shared one-byte texts: no allocation
     }
 }
 
@@ -345,7 +345,7 @@ LoadResult loadTableFile(TableGrid& grid, const QString& path)
         result.reason = QStringLiteral("errore di lettura") + systemText(file);
         return result;
     }
-    grid.fillData(QString(QChar(0)));
+    grid.fillData(TableGrid::byteText(0));
     result.linesRead = putTableLines(bytes, grid);
     return result;
 }
