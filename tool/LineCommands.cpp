@@ -299,10 +299,10 @@ int runRemoteRead(const Invocation& invocation)
     parser.addOption(outputOption(QStringLiteral("il file di tabella da scrivere")));
     if (!parser.parse())
         return Success;
-    cardOrNumber(parser);
+    const bool byCard = cardOrNumber(parser);
     parser.require(QStringLiteral("o"));
     const bool toCard = parser.isSet(SaveToCardOption.names().first());
-    if (toCard && !parser.isSet(CardOption.names().first()))
+    if (toCard && !byCard)
         parser.usageError(QStringLiteral("--save-to-card va con --card."));
     const LineOptions options = portLineOptions(parser);
 
@@ -313,7 +313,7 @@ int runRemoteRead(const Invocation& invocation)
     if (toCard) {
         writer.emplace(bookPath(parser), parser.value(CardOption.names().first()));
         card = writer->card();
-    } else if (parser.isSet(CardOption.names().first())) {
+    } else if (byCard) {
         card = readBookCard(bookPath(parser), parser.value(CardOption.names().first()), parser.quiet());
     }
     const StopSignals stop;
@@ -358,12 +358,12 @@ int runRemoteWrite(const Invocation& invocation)
     parser.expectArguments(1, 1);
     if (!parser.parse())
         return Success;
-    cardOrNumber(parser);
+    const bool byCard = cardOrNumber(parser);
     const LineOptions options = portLineOptions(parser);
     const TableGrid table = loadTable(parser.positional().first());
     const writeplan::Plan plan = writablePlan(table);
     std::optional<CustomerCard> card;
-    if (parser.isSet(CardOption.names().first()))
+    if (byCard)
         card = readBookCard(bookPath(parser), parser.value(CardOption.names().first()), parser.quiet());
     const StopSignals stop;
     BoxLink link(options);
